@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+// Link kinds as the protocol object stores them in each link.
+enum LinkKind : int {
+    kLinkUsb = 0,
+    kLinkParallel = 1,
+    kLinkEthernet = 2,
+};
+
+// The byte channel between the protocol object and the printer. One object
+// per link kind; the protocol object owns exactly one at a time.
+//
+// Contract every implementation serves:
+//  - Open: non-zero on success, 0 on failure; may be called again after a
+//    failure or after Close, each call starting afresh.
+//  - Write: bytes go out in order; returns the count accepted, 0 = failed.
+//  - Read: stores at most `capacity` received bytes at the start of `buffer`
+//    and nothing beyond them; returns the count, 0 or less = nothing.
+//    `paced` asks for a pause before each read attempt (USB only acts on it).
+class CCharacterInterface {
+public:
+    CCharacterInterface() = default;
+    virtual ~CCharacterInterface() = default;
+
+    CCharacterInterface(const CCharacterInterface&) = delete;
+    CCharacterInterface& operator=(const CCharacterInterface&) = delete;
+
+    virtual int Open() = 0;
+    virtual void Close() = 0;
+    virtual int Read(uint8_t* buffer, int capacity, int paced) = 0;
+    virtual int Write(const uint8_t* data, int length) = 0;
+
+    int GetLinkKind() const { return m_linkKind; }
+    void SetLinkKind(int kind) { m_linkKind = kind; }
+
+private:
+    // Set by the protocol object right after it creates the link.
+    int m_linkKind = -1;
+};

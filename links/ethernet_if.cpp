@@ -1,0 +1,130 @@
+#include "links/ethernet_if.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include "links/program_state.h"
+
+namespace {
+
+// The link most recently opened; the application closes its socket at exit.
+// Only the user-interface thread touches it.
+CEthernetIF* g_activeLink = nullptr;
+
+// Waits for a non-blocking connect to finish; true when it succeeded.
+bool FinishConnect(int socket, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd entry{socket, POLLOUT, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+        return error == 0;
+    }
+}
+
+}  // namespace
+
+CEthernetIF::CEthernetIF(uint16_t port, int receiveTimeoutMs, int connectTimeoutMs)
+    : m_port(port), m_receiveTimeoutMs(receiveTimeoutMs), m_connectTimeoutMs(connectTimeoutMs) {}
+
+CEthernetIF::~CEthernetIF() {
+    if (g_activeLink == this) g_activeLink = nullptr;
+    Close();
+}
+
+int CEthernetIF::Open() {
+    g_activeLink = this;
+    // Every attempt starts from a new socket.
+    Close();
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    const std::string text = tessaly::GetPrinterAddressText();
+    if (::inet_pton(AF_INET, text.c_str(), &address.sin_addr) != 1) return 0;
+    // Linux would take 0.0.0.0 to mean this machine; no address has been
+    // entered yet, so there is no printer to reach.
+    if (address.sin_addr.s_addr == htonl(INADDR_ANY)) return 0;
+
+    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    if (m_socket < 0) return 0;
+
+    // Connect without blocking so an unreachable address gives up after the
+    // link's own time-out instead of the system's.
+    bool connected =
+        ::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!connected && errno == EINPROGRESS) connected = FinishConnect(m_socket, m_connectTimeoutMs);
+    if (!connected) {
+        Close();
+        return 0;
+    }
+
+    const int flags = ::fcntl(m_socket, F_GETFL);
+    // A zero time-out would mean "wait for ever" to the socket.
+    const int receiveMs = std::max(m_receiveTimeoutMs, 1);
+    timeval timeout{};
+    timeout.tv_sec = receiveMs / 1000;
+    timeout.tv_usec = (receiveMs % 1000) * 1000;
+    if (flags < 0 || ::fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+        Close();
+        return 0;
+    }
+    return 1;
+}
+
+void CEthernetIF::Close() {
+    if (m_socket >= 0) ::close(m_socket);
+    m_socket = -1;
+}
+
+int CEthernetIF::Write(const uint8_t* data, int length) {
+    if (m_socket < 0 || data == nullptr || length <= 0) return 0;
+    int sent = 0;
+    while (sent < length) {
+        // MSG_NOSIGNAL: a printer that hung up must show as a failed write,
+        // not end the program with SIGPIPE.
+        ssize_t result =
+            ::send(m_socket, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (result < 0 && errno == EINTR) continue;
+        if (result <= 0) break;
+        sent += static_cast<int>(result);
+    }
+    return sent;
+}
+
+int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
+    if (m_socket < 0 || buffer == nullptr || capacity <= 0) return -1;
+    for (;;) {
+        ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), 0);
+        if (result < 0 && errno == EINTR) continue;
+        return static_cast<int>(result);
+    }
+}
+
+bool HasActiveEthernetSocket() {
+    return g_activeLink != nullptr && g_activeLink->SocketForTest() >= 0;
+}
+
+bool CloseActiveEthernetSocket() {
+    if (!HasActiveEthernetSocket()) return false;
+    g_activeLink->Close();
+    return true;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CPrintCanvas;
+
+enum class MsgButtons { Ok, OkCancel, YesNo, RetryCancel };
+enum class MsgIcon { Auto, None, Exclamation, Question, Information };
+enum class MsgResult { Ok, Cancel, Yes, No, Retry };
+
+// Everything the program takes from the desktop that a test must control:
+// message boxes, the wait cursor, blocking pauses, file and print dialogs,
+// progress for long transfers, and starting a detached command. The Qt
+// implementation lives in app/; tests use a scripted double.
+//
+// Texts are 8-bit (Latin-1) strings, exactly as the printer and the operator
+// see them.
+class IHostServices {
+public:
+    virtual ~IHostServices() = default;
+
+    // Shows a box with the application's name as caption. MsgIcon::Auto picks
+    // the house rule: exclamation for OK / OK-Cancel boxes, question for
+    // Yes/No boxes, exclamation for Retry/Cancel.
+    MsgResult Message(const std::string& text, MsgButtons buttons,
+                      MsgIcon icon = MsgIcon::Auto) {
+        return ShowMessageBox(text, buttons, ResolveIcon(buttons, icon));
+    }
+
+    static MsgIcon ResolveIcon(MsgButtons buttons, MsgIcon icon) {
+        if (icon != MsgIcon::Auto) return icon;
+        return buttons == MsgButtons::YesNo ? MsgIcon::Question : MsgIcon::Exclamation;
+    }
+
+    virtual MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons,
+                                     MsgIcon icon) = 0;
+
+    virtual void SetWaitCursor(bool on) = 0;
+
+    // A plain blocking wait on the user-interface thread.
+    virtual void Pause(int milliseconds) = 0;
+
+    // `filter` in Qt's form, e.g. "Velmora Firmware Files (*.cfe)". No value
+    // when the operator cancels.
+    virtual std::optional<std::string> GetOpenFileName(const std::string& filter) = 0;
+    // Asks before overwriting; no filter, no default extension.
+    virtual std::optional<std::string> GetSaveFileName() = 0;
+
+    // Runs the system print dialog; no canvas when the operator cancels.
+    virtual std::unique_ptr<CPrintCanvas> RunPrintDialog() = 0;
+
+    // Progress of a long transfer in a small modal window without Cancel.
+    // The first call opens it; EndProgress closes it.
+    virtual void ShowProgress(const std::string& text, int64_t done, int64_t total) = 0;
+    virtual void EndProgress() = 0;
+
+    // Starts a program detached, hidden, output discarded, never waited for.
+    virtual bool StartDetached(const std::string& program,
+                               const std::vector<std::string>& arguments) = 0;
+};
+
+// Shows the wait cursor for the lifetime of the guard, however a handler ends.
+class WaitCursor {
+public:
+    explicit WaitCursor(IHostServices& host) : m_host(host) { m_host.SetWaitCursor(true); }
+    ~WaitCursor() { m_host.SetWaitCursor(false); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    IHostServices& m_host;
+};

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "links/character_interface.h"
+#include "protocol/command_table.h"
+#include "protocol/host_services.h"
+#include "protocol/main_sheet_if.h"
+#include "protocol/source_file.h"
+#include "protocol/text_window.h"
+
+// Creates the link for a port name; `kind` is the link kind the name maps to.
+using LinkFactory =
+    std::function<std::unique_ptr<CCharacterInterface>(int kind, const std::string& portName)>;
+
+// The program's one protocol object. Pages name commands by index and call a
+// request form; it frames the request, applies the family gate, writes it
+// through the current link and, for the reading forms, hands back the reply.
+//
+// Texts are 8-bit strings. Reading forms return owned values: "no value" is
+// std::nullopt, distinct from the empty text.
+class CMessageIF {
+public:
+    static constexpr int kAreaSize = 1024;        // frame and reply limit
+    static constexpr int kCardRecordSize = 548;   // the "MSV" reply block
+    static constexpr int kRetryPauseMs = 2000;
+    static constexpr int kModifyPauseMs = 2200;
+    static constexpr int kShortPauseMs = 200;
+    static constexpr int kFirmwareReplyPauseMs = 500;
+    static constexpr int kFirmwareChunk = 1024;
+    static constexpr const char* kConnectFailedText =
+        "Could not connect to the Printer. \nEnsure cable is connected and printer is switched on.";
+
+    explicit CMessageIF(IHostServices& host);
+    virtual ~CMessageIF();
+
+    CMessageIF(const CMessageIF&) = delete;
+    CMessageIF& operator=(const CMessageIF&) = delete;
+
+    // --- wiring -----------------------------------------------------------
+    void SetMainSheet(IMainSheet* sheet) { m_mainSheet = sheet; }
+    // Replaces how SelectPort creates links (tests, the USB selection wiring).
+    void SetLinkFactory(LinkFactory factory) { m_linkFactory = std::move(factory); }
+    // The link kind a port name maps to: "USB" 0, "Ethernet" 2, anything else 1.
+    static int LinkKindForPort(const std::string& portName);
+
+    // --- connection -------------------------------------------------------
+    int SelectPort(const std::string& portName);
+    int ConnectPrinter();
+    void DetectPrinterFamily();
+    uint32_t GetPrinterFamily() const { return m_family; }
+    // The current link, for asking its kind; pages never read or write it.
+    CCharacterInterface* GetLink() const { return m_link.get(); }
+    IHostServices& Host() const { return m_host; }
+
+    // --- request forms ----------------------------------------------------
+    std::string RequestNumbered(int command, int8_t number);
+    std::optional<std::string> RequestStatus(int command);
+    void SendModify(int command, const std::string& text);
+    void SendCommandAndWait(int command, const std::string& text);
+    void SendCommand(int command, const std::optional<std::string>& text = std::nullopt);
+    void SendCommandText(const std::optional<std::string>& text);
+    void ShowStatus(int command, CTextWindow& window);
+    void SendModifyFromControl(int command, const CTextWindow& window);
+
+    // --- replies ----------------------------------------------------------
+    std::optional<std::string> ParseReply(int command, const std::string& reply);
+    // Fills the caller's 548-byte buffer; stops early (keeping what arrived)
+    // when the link stops delivering.
+    void ReadFixedReply(uint8_t* buffer);
+
+    // --- transfers --------------------------------------------------------
+    int32_t SendFirmwareImage(CSourceFile& file);
+    void SendLaminatorFirmware(CSourceFile& file);
+    void SendFile(CSourceFile& file);
+    void SendMagneticEncode(const std::string& track1, const std::string& track2,
+                            const std::string& track3, bool highCoercivity);
+
+private:
+    enum class Prefix { None, Req, Status, Modify };
+    static std::string_view PrefixText(Prefix prefix);
+
+    // Frames and writes one request. Returns false when nothing went out:
+    // too long, gated off by the family, or the link refused it.
+    // `writeFailed` tells the last case apart.
+    bool SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter,
+                   bool gated, uint32_t mask, bool& writeFailed);
+    // The sending forms: on a failed write, reconnect; otherwise pause.
+    void SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
+    // One read into a fresh reply area; the reply as text up to its first zero.
+    std::string ReadReply(int paced);
+    bool WriteAll(const uint8_t* data, int length);
+    // Reading of a decimal integer: leading white space, an optional sign,
+    // digits up to the first other character; no digits give 0.
+    static int32_t ParseLeadingInteger(const std::string& text);
+
+    IHostServices& m_host;
+    std::unique_ptr<CCharacterInterface> m_link;
+    IMainSheet* m_mainSheet = nullptr;
+    uint32_t m_family = family::kV;
+    LinkFactory m_linkFactory;
+    bool m_connecting = false;
+
+    friend class MessageIfTestAccess;
+
+public:
+    // Decimal reading used throughout: leading white space, an optional sign,
+    // digits up to the first other character; no digits give 0; values beyond
+    // the signed 32-bit range saturate.
+    static int32_t ToInteger(const std::string& text) { return ParseLeadingInteger(text); }
+};
+
+// The factory for the real links: USB, Ethernet on port 9100, parallel.
+LinkFactory DefaultLinkFactory();

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+
+#include "links/character_interface.h"
+#include "sim/sim_printer.h"
+
+// The simulated printer as an in-process link: what the protocol object
+// writes goes straight into the printer, and reads take its queued replies.
+// The printer is shared so a test keeps it while the protocol object owns
+// the link.
+//
+// Read mirrors the Ethernet link: nothing queued reads as a time-out (-1),
+// a printer that dropped the connection reads as closed (0).
+class CSimLink : public CCharacterInterface {
+public:
+    explicit CSimLink(std::shared_ptr<CSimPrinter> printer);
+
+    int Open() override;
+    void Close() override;
+    int Read(uint8_t* buffer, int capacity, int paced) override;
+    int Write(const uint8_t* data, int length) override;
+
+    const std::shared_ptr<CSimPrinter>& Printer() const { return m_printer; }
+    int Opens() const { return m_opens; }
+    int Closes() const { return m_closes; }
+    bool IsOpen() const { return m_open; }
+
+private:
+    std::shared_ptr<CSimPrinter> m_printer;
+    bool m_open = false;
+    int m_opens = 0;
+    int m_closes = 0;
+};

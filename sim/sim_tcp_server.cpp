@@ -1,0 +1,163 @@
+#include "sim/sim_tcp_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+namespace {
+
+constexpr int kBacklog = 8;
+constexpr size_t kChunk = 4096;
+
+void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+CSimTcpServer::CSimTcpServer(std::shared_ptr<CSimPrinter> printer)
+    : m_printer(std::move(printer)) {}
+
+CSimTcpServer::~CSimTcpServer() { Stop(); }
+
+bool CSimTcpServer::Start(uint16_t port, std::string* error) {
+    auto fail = [&](const char* what) {
+        if (error) *error = std::string(what) + ": " + std::strerror(errno);
+        CloseFd(m_listen);
+        CloseFd(m_wakeRead);
+        CloseFd(m_wakeWrite);
+        return false;
+    };
+    if (IsRunning() || !m_printer) {
+        if (error) *error = IsRunning() ? "already running" : "no printer";
+        return false;
+    }
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (m_listen < 0) return fail("socket");
+    int on = 1;
+    // A restart on the same port must not wait for old connections to expire.
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return fail("bind");
+    }
+    if (::listen(m_listen, kBacklog) != 0) return fail("listen");
+    socklen_t length = sizeof address;
+    if (::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return fail("getsockname");
+    }
+    m_port = ntohs(address.sin_port);
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+    m_wakeRead = wake[0];
+    m_wakeWrite = wake[1];
+    m_stop = false;
+    m_thread = std::thread(&CSimTcpServer::Run, this);
+    return true;
+}
+
+void CSimTcpServer::Stop() {
+    if (m_thread.joinable()) {
+        m_stop = true;
+        const char byte = 'x';
+        [[maybe_unused]] ssize_t ignored = ::write(m_wakeWrite, &byte, 1);
+        m_thread.join();
+    }
+    CloseFd(m_listen);
+    CloseFd(m_wakeRead);
+    CloseFd(m_wakeWrite);
+}
+
+void CSimTcpServer::Run() {
+    int client = -1;
+    // Reply bytes taken from the printer but not yet accepted by the socket.
+    std::string out;
+    uint8_t buffer[kChunk];
+
+    auto dropClient = [&] {
+        CloseFd(client);
+        out.clear();
+    };
+    // Sends as much as the socket takes without blocking. With one-byte
+    // pieces the printer hands out one byte per call, so each goes in a
+    // send of its own.
+    auto sendPending = [&] {
+        while (client >= 0) {
+            if (out.empty()) {
+                size_t count = m_printer->TakeReply(buffer, sizeof buffer);
+                if (count == 0) return;
+                out.assign(reinterpret_cast<const char*>(buffer), count);
+            }
+            ssize_t sent = ::send(client, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent > 0) {
+                out.erase(0, static_cast<size_t>(sent));
+            } else if (sent < 0 && errno == EINTR) {
+                continue;
+            } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return;
+            } else {
+                dropClient();
+            }
+        }
+    };
+
+    while (!m_stop) {
+        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {-1, 0, 0}};
+        if (client < 0) {
+            fds[1] = {m_listen, POLLIN, 0};
+        } else {
+            short events = POLLIN;
+            if (!out.empty() || m_printer->PendingReplyBytes() > 0) events |= POLLOUT;
+            fds[1] = {client, events, 0};
+        }
+        int ready = ::poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[0].revents != 0) break;
+
+        if (client < 0) {
+            if (fds[1].revents & POLLIN) {
+                client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (client >= 0) {
+                    int on = 1;
+                    // Small replies must leave at once, one-byte pieces as pieces.
+                    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                    m_printer->StartConnection();
+                    ++m_accepted;
+                }
+            }
+            continue;
+        }
+
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+            if (got > 0) {
+                m_printer->Receive(buffer, static_cast<size_t>(got));
+                if (m_printer->ConnectionClosed()) {
+                    dropClient();
+                    continue;
+                }
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                dropClient();
+                continue;
+            }
+        }
+        sendPending();
+    }
+    dropClient();
+}

@@ -1,0 +1,184 @@
+// The Ethernet link over loopback against the simulated printer's TCP server.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "links/ethernet_if.h"
+#include "links/program_state.h"
+#include "sim/sim_printer.h"
+#include "sim/sim_tcp_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
+constexpr int kShortReceiveMs = 300;
+constexpr int kShortConnectMs = 1000;
+
+std::string Framed(const std::string& text) {
+    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
+}
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class EthernetLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tessaly::PrinterIpAddress = kLoopback;
+        std::string error;
+        ASSERT_TRUE(server.Start(0, &error)) << error;
+    }
+    void TearDown() override { tessaly::PrinterIpAddress = 0; }
+
+    std::unique_ptr<CEthernetIF> MakeLink() {
+        return std::make_unique<CEthernetIF>(server.Port(), kShortReceiveMs, kShortConnectMs);
+    }
+
+    static int Write(CEthernetIF& link, const std::string& bytes) {
+        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                          static_cast<int>(bytes.size()));
+    }
+    // One Read into a zeroed 1024-byte area, as the protocol object reads.
+    static std::pair<int, std::string> Read(CEthernetIF& link) {
+        std::vector<uint8_t> area(1024, 0);
+        int n = link.Read(area.data(), 1024, 0);
+        return {n, n > 0 ? std::string(area.begin(), area.begin() + n) : std::string()};
+    }
+
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+    CSimTcpServer server{printer};
+};
+
+TEST_F(EthernetLink, ExchangesAStatusRequest) {
+    auto link = MakeLink();
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(Read(*link), (std::pair<int, std::string>{9, "VRSE3.05,"}));
+    auto frames = printer->Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].bytes, Framed("REQ,STA,VRS"));
+}
+
+TEST_F(EthernetLink, LargeWriteArrivesWhole) {
+    std::string data(300 * 1024, '\0');
+    uint32_t sum = 0;
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 7);
+        sum += static_cast<uint8_t>(data[i]);
+    }
+    std::string frame = std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(data.size()) +
+                        ",\x1C" + data + '\x03';
+    auto link = MakeLink();
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(Write(*link, frame), static_cast<int>(frame.size()));
+    EXPECT_EQ(Read(*link).second, "CHK" + std::to_string(static_cast<int32_t>(sum)) + ",");
+}
+
+TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
+    const uint16_t port = server.Port();
+    server.Stop();
+    auto link = MakeLink();
+    auto start = Clock::now();
+    EXPECT_EQ(link->Open(), 0);
+    EXPECT_LT(MsSince(start), kShortConnectMs);
+    EXPECT_LT(link->SocketForTest(), 0);
+
+    ASSERT_TRUE(server.Start(port));
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(Write(*link, Framed("REQ,STA,MSR")), 24);
+    EXPECT_EQ(Read(*link).second, "MSRE1234567,");
+}
+
+TEST_F(EthernetLink, NoAddressEnteredMeansNoPrinter) {
+    tessaly::PrinterIpAddress = 0;
+    auto link = MakeLink();
+    EXPECT_EQ(link->Open(), 0);
+    EXPECT_EQ(server.ConnectionsAccepted(), 0);
+}
+
+TEST_F(EthernetLink, PrinterThatClosesReadsAsZeroAndReconnects) {
+    printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = true; });
+    auto link = MakeLink();
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(Read(*link).first, 0);
+
+    printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = false; });
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(Read(*link).second, "VRSE3.05,");
+}
+
+TEST_F(EthernetLink, SilentPrinterTimesOut) {
+    printer->UpdateState([](SimPrinterState& s) { s.faults.silent = true; });
+    auto link = MakeLink();
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    auto start = Clock::now();
+    EXPECT_LT(Read(*link).first, 0);
+    EXPECT_GE(MsSince(start), kShortReceiveMs - 50);
+    EXPECT_LT(MsSince(start), kShortReceiveMs * 5);
+}
+
+TEST_F(EthernetLink, UnopenedOrClosedLinkMovesNothing) {
+    auto link = MakeLink();
+    uint8_t byte = 0;
+    EXPECT_EQ(Write(*link, "x"), 0);
+    EXPECT_EQ(link->Read(&byte, 1, 0), -1);
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_EQ(link->Read(&byte, 0, 0), -1);
+    link->Close();
+    EXPECT_EQ(Write(*link, "x"), 0);
+}
+
+TEST_F(EthernetLink, EachConnectionStartsCleanOverTheSamePrinter) {
+    auto first = MakeLink();
+    ASSERT_EQ(first->Open(), 1);
+    Write(*first, Framed("REQ,MOD,FDC77"));
+    // An image cut off mid-way; a parser carried over would eat the next request.
+    Write(*first, std::string(9, '\x05') +
+                      "\x01REQ,FRM100,\x1C"
+                      "0123456789");
+    first->Close();
+
+    auto second = MakeLink();
+    ASSERT_EQ(second->Open(), 1);
+    EXPECT_EQ(Write(*second, Framed("REQ,STA,FDC")), 24);
+    EXPECT_EQ(Read(*second).second, "FDC77,");
+    EXPECT_EQ(server.ConnectionsAccepted(), 2);
+}
+
+TEST_F(EthernetLink, ActiveSocketIsTheLastOpenedLink) {
+    {
+        auto gone = MakeLink();
+        ASSERT_EQ(gone->Open(), 1);
+        EXPECT_TRUE(HasActiveEthernetSocket());
+    }
+    // Destroying the recorded link clears the record.
+    EXPECT_FALSE(HasActiveEthernetSocket());
+    EXPECT_FALSE(CloseActiveEthernetSocket());
+
+    auto older = MakeLink();
+    auto newer = MakeLink();
+    ASSERT_EQ(older->Open(), 1);
+    ASSERT_EQ(newer->Open(), 1);
+    EXPECT_TRUE(CloseActiveEthernetSocket());
+    EXPECT_LT(newer->SocketForTest(), 0);
+    EXPECT_GE(older->SocketForTest(), 0);
+    EXPECT_FALSE(CloseActiveEthernetSocket());
+
+    older.reset();  // not the recorded one: the record survives
+    ASSERT_EQ(newer->Open(), 1);
+    EXPECT_TRUE(HasActiveEthernetSocket());
+    newer.reset();
+    EXPECT_FALSE(HasActiveEthernetSocket());
+}
+
+}  // namespace

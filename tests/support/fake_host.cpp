@@ -1,0 +1,69 @@
+#include "support/fake_host.h"
+
+#include <numeric>
+
+#include "report/print_canvas.h"
+
+int FakeHost::TotalPauseMs() const { return std::accumulate(pauses.begin(), pauses.end(), 0); }
+
+MsgResult FakeHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
+    boxes.push_back({text, buttons, icon});
+    if (!boxAnswers.empty()) {
+        MsgResult r = boxAnswers.front();
+        boxAnswers.pop_front();
+        return r;
+    }
+    switch (buttons) {
+        case MsgButtons::Ok:
+        case MsgButtons::OkCancel: return MsgResult::Ok;
+        case MsgButtons::YesNo: return MsgResult::Yes;
+        case MsgButtons::RetryCancel: return MsgResult::Retry;
+    }
+    return MsgResult::Ok;
+}
+
+void FakeHost::SetWaitCursor(bool on) {
+    waitCursorDepth += on ? 1 : -1;
+    if (on) ++waitCursorShows;
+}
+
+void FakeHost::Pause(int milliseconds) {
+    pauses.push_back(milliseconds);
+    if (onPause) onPause(milliseconds);
+}
+
+std::optional<std::string> FakeHost::GetOpenFileName(const std::string& filter) {
+    openFileFilters.push_back(filter);
+    if (openFileAnswers.empty()) return std::nullopt;
+    auto r = openFileAnswers.front();
+    openFileAnswers.pop_front();
+    return r;
+}
+
+std::optional<std::string> FakeHost::GetSaveFileName() {
+    ++saveDialogs;
+    if (saveFileAnswers.empty()) return std::nullopt;
+    auto r = saveFileAnswers.front();
+    saveFileAnswers.pop_front();
+    return r;
+}
+
+std::unique_ptr<CPrintCanvas> FakeHost::RunPrintDialog() {
+    ++printDialogs;
+    if (printCanvases.empty()) return nullptr;
+    auto c = std::move(printCanvases.front());
+    printCanvases.pop_front();
+    return c;
+}
+
+void FakeHost::ShowProgress(const std::string&, int64_t done, int64_t total) {
+    progress.emplace_back(done, total);
+}
+
+void FakeHost::EndProgress() { ++progressEnds; }
+
+bool FakeHost::StartDetached(const std::string& program,
+                             const std::vector<std::string>& arguments) {
+    started.emplace_back(program, arguments);
+    return true;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/host_services.h"
+#include "report/print_canvas.h"
+
+// Host services for tests: answers from a script, records every call, and
+// never waits. Unscripted message boxes answer with their first button
+// (OK, Yes or Retry); unscripted dialogs answer "cancelled".
+class FakeHost : public IHostServices {
+public:
+    struct Box {
+        std::string text;
+        MsgButtons buttons;
+        MsgIcon icon;
+    };
+
+    // --- script -----------------------------------------------------------
+    std::deque<MsgResult> boxAnswers;
+    std::deque<std::optional<std::string>> openFileAnswers;
+    std::deque<std::optional<std::string>> saveFileAnswers;
+    // Canvases handed out by RunPrintDialog, in order; none = cancelled.
+    std::deque<std::unique_ptr<CPrintCanvas>> printCanvases;
+
+    // --- record -----------------------------------------------------------
+    std::vector<Box> boxes;
+    std::vector<int> pauses;
+    std::vector<std::string> openFileFilters;
+    int saveDialogs = 0;
+    int printDialogs = 0;
+    int waitCursorDepth = 0;      // shows on minus hides
+    int waitCursorShows = 0;
+    std::vector<std::pair<std::string, std::vector<std::string>>> started;
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    int progressEnds = 0;
+
+    int TotalPauseMs() const;
+    // Hook run at every pause, e.g. to change the simulated printer while the
+    // program waits.
+    std::function<void(int)> onPause;
+
+    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    void SetWaitCursor(bool on) override;
+    void Pause(int milliseconds) override;
+    std::optional<std::string> GetOpenFileName(const std::string& filter) override;
+    std::optional<std::string> GetSaveFileName() override;
+    std::unique_ptr<CPrintCanvas> RunPrintDialog() override;
+    void ShowProgress(const std::string& text, int64_t done, int64_t total) override;
+    void EndProgress() override;
+    bool StartDetached(const std::string& program,
+                       const std::vector<std::string>& arguments) override;
+};

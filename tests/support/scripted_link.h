@@ -1,0 +1,77 @@
+#pragma once
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "links/character_interface.h"
+
+// A link that records every Write and answers Reads from a queue of replies,
+// one queued entry per Read. For protocol tests that need exact control of
+// what each call returns.
+class ScriptedLink : public CCharacterInterface {
+public:
+    struct ReadAnswer {
+        std::string bytes;  // delivered (cut to capacity)
+        int result = -2;    // used when bytes is empty: 0 or negative
+    };
+
+    // Results of successive Open calls; when empty, Open succeeds.
+    std::deque<int> openResults;
+    // Result of each Write: empty = accept everything; otherwise the front
+    // entry is used (-1 means "accept everything" for that call).
+    std::deque<int> writeResults;
+    std::deque<ReadAnswer> reads;
+
+    std::vector<std::string> writes;
+    std::vector<int> readCapacities;
+    std::vector<int> readPaced;
+    int opens = 0;
+    int closes = 0;
+    bool* destroyedFlag = nullptr;
+
+    ~ScriptedLink() override {
+        if (destroyedFlag) *destroyedFlag = true;
+    }
+
+    void QueueReply(const std::string& bytes) { reads.push_back({bytes, 0}); }
+    void QueueNothing(int result = -1) { reads.push_back({"", result}); }
+
+    // All bytes written so far, concatenated.
+    std::string Wire() const {
+        std::string all;
+        for (const auto& w : writes) all += w;
+        return all;
+    }
+
+    int Open() override {
+        ++opens;
+        if (openResults.empty()) return 1;
+        int r = openResults.front();
+        openResults.pop_front();
+        return r;
+    }
+    void Close() override { ++closes; }
+    int Read(uint8_t* buffer, int capacity, int paced) override {
+        readCapacities.push_back(capacity);
+        readPaced.push_back(paced);
+        if (reads.empty()) return -1;
+        ReadAnswer a = reads.front();
+        reads.pop_front();
+        if (a.bytes.empty()) return a.result;
+        int n = static_cast<int>(std::min<size_t>(a.bytes.size(), static_cast<size_t>(capacity)));
+        std::copy(a.bytes.begin(), a.bytes.begin() + n, buffer);
+        return n;
+    }
+    int Write(const uint8_t* data, int length) override {
+        int accept = length;
+        if (!writeResults.empty()) {
+            int r = writeResults.front();
+            writeResults.pop_front();
+            if (r >= 0) accept = std::min(r, length);
+        }
+        if (accept > 0) writes.emplace_back(reinterpret_cast<const char*>(data), accept);
+        return accept;
+    }
+};
