@@ -25,7 +25,11 @@ public:
         }
         if (device.printer->IsAbsent()) return UsbIoResult::Failed;
         transferred = device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
-        if (transferred > 0) device.printer->Receive(data, static_cast<size_t>(transferred));
+        if (transferred > 0) {
+            device.printer->Receive(data, static_cast<size_t>(transferred));
+            m_backend.wire.append(reinterpret_cast<const char*>(data),
+                                  static_cast<size_t>(transferred));
+        }
         return UsbIoResult::Done;
     }
 

@@ -53,6 +53,7 @@ public:
 
     // --- record -----------------------------------------------------------
     std::vector<int> writeLengths;   // every bulk write's requested length
+    std::string wire;                // every byte the devices accepted, in order
     std::vector<int> readTimeouts;   // every bulk read's time-out
     std::vector<std::string> probes;
     std::vector<std::string> canOpens;
