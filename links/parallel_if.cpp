@@ -151,10 +151,17 @@ int CParallelIF::ReceiveReply(uint8_t* buffer, int capacity) {
 }
 
 void CParallelIF::Terminate() {
+    // After an expired wait the lines are moved without waiting: the printer
+    // is not following, and a line that merely floats at the awaited level
+    // must not make it count as present again. HostBusy may have been left
+    // low in the middle of a handshake; termination starts with it high, or
+    // its own HostBusy pulse would be no edge at all.
+    const bool wait = !m_printerSilent;
+    if (!wait) ClearControl(lpt::kControlAutoFeed);
     SetControl(lpt::kControlSelectIn);
-    WaitForStatus(lpt::kStatusAck, false);
+    if (wait) WaitForStatus(lpt::kStatusAck, false);
     SetControl(lpt::kControlAutoFeed);
-    WaitForStatus(lpt::kStatusAck, true);
+    if (wait) WaitForStatus(lpt::kStatusAck, true);
     ClearControl(lpt::kControlAutoFeed);
 }
 

@@ -87,7 +87,7 @@ private:
     int ReceiveReply(uint8_t* buffer, int capacity);
     uint8_t ReadNibble();
     // Back to compatibility mode, whatever state the reverse channel was
-    // left in; its waits are bounded and their outcome does not matter.
+    // left in; the outcome of its waits does not matter.
     void Terminate();
 
     std::string m_portName;
