@@ -26,7 +26,8 @@ constexpr uint8_t kStatusNotBusy = 0x80;   // Busy, inverted
 constexpr uint8_t kControlStrobe = 0x01;    // nStrobe
 constexpr uint8_t kControlAutoFeed = 0x02;  // nAutoFd; HostBusy in reverse mode
 constexpr uint8_t kControlInit = 0x04;      // nInit, not inverted
-constexpr uint8_t kControlSelectIn = 0x08;  // nSelectIn: set = compatibility mode, clear = 1284 active
+// nSelectIn: set = compatibility mode, clear = IEEE 1284 active.
+constexpr uint8_t kControlSelectIn = 0x08;
 
 }  // namespace lpt
 

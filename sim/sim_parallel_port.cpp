@@ -14,8 +14,8 @@ constexpr uint8_t kUnknownRegister = 0xFF;
 
 }  // namespace
 
-CSimParallelPort::CSimParallelPort(std::shared_ptr<CSimPrinter> printer,
-                                   SimParallelOptions options, uint8_t initialControl)
+CSimParallelPort::CSimParallelPort(std::shared_ptr<CSimPrinter> printer, SimParallelOptions options,
+                                   uint8_t initialControl)
     : m_printer(std::move(printer)),
       m_options(options),
       m_control(initialControl),
@@ -40,10 +40,17 @@ bool CSimParallelPort::DataAvailable() const { return m_printer->PendingReplyByt
 uint8_t CSimParallelPort::ReadRegister(uint16_t address) {
     uint8_t value = kUnknownRegister;
     switch (address) {
-        case lpt::kDataRegister: value = m_data; break;
-        case lpt::kStatusRegister: value = ReadStatus(); break;
-        case lpt::kControlRegister: value = m_control; break;
-        default: break;
+        case lpt::kDataRegister:
+            value = m_data;
+            break;
+        case lpt::kStatusRegister:
+            value = ReadStatus();
+            break;
+        case lpt::kControlRegister:
+            value = m_control;
+            break;
+        default:
+            break;
     }
     ++m_accessCount;
     if (m_recording) m_accesses.push_back({false, address, value});

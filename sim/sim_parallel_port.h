@@ -47,22 +47,21 @@ class CSimParallelPort : public IPortRegisters {
 public:
     enum class Phase {
         Compatibility,
-        Negotiating,          // 1284 Active raised with HostBusy low: nAck pulled low
-        NegotiationStrobed,   // the extensibility request byte latched
-        ReverseIdle,          // nibble mode, between bytes; nDataAvail tells if there is more
-        LowNibble,            // low nibble on the lines, nAck low
-        LowNibbleDone,        // host took it, nAck high again
-        HighNibble,           // high nibble on the lines, nAck low
-        Terminating,          // 1284 Active dropped: nAck low
-        TerminatingAcked,     // host answered: nAck high, back once HostBusy goes high
+        Negotiating,         // 1284 Active raised with HostBusy low: nAck pulled low
+        NegotiationStrobed,  // the extensibility request byte latched
+        ReverseIdle,         // nibble mode, between bytes; nDataAvail tells if there is more
+        LowNibble,           // low nibble on the lines, nAck low
+        LowNibbleDone,       // host took it, nAck high again
+        HighNibble,          // high nibble on the lines, nAck low
+        Terminating,         // 1284 Active dropped: nAck low
+        TerminatingAcked,    // host answered: nAck high, back once HostBusy goes high
     };
 
     // What a PC's start-up code and the Linux driver leave in the control
     // register: nInit high, nSelectIn low.
     static constexpr uint8_t kPowerOnControl = lpt::kControlInit | lpt::kControlSelectIn;
 
-    explicit CSimParallelPort(std::shared_ptr<CSimPrinter> printer,
-                              SimParallelOptions options = {},
+    explicit CSimParallelPort(std::shared_ptr<CSimPrinter> printer, SimParallelOptions options = {},
                               uint8_t initialControl = kPowerOnControl);
 
     uint8_t ReadRegister(uint16_t address) override;

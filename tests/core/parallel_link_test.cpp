@@ -84,7 +84,9 @@ public:
     }
     Steps& Termination() {
         Set(lpt::kControlSelectIn).Status(lpt::kStatusAck, false);
-        return Set(lpt::kControlAutoFeed).Status(lpt::kStatusAck, true).Clear(lpt::kControlAutoFeed);
+        return Set(lpt::kControlAutoFeed)
+            .Status(lpt::kStatusAck, true)
+            .Clear(lpt::kControlAutoFeed);
     }
 
     const std::vector<Expected>& List() const { return m_list; }
@@ -169,11 +171,12 @@ TEST_F(ParallelLink, RestStateGoesOnAfterEveryClaim) {
     // bits 0 to 2 set and nSelectIn high): the rest state must follow it.
     std::vector<std::shared_ptr<CSimParallelPort>> claims;
     int refusals = 1;
-    CParallelIF parallel("LPT2:", CParallelIF::PortOpener([&]() -> std::shared_ptr<IPortRegisters> {
+    const CParallelIF::PortOpener claim = [&]() -> std::shared_ptr<IPortRegisters> {
         if (refusals-- > 0) return nullptr;
         claims.push_back(std::make_shared<CSimParallelPort>(printer, SimParallelOptions{}, 0x07));
         return claims.back();
-    }));
+    };
+    CParallelIF parallel("LPT2:", claim);
     EXPECT_EQ(parallel.Open(), 0);  // port busy or not permitted
     EXPECT_FALSE(parallel.IsOpen());
     EXPECT_EQ(parallel.Write(Bytes("x"), 1), 0);

@@ -3,7 +3,6 @@
 // image, and what a missing printer or port does.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <memory>
@@ -158,7 +157,7 @@ TEST_F(ParallelProtocol, MissingPrinterCostsOneWaitAndSendingFormsReconnect) {
 }
 
 TEST(ParallelDefaultLink, PortThatCannotBeOpenedAsksRetryOrCancel) {
-    struct stat info{};
+    struct stat info {};
     if (::stat("/dev/parport0", &info) == 0) {
         GTEST_SKIP() << "this machine has /dev/parport0; the test needs a machine without one";
     }
