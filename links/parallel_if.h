@@ -1,22 +1,98 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "links/character_interface.h"
+#include "links/port_registers.h"
 
-// A printer on the PC's parallel port. Not built yet: Open fails, so the
-// connect loop reports the printer as unreachable.
+// A printer on the PC's parallel port, driven register by register: bytes go
+// out with the compatibility-mode strobe handshake, the reply comes back
+// through the IEEE 1284 nibble-mode reverse channel, four status lines at a
+// time. Every port name reaches the same registers (0x378 to 0x37A); the
+// name is only kept.
+//
+// Open claims the port (and fails when it cannot), then puts the control
+// lines at rest: nStrobe and nAutoFd high, nSelectIn low (compatibility
+// mode). It does this after the claim because the claim itself resets the
+// lines. Close releases the port.
+//
+// Every wait on a status line is bounded (WaitLimits). A wait that expires
+// makes Write return 0 and ends Read with the bytes received so far, the port
+// put back in compatibility mode. After an expired wait the link takes the
+// printer for gone: each later wait looks at the lines once, until one finds
+// what it waits for. So a missing printer costs one time limit per
+// connection, not one per request, and a firmware image sent one byte per
+// Write to a printer that went away does not take a time limit per byte.
 class CParallelIF : public CCharacterInterface {
 public:
-    explicit CParallelIF(std::string portName) : m_portName(std::move(portName)) {}
+    // One wait gives up at whichever comes first: the deadline, measured on
+    // a steady clock, or the number of status reads. The deadline is what
+    // matters on real hardware: a printer answers a handshake step within
+    // microseconds (IEEE 1284 allows 35 ms) and holds Busy for a frame for
+    // milliseconds, so a second is generous yet short enough not to leave
+    // the window frozen for long. A port access costs a microsecond or more
+    // there, so the read count never cuts a real wait short; against the
+    // simulated peripheral, whose accesses are nearly free, it ends the wait
+    // after a fixed number of reads, which keeps tests deterministic.
+    struct WaitLimits {
+        int deadlineMs;
+        long long maxPolls;
+    };
+    static constexpr WaitLimits kDefaultWaitLimits{1000, 4'000'000};
 
-    int Open() override { return 0; }
-    void Close() override {}
-    int Read(uint8_t*, int, int) override { return 0; }
-    int Write(const uint8_t*, int) override { return 0; }
+    // Reply bytes the printer still offers once the caller's area is full are
+    // read and dropped, so they cannot open the next reply. Replies are far
+    // shorter; the bound only stops a printer that never stops talking.
+    static constexpr int kMaxDroppedBytes = 16 * 1024;
+
+    // Gives the registers, or none when the port cannot be reached.
+    using PortOpener = std::function<std::shared_ptr<IPortRegisters>()>;
+
+    // The machine's own port (OpenSystemParallelPort).
+    explicit CParallelIF(std::string portName);
+    // Registers already at hand, such as the simulated peripheral.
+    CParallelIF(std::string portName, std::shared_ptr<IPortRegisters> registers,
+                WaitLimits limits = kDefaultWaitLimits);
+    CParallelIF(std::string portName, PortOpener opener, WaitLimits limits = kDefaultWaitLimits);
+    ~CParallelIF() override;
+
+    int Open() override;
+    void Close() override;
+    // `paced` is ignored: the handshake paces the transfer.
+    int Read(uint8_t* buffer, int capacity, int paced) override;
+    int Write(const uint8_t* data, int length) override;
 
     const std::string& PortName() const { return m_portName; }
+    bool IsOpen() const { return m_registers != nullptr; }
 
 private:
+    uint8_t ReadStatus();
+    // One read-modify-write of the control register; changes are never
+    // merged, each line moves on its own.
+    void ChangeControl(uint8_t bit, bool set);
+    void SetControl(uint8_t bit) { ChangeControl(bit, true); }
+    void ClearControl(uint8_t bit) { ChangeControl(bit, false); }
+    // Polls the status register until `bit` reads as `set`; false when the
+    // wait expired.
+    bool WaitForStatus(uint8_t bit, bool set);
+
+    void PutLinesAtRest();
+    bool SendByte(uint8_t byte);
+    // Into nibble mode; false when the printer did not follow.
+    bool Negotiate();
+    // The reverse transfer: stores up to `capacity` bytes, drops the rest.
+    int ReceiveReply(uint8_t* buffer, int capacity);
+    uint8_t ReadNibble();
+    // Back to compatibility mode, whatever state the reverse channel was
+    // left in; the outcome of its waits does not matter.
+    void Terminate();
+
     std::string m_portName;
+    PortOpener m_opener;
+    WaitLimits m_limits;
+    std::shared_ptr<IPortRegisters> m_registers;
+    bool m_printerSilent = false;
 };

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QApplication>
+#include <memory>
+
+#include "app/qt_host_services.h"
+#include "protocol/message_if.h"
+
+class CMainSheet;
+
+// The composition root: the desktop services, the program's protocol object
+// and the main sheet, wired once and run.
+class CKTUtilityApp {
+public:
+    CKTUtilityApp(int& argc, char** argv);
+    ~CKTUtilityApp();
+
+    CKTUtilityApp(const CKTUtilityApp&) = delete;
+    CKTUtilityApp& operator=(const CKTUtilityApp&) = delete;
+
+    // Runs the sheet modally; returns the program's exit code.
+    int Run();
+
+    // The steps after the sheet has ended: the last Ethernet link's socket is
+    // closed, then the sheet goes with all its pages. Returns whether there
+    // was a socket to close.
+    static bool CloseDown(CMessageIF& msg, std::unique_ptr<CMainSheet>& sheet);
+
+private:
+    // Declaration order is destruction order in reverse: the protocol object
+    // outlives the sheet and destroys the last link at program exit.
+    QApplication m_application;
+    QtHostServices m_host;
+    CMessageIF m_msg;
+    std::unique_ptr<CMainSheet> m_sheet;
+};

@@ -1,0 +1,229 @@
+#include "app/qt_host_services.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QProgressBar>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "report/qt_print_canvas.h"
+
+namespace {
+
+// While the progress window is up, a pause sleeps in slices short enough for
+// the window to keep repainting when it is uncovered.
+constexpr int kPaintSliceMs = 50;
+// The progress bar runs in per-mille so files beyond int range still fit.
+constexpr int kProgressScale = 1000;
+
+QWidget* DialogParent() {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    return QApplication::activeWindow();
+}
+
+QMessageBox::Icon ToQtIcon(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+        case MsgIcon::None:
+        case MsgIcon::Auto:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+struct ButtonPair {
+    QMessageBox::StandardButton first;
+    QMessageBox::StandardButton second;  // NoButton: a single button
+};
+
+ButtonPair ToQtButtons(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::Ok:
+            return {QMessageBox::Ok, QMessageBox::NoButton};
+        case MsgButtons::OkCancel:
+            return {QMessageBox::Ok, QMessageBox::Cancel};
+        case MsgButtons::YesNo:
+            return {QMessageBox::Yes, QMessageBox::No};
+        case MsgButtons::RetryCancel:
+            return {QMessageBox::Retry, QMessageBox::Cancel};
+    }
+    return {QMessageBox::Ok, QMessageBox::NoButton};
+}
+
+MsgResult ToResult(int button) {
+    switch (button) {
+        case QMessageBox::Cancel:
+            return MsgResult::Cancel;
+        case QMessageBox::Yes:
+            return MsgResult::Yes;
+        case QMessageBox::No:
+            return MsgResult::No;
+        case QMessageBox::Retry:
+            return MsgResult::Retry;
+        default:
+            return MsgResult::Ok;
+    }
+}
+
+std::string ToLocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+// The transfer progress window. It has no Cancel: a transfer cut short
+// leaves the printer half-programmed, so neither Escape nor the close box
+// may end it; only EndProgress does.
+class CTransferProgress : public QDialog {
+public:
+    explicit CTransferProgress(const QString& caption, QWidget* parent)
+        : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+        setWindowTitle(caption);
+        setWindowModality(Qt::ApplicationModal);
+        m_text = new QLabel(this);
+        m_bar = new QProgressBar(this);
+        m_bar->setRange(0, kProgressScale);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(m_text);
+        layout->addWidget(m_bar);
+        setMinimumWidth(fontMetrics().averageCharWidth() * 45);
+    }
+
+    void Update(const QString& text, int64_t done, int64_t total) {
+        m_text->setText(text);
+        const int64_t clamped = std::clamp<int64_t>(done, 0, std::max<int64_t>(total, 0));
+        m_bar->setValue(total > 0 ? static_cast<int>(clamped * kProgressScale / total) : 0);
+    }
+
+    void Finish() {
+        m_finishing = true;
+        close();
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (m_finishing) {
+            QDialog::closeEvent(event);
+        } else {
+            event->ignore();
+        }
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) return;
+        QDialog::keyPressEvent(event);
+    }
+
+private:
+    QLabel* m_text = nullptr;
+    QProgressBar* m_bar = nullptr;
+    bool m_finishing = false;
+};
+
+QtHostServices::QtHostServices()
+    : m_caption(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()) {}
+
+QtHostServices::~QtHostServices() { EndProgress(); }
+
+MsgResult QtHostServices::ShowMessageBox(const std::string& text, MsgButtons buttons,
+                                         MsgIcon icon) {
+    const ButtonPair pair = ToQtButtons(buttons);
+    QMessageBox box(ToQtIcon(IHostServices::ResolveIcon(buttons, icon)), m_caption,
+                    QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                    pair.first | pair.second, DialogParent());
+    box.setDefaultButton(pair.first);
+    if (pair.second != QMessageBox::NoButton) box.setEscapeButton(pair.second);
+    return ToResult(box.exec());
+}
+
+void QtHostServices::SetWaitCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void QtHostServices::Pause(int milliseconds) {
+    if (milliseconds <= 0) return;
+    if (!m_progress) {
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+        return;
+    }
+    // Paint events only: operator input stays queued as in any blocking wait,
+    // so nothing can start another request meanwhile.
+    QDeadlineTimer deadline(milliseconds);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const qint64 left = deadline.remainingTime();
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, kPaintSliceMs)));
+    }
+}
+
+std::optional<std::string> QtHostServices::GetOpenFileName(const std::string& filter) {
+    const QString path = QFileDialog::getOpenFileName(
+        DialogParent(), QString(), QString(),
+        QString::fromLatin1(filter.data(), static_cast<qsizetype>(filter.size())));
+    if (path.isEmpty()) return std::nullopt;
+    return ToLocalPath(path);
+}
+
+std::optional<std::string> QtHostServices::GetSaveFileName() {
+    const QString path = QFileDialog::getSaveFileName(DialogParent());
+    if (path.isEmpty()) return std::nullopt;
+    return ToLocalPath(path);
+}
+
+std::unique_ptr<CPrintCanvas> QtHostServices::RunPrintDialog() {
+    // The report is laid out in device pixels of the printer, as a printer
+    // device context would give them, not in screen pixels.
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPrintDialog dialog(printer.get(), DialogParent());
+    if (dialog.exec() != QDialog::Accepted) return nullptr;
+    return std::make_unique<CQtPrintCanvas>(std::move(printer));
+}
+
+void QtHostServices::ShowProgress(const std::string& text, int64_t done, int64_t total) {
+    if (!m_progress) {
+        m_progress = new CTransferProgress(m_caption, DialogParent());
+        m_progress->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_progress->Update(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())), done,
+                       total);
+    if (!m_progress->isVisible()) m_progress->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtHostServices::EndProgress() {
+    if (m_progress) m_progress->Finish();
+    m_progress = nullptr;
+}
+
+QWidget* QtHostServices::ProgressWindow() const { return m_progress; }
+
+bool QtHostServices::StartDetached(const std::string& program,
+                                   const std::vector<std::string>& arguments) {
+    QProcess process;
+    process.setProgram(QFile::decodeName(program.c_str()));
+    QStringList args;
+    for (const std::string& argument : arguments) args << QFile::decodeName(argument.c_str());
+    process.setArguments(args);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <memory>
+
+#include "protocol/host_services.h"
+
+class CTransferProgress;
+class QWidget;
+
+// The desktop as the pages and the protocol object see it: message boxes,
+// the wait cursor, blocking pauses, file dialogs, the progress window and
+// detached commands, all on the user-interface thread.
+class QtHostServices : public IHostServices {
+public:
+    QtHostServices();
+    ~QtHostServices() override;
+
+    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    void SetWaitCursor(bool on) override;
+    void Pause(int milliseconds) override;
+    std::optional<std::string> GetOpenFileName(const std::string& filter) override;
+    std::optional<std::string> GetSaveFileName() override;
+    std::unique_ptr<CPrintCanvas> RunPrintDialog() override;
+    void ShowProgress(const std::string& text, int64_t done, int64_t total) override;
+    void EndProgress() override;
+    bool StartDetached(const std::string& program,
+                       const std::vector<std::string>& arguments) override;
+
+    // The caption of every box: the program file's name without extension.
+    const QString& Caption() const { return m_caption; }
+    // The open progress window, if any.
+    QWidget* ProgressWindow() const;
+
+private:
+    QString m_caption;
+    QPointer<CTransferProgress> m_progress;
+};

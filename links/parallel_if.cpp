@@ -1,0 +1,174 @@
+#include "links/parallel_if.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The extensibility request byte that asks the printer for nibble mode.
+constexpr uint8_t kNibbleModeRequest = 0x00;
+
+}  // namespace
+
+CParallelIF::CParallelIF(std::string portName)
+    : CParallelIF(std::move(portName), PortOpener(&OpenSystemParallelPort)) {}
+
+CParallelIF::CParallelIF(std::string portName, std::shared_ptr<IPortRegisters> registers,
+                         WaitLimits limits)
+    : CParallelIF(std::move(portName), PortOpener([registers] { return registers; }), limits) {}
+
+CParallelIF::CParallelIF(std::string portName, PortOpener opener, WaitLimits limits)
+    : m_portName(std::move(portName)), m_opener(std::move(opener)), m_limits(limits) {}
+
+CParallelIF::~CParallelIF() = default;
+
+int CParallelIF::Open() {
+    // Release first: a second claim by this process would wait for ever on
+    // the first.
+    m_registers.reset();
+    m_registers = m_opener ? m_opener() : nullptr;
+    if (!m_registers) return 0;
+    m_printerSilent = false;
+    PutLinesAtRest();
+    return 1;
+}
+
+void CParallelIF::Close() { m_registers.reset(); }
+
+// --- register access ------------------------------------------------------------
+
+uint8_t CParallelIF::ReadStatus() { return m_registers->ReadRegister(lpt::kStatusRegister); }
+
+void CParallelIF::ChangeControl(uint8_t bit, bool set) {
+    const uint8_t control = m_registers->ReadRegister(lpt::kControlRegister);
+    m_registers->WriteRegister(lpt::kControlRegister,
+                               static_cast<uint8_t>(set ? control | bit : control & ~bit));
+}
+
+bool CParallelIF::WaitForStatus(uint8_t bit, bool set) {
+    const auto satisfied = [&] { return ((ReadStatus() & bit) != 0) == set; };
+    if (m_printerSilent) {
+        if (!satisfied()) return false;
+        m_printerSilent = false;
+        return true;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_limits.deadlineMs);
+    const long long maxPolls = std::max<long long>(m_limits.maxPolls, 1);
+    for (long long polls = 0; polls < maxPolls; ++polls) {
+        if (satisfied()) return true;
+        if (Clock::now() >= deadline) break;
+    }
+    m_printerSilent = true;
+    return false;
+}
+
+void CParallelIF::PutLinesAtRest() {
+    ClearControl(lpt::kControlStrobe);
+    ClearControl(lpt::kControlAutoFeed);
+    SetControl(lpt::kControlSelectIn);
+}
+
+// --- forward channel: compatibility mode ---------------------------------------
+
+bool CParallelIF::SendByte(uint8_t byte) {
+    if (!WaitForStatus(lpt::kStatusNotBusy, true)) return false;
+    m_registers->WriteRegister(lpt::kDataRegister, byte);
+    // The strobe pulse lasts as long as the two register accesses between
+    // its edges: a microsecond or more, above the half microsecond a printer
+    // needs.
+    SetControl(lpt::kControlStrobe);
+    ClearControl(lpt::kControlStrobe);
+    return WaitForStatus(lpt::kStatusAck, true);
+}
+
+int CParallelIF::Write(const uint8_t* data, int length) {
+    if (!m_registers || data == nullptr || length <= 0) return 0;
+    for (int i = 0; i < length; ++i) {
+        // A printer that stops answering has not taken the frame, whatever
+        // part of it went out: report the link as failed so the sending
+        // forms reconnect.
+        if (!SendByte(data[i])) return 0;
+    }
+    if (!WaitForStatus(lpt::kStatusNotBusy, true)) return 0;
+    return length;
+}
+
+// --- reverse channel: IEEE 1284 nibble mode ----------------------------------
+
+bool CParallelIF::Negotiate() {
+    SetControl(lpt::kControlAutoFeed);
+    ClearControl(lpt::kControlSelectIn);
+    if (!WaitForStatus(lpt::kStatusAck, false)) return false;
+    m_registers->WriteRegister(lpt::kDataRegister, kNibbleModeRequest);
+    SetControl(lpt::kControlStrobe);
+    ClearControl(lpt::kControlStrobe);
+    ClearControl(lpt::kControlAutoFeed);
+    return WaitForStatus(lpt::kStatusAck, true);
+}
+
+uint8_t CParallelIF::ReadNibble() {
+    // One status read per data line, lowest bit first; Busy carries the
+    // top bit, inverted by the port.
+    uint8_t nibble = 0;
+    if (ReadStatus() & lpt::kStatusFault) nibble |= 0x1;
+    if (ReadStatus() & lpt::kStatusSelect) nibble |= 0x2;
+    if (ReadStatus() & lpt::kStatusPaperOut) nibble |= 0x4;
+    if (!(ReadStatus() & lpt::kStatusNotBusy)) nibble |= 0x8;
+    return nibble;
+}
+
+int CParallelIF::ReceiveReply(uint8_t* buffer, int capacity) {
+    int stored = 0;
+    int dropped = 0;
+    while (stored < capacity || dropped < kMaxDroppedBytes) {
+        // nDataAvail low: the printer has another byte.
+        if (ReadStatus() & lpt::kStatusFault) break;
+
+        SetControl(lpt::kControlAutoFeed);
+        if (!WaitForStatus(lpt::kStatusAck, false)) break;
+        const uint8_t low = ReadNibble();
+        ClearControl(lpt::kControlAutoFeed);
+        if (!WaitForStatus(lpt::kStatusAck, true)) break;
+
+        SetControl(lpt::kControlAutoFeed);
+        if (!WaitForStatus(lpt::kStatusAck, false)) break;
+        const uint8_t high = ReadNibble();
+        // The byte is complete: it counts even if the closing handshake
+        // below fails.
+        const uint8_t byte = static_cast<uint8_t>(low | (high << 4));
+        if (stored < capacity) {
+            buffer[stored++] = byte;
+        } else {
+            ++dropped;
+        }
+        ClearControl(lpt::kControlAutoFeed);
+        if (!WaitForStatus(lpt::kStatusAck, true)) break;
+    }
+    return stored;
+}
+
+void CParallelIF::Terminate() {
+    // After an expired wait the lines are moved without waiting: the printer
+    // is not following, and a line that merely floats at the awaited level
+    // must not make it count as present again. HostBusy may have been left
+    // low in the middle of a handshake; termination starts with it high, or
+    // its own HostBusy pulse would be no edge at all.
+    const bool wait = !m_printerSilent;
+    if (!wait) ClearControl(lpt::kControlAutoFeed);
+    SetControl(lpt::kControlSelectIn);
+    if (wait) WaitForStatus(lpt::kStatusAck, false);
+    SetControl(lpt::kControlAutoFeed);
+    if (wait) WaitForStatus(lpt::kStatusAck, true);
+    ClearControl(lpt::kControlAutoFeed);
+}
+
+int CParallelIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
+    if (!m_registers || buffer == nullptr || capacity <= 0) return 0;
+    int count = 0;
+    if (Negotiate()) count = ReceiveReply(buffer, capacity);
+    Terminate();
+    return count;
+}

@@ -1,0 +1,90 @@
+#include "links/ppdev_port.h"
+
+#if defined(__linux__)
+
+#include <fcntl.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+// What a status read gives when the driver refuses it (the adapter was
+// unplugged, say): Busy set and nAck low, so a waiting link sees a printer
+// that never gets ready and gives up after its time limit.
+constexpr uint8_t kLostStatus = 0x00;
+constexpr uint8_t kUnknownRegister = 0xFF;
+
+int Ioctl(int fd, unsigned long request, void* argument) {
+    int result;
+    do {
+        result = ::ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+}  // namespace
+
+std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (Ioctl(fd, PPCLAIM, nullptr) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::shared_ptr<CPpdevPort>(new CPpdevPort(fd));
+}
+
+CPpdevPort::~CPpdevPort() {
+    Ioctl(m_fd, PPRELEASE, nullptr);
+    ::close(m_fd);
+}
+
+uint8_t CPpdevPort::ReadRegister(uint16_t address) {
+    unsigned char value = 0;
+    switch (address) {
+        case lpt::kDataRegister:
+            if (Ioctl(m_fd, PPRDATA, &value) != 0) return kUnknownRegister;
+            return value;
+        case lpt::kStatusRegister:
+            if (Ioctl(m_fd, PPRSTATUS, &value) != 0) return kLostStatus;
+            return value;
+        case lpt::kControlRegister:
+            if (Ioctl(m_fd, PPRCONTROL, &value) != 0) return kUnknownRegister;
+            return value;
+        default:
+            return kUnknownRegister;
+    }
+}
+
+void CPpdevPort::WriteRegister(uint16_t address, uint8_t value) {
+    unsigned char byte = value;
+    switch (address) {
+        case lpt::kDataRegister:
+            Ioctl(m_fd, PPWDATA, &byte);
+            break;
+        case lpt::kControlRegister:
+            Ioctl(m_fd, PPWCONTROL, &byte);
+            break;
+        default:
+            break;
+    }
+}
+
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort() {
+    return CPpdevPort::Open(CPpdevPort::kDefaultDevice);
+}
+
+#elif !defined(_WIN32)
+
+// No port access on this platform: the link reports the port as unreachable.
+std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&) { return nullptr; }
+CPpdevPort::~CPpdevPort() = default;
+uint8_t CPpdevPort::ReadRegister(uint16_t) { return 0xFF; }
+void CPpdevPort::WriteRegister(uint16_t, uint8_t) {}
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort() { return nullptr; }
+
+#endif

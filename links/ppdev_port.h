@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "links/port_registers.h"
+
+// The parallel port through the Linux ppdev driver. The driver claims the
+// port for this process and passes register values through unchanged, with
+// two quirks the link must live with: reading the control register returns
+// the driver's copy of its low four bits only, and the claim itself resets
+// the control lines to the driver's initial state (nInit high, nSelectIn
+// low), so anything the link wants on them goes on after the claim.
+class CPpdevPort : public IPortRegisters {
+public:
+    static constexpr const char* kDefaultDevice = "/dev/parport0";
+
+    // Opens and claims the device; no object when either fails (no device,
+    // no permission, not a parallel port). Claiming waits while another
+    // driver (the line printer driver, say) is in the middle of using it.
+    static std::shared_ptr<CPpdevPort> Open(const std::string& device);
+    ~CPpdevPort() override;
+
+    CPpdevPort(const CPpdevPort&) = delete;
+    CPpdevPort& operator=(const CPpdevPort&) = delete;
+
+    // 0x378 data, 0x379 status, 0x37A control. Other addresses read 0xFF and
+    // ignore writes.
+    uint8_t ReadRegister(uint16_t address) override;
+    void WriteRegister(uint16_t address, uint8_t value) override;
+
+private:
+    explicit CPpdevPort(int fd) : m_fd(fd) {}
+    int m_fd;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "pages/page_base.h"
+
+class QComboBox;
+
+// The first page: the operator chooses how the printer is attached. Choosing
+// a list entry connects; returning to this page takes the feature pages out
+// of the sheet until a port is chosen again.
+class CCommsPP : public CPageBase {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kEthernetPort = "Ethernet";
+
+    explicit CCommsPP(const PageContext& context, QWidget* parent = nullptr);
+
+    QComboBox* PortCombo() const { return m_port; }
+
+protected:
+    void OnInitDialog() override;
+    void OnSetActive() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnPortChosen(int index);
+
+    QComboBox* m_port = nullptr;
+};

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QFont>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "protocol/text_window.h"
+
+class CMessageIF;
+class IHostServices;
+class QLineEdit;
+
+// What a page may ask of the sheet that holds it. The main sheet implements
+// it; page tests use a recording stand-in, so a page runs without a sheet.
+class IPageSheet {
+public:
+    virtual ~IPageSheet() = default;
+    // Makes the page at `index` current and runs its activation, also when it
+    // already was current (Comms at 0: the feature pages leave the sheet).
+    virtual void SetActivePage(int index) = 0;
+    // Ends the program's modal run, as Exit does.
+    virtual void EndDialog(int result) = 0;
+    // Takes every page after Comms out of the sheet without destroying it;
+    // the next rebuild or the end of the sheet destroys them.
+    virtual void RemoveFeaturePages() = 0;
+};
+
+// Everything a page talks to. Pages reach the printer only through `msg`
+// and the desktop only through `host`.
+struct PageContext {
+    CMessageIF& msg;
+    IHostServices& host;
+    IPageSheet& sheet;
+};
+
+// Maps dialog-template coordinates to pixels for a font, the way the
+// dialog manager the layouts were drawn for does: a horizontal unit is a
+// quarter of the font's average letter width, a vertical one an eighth of
+// its height. Layouts thus keep their proportions under any system font.
+class CDialogUnits {
+public:
+    explicit CDialogUnits(const QFont& font);
+
+    int X(int units) const;
+    int Y(int units) const;
+    QRect Rect(int x, int y, int width, int height) const;
+    QSize Size(int width, int height) const;
+
+private:
+    int m_baseX;  // average letter width in pixels
+    int m_baseY;  // font height in pixels
+};
+
+// A property page: a tab of the main sheet with its title, created with the
+// sheet's shared context. The sheet calls Activate whenever the page becomes
+// current; the first activation runs OnInitDialog once, then every
+// activation runs OnSetActive.
+class CPageBase : public QWidget {
+    Q_OBJECT
+
+public:
+    CPageBase(const PageContext& context, const QString& title, QWidget* parent = nullptr);
+
+    const QString& Title() const { return m_title; }
+    bool IsInitialised() const { return m_initialised; }
+
+    void Activate();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    // Page creation: the window exists now (fill lists, first refresh).
+    virtual void OnInitDialog() {}
+    // The page has become the current tab.
+    virtual void OnSetActive() {}
+
+    CMessageIF& Msg() const { return m_context.msg; }
+    IHostServices& Host() const { return m_context.host; }
+    IPageSheet& Sheet() const { return m_context.sheet; }
+    const PageContext& Context() const { return m_context; }
+
+    // Template layout: the page's size and each control's place in dialog
+    // units of the page's font. A height of 0 keeps the control's own height
+    // (combo boxes, whose template height includes their drop-down list).
+    // The template stays centred across a page made wider by the sheet.
+    void SetTemplateSize(int width, int height);
+    void Place(QWidget* control, int x, int y, int width, int height);
+    const CDialogUnits& Units() const { return m_units; }
+
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Placement {
+        QPointer<QWidget> control;
+        QRect rect;  // pixels, relative to the template's top-left
+    };
+    int TemplateOffset() const;
+
+    PageContext m_context;
+    QString m_title;
+    CDialogUnits m_units;
+    QSize m_templateSize;
+    std::vector<Placement> m_placements;
+    bool m_initialised = false;
+};
+
+// Printer and operator texts are 8-bit Latin-1; characters outside it become
+// '?' on the way out, as the printer could not store them either.
+QString FromLatin1(const std::string& text);
+std::string ToLatin1(const QString& text);
+
+// An edit box as the protocol object's text window (ShowStatus,
+// SendModifyFromControl). The edit must outlive the adapter.
+class CLineEditText : public CTextWindow {
+public:
+    explicit CLineEditText(QLineEdit& edit) : m_edit(edit) {}
+    std::string GetWindowText() const override;
+    void SetWindowText(const std::string& text) override;
+
+private:
+    QLineEdit& m_edit;
+};

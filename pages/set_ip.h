@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <string>
+
+class CIpAddressEdit;
+class QPushButton;
+
+// Takes the printer's IP address before an Ethernet connection. OK stores it
+// in tessaly::PrinterIpAddress for the Ethernet link; Cancel leaves it.
+class CSetIP : public QDialog {
+    Q_OBJECT
+
+public:
+    // 192.168.102.0: the printers' factory network. Every opening starts from
+    // it rather than from the last address entered.
+    static constexpr uint32_t kDefaultAddress = 0xC0A86600;
+
+    explicit CSetIP(QWidget* parent = nullptr);
+
+    // PrinterIpAddress as dotted text; "0.0.0.0" before any OK.
+    static std::string GetPrinterAddressText();
+
+    CIpAddressEdit* AddressField() const { return m_address; }
+    QPushButton* OkButton() const { return m_ok; }
+    QPushButton* CancelButton() const { return m_cancel; }
+
+public slots:
+    void accept() override;
+
+private:
+    CIpAddressEdit* m_address = nullptr;
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
+};

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWheelEvent>
+
+#include "app/app.h"
+#include "links/ethernet_if.h"
+#include "links/program_state.h"
+#include "pages/ip_address_edit.h"
+#include "pages/set_ip.h"
+#include "sheet_rig.h"
+#include "sim/sim_tcp_server.h"
+
+namespace {
+
+const QStringList kPorts = {"Ethernet", "USB", "LPT1:", "LPT2:", "LPT3:", "LPT4:"};
+
+// Answers the next Set IP dialog: with `address` and OK, or with Cancel when
+// there is no address.
+gui::ModalWatch AnswerSetIp(std::optional<uint32_t> address, bool* seen = nullptr) {
+    return gui::ModalWatch([address, seen](QWidget* modal) {
+        auto* dialog = qobject_cast<CSetIP*>(modal);
+        if (seen) *seen = dialog != nullptr;
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        if (address) {
+            dialog->AddressField()->SetAddress(*address);
+            gui::Click(dialog->OkButton());
+        } else {
+            gui::Click(dialog->CancelButton());
+        }
+    });
+}
+
+QStringList Entries(QComboBox* combo) {
+    QStringList entries;
+    for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
+    return entries;
+}
+
+}  // namespace
+
+TEST(CommsPage, PortBoxStartsEmptyWithTheSixPortsInOrder) {
+    SheetRig rig;
+    QComboBox* combo = rig.Combo();
+    EXPECT_EQ(combo->objectName(), "1110");
+    EXPECT_TRUE(combo->isEditable());
+    EXPECT_EQ(combo->currentText(), "");
+    EXPECT_EQ(Entries(combo), kPorts);
+    EXPECT_FALSE(combo->accessibleName().isEmpty());
+
+    QLabel* portLabel = nullptr;
+    QLabel* prompt = nullptr;
+    for (QLabel* label : rig.sheet->CommsPage()->findChildren<QLabel*>()) {
+        if (label->text() == "Port:") portLabel = label;
+        if (label->text() ==
+            "Please ensure your printers are connected before selecting Port Type.") {
+            prompt = label;
+        }
+    }
+    ASSERT_NE(portLabel, nullptr);
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(portLabel->buddy(), combo);
+    EXPECT_TRUE(prompt->alignment().testFlag(Qt::AlignHCenter));
+    // Label left of the box, both below the prompt.
+    EXPECT_LT(portLabel->geometry().right(), combo->geometry().left());
+    EXPECT_GT(combo->geometry().top(), prompt->geometry().bottom());
+}
+
+TEST(CommsPage, TypedTextAndTheWheelConnectNothing) {
+    SheetRig rig;
+    // Should "Ethernet" be taken as chosen, its address dialog is closed.
+    gui::ModalWatch unexpected([](QWidget* modal) { modal->close(); });
+    QLineEdit* edit = rig.Combo()->lineEdit();
+    gui::Type(edit, "USB");
+    gui::KeyClick(edit, Qt::Key_Return);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(edit, &focusOut);
+
+    // Nor does the wheel stepping through the entries.
+    const QPointF centre = rig.Combo()->rect().center();
+    QWheelEvent wheel(centre, rig.Combo()->mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(rig.Combo(), &wheel);
+
+    EXPECT_TRUE(rig.linkRequests.empty());
+    EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
+    EXPECT_EQ(Entries(rig.Combo()), kPorts);  // nothing inserted
+    EXPECT_FALSE(unexpected.Ran());
+    // Enter in the port box does not reach Exit either.
+    EXPECT_TRUE(rig.sheet->isVisible());
+}
+
+TEST(CommsPage, EthernetCancelledAtTheAddressConnectsNothing) {
+    SheetRig rig;
+    tessaly::PrinterIpAddress = 0x0A000001;
+    bool sawSetIp = false;
+    gui::ModalWatch watch = AnswerSetIp(std::nullopt, &sawSetIp);
+
+    ASSERT_TRUE(rig.Choose("Ethernet"));
+
+    EXPECT_TRUE(watch.Ran());
+    EXPECT_TRUE(sawSetIp);
+    EXPECT_TRUE(rig.linkRequests.empty());
+    EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
+    EXPECT_EQ(tessaly::PrinterIpAddress, 0x0A000001u);
+}
+
+TEST(CommsPage, EthernetConfirmedStoresTheAddressThenConnects) {
+    SheetRig rig;
+    gui::ModalWatch watch = AnswerSetIp(0x0A010203);
+
+    ASSERT_TRUE(rig.Choose("Ethernet"));
+
+    EXPECT_TRUE(watch.Ran());
+    EXPECT_EQ(tessaly::PrinterIpAddress, 0x0A010203u);
+    ASSERT_EQ(rig.linkRequests.size(), 1u);
+    EXPECT_EQ(rig.linkRequests[0], std::make_pair(int{kLinkEthernet}, std::string("Ethernet")));
+    EXPECT_EQ(rig.sheet->PageCount(), 8);
+    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
+}
+
+TEST(CommsPage, UnreachablePrinterAsksRetryCancelAndCancelKeepsCommsAlone) {
+    SheetRig rig;
+    rig.nextOpenResults = {0};
+    rig.host.boxAnswers = {MsgResult::Cancel};
+
+    ASSERT_TRUE(rig.Choose("USB"));
+
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text,
+              "Could not connect to the Printer. \n"
+              "Ensure cable is connected and printer is switched on.");
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::RetryCancel);
+    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
+    EXPECT_EQ(rig.Combo()->currentText(), "USB");
+    EXPECT_EQ(rig.msg.GetLink(), rig.link);
+}
+
+TEST(CommsPage, RealUsbAndParallelLinksReportTheUnreachablePrinter) {
+    for (const QString& port :
+         {QString("USB"), QString("LPT1:"), QString("LPT2:"), QString("LPT3:"), QString("LPT4:")}) {
+        SheetRig rig;
+        rig.msg.SetLinkFactory(DefaultLinkFactory());
+        rig.host.boxAnswers = {MsgResult::Cancel};
+
+        ASSERT_TRUE(rig.Choose(port));
+
+        ASSERT_EQ(rig.host.boxes.size(), 1u) << port.toStdString();
+        EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
+        EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::RetryCancel);
+        EXPECT_EQ(rig.sheet->PageCount(), 1);
+    }
+}
+
+// Ethernet end to end: the address typed in the dialog reaches a printer
+// listening on this machine, and the program's close-down closes that socket.
+TEST(CommsPage, EthernetReachesTheSimulatedPrinterAndCloseDownClosesItsSocket) {
+    auto printer = std::make_shared<CSimPrinter>();
+    CSimTcpServer server(printer);
+    std::string error;
+    ASSERT_TRUE(server.Start(0, &error)) << error;
+
+    SheetRig rig;
+    rig.msg.SetLinkFactory([&server](int, const std::string&) {
+        return std::make_unique<CEthernetIF>(server.Port(), 2000, 2000);
+    });
+    gui::ModalWatch watch = AnswerSetIp(0x7F000001);
+
+    ASSERT_TRUE(rig.Choose("Ethernet"));
+
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.sheet->PageCount(), 8);
+    EXPECT_EQ(server.ConnectionsAccepted(), 1);
+    EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kE);  // learnt from "VRS"
+
+    gui::Click(rig.sheet->ExitButton());
+    EXPECT_TRUE(CKTUtilityApp::CloseDown(rig.msg, rig.sheet));
+    EXPECT_FALSE(HasActiveEthernetSocket());
+}

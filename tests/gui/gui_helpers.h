@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+// Input synthesised the way the windowing system delivers it, so widgets see
+// the same events an operator's keyboard and mouse produce.
+namespace gui {
+
+inline void KeyClick(QWidget* target, int key, const QString& text = {},
+                     Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(target, &release);
+}
+
+// Types each character into whichever widget of `window` has the focus at
+// that moment, so controls that move the focus themselves are followed.
+inline void Type(QWidget* window, const QString& text) {
+    for (QChar c : text) {
+        QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+        int key = c.toUpper().unicode();
+        if (c == QLatin1Char('.')) key = Qt::Key_Period;
+        KeyClick(target, key, QString(c));
+    }
+}
+
+inline void Click(QWidget* target, QPoint position) {
+    const QPointF global = target->mapToGlobal(QPointF(position));
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(position), global, Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(position), global, Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+}
+
+inline void Click(QWidget* target) { Click(target, target->rect().center()); }
+
+// Chooses `text` from the combo box's drop-down list as an operator does:
+// open the list, move to the entry, press Enter.
+inline bool ChooseListEntry(QComboBox* combo, const QString& text) {
+    const int row = combo->findText(text, Qt::MatchExactly);
+    if (row < 0) return false;
+    combo->showPopup();
+    combo->view()->setCurrentIndex(combo->model()->index(row, combo->modelColumn()));
+    KeyClick(combo->view(), Qt::Key_Return);
+    return true;
+}
+
+// Runs `action` on the next modal window to open (checked every few ms,
+// from inside that window's own event loop). Returns a handle that reports
+// whether the action ran; the watch stops when the handle goes.
+class ModalWatch {
+public:
+    explicit ModalWatch(std::function<void(QWidget*)> action) : m_action(std::move(action)) {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == m_ignore) return;
+            m_timer.stop();
+            m_ran = true;
+            m_action(modal);
+        });
+        m_ignore = QApplication::activeModalWidget();
+        m_timer.start();
+    }
+    bool Ran() const { return m_ran; }
+
+private:
+    std::function<void(QWidget*)> m_action;
+    QTimer m_timer;
+    QPointer<QWidget> m_ignore;
+    bool m_ran = false;
+};
+
+// Deletes the objects handed to deleteLater, as returning to the event loop
+// would.
+inline void FlushDeferredDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+}  // namespace gui

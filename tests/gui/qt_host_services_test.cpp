@@ -1,0 +1,127 @@
+#include "app/qt_host_services.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+
+#include "gui_helpers.h"
+
+namespace {
+
+struct BoxSeen {
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Shows a box and presses `press` in it; returns what the box looked like.
+MsgResult ShowAndPress(QtHostServices& host, const std::string& text, MsgButtons buttons,
+                       MsgIcon icon, QMessageBox::StandardButton press, BoxSeen& seen) {
+    gui::ModalWatch watch([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) {
+            ADD_FAILURE() << "not a message box";
+            modal->close();
+            return;
+        }
+        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+        if (QAbstractButton* button = box->button(press)) {
+            gui::Click(button);
+        } else {
+            ADD_FAILURE() << "no such button";
+            box->reject();
+        }
+    });
+    const MsgResult result = host.ShowMessageBox(text, buttons, icon);
+    EXPECT_TRUE(watch.Ran());
+    return result;
+}
+
+}  // namespace
+
+TEST(QtHostServices, MessageBoxesShowButtonsIconAndCaptionAndReturnThePress) {
+    struct Case {
+        MsgButtons buttons;
+        MsgIcon icon;
+        QMessageBox::StandardButtons shown;
+        QMessageBox::Icon shownIcon;
+        QMessageBox::StandardButton press;
+        MsgResult result;
+    };
+    const Case cases[] = {
+        {MsgButtons::Ok, MsgIcon::Exclamation, QMessageBox::Ok, QMessageBox::Warning,
+         QMessageBox::Ok, MsgResult::Ok},
+        {MsgButtons::Ok, MsgIcon::Information, QMessageBox::Ok, QMessageBox::Information,
+         QMessageBox::Ok, MsgResult::Ok},
+        {MsgButtons::OkCancel, MsgIcon::Exclamation, QMessageBox::Ok | QMessageBox::Cancel,
+         QMessageBox::Warning, QMessageBox::Cancel, MsgResult::Cancel},
+        {MsgButtons::YesNo, MsgIcon::Question, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::Question, QMessageBox::Yes, MsgResult::Yes},
+        {MsgButtons::YesNo, MsgIcon::Question, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::Question, QMessageBox::No, MsgResult::No},
+        {MsgButtons::RetryCancel, MsgIcon::Exclamation, QMessageBox::Retry | QMessageBox::Cancel,
+         QMessageBox::Warning, QMessageBox::Retry, MsgResult::Retry},
+        {MsgButtons::RetryCancel, MsgIcon::Exclamation, QMessageBox::Retry | QMessageBox::Cancel,
+         QMessageBox::Warning, QMessageBox::Cancel, MsgResult::Cancel},
+        {MsgButtons::Ok, MsgIcon::None, QMessageBox::Ok, QMessageBox::NoIcon, QMessageBox::Ok,
+         MsgResult::Ok},
+    };
+    QtHostServices host;
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    int row = 0;
+    for (const Case& c : cases) {
+        BoxSeen seen;
+        // Latin-1 text, line break and trailing blank kept.
+        EXPECT_EQ(ShowAndPress(host, "Caf\xE9 \nnext", c.buttons, c.icon, c.press, seen), c.result)
+            << row;
+        EXPECT_EQ(seen.text, QString::fromUtf8("Caf\u00E9 \nnext")) << row;
+        EXPECT_EQ(seen.caption, program) << row;
+        EXPECT_EQ(seen.buttons, c.shown) << row;
+        EXPECT_EQ(seen.icon, c.shownIcon) << row;
+        ++row;
+    }
+}
+
+TEST(QtHostServices, WaitCursorNestsAndIsRemovedByItsLastGuard) {
+    QtHostServices host;
+    {
+        WaitCursor outer(host);
+        {
+            WaitCursor inner(host);
+            ASSERT_NE(QApplication::overrideCursor(), nullptr);
+            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtHostServices, ProgressWindowIsModalShowsTheTextAndOnlyEndProgressCloses) {
+    QtHostServices host;
+    host.ShowProgress("Sending firmware", 0, 4096);
+    QPointer<QWidget> window = host.ProgressWindow();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isModal());
+    EXPECT_EQ(window->windowTitle(), host.Caption());
+    QLabel* label = window->findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), "Sending firmware");
+    EXPECT_TRUE(window->findChildren<QAbstractButton*>().isEmpty());
+
+    host.ShowProgress("Sending firmware", 4096, 4096);  // same window again
+    EXPECT_EQ(host.ProgressWindow(), window.data());
+
+    gui::KeyClick(window, Qt::Key_Escape);
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+
+    host.EndProgress();
+    EXPECT_EQ(host.ProgressWindow(), nullptr);
+    gui::FlushDeferredDeletes();
+    EXPECT_TRUE(window.isNull());
+}
