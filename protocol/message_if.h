@@ -118,7 +118,7 @@ public:
 class IUsbSelectionRunner;
 
 // The factory for the real links: Ethernet on port 9100, parallel. USB needs
-// the desktop's selection dialog, so this one makes no USB link.
+// the desktop's selection dialog, so this one's USB link never opens.
 LinkFactory DefaultLinkFactory();
 // The same with USB: libusb, the CUPS print queues, and the selection dialog
 // run by `selection`. `host` and `selection` must outlive the protocol object.
