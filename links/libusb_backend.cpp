@@ -31,13 +31,15 @@ struct PrinterInterface {
 // both a bulk OUT and a bulk IN endpoint.
 bool FindPrinterInterface(libusb_device* device, PrinterInterface& found) {
     libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != 0 || config == nullptr) return false;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 || config == nullptr)
+        return false;
     bool ok = false;
     for (int i = 0; i < config->bNumInterfaces && !ok; ++i) {
         const libusb_interface& interface = config->interface[i];
         for (int a = 0; a < interface.num_altsetting && !ok; ++a) {
             const libusb_interface_descriptor& alt = interface.altsetting[a];
-            if (alt.bInterfaceClass != kPrinterClass || alt.bInterfaceSubClass != kPrinterSubclass ||
+            if (alt.bInterfaceClass != kPrinterClass ||
+                alt.bInterfaceSubClass != kPrinterSubclass ||
                 alt.bInterfaceProtocol != kBidirectionalProtocol) {
                 continue;
             }
@@ -269,7 +271,8 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     if (device == nullptr) return nullptr;
     PrinterInterface interface;
     libusb_device_handle* handle = nullptr;
-    const bool opened = FindPrinterInterface(device, interface) && libusb_open(device, &handle) == 0;
+    const bool opened =
+        FindPrinterInterface(device, interface) && libusb_open(device, &handle) == 0;
     libusb_unref_device(device);
     if (!opened) return nullptr;
 

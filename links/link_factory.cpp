@@ -22,9 +22,12 @@ public:
 LinkFactory DefaultLinkFactory() {
     return [](int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
         switch (kind) {
-            case kLinkUsb: return std::make_unique<CUnwiredUsbLink>();
-            case kLinkEthernet: return std::make_unique<CEthernetIF>();
-            default: return std::make_unique<CParallelIF>(portName);
+            case kLinkUsb:
+                return std::make_unique<CUnwiredUsbLink>();
+            case kLinkEthernet:
+                return std::make_unique<CEthernetIF>();
+            default:
+                return std::make_unique<CParallelIF>(portName);
         }
     };
 }

@@ -5,7 +5,8 @@
 std::string MakeUsbDevicePath(uint16_t vendorId, uint16_t productId, const std::string& instance) {
     char ids[24];
     std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
-    return std::string(kUsbDevicePathPrefix) + ids + '#' + instance + '#' + kUsbDeviceInterfaceClass;
+    return std::string(kUsbDevicePathPrefix) + ids + '#' + instance + '#' +
+           kUsbDeviceInterfaceClass;
 }
 
 std::string MakeUsbInstance(const std::string& serial, int bus, const std::vector<int>& ports) {

@@ -17,7 +17,7 @@ inline constexpr size_t kMaxUsbDevicePathChars = 260;
 
 // One discovered printer.
 struct UsbPrinterEntry {
-    std::string pidText;          // the four product-ID digits as they stand in the path
+    std::string pidText;  // the four product-ID digits as they stand in the path
     std::string devicePath;
     std::string printerName;      // the print queue installed on it; empty when none
     std::string instanceSegment;  // text between the second and third '#' of the path

@@ -120,8 +120,8 @@ std::vector<PrintQueue> CSimUsbBackend::ListQueues() {
     for (const auto& slot : m_devices) {
         const SimUsbDevice& device = slot->device;
         if (device.queueName.empty()) continue;
-        queues.push_back({device.queueName,
-                          "usb://Velmora/Card%20Printer?serial=" + device.serial});
+        queues.push_back(
+            {device.queueName, "usb://Velmora/Card%20Printer?serial=" + device.serial});
     }
     return queues;
 }

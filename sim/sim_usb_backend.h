@@ -52,9 +52,9 @@ public:
     std::vector<PrintQueue> extraQueues;
 
     // --- record -----------------------------------------------------------
-    std::vector<int> writeLengths;   // every bulk write's requested length
-    std::string wire;                // every byte the devices accepted, in order
-    std::vector<int> readTimeouts;   // every bulk read's time-out
+    std::vector<int> writeLengths;  // every bulk write's requested length
+    std::string wire;               // every byte the devices accepted, in order
+    std::vector<int> readTimeouts;  // every bulk read's time-out
     std::vector<std::string> probes;
     std::vector<std::string> canOpens;
     std::vector<std::string> pipeOpens;  // path + " W" / " R", successful or not

@@ -1,6 +1,8 @@
 // The USB PRINTER SELECTION dialog on the offscreen platform, over the
 // simulated USB backend.
 
+#include "links/usb_selection_dialog.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,7 +13,6 @@
 
 #include "links/program_state.h"
 #include "links/usb_discovery.h"
-#include "links/usb_selection_dialog.h"
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
 
@@ -22,7 +23,8 @@ protected:
     void SetUp() override {
         tessaly::ResetUsbState();
         tessaly::OemModelName.clear();
-        for (auto [pid, serial] : {std::pair<uint16_t, const char*>{0x8801, "A1"}, {0x1000, "K77"}}) {
+        for (auto [pid, serial] :
+             {std::pair<uint16_t, const char*>{0x8801, "A1"}, {0x1000, "K77"}}) {
             SimUsbDevice device;
             device.productId = pid;
             device.serial = serial;
@@ -76,8 +78,7 @@ TEST_F(UsbSelectionDialog, KeepsTheTemplatesIdsTextsAndPlacement) {
     EXPECT_FALSE(list->isSortingEnabled());
     // The list above, the button below it and centred under it.
     EXPECT_LT(list->geometry().bottom(), ok->geometry().top());
-    EXPECT_NEAR(list->geometry().center().x(), ok->geometry().center().x(),
-                list->width() / 20.0);
+    EXPECT_NEAR(list->geometry().center().x(), ok->geometry().center().x(), list->width() / 20.0);
     EXPECT_GT(list->width(), 2 * ok->width());
     EXPECT_TRUE(dialog.rect().contains(list->geometry()));
     EXPECT_TRUE(dialog.rect().contains(ok->geometry()));

@@ -23,10 +23,11 @@ protected:
         veritone = AddPrinter(0x8801, "V100", "A4.01");
         warden = AddPrinter(0x9001, "W200", "E3.05");
         warden->SetValue("MSR", "W200SERIAL");
-        rig.msg.SetLinkFactory([this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-            if (kind != kLinkUsb) return nullptr;
-            return std::make_unique<CUSBDevice>(UsbLinkParts{usb, usb, selection, rig.host});
-        });
+        rig.msg.SetLinkFactory(
+            [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+                if (kind != kLinkUsb) return nullptr;
+                return std::make_unique<CUSBDevice>(UsbLinkParts{usb, usb, selection, rig.host});
+            });
     }
     void TearDown() override {
         tessaly::ResetUsbState();
