@@ -14,53 +14,10 @@
 
 #include "gui_helpers.h"
 #include "links/program_state.h"
-#include "page_harness.h"
 #include "pages/ip_address_edit.h"
-#include "sim/sim_link.h"
-#include "sim/sim_printer.h"
+#include "sim_page_rig.h"
 
 namespace {
-
-// A request as it reaches the printer.
-std::string Framed(const std::string& body) {
-    return std::string(9, '\x05') + '\x01' + body + ",\x1c\x03";
-}
-
-// The protocol object talking to the simulated printer, connected and with
-// the connect's own requests forgotten.
-struct SimRig {
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-
-    explicit SimRig(const std::string& version = "E3.05") {
-        printer->SetValue("VRS", version);
-        msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-        msg.SelectPort("Ethernet");
-        Forget();
-    }
-
-    void Forget() {
-        printer->ClearFrames();
-        host.pauses.clear();
-        host.boxes.clear();
-        host.waitCursorShows = 0;
-    }
-
-    void Remove(const std::string& mnemonic) {
-        printer->UpdateState([&](SimPrinterState& s) { s.values.erase(mnemonic); });
-    }
-
-    std::vector<std::string> Mnemonics() const {
-        std::vector<std::string> names;
-        for (const SimFrame& frame : printer->Frames()) names.push_back(frame.mnemonic);
-        return names;
-    }
-};
 
 // The page's controls by id.
 struct EthernetControls {
@@ -109,7 +66,7 @@ protected:
 }  // namespace
 
 TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
-    SimRig rig;
+    SimPageRig rig;
     CEthernetPP page(rig.context);
     EXPECT_EQ(page.Title(), "Ethernet");
     EthernetControls c(page);
@@ -162,7 +119,7 @@ TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.version) + " PID " + row.pid.value_or("<none>"));
         tessaly::EthernetPageProductId = 12345;
-        SimRig rig(row.version);
+        SimPageRig rig(row.version);
         if (row.pid) {
             rig.printer->SetValue("PID", *row.pid);
         } else {
@@ -202,7 +159,7 @@ TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("DYN " + row.dyn.value_or("<none>"));
-        SimRig rig;
+        SimPageRig rig;
         if (row.dyn) {
             rig.printer->SetValue("DYN", *row.dyn);
         } else {
@@ -238,7 +195,7 @@ TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("value " + row.value.value_or("<none>"));
-        SimRig rig;
+        SimPageRig rig;
         for (const char* name : {"IPA", "SNM", "GWY"}) {
             if (row.value) {
                 rig.printer->SetValue(name, *row.value);
@@ -260,7 +217,7 @@ TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
 }
 
 TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
-    SimRig rig;
+    SimPageRig rig;
     CEthernetPP page(rig.context);
     EthernetControls c(page);
     ASSERT_TRUE(c.Complete());
@@ -319,7 +276,7 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.typed);
-        SimRig rig;
+        SimPageRig rig;
         CEthernetPP page(rig.context);
         EthernetControls c(page);
         ASSERT_TRUE(c.Complete());
@@ -337,7 +294,7 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
 }
 
 TEST_F(EthernetPage, UnreportedModeIsNotWrittenUntilTheOperatorChoosesOne) {
-    SimRig rig;
+    SimPageRig rig;
     rig.Remove("DYN");
     CEthernetPP page(rig.context);
     EthernetControls c(page);
@@ -358,7 +315,7 @@ TEST_F(EthernetPage, UnreportedModeIsNotWrittenUntilTheOperatorChoosesOne) {
 }
 
 TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
-    SimRig rig;
+    SimPageRig rig;
     rig.printer->SetValue("PID", "6143");
     CEthernetPP page(rig.context);
     EthernetControls c(page);
@@ -388,7 +345,7 @@ TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
                         {"J1.00", ""}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.version);
-        SimRig rig(row.version);
+        SimPageRig rig(row.version);
         CEthernetPP page(rig.context);
         EthernetControls c(page);
         ASSERT_TRUE(c.Complete());
@@ -408,7 +365,7 @@ TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
 }
 
 TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
-    SimRig rig;
+    SimPageRig rig;
     rig.Remove("PID");
     CEthernetPP page(rig.context);
     EthernetControls c(page);
@@ -449,7 +406,7 @@ TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
 }
 
 TEST_F(EthernetPage, SaveCarriesOnAfterAReconnection) {
-    SimRig rig;
+    SimPageRig rig;
     CEthernetPP page(rig.context);
     EthernetControls c(page);
     ASSERT_TRUE(c.Complete());
