@@ -179,9 +179,9 @@ void CEthernetPP::ShowNotApplicable() {
 }
 
 void CEthernetPP::SetControlsEnabled(bool enabled) {
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             m_mac, m_dynamic, m_static, m_ipAddress, m_subnetMask, m_gateway, m_readCurrent,
-             m_save}) {
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_mac, m_dynamic, m_static, m_ipAddress, m_subnetMask,
+                                         m_gateway, m_readCurrent, m_save}) {
         control->setEnabled(enabled);
     }
 }

@@ -24,7 +24,7 @@ class CEthernetPP : public CPageBase {
 public:
     // "PID" values of the models that carry an Ethernet interface.
     static constexpr std::array<int32_t, 5> kEthernetProductIds = {0x1800, 0x9000, 0x9001, 0x9002,
-                                                                    0x9003};
+                                                                   0x9003};
     static constexpr const char* kNotApplicableText = "Not Applicable";
 
     enum AddressMode : int { kModeUnknown = -1, kModeDynamic = 0, kModeStatic = 1 };

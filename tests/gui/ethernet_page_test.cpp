@@ -1,5 +1,3 @@
-#include "pages/ethernet_pp.h"
-
 #include <gtest/gtest.h>
 
 #include <QGroupBox>
@@ -14,6 +12,7 @@
 
 #include "gui_helpers.h"
 #include "links/program_state.h"
+#include "pages/ethernet_pp.h"
 #include "pages/ip_address_edit.h"
 #include "sim_page_rig.h"
 
@@ -88,8 +87,8 @@ TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     for (QLabel* label : page.findChildren<QLabel*>()) {
         if (label->buddy()) labels << label->text();
     }
-    for (const char* text : {"MAC address (HEX)", "IP address mode", "IP address", "Subnet mask",
-                             "Default gateway"}) {
+    for (const char* text :
+         {"MAC address (HEX)", "IP address mode", "IP address", "Subnet mask", "Default gateway"}) {
         EXPECT_TRUE(labels.contains(text)) << text;
     }
     QStringList frames;
@@ -109,11 +108,11 @@ TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
         int32_t remembered;
     };
     const Row rows[] = {
-        {"E3.05", "6144", true, 6144},       {"E3.05", "36864", true, 36864},
-        {"E3.05", "36865", true, 36865},     {"E3.05", "36866", true, 36866},
-        {"E3.05", "36867", true, 36867},     {"E3.05", "6143", false, 6143},
-        {"E3.05", "36868", false, 36868},    {"E3.05", "abc", false, 0},
-        {"E3.05", "0x1800", false, 0},       {"E3.05", std::nullopt, false, 0},
+        {"E3.05", "6144", true, 6144},    {"E3.05", "36864", true, 36864},
+        {"E3.05", "36865", true, 36865},  {"E3.05", "36866", true, 36866},
+        {"E3.05", "36867", true, 36867},  {"E3.05", "6143", false, 6143},
+        {"E3.05", "36868", false, 36868}, {"E3.05", "abc", false, 0},
+        {"E3.05", "0x1800", false, 0},    {"E3.05", std::nullopt, false, 0},
         {"V1.00", "6144", false, 0},  // "PID" is never asked of the V family
     };
     for (const Row& row : rows) {
@@ -153,9 +152,9 @@ TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
         int mode;
     };
     const Row rows[] = {
-        {"1", CEthernetPP::kModeDynamic},    {"0", CEthernetPP::kModeStatic},
-        {"01", CEthernetPP::kModeStatic},    {"1 ", CEthernetPP::kModeStatic},
-        {"", CEthernetPP::kModeStatic},      {std::nullopt, CEthernetPP::kModeUnknown},
+        {"1", CEthernetPP::kModeDynamic}, {"0", CEthernetPP::kModeStatic},
+        {"01", CEthernetPP::kModeStatic}, {"1 ", CEthernetPP::kModeStatic},
+        {"", CEthernetPP::kModeStatic},   {std::nullopt, CEthernetPP::kModeUnknown},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("DYN " + row.dyn.value_or("<none>"));
@@ -184,7 +183,7 @@ TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
         {"-1062705664", "192.168.102.0"},
         {"167772161", "10.0.0.1"},
         {"-1", "255.255.255.255"},
-        {"3232261632", "127.255.255.255"},   // the same address unsigned: saturates
+        {"3232261632", "127.255.255.255"},  // the same address unsigned: saturates
         {"-4294967296", "128.0.0.0"},
         {"  +42xyz", "0.0.0.42"},
         {"0", "0.0.0.0"},
@@ -226,8 +225,8 @@ TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
 
     c.dynamic->click();
     EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeDynamic);
-    c.ip->SetAddress(0xC0A86600);    // 192.168.102.0
-    c.mask->SetAddress(0xFFFF0000);  // 255.255.0.0
+    c.ip->SetAddress(0xC0A86600);       // 192.168.102.0
+    c.mask->SetAddress(0xFFFF0000);     // 255.255.0.0
     c.gateway->SetAddress(0x0A000001);  // 10.0.0.1
     rig.Forget();
     c.save->click();
@@ -269,9 +268,12 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
         const char* wire;
     };
     const Row rows[] = {
-        {"192.168.102.0", "-1062705664"}, {"10.0.0.1", "167772161"},
-        {"255.255.255.255", "-1"},        {"128.0.0.0", "-2147483648"},
-        {"127.255.255.255", "2147483647"}, {"10..5.", "167773440"},
+        {"192.168.102.0", "-1062705664"},
+        {"10.0.0.1", "167772161"},
+        {"255.255.255.255", "-1"},
+        {"128.0.0.0", "-2147483648"},
+        {"127.255.255.255", "2147483647"},
+        {"10..5.", "167773440"},
         {"...", "0"},
     };
     for (const Row& row : rows) {

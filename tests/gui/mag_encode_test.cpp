@@ -1,5 +1,3 @@
-#include "pages/mag_encoding_pp.h"
-
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "gui_helpers.h"
+#include "pages/mag_encoding_pp.h"
 #include "sim_page_rig.h"
 
 namespace {
@@ -127,17 +126,41 @@ TEST(MagEncodePage, EncodeSendsTheTickedTracksAndTheCardTakesThem) {
         std::string wire;
     };
     const Row rows[] = {
-        {"track 2 alone", "E3.05", "7", {false, true, false}, {"", "1234", ""}, false,
+        {"track 2 alone",
+         "E3.05",
+         "7",
+         {false, true, false},
+         {"", "1234", ""},
+         false,
          "\x01NOC0,BBB,MGVON,VER5,COEL,MAG2,1234\x1c\x03"},
-        {"all three, model 10, Hi Co", "E3.05", "10", {true, true, true},
-         {"abc^def", "123=45", "999"}, true,
+        {"all three, model 10, Hi Co",
+         "E3.05",
+         "10",
+         {true, true, true},
+         {"abc^def", "123=45", "999"},
+         true,
          "\x01NOC1,MGVON,VER5,COEH,MAG1,ABC^DEF,MAG2,123=45,MAG3,999\x1c\x03"},
-        {"ticked but empty adds no field", "E3.05", "10", {true, false, true}, {"", "", "0042"},
-         false, "\x01NOC1,MGVON,VER5,COEL,MAG3,0042\x1c\x03"},
-        {"unticked text is ignored", "E3.05", "7", {false, true, false}, {"NAME", "55", "66"},
-         true, "\x01NOC0,BBB,MGVON,VER5,COEH,MAG2,55\x1c\x03"},
+        {"ticked but empty adds no field",
+         "E3.05",
+         "10",
+         {true, false, true},
+         {"", "", "0042"},
+         false,
+         "\x01NOC1,MGVON,VER5,COEL,MAG3,0042\x1c\x03"},
+        {"unticked text is ignored",
+         "E3.05",
+         "7",
+         {false, true, false},
+         {"NAME", "55", "66"},
+         true,
+         "\x01NOC0,BBB,MGVON,VER5,COEH,MAG2,55\x1c\x03"},
         // The V family is never asked its model.
-        {"V family", "V1.00", "10", {true, false, false}, {"X", "", ""}, false,
+        {"V family",
+         "V1.00",
+         "10",
+         {true, false, false},
+         {"X", "", ""},
+         false,
          "\x01NOC0,BBB,MGVON,VER5,COEL,MAG1,X\x1c\x03"},
     };
     for (const Row& row : rows) {
