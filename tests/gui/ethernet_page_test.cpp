@@ -252,14 +252,6 @@ TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
     EXPECT_EQ(Shown(c.ip), "192.168.102.0");
     EXPECT_EQ(Shown(c.mask), "255.255.0.0");
     EXPECT_EQ(Shown(c.gateway), "10.0.0.1");
-
-    // And a fresh page, as after a reconnection, does too.
-    CEthernetPP fresh(rig.context);
-    EthernetControls f(fresh);
-    ASSERT_TRUE(f.Complete());
-    fresh.Activate();
-    EXPECT_TRUE(f.dynamic->isChecked());
-    EXPECT_EQ(Shown(f.gateway), "10.0.0.1");
 }
 
 TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
@@ -405,31 +397,4 @@ TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
     EXPECT_EQ(Shown(c.gateway), "...");
     EXPECT_FALSE(c.dynamic->isChecked() || c.fixed->isChecked());
     for (QWidget* control : c.All()) EXPECT_FALSE(control->isEnabled());
-}
-
-TEST_F(EthernetPage, SaveCarriesOnAfterAReconnection) {
-    SimPageRig rig;
-    CEthernetPP page(rig.context);
-    EthernetControls c(page);
-    ASSERT_TRUE(c.Complete());
-    page.Activate();
-    rig.Forget();
-
-    // The printer goes away after taking the mode and is back by the
-    // operator's Retry.
-    int modifies = 0;
-    rig.host.onPause = [&rig, &modifies](int ms) {
-        if (ms == CMessageIF::kModifyPauseMs && ++modifies == 1) {
-            rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-        } else if (ms == CMessageIF::kRetryPauseMs) {
-            rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
-        }
-    };
-    c.save->click();
-
-    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "VRS", "SNM", "GWY"}));
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::RetryCancel);
-    EXPECT_EQ(rig.sheet.rebuilds, 2);  // the first connect, then the reconnection
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }

@@ -273,18 +273,3 @@ TEST(MagEncodePage, SelfTestSendsEncThenWaits) {
         EXPECT_EQ(rig.host.pauses, std::vector<int>{CMessageIF::kShortPauseMs});
     }
 }
-
-TEST(MagEncodePage, SelfTestToAVanishedPrinterOffersTheReconnection) {
-    SimPageRig rig;
-    CMagEncodingPP page(rig.context);
-    MagControls c(page);
-    ASSERT_TRUE(c.Complete());
-    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-    rig.host.boxAnswers.push_back(MsgResult::Cancel);
-    c.selfTest->click();
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
-    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::RetryCancel);
-    EXPECT_TRUE(rig.printer->Frames().empty());
-}
