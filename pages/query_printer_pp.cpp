@@ -92,12 +92,10 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     m_save->setEnabled(false);
     m_print->setEnabled(false);
 
-    connect(m_query, &QPushButton::clicked, this, [this] {
-        RunReport(query_report::kQueryTitle, cmd::QPR, false);
-    });
-    connect(m_sensors, &QPushButton::clicked, this, [this] {
-        RunReport(query_report::kSensorTitle, cmd::SNR, true);
-    });
+    connect(m_query, &QPushButton::clicked, this,
+            [this] { RunReport(query_report::kQueryTitle, cmd::QPR, false); });
+    connect(m_sensors, &QPushButton::clicked, this,
+            [this] { RunReport(query_report::kSensorTitle, cmd::SNR, true); });
     connect(m_on, &QPushButton::clicked, this, [this] { StartHelper(true); });
     connect(m_off, &QPushButton::clicked, this, [this] { StartHelper(false); });
     connect(m_save, &QPushButton::clicked, this, &CQueryPrinterPP::OnSave);
@@ -141,7 +139,9 @@ void CQueryPrinterPP::OnPrint() {
     WaitCursor wait(Host());
     CPrinter printer(*canvas);
     printer.StartPrinting();
-    for (int row = 0; row < m_list->count(); ++row) printer.PrintLine(ToLatin1(m_list->item(row)->text()));
+    for (int row = 0; row < m_list->count(); ++row) {
+        printer.PrintLine(ToLatin1(m_list->item(row)->text()));
+    }
     printer.EndPrinting();
 }
 

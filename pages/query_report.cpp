@@ -28,9 +28,12 @@ std::string_view TrimEnd(std::string_view text) {
 
 std::string ConnectionLine(int linkKind) {
     switch (linkKind) {
-        case kLinkUsb: return "Connected  Via  USB";
-        case kLinkEthernet: return "Connected  Via  Ethernet";
-        default: return "Connected  Via  Parallel Port";
+        case kLinkUsb:
+            return "Connected  Via  USB";
+        case kLinkEthernet:
+            return "Connected  Via  Ethernet";
+        default:
+            return "Connected  Via  Parallel Port";
     }
 }
 
