@@ -157,6 +157,12 @@ void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view param
 // --- request forms ----------------------------------------------------------
 
 std::string CMessageIF::RequestNumbered(int command, int8_t number) {
+    bool sent = false;
+    return RequestNumbered(command, number, sent);
+}
+
+std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& sent) {
+    sent = false;
     if (command < 0 || command >= cmd::COUNT) return {};
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;
@@ -164,6 +170,7 @@ std::string CMessageIF::RequestNumbered(int command, int8_t number) {
                    entry.familyMask, writeFailed)) {
         return {};
     }
+    sent = true;
     return ReadReply(static_cast<int>(m_family & family::kA));
 }
 

@@ -60,6 +60,11 @@ public:
 
     // --- request forms ----------------------------------------------------
     std::string RequestNumbered(int command, int8_t number);
+    // As above; `sent` tells whether the frame went out at all. A request the
+    // family gate held back or the link refused reads as the empty text, just
+    // like a printer that stayed silent; a caller looping over items needs to
+    // tell the two apart to stop.
+    std::string RequestNumbered(int command, int8_t number, bool& sent);
     std::optional<std::string> RequestStatus(int command);
     void SendModify(int command, const std::string& text);
     void SendCommandAndWait(int command, const std::string& text);
