@@ -34,7 +34,10 @@ class ShrunkFile : public CSourceFile {
 public:
     ShrunkFile(int64_t length, int64_t limit) : m_length(length), m_limit(limit) {}
     int64_t Length() override { return m_length; }
-    bool SeekToStart() override { m_pos = 0; return true; }
+    bool SeekToStart() override {
+        m_pos = 0;
+        return true;
+    }
     int64_t Read(uint8_t* buffer, int64_t count) override {
         ++reads;
         const int64_t end = reads < kGiveUp ? m_limit : m_length;
