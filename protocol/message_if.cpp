@@ -274,8 +274,8 @@ void CMessageIF::ReadFixedReply(uint8_t* buffer) {
 
 // --- transfers --------------------------------------------------------------
 
-int32_t CMessageIF::SendFirmwareImage(CSourceFile& file) {
-    if (!m_link) return 0;
+std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
+    if (!m_link) return std::nullopt;
     const int64_t length = std::max<int64_t>(file.Length(), 0);
     file.SeekToStart();
     const int32_t lengthField = static_cast<int32_t>(static_cast<uint32_t>(length));
@@ -287,7 +287,7 @@ int32_t CMessageIF::SendFirmwareImage(CSourceFile& file) {
     header.push_back(',');
     header.push_back(static_cast<char>(kFS));
     if (m_link->Write(Bytes(header), static_cast<int>(header.size())) != static_cast<int>(header.size())) {
-        return 0;
+        return std::nullopt;
     }
 
     const bool bytewise = m_link->GetLinkKind() == kLinkParallel;
@@ -320,7 +320,8 @@ int32_t CMessageIF::SendFirmwareImage(CSourceFile& file) {
     m_host.Pause(kFirmwareReplyPauseMs);
     std::optional<std::string> checksum =
         ParseReply(cmd::CHK, ReadReply(static_cast<int>(m_family & family::kV)));
-    return checksum ? ToInteger(*checksum) : 0;
+    if (!checksum) return std::nullopt;
+    return ToInteger(*checksum);
 }
 
 void CMessageIF::SendLaminatorFirmware(CSourceFile& file) {

@@ -80,7 +80,11 @@ public:
     void ReadFixedReply(uint8_t* buffer);
 
     // --- transfers --------------------------------------------------------
-    int32_t SendFirmwareImage(CSourceFile& file);
+    // The number the printer reports after "CHK" for the image; no value when
+    // the header could not be written or the reply carried no "CHK" field.
+    // (A plain 0 for those would pass for the checksum of an empty or
+    // all-zero image.)
+    std::optional<int32_t> SendFirmwareImage(CSourceFile& file);
     void SendLaminatorFirmware(CSourceFile& file);
     void SendFile(CSourceFile& file);
     void SendMagneticEncode(const std::string& track1, const std::string& track2,
