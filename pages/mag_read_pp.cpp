@@ -78,7 +78,9 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
         m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Fail), ledicon::kRed);
         m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Off), ledicon::kDark);
         SetLed(i, cardread::TrackLed::Off);
-        Place(m_led[i], 318, top + 8, 14, 12);
+        // About the icon's own size: the control's face shows only as a thin
+        // rim around the LED.
+        Place(m_led[i], 321, top + 9, 10, 10);
     }
 
     m_read = new QPushButton(tr("&Read"), this);
