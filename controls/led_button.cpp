@@ -30,9 +30,7 @@ CLedButton::CLedButton(QWidget* parent) : QPushButton(parent) {
 
 CLedButton::~CLedButton() = default;
 
-QString CLedButton::IconResource(int iconId) {
-    return QStringLiteral(":/icons/%1").arg(iconId);
-}
+QString CLedButton::IconResource(int iconId) { return QStringLiteral(":/icons/%1").arg(iconId); }
 
 void CLedButton::SetAlignment(uint32_t bits) {
     m_style = bits & kAlignmentBits;
@@ -154,7 +152,8 @@ void CLedButton::paintEvent(QPaintEvent*) {
     }
     const QRect area(captionLeft, item.top(), captionRight - captionLeft, item.height());
     const QSize measured =
-        painter.fontMetrics().boundingRect(QRect(0, 0, area.width(), area.height()), flags, caption)
+        painter.fontMetrics()
+            .boundingRect(QRect(0, 0, area.width(), area.height()), flags, caption)
             .size();
     int left = area.left();
     if (horizontal == kCenter) {

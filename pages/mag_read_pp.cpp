@@ -36,9 +36,12 @@ QString TrackName(int index) { return QStringLiteral("Track%1").arg(index + 1); 
 
 QString LedDescription(cardread::TrackLed led) {
     switch (led) {
-        case cardread::TrackLed::Off: return QStringLiteral("off");
-        case cardread::TrackLed::Pass: return QStringLiteral("pass");
-        case cardread::TrackLed::Fail: return QStringLiteral("fail");
+        case cardread::TrackLed::Off:
+            return QStringLiteral("off");
+        case cardread::TrackLed::Pass:
+            return QStringLiteral("pass");
+        case cardread::TrackLed::Fail:
+            return QStringLiteral("fail");
     }
     return {};
 }

@@ -115,7 +115,8 @@ int64_t VersionHundredths(std::string_view version) {
     auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     while (i < version.size() && isLetter(version[i])) ++i;
-    while (i < version.size() && (version[i] == ' ' || (version[i] >= '\t' && version[i] <= '\r'))) {
+    while (i < version.size() &&
+           (version[i] == ' ' || (version[i] >= '\t' && version[i] <= '\r'))) {
         ++i;
     }
     bool negative = false;
