@@ -260,8 +260,8 @@ std::optional<std::string> CMessageIF::ParseReply(int command, const std::string
     }
 }
 
-void CMessageIF::ReadFixedReply(uint8_t* buffer) {
-    if (!m_link || !buffer) return;
+int CMessageIF::ReadFixedReply(uint8_t* buffer) {
+    if (!m_link || !buffer) return 0;
     int received = 0;
     while (received < kCardRecordSize) {
         const int room = kCardRecordSize - received;
@@ -270,6 +270,7 @@ void CMessageIF::ReadFixedReply(uint8_t* buffer) {
         if (n <= 0) break;
         received += std::min(n, room);
     }
+    return received;
 }
 
 // --- transfers --------------------------------------------------------------

@@ -76,8 +76,8 @@ public:
     // --- replies ----------------------------------------------------------
     std::optional<std::string> ParseReply(int command, const std::string& reply);
     // Fills the caller's 548-byte buffer; stops early (keeping what arrived)
-    // when the link stops delivering.
-    void ReadFixedReply(uint8_t* buffer);
+    // when the link stops delivering. Returns the number of bytes received.
+    int ReadFixedReply(uint8_t* buffer);
 
     // --- transfers --------------------------------------------------------
     // The number the printer reports after "CHK" for the image; no value when

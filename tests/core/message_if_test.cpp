@@ -293,7 +293,7 @@ TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
     link->QueueReply(std::string(100, 'a'));
     link->QueueReply(std::string(400, 'b'));
     link->QueueReply(std::string(100, 'c'));  // more than the room left
-    msg.ReadFixedReply(record);
+    EXPECT_EQ(msg.ReadFixedReply(record), 548);
     EXPECT_THAT(link->readCapacities, ElementsAre(1024, 548, 448, 48));
     EXPECT_EQ(record[0], 'a');
     EXPECT_EQ(record[547], 'c');
@@ -303,7 +303,7 @@ TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
     link->QueueReply("xyz");
     link->QueueNothing(0);
     link->QueueReply("never read");
-    msg.ReadFixedReply(record);
+    EXPECT_EQ(msg.ReadFixedReply(record), 3);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 3), "xyz");
     EXPECT_EQ(record[3], 0);
     EXPECT_EQ(link->reads.size(), 1u);
