@@ -493,10 +493,12 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     CPrinterIdentityPP* page = rig.Identity();
     ASSERT_NE(page, nullptr);
     gui::Click(Button(*page, "1066"));
-    // Another page shown and left again takes nothing from this one.
+    // Another page takes the sheet's default button while it is shown; back
+    // here, Enter is this page's again.
     rig.ClickTab(2);
+    (new QPushButton(QStringLiteral("Other"), rig.sheet->PageAt(2)))->setDefault(true);
     rig.ClickTab(1);
-    gui::Click(Button(*page, "1066"));
+    ASSERT_EQ(page->DefaultButton(), Button(*page, "1066"));
     rig.printer->ClearFrames();
 
     gui::KeyClick(Edit(*page, "1000"), Qt::Key_Return);
@@ -519,6 +521,7 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
     ASSERT_FALSE(old.isNull());
+    Edit(*old, "1047")->setText("41");
     Edit(*old, "1048")->setText("999");
     rig.host.boxes.clear();
     rig.printer->ClearFrames();
@@ -542,8 +545,13 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
     EXPECT_NE(fresh, old.data());
     EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
     // The old handler carried on with the settings after the lost one.
+    EXPECT_EQ(rig.printer->Value("FSP"), "40");
     EXPECT_EQ(rig.printer->Value("FEP"), "999");
+    EXPECT_EQ(Text(*old, "1047"), "40");
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    // The hidden old page's refresh takes nothing from the page on show.
+    ASSERT_NE(fresh->DefaultButton(), nullptr);
+    EXPECT_TRUE(fresh->DefaultButton()->isDefault());
     EXPECT_FALSE(old.isNull());
 
     gui::FlushDeferredDeletes();
