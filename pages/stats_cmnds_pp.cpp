@@ -98,8 +98,8 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
         QString name = counter.label;
         if (name.endsWith(QLatin1Char(':'))) name.chop(1);
         counter.edit->setAccessibleName(name);
-        Place(label, counter.x, counter.y + 2, 108, 8);
-        Place(counter.edit, counter.x + 110, counter.y, 42, kEditHeight);
+        Place(label, counter.x, counter.y + 2, 114, 8);
+        Place(counter.edit, counter.x + 116, counter.y, 40, kEditHeight);
     }
 
     m_command = AddEdit(this, "1046", false);
