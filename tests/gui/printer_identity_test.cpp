@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "gui_helpers.h"
+#include "links/ethernet_if.h"
 #include "links/program_state.h"
 #include "page_harness.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "sim/sim_tcp_server.h"
 
 namespace {
 
@@ -580,4 +582,43 @@ TEST(PrinterIdentityPage, ReconnectDuringResetStillEndsOnComms) {
     EXPECT_EQ(rig.sheet->PageCount(), 1);
     gui::FlushDeferredDeletes();
     EXPECT_TRUE(old.isNull());
+}
+
+// Over a real socket: the one request of a "J" printer, its Ethernet pause,
+// and the values read back from the printer at the other end.
+TEST(PrinterIdentityPage, MipSaveOverTcpReachesThePrinter) {
+    auto printer = std::make_shared<CSimPrinter>();
+    printer->SetValue("VRS", "J1.20");
+    CSimTcpServer server(printer);
+    std::string error;
+    ASSERT_TRUE(server.Start(0, &error)) << error;
+    struct AddressGuard {
+        uint32_t saved = tessaly::PrinterIpAddress;
+        ~AddressGuard() { tessaly::PrinterIpAddress = saved; }
+    } addressGuard;
+    tessaly::PrinterIpAddress = 0x7F000001;
+    SheetRig rig;
+    rig.msg.SetLinkFactory([&server](int, const std::string&) {
+        return std::make_unique<CEthernetIF>(server.Port(), 2000, 2000);
+    });
+
+    ASSERT_EQ(rig.msg.SelectPort("Ethernet"), 1);
+    auto* page = qobject_cast<CPrinterIdentityPP*>(rig.sheet->PageAt(1));
+    ASSERT_NE(page, nullptr);
+    ASSERT_EQ(Text(*page, "1003"), "J1.20");
+    Edit(*page, "1051")->setText("61");
+    Edit(*page, "1119")->setText("4");
+    rig.host.pauses.clear();
+    printer->ClearFrames();
+
+    gui::Click(Button(*page, "1065"));
+
+    EXPECT_EQ(rig.host.pauses, std::vector<int>{2200});
+    const std::vector<std::string> requests = Requests(*printer);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0], "REQ,MIP61:40:1010:4");
+    EXPECT_EQ(printer->Value("FDC"), "61");
+    EXPECT_EQ(printer->Value("FPP"), "4");
+    EXPECT_EQ(Text(*page, "1051"), "61");
+    EXPECT_TRUE(rig.host.boxes.empty());
 }
