@@ -3,19 +3,19 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "gui_helpers.h"
-#include "links/ethernet_if.h"
 #include "links/program_state.h"
 #include "page_harness.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
-#include "sim/sim_tcp_server.h"
 
 namespace {
 
@@ -169,7 +169,7 @@ TEST(PrinterIdentityPage, RefreshLearnsANewFamilyBeforeItsOtherRequests) {
 
 TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
     struct Case {
-        const char* mdl;
+        std::optional<std::string> mdl;  // none: asked, not answered
         const char* oemName;
         const char* shown;
     };
@@ -191,6 +191,7 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
         {"X5", "", "Standard"},
         {"", "", "Standard"},
         {"99999999999", "", "Unassigned - 2147483647"},
+        {std::nullopt, "", "previous"},
     };
     OemNameGuard guard;
     SimRig rig;
@@ -198,12 +199,17 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
     CPrinterIdentityPP page(rig.context);
     for (const Case& c : cases) {
         tessaly::OemModelName = c.oemName;
-        rig.printer->SetValue("MDL", c.mdl);
-        // A value from an earlier case must not survive into this one.
+        rig.printer->UpdateState([&c](SimPrinterState& state) {
+            if (c.mdl) {
+                state.values["MDL"] = *c.mdl;
+            } else {
+                state.values.erase("MDL");
+            }
+        });
         Edit(page, "1002")->setText(QStringLiteral("previous"));
         page.Activate();
         EXPECT_EQ(Text(page, "1002"), QString::fromLatin1(c.shown))
-            << "MDL \"" << c.mdl << "\", OEM name \"" << c.oemName << "\"";
+            << "MDL \"" << c.mdl.value_or("(none)") << "\", OEM name \"" << c.oemName << "\"";
     }
 }
 
@@ -224,20 +230,6 @@ TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
     rig.printer->SetFrameObserver(nullptr);
 
     EXPECT_EQ(Text(page, "1002"), "Orion C200");
-}
-
-TEST(PrinterIdentityPage, ModelKeepsItsTextWhenNoCodeComesBack) {
-    SimRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CPrinterIdentityPP page(rig.context);
-    page.Activate();
-    ASSERT_EQ(Text(page, "1002"), "Sable");
-
-    // Asked, but not answered under its name.
-    rig.printer->UpdateState([](SimPrinterState& state) { state.values.erase("MDL"); });
-    page.Activate();
-
-    EXPECT_EQ(Text(page, "1002"), "Sable");
 }
 
 TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacters) {
@@ -313,11 +305,14 @@ TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
         const char* version;
         const char* port;
         int pause;
+        // Density, image start, image end, position, joined in that order.
+        std::array<const char*, 4> settings;
+        const char* text;
     };
     const Case cases[] = {
-        {"J1.20", "USB", 200},
-        {"Q3.00", "LPT1:", 200},
-        {"U0.91", "Ethernet", 2200},
+        {"J1.20", "USB", 200, {"55", "45", "1000", "12"}, "55:45:1000:12"},
+        {"Q3.00", "LPT1:", 200, {"", "", "", ""}, ":::"},
+        {"U0.91", "Ethernet", 2200, {"7", "", "1", "0"}, "7::1:0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
@@ -326,40 +321,23 @@ TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
         ASSERT_NO_FATAL_FAILURE(rig.Connect(c.port));
         CPrinterIdentityPP page(rig.context);
         page.Activate();
-        Edit(page, "1051")->setText("55");
-        Edit(page, "1047")->setText("45");
-        Edit(page, "1048")->setText("1000");
-        Edit(page, "1119")->setText("12");
+        const char* ids[] = {"1051", "1047", "1048", "1119"};
+        for (int i = 0; i < 4; ++i) Edit(page, ids[i])->setText(QString::fromLatin1(c.settings[i]));
         rig.printer->ClearFrames();
         rig.host.pauses.clear();
 
         gui::Click(Button(page, "1065"));
 
-        std::vector<std::string> expected = {"REQ,MIP55:45:1000:12"};
-        for (const std::string& request : StatusRefresh()) expected.push_back(request);
-        EXPECT_EQ(Requests(*rig.printer), expected);
+        const std::vector<SimFrame> frames = rig.printer->Frames();
+        ASSERT_EQ(frames.size(), 1 + StatusRefresh().size());
+        EXPECT_EQ(frames[0].bytes, kPreamble + "REQ,MIP" + c.text + kTrailer);
         EXPECT_EQ(rig.host.pauses, std::vector<int>{c.pause});
-        EXPECT_EQ(rig.printer->Value("FDC"), "55");
-        EXPECT_EQ(rig.printer->Value("FSP"), "45");
-        EXPECT_EQ(rig.printer->Value("FEP"), "1000");
-        EXPECT_EQ(rig.printer->Value("FPP"), "12");
+        const char* names[] = {"FDC", "FSP", "FEP", "FPP"};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(rig.printer->Value(names[i]), c.settings[i]) << names[i];
+            EXPECT_EQ(Text(page, ids[i]), QString::fromLatin1(c.settings[i])) << ids[i];
+        }
     }
-}
-
-TEST(PrinterIdentityPage, MipWithEmptySettingsCarriesThreeColonsOnly) {
-    PageRig rig;
-    ScriptedLink& link = rig.Connect();
-    link.QueueReply("VRSJ1.20,");
-    CPrinterIdentityPP page(rig.context);
-    page.Activate();
-    ASSERT_EQ(rig.msg.GetPrinterFamily(), family::kJ);
-    for (const char* id : {"1047", "1048", "1051", "1119"}) Edit(page, id)->clear();
-    link.writes.clear();
-
-    gui::Click(Button(page, "1065"));
-
-    ASSERT_FALSE(link.writes.empty());
-    EXPECT_EQ(link.writes[0], kPreamble + "REQ,MIP:::" + kTrailer);
 }
 
 TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
@@ -582,43 +560,4 @@ TEST(PrinterIdentityPage, ReconnectDuringResetStillEndsOnComms) {
     EXPECT_EQ(rig.sheet->PageCount(), 1);
     gui::FlushDeferredDeletes();
     EXPECT_TRUE(old.isNull());
-}
-
-// Over a real socket: the one request of a "J" printer, its Ethernet pause,
-// and the values read back from the printer at the other end.
-TEST(PrinterIdentityPage, MipSaveOverTcpReachesThePrinter) {
-    auto printer = std::make_shared<CSimPrinter>();
-    printer->SetValue("VRS", "J1.20");
-    CSimTcpServer server(printer);
-    std::string error;
-    ASSERT_TRUE(server.Start(0, &error)) << error;
-    struct AddressGuard {
-        uint32_t saved = tessaly::PrinterIpAddress;
-        ~AddressGuard() { tessaly::PrinterIpAddress = saved; }
-    } addressGuard;
-    tessaly::PrinterIpAddress = 0x7F000001;
-    SheetRig rig;
-    rig.msg.SetLinkFactory([&server](int, const std::string&) {
-        return std::make_unique<CEthernetIF>(server.Port(), 2000, 2000);
-    });
-
-    ASSERT_EQ(rig.msg.SelectPort("Ethernet"), 1);
-    auto* page = qobject_cast<CPrinterIdentityPP*>(rig.sheet->PageAt(1));
-    ASSERT_NE(page, nullptr);
-    ASSERT_EQ(Text(*page, "1003"), "J1.20");
-    Edit(*page, "1051")->setText("61");
-    Edit(*page, "1119")->setText("4");
-    rig.host.pauses.clear();
-    printer->ClearFrames();
-
-    gui::Click(Button(*page, "1065"));
-
-    EXPECT_EQ(rig.host.pauses, std::vector<int>{2200});
-    const std::vector<std::string> requests = Requests(*printer);
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(requests[0], "REQ,MIP61:40:1010:4");
-    EXPECT_EQ(printer->Value("FDC"), "61");
-    EXPECT_EQ(printer->Value("FPP"), "4");
-    EXPECT_EQ(Text(*page, "1051"), "61");
-    EXPECT_TRUE(rig.host.boxes.empty());
 }

@@ -265,44 +265,6 @@ TEST(StatsCommandsPage, PrintSendsTheFileUnchangedInOneWrite) {
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
-TEST(StatsCommandsPage, PrintOfAFileThatCannotBeOpenedNamesIt) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string path = WriteFile(dir, "gone.prn", "X");
-    PageRig rig;
-    ScriptedLink& link = rig.Connect();
-    CStats_CmndsPP page(rig.context);
-    rig.host.openFileAnswers = {path};
-    gui::Click(Button(page, "1123"));
-    ASSERT_TRUE(QFile::remove(QFile::decodeName(path.c_str())));
-
-    gui::Click(Button(page, "1124"));
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, "Error opening file:   \n''" + path + "''   ");
-    EXPECT_TRUE(link.writes.empty());
-}
-
-TEST(StatsCommandsPage, PrintReachesTheSimulatedPrinterAsRawData) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string content = "\x1b*r1A" + std::string(70000, 'K') + "\x1b*rB\x0c";
-    const std::string path = WriteFile(dir, "big.prn", content);
-    SimRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CStats_CmndsPP page(rig.context);
-    rig.host.openFileAnswers = {path};
-    gui::Click(Button(page, "1123"));
-
-    gui::Click(Button(page, "1124"));
-
-    const std::vector<SimFrame> frames = rig.printer->Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].kind, SimFrameKind::Raw);
-    EXPECT_EQ(frames[0].totalBytes, content.size());
-    EXPECT_EQ(frames[0].bytes, content.substr(0, CSimFrameParser::kMaxRecordedBytes));
-}
-
 // The printer is lost while a command goes out; the operator reconnects from
 // the Retry box and the pages are rebuilt while the old page's handler runs.
 TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandlerEnds) {
