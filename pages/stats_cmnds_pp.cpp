@@ -88,8 +88,8 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
     const Counter counters[] = {
         {m_totalCards, "1126", tr("Total Cards Printed:"), 15, 20},
         {m_cardsOnPrinthead, "1127", tr("Total No. of Cards on Printhead"), 15, 40},
-        {m_cleaningCycles, "1128", tr("Total Cleaning Cycles:"), 180, 20},
-        {m_cardsSinceClean, "1129", tr("Cards Printed Since Last Clean:"), 180, 40},
+        {m_cleaningCycles, "1128", tr("Total Cleaning Cycles:"), 177, 20},
+        {m_cardsSinceClean, "1129", tr("Cards Printed Since Last Clean:"), 177, 40},
     };
     for (const Counter& counter : counters) {
         counter.edit = AddEdit(this, counter.id, true);
