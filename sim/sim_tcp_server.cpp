@@ -158,6 +158,8 @@ void CSimTcpServer::Run() {
             }
         }
         sendPending();
+        // A printer that hangs up mid-reply does so once its part is out.
+        if (client >= 0 && out.empty() && m_printer->ConnectionClosed()) dropClient();
     }
     dropClient();
 }
