@@ -3,8 +3,11 @@
 #include "app/main_sheet.h"
 #include "links/ethernet_if.h"
 
-CKTUtilityApp::CKTUtilityApp(int& argc, char** argv) : m_application(argc, argv), m_msg(m_host) {
-    m_msg.SetLinkFactory(DefaultLinkFactory());
+CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
+    : m_application(argc, argv),
+      m_usbSelection([this]() -> QWidget* { return m_sheet.get(); }),
+      m_msg(m_host) {
+    m_msg.SetLinkFactory(DefaultLinkFactory(m_host, m_usbSelection));
 }
 
 CKTUtilityApp::~CKTUtilityApp() = default;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/qt_host_services.h"
+#include "links/usb_selection_dialog.h"
 #include "protocol/message_if.h"
 
 class CMainSheet;
@@ -31,6 +32,7 @@ private:
     // outlives the sheet and destroys the last link at program exit.
     QApplication m_application;
     QtHostServices m_host;
+    CQtUsbSelectionRunner m_usbSelection;
     CMessageIF m_msg;
     std::unique_ptr<CMainSheet> m_sheet;
 };

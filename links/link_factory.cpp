@@ -1,14 +1,45 @@
 #include "links/ethernet_if.h"
+#include "links/libusb_backend.h"
 #include "links/parallel_if.h"
 #include "links/usb_device.h"
 #include "protocol/message_if.h"
 
+namespace {
+
+// USB without the desktop's selection dialog: the program wires the real
+// link through DefaultLinkFactory(host, selection); until then choosing USB
+// reports an unreachable printer like any link that cannot open.
+class CUnwiredUsbLink : public CCharacterInterface {
+public:
+    int Open() override { return 0; }
+    void Close() override {}
+    int Read(uint8_t*, int, int) override { return 0; }
+    int Write(const uint8_t*, int) override { return 0; }
+};
+
+}  // namespace
+
 LinkFactory DefaultLinkFactory() {
     return [](int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
         switch (kind) {
-            case kLinkUsb: return std::make_unique<CUSBDevice>();
-            case kLinkEthernet: return std::make_unique<CEthernetIF>();
-            default: return std::make_unique<CParallelIF>(portName);
+            case kLinkUsb:
+                return std::make_unique<CUnwiredUsbLink>();
+            case kLinkEthernet:
+                return std::make_unique<CEthernetIF>();
+            default:
+                return std::make_unique<CParallelIF>(portName);
         }
+    };
+}
+
+LinkFactory DefaultLinkFactory(IHostServices& host, IUsbSelectionRunner& selection) {
+    // One libusb session and one print-queue source for the whole run.
+    auto backend = std::make_shared<CLibusbBackend>();
+    auto queues = std::make_shared<CCupsPrintQueues>();
+    LinkFactory others = DefaultLinkFactory();
+    return [backend, queues, others, &host, &selection](
+               int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
+        if (kind != kLinkUsb) return others(kind, portName);
+        return std::make_unique<CUSBDevice>(UsbLinkParts{backend, queues, selection, host});
     };
 }

@@ -115,5 +115,11 @@ public:
     static int32_t ToInteger(const std::string& text) { return ParseLeadingInteger(text); }
 };
 
-// The factory for the real links: USB, Ethernet on port 9100, parallel.
+class IUsbSelectionRunner;
+
+// The factory for the real links: Ethernet on port 9100, parallel. USB needs
+// the desktop's selection dialog, so this one's USB link never opens.
 LinkFactory DefaultLinkFactory();
+// The same with USB: libusb, the CUPS print queues, and the selection dialog
+// run by `selection`. `host` and `selection` must outlive the protocol object.
+LinkFactory DefaultLinkFactory(IHostServices& host, IUsbSelectionRunner& selection);

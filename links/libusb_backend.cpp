@@ -1,0 +1,314 @@
+#include "links/libusb_backend.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace {
+
+// The printer class: subclass 1 "printer", protocol 2 "bidirectional", the
+// one that has a read pipe for the printer's replies.
+constexpr uint8_t kPrinterClass = LIBUSB_CLASS_PRINTER;
+constexpr uint8_t kPrinterSubclass = 1;
+constexpr uint8_t kBidirectionalProtocol = 2;
+// USB hub chains are at most seven deep.
+constexpr int kMaxPortDepth = 7;
+// A string descriptor holds at most 126 UTF-16 characters.
+constexpr int kSerialBufferSize = 256;
+constexpr int kDefaultMaxPacket = 64;
+
+struct PrinterInterface {
+    int number = -1;
+    int altSetting = 0;
+    uint8_t outEndpoint = 0;
+    uint8_t inEndpoint = 0;
+    int inMaxPacket = kDefaultMaxPacket;
+};
+
+// The first alternate setting of a bidirectional printer interface that has
+// both a bulk OUT and a bulk IN endpoint.
+bool FindPrinterInterface(libusb_device* device, PrinterInterface& found) {
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 || config == nullptr)
+        return false;
+    bool ok = false;
+    for (int i = 0; i < config->bNumInterfaces && !ok; ++i) {
+        const libusb_interface& interface = config->interface[i];
+        for (int a = 0; a < interface.num_altsetting && !ok; ++a) {
+            const libusb_interface_descriptor& alt = interface.altsetting[a];
+            if (alt.bInterfaceClass != kPrinterClass ||
+                alt.bInterfaceSubClass != kPrinterSubclass ||
+                alt.bInterfaceProtocol != kBidirectionalProtocol) {
+                continue;
+            }
+            PrinterInterface candidate;
+            candidate.number = alt.bInterfaceNumber;
+            candidate.altSetting = alt.bAlternateSetting;
+            for (int e = 0; e < alt.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor& endpoint = alt.endpoint[e];
+                if ((endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) !=
+                    LIBUSB_TRANSFER_TYPE_BULK) {
+                    continue;
+                }
+                if ((endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
+                    if (candidate.inEndpoint == 0) {
+                        candidate.inEndpoint = endpoint.bEndpointAddress;
+                        const int packet = endpoint.wMaxPacketSize & 0x7FF;
+                        candidate.inMaxPacket = packet > 0 ? packet : kDefaultMaxPacket;
+                    }
+                } else if (candidate.outEndpoint == 0) {
+                    candidate.outEndpoint = endpoint.bEndpointAddress;
+                }
+            }
+            if (candidate.inEndpoint != 0 && candidate.outEndpoint != 0) {
+                found = candidate;
+                ok = true;
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return ok;
+}
+
+UsbIoResult ToResult(int status) {
+    if (status == 0) return UsbIoResult::Done;
+    if (status == LIBUSB_ERROR_TIMEOUT) return UsbIoResult::TimedOut;
+    return UsbIoResult::Failed;
+}
+
+// libusb reads a time-out of 0 as "wait for ever".
+unsigned int Timeout(int timeoutMs) { return static_cast<unsigned int>(std::max(1, timeoutMs)); }
+
+}  // namespace
+
+struct CLibusbBackend::Claim {
+    std::shared_ptr<libusb_context> context;
+    libusb_device_handle* handle = nullptr;
+    PrinterInterface interface;
+
+    Claim() = default;
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    ~Claim() {
+        // Releasing also re-attaches usblp (auto-detach was set).
+        libusb_release_interface(handle, interface.number);
+        libusb_close(handle);
+    }
+};
+
+struct CLibusbBackend::Listed {
+    UsbDeviceInfo info;
+    libusb_device* device = nullptr;  // referenced
+};
+
+namespace {
+
+class CLibusbPipe : public IUsbPipe {
+public:
+    CLibusbPipe(std::shared_ptr<CLibusbBackend::Claim> claim, UsbPipeKind kind)
+        : m_claim(std::move(claim)), m_kind(kind) {}
+
+    UsbIoResult BulkWrite(const uint8_t* data, int length, int timeoutMs,
+                          int& transferred) override {
+        transferred = 0;
+        if (m_kind != UsbPipeKind::Write || data == nullptr || length <= 0) {
+            return UsbIoResult::Failed;
+        }
+        // libusb takes a non-const buffer for both directions; OUT only reads it.
+        const int status = libusb_bulk_transfer(m_claim->handle, m_claim->interface.outEndpoint,
+                                                const_cast<uint8_t*>(data), length, &transferred,
+                                                Timeout(timeoutMs));
+        return Finish(status, m_claim->interface.outEndpoint);
+    }
+
+    UsbIoResult BulkRead(uint8_t* buffer, int capacity, int timeoutMs, int& transferred) override {
+        transferred = 0;
+        if (m_kind != UsbPipeKind::Read || buffer == nullptr || capacity <= 0) {
+            return UsbIoResult::Failed;
+        }
+        if (!m_surplus.empty()) {
+            transferred = TakeSurplus(buffer, capacity);
+            return UsbIoResult::Done;
+        }
+        // A device may send a whole packet; a buffer that is not a multiple
+        // of the packet size would overflow and lose the reply.
+        const int packet = m_claim->interface.inMaxPacket;
+        const int size = (capacity + packet - 1) / packet * packet;
+        m_bounce.resize(static_cast<size_t>(size));
+        int got = 0;
+        const int status = libusb_bulk_transfer(m_claim->handle, m_claim->interface.inEndpoint,
+                                                m_bounce.data(), size, &got, Timeout(timeoutMs));
+        got = std::clamp(got, 0, size);
+        m_surplus.assign(m_bounce.begin(), m_bounce.begin() + got);
+        transferred = TakeSurplus(buffer, capacity);
+        return Finish(status, m_claim->interface.inEndpoint);
+    }
+
+private:
+    UsbIoResult Finish(int status, uint8_t endpoint) {
+        // A stalled endpoint stays stalled until cleared; clear it so the
+        // next transfer has a chance.
+        if (status == LIBUSB_ERROR_PIPE) libusb_clear_halt(m_claim->handle, endpoint);
+        return ToResult(status);
+    }
+
+    int TakeSurplus(uint8_t* buffer, int capacity) {
+        const int count = std::min(capacity, static_cast<int>(m_surplus.size()));
+        std::copy(m_surplus.begin(), m_surplus.begin() + count, buffer);
+        m_surplus.erase(m_surplus.begin(), m_surplus.begin() + count);
+        return count;
+    }
+
+    std::shared_ptr<CLibusbBackend::Claim> m_claim;
+    UsbPipeKind m_kind;
+    std::vector<uint8_t> m_bounce;
+    std::vector<uint8_t> m_surplus;
+};
+
+}  // namespace
+
+CLibusbBackend::CLibusbBackend() = default;
+
+CLibusbBackend::~CLibusbBackend() = default;
+
+bool CLibusbBackend::Start() {
+    if (m_started) return m_context != nullptr;
+    m_started = true;
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) return false;
+    m_context = std::shared_ptr<libusb_context>(context, [](libusb_context* c) { libusb_exit(c); });
+    return true;
+}
+
+bool CLibusbBackend::List(std::vector<Listed>& devices) {
+    if (!Start()) return false;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(m_context.get(), &list);
+    if (count < 0) return false;
+    std::set<std::string> paths;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device* device = list[i];
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(device, &descriptor) != 0) continue;
+
+        // Only the maker's devices are opened for their serial number; the
+        // others are named by where they are plugged in.
+        std::string serial;
+        if (descriptor.idVendor == kMakerUsbVendorId && descriptor.iSerialNumber != 0) {
+            libusb_device_handle* handle = nullptr;
+            if (libusb_open(device, &handle) == 0) {
+                unsigned char text[kSerialBufferSize] = {};
+                const int length = libusb_get_string_descriptor_ascii(
+                    handle, descriptor.iSerialNumber, text, sizeof text);
+                if (length > 0) serial.assign(reinterpret_cast<const char*>(text), length);
+                libusb_close(handle);
+            }
+        }
+        uint8_t portNumbers[kMaxPortDepth] = {};
+        const int depth = libusb_get_port_numbers(device, portNumbers, kMaxPortDepth);
+        std::vector<int> ports(portNumbers, portNumbers + std::max(depth, 0));
+        const int bus = libusb_get_bus_number(device);
+
+        std::string path = MakeUsbDevicePath(descriptor.idVendor, descriptor.idProduct,
+                                             MakeUsbInstance(serial, bus, ports));
+        // Two devices sharing one serial number would share a path, and the
+        // second could never be chosen: name it by its place instead.
+        if (!paths.insert(path).second) {
+            path = MakeUsbDevicePath(descriptor.idVendor, descriptor.idProduct,
+                                     MakeUsbInstance("", bus, ports));
+            paths.insert(path);
+        }
+        Listed entry;
+        entry.info.devicePath = std::move(path);
+        entry.info.vendorId = descriptor.idVendor;
+        entry.info.productId = descriptor.idProduct;
+        entry.info.serial = std::move(serial);
+        entry.device = libusb_ref_device(device);
+        devices.push_back(std::move(entry));
+    }
+    libusb_free_device_list(list, 1);
+    return true;
+}
+
+bool CLibusbBackend::Enumerate(std::vector<UsbDeviceInfo>& devices) {
+    std::vector<Listed> listed;
+    if (!List(listed)) return false;
+    for (Listed& entry : listed) {
+        devices.push_back(std::move(entry.info));
+        libusb_unref_device(entry.device);
+    }
+    return true;
+}
+
+libusb_device* CLibusbBackend::FindDevice(const std::string& devicePath) {
+    std::vector<Listed> listed;
+    if (!List(listed)) return nullptr;
+    libusb_device* found = nullptr;
+    for (Listed& entry : listed) {
+        if (found == nullptr && entry.info.devicePath == devicePath) {
+            found = entry.device;
+        } else {
+            libusb_unref_device(entry.device);
+        }
+    }
+    return found;
+}
+
+bool CLibusbBackend::CanOpen(const std::string& devicePath) {
+    libusb_device* device = FindDevice(devicePath);
+    if (device == nullptr) return false;
+    libusb_device_handle* handle = nullptr;
+    const bool opened = libusb_open(device, &handle) == 0;
+    if (opened) libusb_close(handle);
+    libusb_unref_device(device);
+    return opened;
+}
+
+std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::string& devicePath) {
+    libusb_device* device = FindDevice(devicePath);
+    if (device == nullptr) return nullptr;
+    PrinterInterface interface;
+    libusb_device_handle* handle = nullptr;
+    const bool opened =
+        FindPrinterInterface(device, interface) && libusb_open(device, &handle) == 0;
+    libusb_unref_device(device);
+    if (!opened) return nullptr;
+
+    // usblp is detached for the claim and attached again on release. Where
+    // the platform cannot detach, the claim below fails if a driver holds it.
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    if (libusb_claim_interface(handle, interface.number) != 0) {
+        libusb_close(handle);
+        return nullptr;
+    }
+    auto claim = std::make_shared<Claim>();
+    claim->context = m_context;
+    claim->handle = handle;
+    claim->interface = interface;
+    if (interface.altSetting != 0 &&
+        libusb_set_interface_alt_setting(handle, interface.number, interface.altSetting) != 0) {
+        return nullptr;  // the claim's destructor releases and closes
+    }
+    return claim;
+}
+
+bool CLibusbBackend::ProbeExclusive(const std::string& devicePath) {
+    auto held = m_claims.find(devicePath);
+    if (held != m_claims.end() && !held->second.expired()) return false;
+    return OpenClaim(devicePath) != nullptr;
+}
+
+std::unique_ptr<IUsbPipe> CLibusbBackend::OpenPipe(const std::string& devicePath,
+                                                   UsbPipeKind kind) {
+    std::erase_if(m_claims, [](const auto& entry) { return entry.second.expired(); });
+    std::shared_ptr<Claim> claim;
+    if (auto held = m_claims.find(devicePath); held != m_claims.end()) claim = held->second.lock();
+    if (!claim) {
+        claim = OpenClaim(devicePath);
+        if (!claim) return nullptr;
+        m_claims[devicePath] = claim;
+    }
+    return std::make_unique<CLibusbPipe>(claim, kind);
+}

@@ -1,0 +1,82 @@
+#include "links/print_queues.h"
+
+#include <cups/cups.h>
+
+#include <cctype>
+
+namespace {
+
+constexpr std::string_view kUsbScheme = "usb://";
+constexpr std::string_view kSerialKey = "serial=";
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A '%' not followed by two hex digits is taken literally.
+std::string PercentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const int high = HexValue(text[i + 1]);
+            const int low = HexValue(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                out.push_back(static_cast<char>(high * 16 + low));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> UsbSerialFromDeviceUri(const std::string& uri) {
+    if (!StartsWithNoCase(uri, kUsbScheme)) return std::nullopt;
+    const size_t query = uri.find('?');
+    if (query == std::string::npos) return std::nullopt;
+    // Split on the raw '&' so an encoded "%26" inside the serial survives.
+    std::string_view rest = std::string_view(uri).substr(query + 1);
+    while (!rest.empty()) {
+        const size_t amp = rest.find('&');
+        const std::string_view parameter = rest.substr(0, amp);
+        if (parameter.substr(0, kSerialKey.size()) == kSerialKey) {
+            return PercentDecode(parameter.substr(kSerialKey.size()));
+        }
+        if (amp == std::string_view::npos) break;
+        rest.remove_prefix(amp + 1);
+    }
+    return std::nullopt;
+}
+
+std::vector<PrintQueue> CCupsPrintQueues::ListQueues() {
+    std::vector<PrintQueue> queues;
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    for (int i = 0; i < count; ++i) {
+        const cups_dest_t& dest = dests[i];
+        // Instances ("Queue/duplex") are option sets of a queue, not queues.
+        if (dest.instance != nullptr || dest.name == nullptr) continue;
+        const char* uri = cupsGetOption("device-uri", dest.num_options, dest.options);
+        queues.push_back({dest.name, uri ? uri : ""});
+    }
+    cupsFreeDests(count, dests);
+    return queues;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The maker's USB vendor ID. Discovery and the presence check recognise the
+// maker's printers by it alone; the product ID only names the model.
+inline constexpr uint16_t kMakerUsbVendorId = 0x3c7a;
+
+// The device paths keep the form the printer-selection code has always
+// parsed: a prefix ending in '#', "vid_" and four hex digits, '&', "pid_" and
+// four hex digits, '#', the instance segment, '#', the USB device interface
+// class in braces. Everything that picks a printer apart (product digits,
+// instance, vendor filter) reads it from this text.
+inline constexpr const char* kUsbDevicePathPrefix = "\\\\?\\usb#";
+inline constexpr const char* kUsbDeviceInterfaceClass = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+
+// One USB device present on the machine, of any vendor.
+struct UsbDeviceInfo {
+    std::string devicePath;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    // The device's serial-number string; empty when it has none (the path
+    // then names the device by bus and port instead).
+    std::string serial;
+};
+
+// `\\?\usb#vid_vvvv&pid_pppp#INSTANCE#{a5dcbf10-...}`, lower-case hex.
+std::string MakeUsbDevicePath(uint16_t vendorId, uint16_t productId, const std::string& instance);
+
+// The instance segment of a device: its serial number where it has one,
+// otherwise where it is plugged in ("<bus>-<port>.<port>...", as the kernel
+// names it). Characters that would break the path form ('#', blanks,
+// control and non-ASCII bytes) become '_'.
+std::string MakeUsbInstance(const std::string& serial, int bus, const std::vector<int>& ports);
+
+// The two pipes of a printer: the write pipe is the bulk OUT endpoint, the
+// read pipe the bulk IN endpoint of its printer-class interface.
+enum class UsbPipeKind { Write, Read };
+
+enum class UsbIoResult {
+    Done,      // the transfer completed
+    TimedOut,  // the time-out ran out; `transferred` still counts what moved
+    Failed,    // the device is gone, stalled or refused the transfer
+};
+
+// One open pipe. Destroying it closes the pipe; when the last pipe of a
+// device closes, the device is released to the system again.
+class IUsbPipe {
+public:
+    virtual ~IUsbPipe() = default;
+    virtual UsbIoResult BulkWrite(const uint8_t* data, int length, int timeoutMs,
+                                  int& transferred) = 0;
+    // Stores at most `capacity` bytes; bytes the device sent beyond them are
+    // kept for the next read, never dropped.
+    virtual UsbIoResult BulkRead(uint8_t* buffer, int capacity, int timeoutMs,
+                                 int& transferred) = 0;
+};
+
+// The machine's USB, as far as the printer link needs it.
+class IUsbBackend {
+public:
+    virtual ~IUsbBackend() = default;
+
+    // The present devices of every vendor, in the system's order. False when
+    // the list cannot be made at all.
+    virtual bool Enumerate(std::vector<UsbDeviceInfo>& devices) = 0;
+    // Whether the device can be opened alongside other users (the presence
+    // check).
+    virtual bool CanOpen(const std::string& devicePath) = 0;
+    // Opens the device and claims its printer interface, then lets go again.
+    // Fails while anyone, this program included, holds the interface.
+    virtual bool ProbeExclusive(const std::string& devicePath) = 0;
+    // Opens one pipe; nullptr when the device is gone, busy or has no such
+    // pipe.
+    virtual std::unique_ptr<IUsbPipe> OpenPipe(const std::string& devicePath, UsbPipeKind kind) = 0;
+};

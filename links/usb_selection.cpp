@@ -1,0 +1,94 @@
+#include "links/usb_selection.h"
+
+#include <algorithm>
+#include <array>
+
+#include "links/program_state.h"
+
+namespace {
+
+constexpr const char* kNameSeparator = "   ";
+constexpr const char* kInstanceSeparator = "    ";
+constexpr const char* kPidLabel = "PID : ";
+
+constexpr std::array<UsbModelRow, 24> kModelTable{{
+    {1000, nullptr, "Velmora Kestrel 1 / Marlin 1 (not installed)   ", true},
+    {1800, nullptr, "Velmora Kestrel 2e / Marlin 2e (not installed)   ", true},
+    {2000, nullptr, "Velmora Quill / Sable / Wren (old)(not installed)   ", true},
+    {2800, nullptr, "Velmora Quill / Sable / Wren (new) (not installed)   ", true},
+    {3000, nullptr, "Velmora Halden (old) (not installed)   ", true},
+    {3800, nullptr, "Velmora Halden / Halden Duo (not installed)   ", true},
+    {4800, "Brisk", "Velmora Brisk (not installed)   ", false},
+    {5800, "TR200", "Velmora TR200 (not installed)   ", false},
+    {6800, "Dapple", "Velmora Dapple (not installed)   ", false},
+    {7800, "TR100", "Velmora TR100 Pro (not installed)   ", false},
+    {8800, "PASSWRIGHT", "PASSWRIGHT (not installed)   ", false},
+    {8801, "VERITONE", "VERITONE (not installed)   ", false},
+    {8802, "KL DAPPLE", "KL DAPPLE (not installed)   ", false},
+    {8803, "VERITONE DAPPLE", "VERITONE DAPPLE (not installed)   ", false},
+    {8804, "N4700K", "N4700K (not installed)   ", false},
+    {8805, "N2700K", "N2700K (not installed)   ", false},
+    {8806, "KL 6100", "KL 6100 (not installed)   ", false},
+    {8807, "KL 6000", "KL 6000 (not installed)   ", false},
+    {8808, "CORVEX", "CORVEX (not installed)   ", false},
+    {8809, "STRATUM", "STRATUM (not installed)   ", false},
+    {9000, "KESTREL PRO", "Velmora KESTREL PRO (not installed)   ", false},
+    {9001, "WARDEN", "WARDEN (not installed)   ", false},
+    {9002, "KL 7100", "KL 7100 (not installed)   ", false},
+    {9003, "Veritone Pro", "Veritone Pro (not installed)   ", false},
+}};
+
+// The product digits are hex in the path but every ID in the table is made
+// of decimal digits, so they are read as a decimal number: "880a" is 880.
+int LeadingDecimal(const std::string& text) {
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        if (value > 99999999) break;  // four digits are expected; never overflow
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+}  // namespace
+
+std::span<const UsbModelRow> UsbModelTable() { return kModelTable; }
+
+const UsbModelRow* FindUsbModelRow(int productId) {
+    for (const UsbModelRow& row : kModelTable) {
+        if (row.productId == productId) return &row;
+    }
+    return nullptr;
+}
+
+std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry) {
+    const UsbModelRow* row = FindUsbModelRow(LeadingDecimal(entry.pidText));
+    if (row == nullptr) return {};
+    if (row->modelName != nullptr) tessaly::OemModelName = row->modelName;
+    std::string line =
+        entry.printerName.empty() ? row->notInstalledText : entry.printerName + kNameSeparator;
+    if (row->showsInstance) line += entry.instanceSegment + kInstanceSeparator;
+    return line + kPidLabel + entry.pidText;
+}
+
+UsbSelectionLines PrepareUsbSelection(CUsbDiscovery& discovery, IHostServices& host) {
+    using namespace tessaly;
+    UsbSelectionLines result;
+    result.discovered = discovery.DiscoverUsbPrinters("") != 0;
+    if (!result.discovered) host.Message(kEnumerationFailedText, MsgButtons::Ok);
+    // The dialog still lists what the table holds, which keeps the line width
+    // and the model name as a full initialisation leaves them.
+    const int last = std::clamp(UsbPrinterLastIndex, 0, kUsbPrinterTableSize - 1);
+    for (int i = 0; i <= last; ++i) {
+        std::string line = BuildUsbPrinterLabel(UsbPrinterTable[i]);
+        UsbLabelWidth = std::max<uint32_t>(UsbLabelWidth, static_cast<uint32_t>(line.size()));
+        result.lines.push_back(std::move(line));
+    }
+    return result;
+}
+
+void ConfirmUsbSelection(int index) {
+    using namespace tessaly;
+    if (index < 0 || index > UsbPrinterLastIndex || index >= kUsbPrinterTableSize) return;
+    SelectedUsbDevicePath = UsbPrinterTable[index].devicePath;
+}

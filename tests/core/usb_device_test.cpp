@@ -1,0 +1,333 @@
+// The USB link over the simulated backend: the Open sequence with its
+// presence check and selection, pipe writes and reads, and a protocol session.
+
+#include "links/usb_device.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "links/libusb_backend.h"
+#include "links/program_state.h"
+#include "links/usb_discovery.h"
+#include "protocol/message_if.h"
+#include "sim/sim_usb_backend.h"
+#include "support/fake_host.h"
+
+namespace {
+
+// Answers the selection dialog for the operator: OK on a line, or closed
+// without a choice (Escape).
+class ScriptedSelection : public IUsbSelectionRunner {
+public:
+    std::deque<std::optional<int>> choices;  // no value: closed without a choice
+    std::vector<UsbSelectionLines> shown;
+
+    void RunSelection(CUsbDiscovery& discovery, IHostServices& host) override {
+        shown.push_back(PrepareUsbSelection(discovery, host));
+        if (!shown.back().discovered) return;  // the dialog ended by itself
+        std::optional<int> choice;
+        if (!choices.empty()) {
+            choice = choices.front();
+            choices.pop_front();
+        }
+        if (choice) ConfirmUsbSelection(*choice);
+    }
+};
+
+SimUsbDevice Printer(uint16_t pid, std::string serial) {
+    SimUsbDevice device;
+    device.productId = pid;
+    device.serial = std::move(serial);
+    device.printer = std::make_shared<CSimPrinter>();
+    return device;
+}
+
+std::string Framed(const std::string& text) {
+    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
+}
+
+class UsbLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tessaly::ResetUsbState();
+        tessaly::OemModelName.clear();
+    }
+    void TearDown() override {
+        tessaly::ResetUsbState();
+        tessaly::OemModelName.clear();
+    }
+
+    std::unique_ptr<CUSBDevice> MakeLink(uint32_t platform = kPlatformWin32Nt) {
+        UsbLinkParts parts{usb, usb, selection, host};
+        parts.platformId = [platform] { return platform; };
+        parts.diagnostics = &diagnostics;
+        return std::make_unique<CUSBDevice>(parts);
+    }
+
+    int Write(CUSBDevice& link, const std::string& bytes) {
+        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                          static_cast<int>(bytes.size()));
+    }
+
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : host.boxes) texts.push_back(box.text);
+        return texts;
+    }
+
+    std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
+    ScriptedSelection selection;
+    FakeHost host;
+    std::ostringstream diagnostics;
+};
+
+// --- Open -------------------------------------------------------------------------
+
+TEST_F(UsbLink, NoMakersDeviceTellsTheOperatorAndShowsNoDialog) {
+    SimUsbDevice keyboard;
+    keyboard.vendorId = 0x046d;
+    usb->AddDevice(keyboard);
+    auto link = MakeLink();
+
+    EXPECT_EQ(link->Open(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_TRUE(selection.shown.empty());
+    EXPECT_TRUE(usb->pipeOpens.empty());
+}
+
+TEST_F(UsbLink, UnlistableDevicesFailSilently) {
+    usb->AddDevice(Printer(0x8801, "A1"));
+    usb->enumerationFails = true;
+    auto link = MakeLink();
+    EXPECT_EQ(link->Open(), 0);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(selection.shown.empty());
+}
+
+TEST_F(UsbLink, OlderPlatformWarnsAtEveryOpenAndTakesAnyVendor) {
+    SimUsbDevice camera;
+    camera.vendorId = 0x04a9;
+    camera.printer = std::make_shared<CSimPrinter>();
+    const std::string cameraPath = usb->AddDevice(camera);
+    auto link = MakeLink(1);
+
+    // The presence check finds the camera; discovery still wants the maker's.
+    EXPECT_EQ(link->Open(), 1);
+    EXPECT_EQ(link->Open(), 1);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "Please ensure the printer is the only USB device connected",
+                              "Enumeration Failed, Connecting to First Available Device",
+                              "Please ensure the printer is the only USB device connected",
+                              "Enumeration Failed, Connecting to First Available Device"}));
+    EXPECT_EQ(usb->pipeOpens.back(), cameraPath + " R");
+
+    // The NT family (Linux counts as one) never warns.
+    EXPECT_EQ(LinuxPlatformId(), kPlatformWin32Nt);
+    host.boxes.clear();
+    auto ntLink = MakeLink(kPlatformWin32Nt);
+    link.reset();
+    EXPECT_EQ(ntLink->Open(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+}
+
+TEST_F(UsbLink, DialogClosedWithoutChoiceOpensTheFirstFoundPrinter) {
+    const std::string first = usb->AddDevice(Printer(0x8801, "A1"));
+    usb->AddDevice(Printer(0x9001, "B1"));
+    auto link = MakeLink();
+    selection.choices = {std::nullopt};
+
+    ASSERT_EQ(link->Open(), 1);
+    ASSERT_EQ(selection.shown.size(), 1u);
+    EXPECT_EQ(selection.shown[0].lines.size(), 2u);
+    EXPECT_EQ(usb->pipeOpens, (std::vector<std::string>{first + " W", first + " R"}));
+    EXPECT_TRUE(tessaly::SelectedUsbDevicePath.empty());
+    EXPECT_TRUE(link->HasWritePipe() && link->HasReadPipe());
+}
+
+TEST_F(UsbLink, SecondOpenReusesTheRunsLastSelection) {
+    usb->AddDevice(Printer(0x8801, "A1"));
+    const std::string second = usb->AddDevice(Printer(0x9001, "B1"));
+    selection.choices = {1, std::nullopt};
+    {
+        auto link = MakeLink();
+        ASSERT_EQ(link->Open(), 1);
+        EXPECT_EQ(usb->pipeOpens.back(), second + " R");
+    }
+    // A new link of the same run: its own pipes were released, so the
+    // discovery succeeds again, and no new choice keeps the last one.
+    usb->pipeOpens.clear();
+    auto link = MakeLink();
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_TRUE(selection.shown[1].discovered);
+    EXPECT_EQ(usb->pipeOpens, (std::vector<std::string>{second + " W", second + " R"}));
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(UsbLink, ReopeningTheSameLinkReleasesItsOwnClaimFirst) {
+    usb->AddDevice(Printer(0x8801, "A1"));
+    auto link = MakeLink();
+    ASSERT_EQ(link->Open(), 1);
+    ASSERT_EQ(link->Open(), 1);
+    EXPECT_TRUE(selection.shown[1].discovered);
+    EXPECT_EQ(usb->OpenPipes(), 2);
+    link->Close();
+    EXPECT_EQ(usb->OpenPipes(), 0);
+}
+
+TEST_F(UsbLink, BusyPrinterElsewhereConnectsToTheFirstAvailable) {
+    const std::string first = usb->AddDevice(Printer(0x8801, "A1"));
+    usb->AddDevice(Printer(0x9001, "B1"));
+    usb->Device(1).busy = true;
+    auto link = MakeLink();
+
+    EXPECT_EQ(link->Open(), 1);
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::string>{"Enumeration Failed, Connecting to First Available Device"});
+    EXPECT_EQ(usb->pipeOpens.back(), first + " R");
+}
+
+TEST_F(UsbLink, APipeWhosePartnerFailedIsClosed) {
+    for (bool writeFails : {true, false}) {
+        SCOPED_TRACE(writeFails ? "write pipe fails" : "read pipe fails");
+        auto backend = std::make_shared<CSimUsbBackend>();
+        usb = backend;
+        usb->AddDevice(Printer(0x8801, "A1"));
+        usb->Device(0).writePipeFails = writeFails;
+        usb->Device(0).readPipeFails = !writeFails;
+        auto link = MakeLink();
+        EXPECT_EQ(link->Open(), 0);
+        EXPECT_EQ(usb->OpenPipes(), 0);
+        EXPECT_FALSE(link->HasWritePipe() || link->HasReadPipe());
+        EXPECT_EQ(Write(*link, "x"), 0);
+    }
+}
+
+// --- Write and Read -------------------------------------------------------------
+
+class OpenUsbLink : public UsbLink {
+protected:
+    void SetUp() override {
+        UsbLink::SetUp();
+        usb->AddDevice(Printer(0x8801, "A1"));
+        link = MakeLink();
+        ASSERT_EQ(link->Open(), 1);
+    }
+    CSimPrinter& Sim() { return *usb->Device(0).printer; }
+    std::unique_ptr<CUSBDevice> link;
+};
+
+TEST_F(OpenUsbLink, WritesInPiecesOfAtMost50000Bytes) {
+    std::string data(120000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+    EXPECT_EQ(Write(*link, data), 120000);
+    EXPECT_EQ(usb->writeLengths, (std::vector<int>{50000, 50000, 20000}));
+    EXPECT_EQ(usb->wire, data);
+}
+
+TEST_F(OpenUsbLink, ShortPipeWritesContinueWhereTheyStopped) {
+    usb->Device(0).bytesPerWrite = 30000;
+    std::string data(120000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i / 251);
+    EXPECT_EQ(Write(*link, data), 120000);
+    EXPECT_EQ(usb->writeLengths, (std::vector<int>{50000, 50000, 50000, 30000}));
+    EXPECT_EQ(usb->wire, data);
+}
+
+TEST_F(OpenUsbLink, APipeThatTakesNothingEndsTheWriteAsFailed) {
+    usb->Device(0).bytesPerWrite = 0;
+    EXPECT_EQ(Write(*link, std::string(1000, 'x')), 0);
+    EXPECT_EQ(usb->writeLengths.size(), 1u);
+}
+
+TEST_F(OpenUsbLink, ReadsTheReplyToARequest) {
+    const std::string request = Framed("REQ,STA,MSR");
+    ASSERT_EQ(Write(*link, request), static_cast<int>(request.size()));
+    std::vector<uint8_t> area(1024, 0);
+    const int n = link->Read(area.data(), 1024, 0);
+    ASSERT_GT(n, 0);
+    const std::string reply(area.begin(), area.begin() + n);
+    EXPECT_NE(reply.find("MSRE1234567"), std::string::npos) << reply;
+    EXPECT_TRUE(std::all_of(area.begin() + n, area.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(usb->readTimeouts.front(), CUSBDevice::kReadAttemptTimeoutMs);
+}
+
+TEST_F(OpenUsbLink, SilentPrinterReadsNothingAfter100Attempts) {
+    usb->Device(0).neverAnswers = true;
+    std::vector<uint8_t> area(1024, 0);
+
+    EXPECT_EQ(link->Read(area.data(), 1024, 0), 0);
+    EXPECT_EQ(usb->readTimeouts.size(), 100u);
+    EXPECT_TRUE(host.pauses.empty());
+    // About two seconds of waiting in the pipe.
+    EXPECT_EQ(100 * CUSBDevice::kReadAttemptTimeoutMs, 2000);
+
+    usb->readTimeouts.clear();
+    EXPECT_EQ(link->Read(area.data(), 1024, 1), 0);
+    EXPECT_EQ(usb->readTimeouts.size(), 100u);
+    EXPECT_EQ(host.pauses, std::vector<int>(100, 100));
+    EXPECT_TRUE(std::all_of(area.begin(), area.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(UsbLink, ReadOrWriteWithoutPipesSaysSoOnStandardOutput) {
+    auto link = MakeLink();
+    uint8_t area[16] = {};
+    EXPECT_EQ(link->Read(area, 16, 0), 0);
+    EXPECT_EQ(Write(*link, "abc"), 0);
+    EXPECT_EQ(diagnostics.str(), "Error: File handle invalid!\nError: File handle invalid!\n");
+}
+
+// --- a session through the protocol object ------------------------------------------
+
+TEST_F(UsbLink, ProtocolSessionOverSimulatedUsb) {
+    usb->AddDevice(Printer(0x8801, "A1"));
+    usb->Device(0).printer->SetValue("VRS", "A4.01");
+    CMessageIF protocol(host);
+    protocol.SetLinkFactory(
+        [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+            return kind == kLinkUsb ? MakeLink() : nullptr;
+        });
+    selection.choices = {0};
+
+    ASSERT_EQ(protocol.SelectPort("USB"), 1);
+    EXPECT_EQ(protocol.GetLink()->GetLinkKind(), kLinkUsb);
+    EXPECT_EQ(protocol.GetPrinterFamily(), family::kA);
+    EXPECT_EQ(protocol.RequestStatus(cmd::MSR), "E1234567");
+    EXPECT_EQ(tessaly::OemModelName, "VERITONE");
+
+    // Changing port releases the printer.
+    protocol.SelectPort("LPT1:");
+    EXPECT_EQ(usb->OpenPipes(), 0);
+}
+
+// --- the real backend on this machine --------------------------------------------------
+
+TEST_F(UsbLink, LibusbBackendWithoutTheMakersPrinters) {
+    auto real = std::make_shared<CLibusbBackend>();
+    std::vector<UsbDeviceInfo> devices;
+    ASSERT_TRUE(real->Enumerate(devices));
+    for (const UsbDeviceInfo& device : devices) {
+        EXPECT_EQ(device.devicePath.rfind("\\\\?\\usb#vid_", 0), 0u) << device.devicePath;
+        if (device.vendorId == kMakerUsbVendorId) {
+            GTEST_SKIP() << "one of the maker's printers is attached";
+        }
+    }
+    const std::string absent = MakeUsbDevicePath(kMakerUsbVendorId, 0x8801, "NOSUCH");
+    EXPECT_FALSE(real->CanOpen(absent));
+    EXPECT_FALSE(real->ProbeExclusive(absent));
+    EXPECT_EQ(real->OpenPipe(absent, UsbPipeKind::Write), nullptr);
+
+    UsbLinkParts parts{real, usb, selection, host};
+    CUSBDevice link(parts);
+    EXPECT_EQ(link.Open(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_TRUE(selection.shown.empty());
+}
+
+}  // namespace

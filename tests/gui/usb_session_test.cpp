@@ -1,0 +1,110 @@
+// USB end to end: "USB" on the Comms page, the selection dialog with the
+// simulated printers, OK, and the feature pages talking to the chosen one.
+
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+
+#include "links/program_state.h"
+#include "links/usb_device.h"
+#include "links/usb_discovery.h"
+#include "links/usb_selection_dialog.h"
+#include "sheet_rig.h"
+#include "sim/sim_usb_backend.h"
+
+namespace {
+
+class UsbSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tessaly::ResetUsbState();
+        tessaly::OemModelName.clear();
+        veritone = AddPrinter(0x8801, "V100", "A4.01");
+        warden = AddPrinter(0x9001, "W200", "E3.05");
+        warden->SetValue("MSR", "W200SERIAL");
+        rig.msg.SetLinkFactory(
+            [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+                if (kind != kLinkUsb) return nullptr;
+                return std::make_unique<CUSBDevice>(UsbLinkParts{usb, usb, selection, rig.host});
+            });
+    }
+    void TearDown() override {
+        tessaly::ResetUsbState();
+        tessaly::OemModelName.clear();
+    }
+
+    std::shared_ptr<CSimPrinter> AddPrinter(uint16_t pid, const std::string& serial,
+                                            const std::string& version) {
+        SimUsbDevice device;
+        device.productId = pid;
+        device.serial = serial;
+        device.printer = std::make_shared<CSimPrinter>();
+        device.printer->SetValue("VRS", version);
+        usb->AddDevice(device);
+        return device.printer;
+    }
+
+    // Answers the next selection dialog with OK on `row`; records its lines.
+    gui::ModalWatch ChooseRow(int row) {
+        return gui::ModalWatch([this, row](QWidget* modal) {
+            auto* dialog = qobject_cast<CUSB_Selection*>(modal);
+            if (!dialog) {
+                ADD_FAILURE() << "not the selection dialog";
+                modal->close();
+                return;
+            }
+            for (int i = 0; i < dialog->List()->count(); ++i) {
+                lines << dialog->List()->item(i)->text();
+            }
+            dialog->List()->setCurrentRow(row);
+            gui::Click(dialog->OkButton());
+        });
+    }
+
+    SheetRig rig;
+    std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
+    CQtUsbSelectionRunner selection{[this]() -> QWidget* { return rig.sheet.get(); }};
+    std::shared_ptr<CSimPrinter> veritone;
+    std::shared_ptr<CSimPrinter> warden;
+    QStringList lines;
+};
+
+TEST_F(UsbSession, ChosenPrinterAnswersTheFeaturePages) {
+    gui::ModalWatch watch = ChooseRow(1);
+    ASSERT_TRUE(rig.Choose("USB"));
+
+    EXPECT_TRUE(watch.Ran());
+    EXPECT_EQ(lines, (QStringList{"VERITONE (not installed)   PID : 8801",
+                                  "WARDEN (not installed)   PID : 9001"}));
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.sheet->PageCount(), 8);
+    EXPECT_EQ(rig.sheet->Tabs()->currentIndex(), 1);  // Printer Identity
+    EXPECT_EQ(tessaly::SelectedUsbDevicePath, usb->PathOf(1));
+    EXPECT_EQ(tessaly::OemModelName, "WARDEN");
+
+    // The chosen printer was asked for its version first; the other one
+    // heard nothing.
+    const std::vector<SimFrame> frames = warden->Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front().mnemonic, "VRS");
+    EXPECT_TRUE(veritone->Frames().empty());
+    EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kE);
+    EXPECT_EQ(rig.msg.RequestStatus(cmd::MSR), "W200SERIAL");
+}
+
+TEST_F(UsbSession, NoPrinterPluggedInEndsAtTheRetryQuestion) {
+    usb = std::make_shared<CSimUsbBackend>();
+    rig.host.boxAnswers = {MsgResult::Ok, MsgResult::Cancel};
+    gui::ModalWatch watch([](QWidget* modal) { modal->close(); });
+
+    ASSERT_TRUE(rig.Choose("USB"));
+
+    EXPECT_FALSE(watch.Ran());
+    ASSERT_EQ(rig.host.boxes.size(), 2u);
+    EXPECT_EQ(rig.host.boxes[0].text, "No printers connected to USB");
+    EXPECT_EQ(rig.host.boxes[1].text, CMessageIF::kConnectFailedText);
+    EXPECT_EQ(rig.sheet->PageCount(), 1);
+}
+
+}  // namespace
