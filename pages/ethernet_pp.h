@@ -1,13 +1,66 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "pages/page_base.h"
 
-// The "Ethernet" page: the printer's own network settings.
-// Still without controls; it already holds its tab and place in the sheet.
+class CIpAddressEdit;
+class QButtonGroup;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The "Ethernet" page: the printer's own network settings (MAC address,
+// address mode, fixed IP address, subnet mask, default gateway), read on
+// every visit and written to the printer's permanent memory on request.
+// Printers without an Ethernet interface get "Not Applicable" and a page
+// that does nothing.
 class CEthernetPP : public CPageBase {
     Q_OBJECT
 
 public:
-    explicit CEthernetPP(const PageContext& context, QWidget* parent = nullptr)
-        : CPageBase(context, QStringLiteral("Ethernet"), parent) {}
+    // "PID" values of the models that carry an Ethernet interface.
+    static constexpr std::array<int32_t, 5> kEthernetProductIds = {0x1800, 0x9000, 0x9001, 0x9002,
+                                                                   0x9003};
+    static constexpr const char* kNotApplicableText = "Not Applicable";
+
+    enum AddressMode : int { kModeUnknown = -1, kModeDynamic = 0, kModeStatic = 1 };
+
+    static bool IsEthernetProduct(int32_t productId);
+    // Addresses travel as the signed decimal of the 32-bit value whose most
+    // significant byte is the first dotted field (192.168.102.0 is
+    // -1062705664).
+    static std::string AddressToWire(uint32_t address);
+    // No value when the text holds no number at all.
+    static std::optional<uint32_t> AddressFromWire(const std::string& text);
+
+    explicit CEthernetPP(const PageContext& context, QWidget* parent = nullptr);
+
+    int AddressMode() const { return m_addressMode; }
+
+protected:
+    void OnInitDialog() override;
+    void OnSetActive() override;
+
+private:
+    void Refresh();
+    void SaveToFlash();
+    void ShowNotApplicable();
+    void SetControlsEnabled(bool enabled);
+    void ShowAddressMode();
+    void ShowAddress(CIpAddressEdit* field, int command);
+
+    QLineEdit* m_mac = nullptr;
+    QRadioButton* m_dynamic = nullptr;
+    QRadioButton* m_static = nullptr;
+    QButtonGroup* m_modeButtons = nullptr;
+    CIpAddressEdit* m_ipAddress = nullptr;
+    CIpAddressEdit* m_subnetMask = nullptr;
+    CIpAddressEdit* m_gateway = nullptr;
+    QPushButton* m_readCurrent = nullptr;
+    QPushButton* m_save = nullptr;
+    int m_addressMode = kModeUnknown;
 };

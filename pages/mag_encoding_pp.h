@@ -1,13 +1,37 @@
 #pragma once
 
+#include <array>
+
 #include "pages/page_base.h"
 
-// The "Mag Encode" page: magnetic-stripe encoding.
-// Still without controls; it already holds its tab and place in the sheet.
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+// The "Mag Encode" page: the operator types up to three magnetic-stripe
+// tracks and has the printer encode them on the card it holds, or starts the
+// printer's own encoding self test. The encode command itself is built by
+// the protocol object.
 class CMagEncodingPP : public CPageBase {
     Q_OBJECT
 
 public:
-    explicit CMagEncodingPP(const PageContext& context, QWidget* parent = nullptr)
-        : CPageBase(context, QStringLiteral("Mag Encode"), parent) {}
+    static constexpr int kTrackCount = 3;
+    // ISO/IEC 7811 track capacities (79, 40 and 107 characters) less start
+    // sentinel, end sentinel and check character. They also keep the longest
+    // encode command within the 262 bytes the printer accepts.
+    static constexpr std::array<int, kTrackCount> kTrackLimits = {76, 37, 104};
+    static constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
+
+    explicit CMagEncodingPP(const PageContext& context, QWidget* parent = nullptr);
+
+private:
+    void OnEncode();
+    void OnSelfTest();
+
+    std::array<QCheckBox*, kTrackCount> m_trackSelected{};
+    std::array<QLineEdit*, kTrackCount> m_trackData{};
+    QCheckBox* m_highCoercivity = nullptr;
+    QPushButton* m_encode = nullptr;
+    QPushButton* m_selfTest = nullptr;
 };

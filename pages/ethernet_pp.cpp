@@ -1,0 +1,211 @@
+#include "pages/ethernet_pp.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+
+#include "links/program_state.h"
+#include "pages/ip_address_edit.h"
+#include "protocol/command_table.h"
+#include "protocol/host_services.h"
+#include "protocol/message_if.h"
+
+namespace {
+
+// The page's template in dialog units.
+constexpr int kWidth = 348;
+constexpr int kHeight = 146;
+
+constexpr const char* kDynamicValue = "1";
+constexpr const char* kStaticValue = "0";
+
+bool IsBlankChar(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+bool CEthernetPP::IsEthernetProduct(int32_t productId) {
+    return std::find(kEthernetProductIds.begin(), kEthernetProductIds.end(), productId) !=
+           kEthernetProductIds.end();
+}
+
+std::string CEthernetPP::AddressToWire(uint32_t address) {
+    return std::to_string(static_cast<int32_t>(address));
+}
+
+std::optional<uint32_t> CEthernetPP::AddressFromWire(const std::string& text) {
+    // A reply such as "IPA," carries no address; showing 0.0.0.0 for it
+    // would put a value on screen that the printer never sent.
+    size_t i = 0;
+    while (i < text.size() && IsBlankChar(text[i])) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+    return static_cast<uint32_t>(CMessageIF::ToInteger(text));
+}
+
+CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
+    : CPageBase(context, tr("Ethernet"), parent) {
+    SetTemplateSize(kWidth, kHeight);
+
+    // Frames first, so the controls they surround lie above them.
+    // The left frame has no title; it starts where the titled frame's line
+    // runs, below its caption, so the two read as one row.
+    auto* leftColumn = new QGroupBox(this);
+    Place(leftColumn, 7, 13, 156, 94);
+    auto* modeFrame = new QGroupBox(this);
+    Place(modeFrame, 82, 53, 72, 46);
+    auto* staticFrame = new QGroupBox(tr("Static"), this);
+    Place(staticFrame, 171, 7, 170, 100);
+
+    auto* macLabel = new QLabel(tr("MAC address (HEX)"), this);
+    Place(macLabel, 15, 22, 120, 9);
+    m_mac = new QLineEdit(this);
+    m_mac->setObjectName(QStringLiteral("1111"));
+    // The MAC address is burnt into the printer: nothing typed here could
+    // ever be sent, so the box only shows (and lets the operator copy) it.
+    m_mac->setReadOnly(true);
+    m_mac->setEnabled(false);
+    Place(m_mac, 15, 33, 140, 13);
+    macLabel->setBuddy(m_mac);
+
+    auto* modeLabel = new QLabel(tr("IP address mode"), this);
+    Place(modeLabel, 15, 72, 62, 9);
+    m_dynamic = new QRadioButton(tr("Dynamic"), this);
+    m_dynamic->setObjectName(QStringLiteral("1112"));
+    Place(m_dynamic, 90, 62, 58, 10);
+    m_static = new QRadioButton(tr("Static"), this);
+    m_static->setObjectName(QStringLiteral("1113"));
+    Place(m_static, 90, 81, 58, 10);
+    modeLabel->setBuddy(m_dynamic);
+    m_modeButtons = new QButtonGroup(this);
+    m_modeButtons->addButton(m_dynamic, kModeDynamic);
+    m_modeButtons->addButton(m_static, kModeStatic);
+    connect(m_modeButtons, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked) m_addressMode = id;
+    });
+
+    struct AddressRow {
+        CIpAddressEdit*& field;
+        const char* id;
+        QString label;
+        int y;
+    };
+    const AddressRow rows[] = {
+        {m_ipAddress, "1114", tr("IP address"), 26},
+        {m_subnetMask, "1115", tr("Subnet mask"), 50},
+        {m_gateway, "1116", tr("Default gateway"), 74},
+    };
+    for (const AddressRow& row : rows) {
+        auto* label = new QLabel(row.label, this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        Place(label, 179, row.y, 58, 13);
+        row.field = new CIpAddressEdit(this);
+        row.field->setObjectName(QString::fromLatin1(row.id));
+        row.field->SetAccessibleLabel(row.label);
+        Place(row.field, 240, row.y, 94, 0);
+        label->setBuddy(row.field);
+    }
+
+    m_readCurrent = new QPushButton(tr("Read Current"), this);
+    m_readCurrent->setObjectName(QStringLiteral("1104"));
+    Place(m_readCurrent, 199, 120, 66, 14);
+    connect(m_readCurrent, &QPushButton::clicked, this, &CEthernetPP::Refresh);
+
+    m_save = new QPushButton(tr("Save to FLASH"), this);
+    m_save->setObjectName(QStringLiteral("1117"));
+    Place(m_save, 275, 120, 66, 14);
+    connect(m_save, &QPushButton::clicked, this, &CEthernetPP::SaveToFlash);
+}
+
+// Read on creation and again on every visit, so the page never shows
+// settings that another tool or the printer's own panel has since changed.
+void CEthernetPP::OnInitDialog() { Refresh(); }
+
+void CEthernetPP::OnSetActive() { Refresh(); }
+
+void CEthernetPP::Refresh() {
+    const WaitCursor wait(Host());
+
+    // Without a product id there is no telling whether the printer has an
+    // interface to configure; treating it as one could write to a printer
+    // that does not understand the settings.
+    const std::optional<std::string> productId = Msg().RequestStatus(cmd::PID);
+    tessaly::EthernetPageProductId = productId ? CMessageIF::ToInteger(*productId) : 0;
+    if (!IsEthernetProduct(tessaly::EthernetPageProductId)) {
+        ShowNotApplicable();
+        return;
+    }
+
+    // A page that found no Ethernet printer on an earlier visit comes back
+    // to life once the printer identifies as one.
+    SetControlsEnabled(true);
+    CLineEditText macText(*m_mac);
+    Msg().ShowStatus(cmd::MAC, macText);
+
+    // Only the exact text "1" means dynamic addressing; a mode the printer
+    // did not report selects neither button rather than guessing one.
+    const std::optional<std::string> mode = Msg().RequestStatus(cmd::DYN);
+    if (!mode) {
+        m_addressMode = kModeUnknown;
+    } else {
+        m_addressMode = *mode == kDynamicValue ? kModeDynamic : kModeStatic;
+    }
+    ShowAddress(m_ipAddress, cmd::IPA);
+    ShowAddress(m_subnetMask, cmd::SNM);
+    ShowAddress(m_gateway, cmd::GWY);
+    ShowAddressMode();
+}
+
+void CEthernetPP::ShowAddress(CIpAddressEdit* field, int command) {
+    const std::optional<std::string> value = Msg().RequestStatus(command);
+    const std::optional<uint32_t> address = value ? AddressFromWire(*value) : std::nullopt;
+    if (address) {
+        field->SetAddress(*address);
+    } else {
+        field->Clear();
+    }
+}
+
+void CEthernetPP::ShowNotApplicable() {
+    // Settings shown for an earlier answer do not belong to this one.
+    m_addressMode = kModeUnknown;
+    ShowAddressMode();
+    for (CIpAddressEdit* field : {m_ipAddress, m_subnetMask, m_gateway}) field->Clear();
+    m_mac->setText(tr(kNotApplicableText));
+    SetControlsEnabled(false);
+}
+
+void CEthernetPP::SetControlsEnabled(bool enabled) {
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_mac, m_dynamic, m_static, m_ipAddress, m_subnetMask,
+                                         m_gateway, m_readCurrent, m_save}) {
+        control->setEnabled(enabled);
+    }
+}
+
+void CEthernetPP::ShowAddressMode() {
+    // An exclusive group cannot show "neither"; lift the rule to clear it.
+    m_modeButtons->setExclusive(false);
+    m_dynamic->setChecked(m_addressMode == kModeDynamic);
+    m_static->setChecked(m_addressMode == kModeStatic);
+    m_modeButtons->setExclusive(true);
+}
+
+void CEthernetPP::SaveToFlash() {
+    if (!IsEthernetProduct(tessaly::EthernetPageProductId)) return;
+    const WaitCursor wait(Host());
+
+    // With no mode reported and none chosen, the printer keeps the one it
+    // has: writing "static" would be a choice nobody made.
+    if (m_addressMode != kModeUnknown) {
+        Msg().SendModify(cmd::DYN, m_addressMode == kModeDynamic ? kDynamicValue : kStaticValue);
+    }
+    // The addresses go whatever the mode: a printer set to dynamic keeps
+    // them for the day it is switched back to static.
+    Msg().SendModify(cmd::IPA, AddressToWire(m_ipAddress->Address()));
+    Msg().SendModify(cmd::SNM, AddressToWire(m_subnetMask->Address()));
+    Msg().SendModify(cmd::GWY, AddressToWire(m_gateway->Address()));
+}

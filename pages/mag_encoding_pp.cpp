@@ -1,0 +1,136 @@
+#include "pages/mag_encoding_pp.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QValidator>
+#include <string>
+
+#include "protocol/command_table.h"
+#include "protocol/host_services.h"
+#include "protocol/message_if.h"
+
+namespace {
+
+// The page's template in dialog units.
+constexpr int kWidth = 348;
+constexpr int kHeight = 158;
+
+constexpr int kLatin1Last = 0xFF;
+
+// Track texts go to the printer as 8-bit characters. A character that has no
+// 8-bit form would reach the stripe as "?", the end sentinel, so it is
+// refused as it is typed. Track 1 takes letters in capitals only (its six-bit
+// code has no small letters), converted as the operator types.
+class TrackValidator : public QValidator {
+public:
+    TrackValidator(bool capitals, QObject* parent) : QValidator(parent), m_capitals(capitals) {}
+
+    State validate(QString& input, int&) const override {
+        for (QChar& c : input) {
+            if (c.unicode() > kLatin1Last) return Invalid;
+            if (!m_capitals) continue;
+            // Some small letters have capitals outside the 8-bit range
+            // (y with diaeresis); those stay as typed.
+            const QChar upper = c.toUpper();
+            if (upper.unicode() <= kLatin1Last) c = upper;
+        }
+        return Acceptable;
+    }
+
+private:
+    bool m_capitals;
+};
+
+struct TrackRow {
+    const char* tickId;
+    const char* tickText;
+    const char* startSentinel;  // as the printer's encode field shows it
+    const char* dataId;
+};
+
+constexpr TrackRow kRows[CMagEncodingPP::kTrackCount] = {
+    {"1131", "Track1", "~1,%", "1134"},
+    {"1132", "Track2", "~2,;", "1136"},
+    {"1133", "Track3", "~3,;", "1137"},
+};
+
+}  // namespace
+
+CMagEncodingPP::CMagEncodingPP(const PageContext& context, QWidget* parent)
+    : CPageBase(context, tr("Mag Encode"), parent) {
+    SetTemplateSize(kWidth, kHeight);
+
+    m_selfTest = new QPushButton(tr("Self Test Magnetic Encode"), this);
+    m_selfTest->setObjectName(QStringLiteral("1104"));
+    Place(m_selfTest, 7, 7, 110, 14);
+    connect(m_selfTest, &QPushButton::clicked, this, &CMagEncodingPP::OnSelfTest);
+
+    auto* frame = new QGroupBox(tr("Direct Magnetic Encoding"), this);
+    Place(frame, 7, 28, 334, 123);
+
+    auto* hint = new QLabel(tr("<Enter data only>"), this);
+    // Shown as written, not read as markup.
+    hint->setTextFormat(Qt::PlainText);
+    Place(hint, 92, 45, 90, 9);
+
+    for (int track = 0; track < kTrackCount; ++track) {
+        const TrackRow& row = kRows[track];
+        const int y = 57 + 19 * track;
+
+        auto* tick = new QCheckBox(QString::fromLatin1(row.tickText), this);
+        tick->setObjectName(QString::fromLatin1(row.tickId));
+        Place(tick, 15, y, 46, 13);
+        m_trackSelected[track] = tick;
+
+        auto* start = new QLabel(QString::fromLatin1(row.startSentinel), this);
+        start->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Place(start, 64, y, 24, 13);
+
+        auto* data = new QLineEdit(this);
+        data->setObjectName(QString::fromLatin1(row.dataId));
+        data->setMaxLength(kTrackLimits[track]);
+        data->setValidator(new TrackValidator(track == 0, data));
+        data->setAccessibleName(tr("%1 data").arg(tick->text()));
+        Place(data, 90, y, 226, 13);
+        m_trackData[track] = data;
+
+        auto* end = new QLabel(QStringLiteral("?"), this);
+        end->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        Place(end, 319, y, 8, 13);
+    }
+
+    m_highCoercivity = new QCheckBox(tr("Hi Co"), this);
+    m_highCoercivity->setObjectName(QStringLiteral("1152"));
+    Place(m_highCoercivity, 15, 126, 46, 10);
+
+    m_encode = new QPushButton(tr("Encode"), this);
+    m_encode->setObjectName(QStringLiteral("1130"));
+    Place(m_encode, 266, 124, 66, 14);
+    connect(m_encode, &QPushButton::clicked, this, &CMagEncodingPP::OnEncode);
+}
+
+void CMagEncodingPP::OnEncode() {
+    std::array<std::string, kTrackCount> tracks;
+    bool anySelected = false;
+    for (int track = 0; track < kTrackCount; ++track) {
+        // An unticked track is not sent, whatever its box holds.
+        if (!m_trackSelected[track]->isChecked()) continue;
+        anySelected = true;
+        tracks[track] = ToLatin1(m_trackData[track]->text().left(kTrackLimits[track]));
+    }
+    if (!anySelected) {
+        Host().Message(kNoTracksText, MsgButtons::Ok);
+        return;
+    }
+    Msg().SendMagneticEncode(tracks[0], tracks[1], tracks[2], m_highCoercivity->isChecked());
+}
+
+void CMagEncodingPP::OnSelfTest() {
+    Msg().SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic));
+    // The printer starts moving the card; give it a moment before the
+    // operator can send the next request.
+    Host().Pause(CMessageIF::kShortPauseMs);
+}

@@ -1,0 +1,400 @@
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui_helpers.h"
+#include "links/program_state.h"
+#include "pages/ethernet_pp.h"
+#include "pages/ip_address_edit.h"
+#include "sim_page_rig.h"
+
+namespace {
+
+// The page's controls by id.
+struct EthernetControls {
+    QLineEdit* mac;
+    QRadioButton* dynamic;
+    QRadioButton* fixed;
+    CIpAddressEdit* ip;
+    CIpAddressEdit* mask;
+    CIpAddressEdit* gateway;
+    QPushButton* readCurrent;
+    QPushButton* save;
+
+    explicit EthernetControls(CEthernetPP& page)
+        : mac(page.findChild<QLineEdit*>("1111")),
+          dynamic(page.findChild<QRadioButton*>("1112")),
+          fixed(page.findChild<QRadioButton*>("1113")),
+          ip(page.findChild<CIpAddressEdit*>("1114")),
+          mask(page.findChild<CIpAddressEdit*>("1115")),
+          gateway(page.findChild<CIpAddressEdit*>("1116")),
+          readCurrent(page.findChild<QPushButton*>("1104")),
+          save(page.findChild<QPushButton*>("1117")) {}
+
+    bool Complete() const {
+        return mac && dynamic && fixed && ip && mask && gateway && readCurrent && save;
+    }
+    std::vector<QWidget*> All() const {
+        return {mac, dynamic, fixed, ip, mask, gateway, readCurrent, save};
+    }
+};
+
+// What an address field shows: dotted text, blank fields as empty.
+QString Shown(const CIpAddressEdit* field) {
+    QStringList parts;
+    for (int i = 0; i < CIpAddressEdit::kFieldCount; ++i) parts << field->Field(i)->text();
+    return parts.join('.');
+}
+
+class EthernetPage : public ::testing::Test {
+protected:
+    // The product id is program-wide; every test starts from the program's
+    // start value.
+    void SetUp() override { tessaly::EthernetPageProductId = 0; }
+    void TearDown() override { tessaly::EthernetPageProductId = 0; }
+};
+
+}  // namespace
+
+TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
+    SimPageRig rig;
+    CEthernetPP page(rig.context);
+    EXPECT_EQ(page.Title(), "Ethernet");
+    EthernetControls c(page);
+    ASSERT_TRUE(c.Complete());
+
+    EXPECT_EQ(c.dynamic->text(), "Dynamic");
+    EXPECT_EQ(c.fixed->text(), "Static");
+    EXPECT_EQ(c.readCurrent->text(), "Read Current");
+    EXPECT_EQ(c.save->text(), "Save to FLASH");
+    EXPECT_FALSE(c.mac->isEnabled());
+    EXPECT_FALSE(c.dynamic->isChecked());
+    EXPECT_FALSE(c.fixed->isChecked());
+    EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeUnknown);
+
+    EXPECT_EQ(c.ip->accessibleName(), "IP address");
+    EXPECT_EQ(c.mask->accessibleName(), "Subnet mask");
+    EXPECT_EQ(c.gateway->accessibleName(), "Default gateway");
+    QStringList labels;
+    for (QLabel* label : page.findChildren<QLabel*>()) {
+        if (label->buddy()) labels << label->text();
+    }
+    for (const char* text :
+         {"MAC address (HEX)", "IP address mode", "IP address", "Subnet mask", "Default gateway"}) {
+        EXPECT_TRUE(labels.contains(text)) << text;
+    }
+    QStringList frames;
+    for (QGroupBox* box : page.findChildren<QGroupBox*>()) frames << box->title();
+    frames.sort();
+    EXPECT_EQ(frames, QStringList({"", "", "Static"}));
+
+    // Nothing is asked of the printer before the page is first shown.
+    EXPECT_TRUE(rig.printer->Frames().empty());
+}
+
+TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
+    struct Row {
+        const char* version;
+        std::optional<std::string> pid;  // none: the printer does not know "PID"
+        bool served;
+        int32_t remembered;
+    };
+    const Row rows[] = {
+        {"E3.05", "6144", true, 6144},    {"E3.05", "36864", true, 36864},
+        {"E3.05", "36865", true, 36865},  {"E3.05", "36866", true, 36866},
+        {"E3.05", "36867", true, 36867},  {"E3.05", "6143", false, 6143},
+        {"E3.05", "36868", false, 36868}, {"E3.05", "abc", false, 0},
+        {"E3.05", "0x1800", false, 0},    {"E3.05", std::nullopt, false, 0},
+        {"V1.00", "6144", false, 0},  // "PID" is never asked of the V family
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.version) + " PID " + row.pid.value_or("<none>"));
+        tessaly::EthernetPageProductId = 12345;
+        SimPageRig rig(row.version);
+        if (row.pid) {
+            rig.printer->SetValue("PID", *row.pid);
+        } else {
+            rig.Remove("PID");
+        }
+        CEthernetPP page(rig.context);
+        EthernetControls c(page);
+        ASSERT_TRUE(c.Complete());
+        page.Activate();
+
+        EXPECT_EQ(tessaly::EthernetPageProductId, row.remembered);
+        for (QWidget* control : c.All()) EXPECT_EQ(control->isEnabled(), row.served);
+        if (row.served) {
+            EXPECT_EQ(c.mac->text(), "00:1B:2C:3D:4E:5F");
+            EXPECT_EQ(Shown(c.ip), "192.168.102.50");
+        } else {
+            EXPECT_EQ(c.mac->text(), "Not Applicable");
+            EXPECT_EQ(Shown(c.ip), "...");
+            EXPECT_FALSE(c.dynamic->isChecked() || c.fixed->isChecked());
+            // Refreshed on creation and on activation; nothing beyond the
+            // product id is asked of a printer without Ethernet.
+            for (const std::string& name : rig.Mnemonics()) EXPECT_EQ(name, "PID");
+        }
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    }
+}
+
+TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
+    struct Row {
+        std::optional<std::string> dyn;
+        int mode;
+    };
+    const Row rows[] = {
+        {"1", CEthernetPP::kModeDynamic}, {"0", CEthernetPP::kModeStatic},
+        {"01", CEthernetPP::kModeStatic}, {"1 ", CEthernetPP::kModeStatic},
+        {"", CEthernetPP::kModeStatic},   {std::nullopt, CEthernetPP::kModeUnknown},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("DYN " + row.dyn.value_or("<none>"));
+        SimPageRig rig;
+        if (row.dyn) {
+            rig.printer->SetValue("DYN", *row.dyn);
+        } else {
+            rig.Remove("DYN");
+        }
+        CEthernetPP page(rig.context);
+        EthernetControls c(page);
+        ASSERT_TRUE(c.Complete());
+        page.Activate();
+        EXPECT_EQ(page.AddressMode(), row.mode);
+        EXPECT_EQ(c.dynamic->isChecked(), row.mode == CEthernetPP::kModeDynamic);
+        EXPECT_EQ(c.fixed->isChecked(), row.mode == CEthernetPP::kModeStatic);
+    }
+}
+
+TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
+    struct Row {
+        std::optional<std::string> value;
+        const char* shown;
+    };
+    const Row rows[] = {
+        {"-1062705664", "192.168.102.0"},
+        {"167772161", "10.0.0.1"},
+        {"-1", "255.255.255.255"},
+        {"3232261632", "127.255.255.255"},  // the same address unsigned: saturates
+        {"-4294967296", "128.0.0.0"},
+        {"  +42xyz", "0.0.0.42"},
+        {"0", "0.0.0.0"},
+        // No number from the printer: nothing to show.
+        {"", "..."},
+        {"abc", "..."},
+        {std::nullopt, "..."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("value " + row.value.value_or("<none>"));
+        SimPageRig rig;
+        for (const char* name : {"IPA", "SNM", "GWY"}) {
+            if (row.value) {
+                rig.printer->SetValue(name, *row.value);
+            } else {
+                rig.Remove(name);
+            }
+        }
+        CEthernetPP page(rig.context);
+        EthernetControls c(page);
+        ASSERT_TRUE(c.Complete());
+        page.Activate();
+        EXPECT_EQ(Shown(c.ip), row.shown);
+        EXPECT_EQ(Shown(c.mask), row.shown);
+        EXPECT_EQ(Shown(c.gateway), row.shown);
+        // The rest of the page is unaffected.
+        EXPECT_TRUE(c.save->isEnabled());
+        EXPECT_EQ(c.mac->text(), "00:1B:2C:3D:4E:5F");
+    }
+}
+
+TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
+    SimPageRig rig;
+    CEthernetPP page(rig.context);
+    EthernetControls c(page);
+    ASSERT_TRUE(c.Complete());
+    page.Activate();
+    ASSERT_TRUE(c.fixed->isChecked());
+
+    c.dynamic->click();
+    EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeDynamic);
+    c.ip->SetAddress(0xC0A86600);       // 192.168.102.0
+    c.mask->SetAddress(0xFFFF0000);     // 255.255.0.0
+    c.gateway->SetAddress(0x0A000001);  // 10.0.0.1
+    rig.Forget();
+    c.save->click();
+
+    std::vector<std::string> wire;
+    for (const SimFrame& frame : rig.printer->Frames()) wire.push_back(frame.bytes);
+    // With "Dynamic" chosen the addresses still go, after the mode.
+    EXPECT_EQ(wire, (std::vector<std::string>{
+                        Framed("REQ,MOD,DYN1"), Framed("REQ,MOD,IPA-1062705664"),
+                        Framed("REQ,MOD,SNM-65536"), Framed("REQ,MOD,GWY167772161")}));
+    EXPECT_EQ(rig.host.pauses, (std::vector<int>{2200, 2200, 2200, 2200}));
+    EXPECT_EQ(rig.host.waitCursorShows, 1);
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_TRUE(rig.host.boxes.empty());
+
+    // Another visit reads back what was written.
+    c.fixed->click();
+    c.ip->Clear();
+    c.mask->Clear();
+    c.gateway->Clear();
+    page.Activate();
+    EXPECT_TRUE(c.dynamic->isChecked());
+    EXPECT_EQ(Shown(c.ip), "192.168.102.0");
+    EXPECT_EQ(Shown(c.mask), "255.255.0.0");
+    EXPECT_EQ(Shown(c.gateway), "10.0.0.1");
+}
+
+TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
+    struct Row {
+        const char* typed;  // four fields joined by '.', blanks left empty
+        const char* wire;
+    };
+    const Row rows[] = {
+        {"192.168.102.0", "-1062705664"},
+        {"10.0.0.1", "167772161"},
+        {"255.255.255.255", "-1"},
+        {"128.0.0.0", "-2147483648"},
+        {"127.255.255.255", "2147483647"},
+        {"10..5.", "167773440"},
+        {"...", "0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        SimPageRig rig;
+        CEthernetPP page(rig.context);
+        EthernetControls c(page);
+        ASSERT_TRUE(c.Complete());
+        page.Activate();
+        const QStringList parts = QString::fromLatin1(row.typed).split('.');
+        ASSERT_EQ(parts.size(), CIpAddressEdit::kFieldCount);
+        for (int i = 0; i < CIpAddressEdit::kFieldCount; ++i) c.ip->Field(i)->setText(parts[i]);
+        rig.Forget();
+        c.save->click();
+        const std::vector<SimFrame> frames = rig.printer->Frames();
+        ASSERT_EQ(frames.size(), 4u);
+        EXPECT_EQ(frames[1].bytes, Framed(std::string("REQ,MOD,IPA") + row.wire));
+        EXPECT_EQ(rig.printer->Value("IPA"), row.wire);
+    }
+}
+
+TEST_F(EthernetPage, UnreportedModeIsNotWrittenUntilTheOperatorChoosesOne) {
+    SimPageRig rig;
+    rig.Remove("DYN");
+    CEthernetPP page(rig.context);
+    EthernetControls c(page);
+    ASSERT_TRUE(c.Complete());
+    page.Activate();
+    ASSERT_FALSE(c.dynamic->isChecked() || c.fixed->isChecked());
+
+    rig.Forget();
+    c.save->click();
+    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"IPA", "SNM", "GWY"}));
+    EXPECT_EQ(rig.printer->Value("DYN"), std::nullopt);
+
+    c.fixed->click();
+    rig.Forget();
+    c.save->click();
+    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "SNM", "GWY"}));
+    EXPECT_EQ(rig.printer->Value("DYN"), "0");
+}
+
+TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
+    SimPageRig rig;
+    rig.printer->SetValue("PID", "6143");
+    CEthernetPP page(rig.context);
+    EthernetControls c(page);
+    ASSERT_TRUE(c.Complete());
+    page.Activate();
+    ASSERT_FALSE(c.save->isEnabled());
+
+    // Even if the button is reached, nothing goes out.
+    c.save->setEnabled(true);
+    c.fixed->setEnabled(true);
+    c.fixed->click();
+    rig.Forget();
+    c.save->click();
+    EXPECT_TRUE(rig.printer->Frames().empty());
+    EXPECT_TRUE(rig.host.pauses.empty());
+    EXPECT_EQ(rig.host.waitCursorShows, 0);
+}
+
+TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
+    struct Row {
+        const char* version;
+        const char* mac;
+    };
+    const Row rows[] = {{"E3.05", "00:1B:2C:3D:4E:5F"},
+                        {"H2.10", "00:1B:2C:3D:4E:5F"},
+                        {"A4.01", ""},
+                        {"J1.00", ""}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.version);
+        SimPageRig rig(row.version);
+        CEthernetPP page(rig.context);
+        EthernetControls c(page);
+        ASSERT_TRUE(c.Complete());
+        page.Activate();
+        EXPECT_EQ(c.mac->text(), row.mac);
+        EXPECT_TRUE(c.mac->isEnabled());
+        // The rest of the page works whatever the family.
+        EXPECT_TRUE(c.fixed->isChecked());
+        EXPECT_EQ(Shown(c.mask), "255.255.255.0");
+
+        gui::KeyClick(c.mac, Qt::Key_X, QStringLiteral("X"));
+        EXPECT_EQ(c.mac->text(), row.mac);
+        rig.Forget();
+        c.save->click();
+        for (const std::string& name : rig.Mnemonics()) EXPECT_NE(name, "MAC");
+    }
+}
+
+TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
+    SimPageRig rig;
+    rig.Remove("PID");
+    CEthernetPP page(rig.context);
+    EthernetControls c(page);
+    ASSERT_TRUE(c.Complete());
+    page.Activate();
+    ASSERT_EQ(c.mac->text(), "Not Applicable");
+
+    // The printer now says who it is: the next visit brings the whole page
+    // back, buttons included.
+    rig.printer->SetValue("PID", "36864");
+    rig.Forget();
+    page.Activate();
+    EXPECT_EQ(rig.Mnemonics(),
+              (std::vector<std::string>{"PID", "MAC", "DYN", "IPA", "SNM", "GWY"}));
+    for (QWidget* control : c.All()) EXPECT_TRUE(control->isEnabled());
+    EXPECT_EQ(c.mac->text(), "00:1B:2C:3D:4E:5F");
+    EXPECT_EQ(tessaly::EthernetPageProductId, 36864);
+
+    // Changed behind the page's back, seen at a click of "Read Current".
+    rig.printer->SetValue("DYN", "1");
+    rig.printer->SetValue("GWY", "-1062705663");
+    rig.Forget();
+    c.readCurrent->click();
+    EXPECT_EQ(rig.Mnemonics().size(), 6u);
+    EXPECT_TRUE(c.dynamic->isChecked());
+    EXPECT_EQ(Shown(c.gateway), "192.168.102.1");
+    EXPECT_EQ(rig.host.waitCursorShows, 1);
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+
+    // A printer that stops identifying as an Ethernet model takes the old
+    // settings off the page with it.
+    rig.printer->SetValue("PID", "0");
+    c.readCurrent->click();
+    EXPECT_EQ(c.mac->text(), "Not Applicable");
+    EXPECT_EQ(Shown(c.gateway), "...");
+    EXPECT_FALSE(c.dynamic->isChecked() || c.fixed->isChecked());
+    for (QWidget* control : c.All()) EXPECT_FALSE(control->isEnabled());
+}
