@@ -16,7 +16,8 @@
 namespace {
 
 constexpr int kBacklog = 8;
-constexpr size_t kChunk = 4096;
+// Large enough that a firmware image streams in few calls.
+constexpr size_t kChunk = 64 * 1024;
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
