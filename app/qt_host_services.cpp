@@ -21,6 +21,18 @@
 
 #include "report/qt_print_canvas.h"
 
+#ifdef _WIN32
+// Last and lean: its function-name macros (TextOut and the like) must not
+// rename the declarations above.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 // While the progress window is up, a pause sleeps in slices short enough for
@@ -189,11 +201,27 @@ std::optional<std::string> QtHostServices::GetSaveFileName() {
     return ToLocalPath(path);
 }
 
+QAbstractPrintDialog::PrintDialogOptions QtHostServices::PrintDialogOptions() {
+    // The report is printed whole: no page ranges, no selection, no current
+    // page. Copies and collation stay with the printer driver. Qt's dialog
+    // on Linux offers its PDF output as the "print to file" choice, the one
+    // way to print on a machine without a printer, so it stays there; on
+    // Windows that choice would write the driver's raw output instead, and
+    // PDF comes from the system's PDF printer.
+    QAbstractPrintDialog::PrintDialogOptions options =
+        QAbstractPrintDialog::PrintShowPageSize | QAbstractPrintDialog::PrintCollateCopies;
+#ifndef _WIN32
+    options |= QAbstractPrintDialog::PrintToFile;
+#endif
+    return options;
+}
+
 std::unique_ptr<CPrintCanvas> QtHostServices::RunPrintDialog() {
     // The report is laid out in device pixels of the printer, as a printer
     // device context would give them, not in screen pixels.
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     QPrintDialog dialog(printer.get(), DialogParent());
+    dialog.setOptions(PrintDialogOptions());
     if (dialog.exec() != QDialog::Accepted) return nullptr;
     return std::make_unique<CQtPrintCanvas>(std::move(printer));
 }
@@ -225,5 +253,15 @@ bool QtHostServices::StartDetached(const std::string& program,
     process.setArguments(args);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+#ifdef _WIN32
+    // A console program started from a window program gets a console window
+    // of its own unless told otherwise.
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
+        args->flags &= ~static_cast<DWORD>(CREATE_NEW_CONSOLE);
+        args->flags |= CREATE_NO_WINDOW;
+        args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+        args->startupInfo->wShowWindow = SW_HIDE;
+    });
+#endif
     return process.startDetached();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractPrintDialog>
 #include <QPointer>
 #include <QString>
 #include <memory>
@@ -32,6 +33,8 @@ public:
     const QString& Caption() const { return m_caption; }
     // The open progress window, if any.
     QWidget* ProgressWindow() const;
+    // What the print dialog offers.
+    static QAbstractPrintDialog::PrintDialogOptions PrintDialogOptions();
 
 private:
     QString m_caption;

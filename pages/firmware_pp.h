@@ -1,13 +1,69 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "pages/page_base.h"
 
-// The "Upgrade Firmware" page: printer and laminator firmware upgrades.
-// Still without controls; it already holds its tab and place in the sheet.
+class CSourceFile;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The "Upgrade Firmware" page: loads a firmware image into the printer, or a
+// firmware file into a laminator attached to an "H" family printer, then
+// ends the program (the printer restarts into the new firmware, and the
+// connection with it).
 class CFirmwarePP : public CPageBase {
     Q_OBJECT
 
 public:
-    explicit CFirmwarePP(const PageContext& context, QWidget* parent = nullptr)
-        : CPageBase(context, QStringLiteral("Upgrade Firmware"), parent) {}
+    // After "UPG" the printer reprograms itself and restarts; the program
+    // waits this long before it says the upgrade went through.
+    static constexpr int kUpgradeSettleMs = 10000;
+    static constexpr int kCountdownStepMs = 1000;
+
+    explicit CFirmwarePP(const PageContext& context, QWidget* parent = nullptr);
+
+    struct ByteSum {
+        uint32_t sum = 0;
+        bool readFailed = false;  // the sum covers the bytes before the failure
+    };
+    // The sum of every byte of the file from its start, each taken 0 to 255,
+    // modulo 2^32: the number the printer reports after "CHK".
+    static ByteSum SumBytes(CSourceFile& file);
+
+    // The printer firmware extension chosen from the firmware version: ".bin"
+    // for a "V" version, ".cf" and the version's first letter in lower case
+    // otherwise, ".cfa" without a version.
+    static std::string ExtensionForVersion(const std::optional<std::string>& version);
+
+    const std::string& PrinterPath() const { return m_printerPath; }
+    const std::string& LaminatorPath() const { return m_laminatorPath; }
+
+protected:
+    void OnInitDialog() override;
+
+private:
+    void OnChoosePrinterFile();
+    void OnUpgradePrinter();
+    void OnChooseLaminatorFile();
+    void OnUpgradeLaminator();
+    // The wait after "UPG", with the seconds left in the progress window.
+    void WaitForPrinterRestart();
+
+    std::string m_printerPath;
+    std::string m_laminatorPath;
+    std::string m_extension;
+
+    QLineEdit* m_printerPathEdit = nullptr;
+    QPushButton* m_printerSelect = nullptr;
+    QPushButton* m_printerUpgrade = nullptr;
+    QGroupBox* m_laminatorGroup = nullptr;
+    QLabel* m_laminatorLabel = nullptr;
+    QLineEdit* m_laminatorPathEdit = nullptr;
+    QPushButton* m_laminatorSelect = nullptr;
+    QPushButton* m_laminatorUpgrade = nullptr;
 };

@@ -1,13 +1,38 @@
 #pragma once
 
-#include "pages/page_base.h"
+#include <array>
 
-// The "Mag Read" page: magnetic-stripe reading.
-// Still without controls; it already holds its tab and place in the sheet.
+#include "pages/page_base.h"
+#include "protocol/card_record.h"
+
+class CLedButton;
+class QCheckBox;
+class QPlainTextEdit;
+class QPushButton;
+
+// The "Mag Read" page: the operator ticks tracks, the printer reads the card
+// in it, and each track's text appears beside an LED: green when it decoded
+// up to its end sentinel, red when it did not or the printer failed it.
 class CMagReadPP : public CPageBase {
     Q_OBJECT
 
 public:
-    explicit CMagReadPP(const PageContext& context, QWidget* parent = nullptr)
-        : CPageBase(context, QStringLiteral("Mag Read"), parent) {}
+    explicit CMagReadPP(const PageContext& context, QWidget* parent = nullptr);
+
+protected:
+    void OnSetActive() override;
+
+private:
+    void OnRead();
+    void OnEject();
+    // Empties the track boxes and turns the LEDs off.
+    void ClearTracks();
+    void SetLed(int index, cardread::TrackLed led);
+    void ShowTracks(const cardread::CardReadView& view);
+
+    std::array<QCheckBox*, cardread::kTrackCount> m_select{};
+    std::array<QPlainTextEdit*, cardread::kTrackCount> m_text{};
+    std::array<CLedButton*, cardread::kTrackCount> m_led{};
+    QPushButton* m_read = nullptr;
+    QPushButton* m_eject = nullptr;
 };

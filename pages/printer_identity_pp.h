@@ -1,13 +1,54 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "pages/page_base.h"
 
-// The "Printer Identity" page: identity and print-engine settings.
-// Still without controls; it already holds its tab and place in the sheet.
+class QLineEdit;
+class QPushButton;
+
+// The "Printer Identity" page: who the printer is (serial number, model,
+// firmware version, product ID) and the four print-engine settings, which
+// the operator may save or reset to the factory values. Every value is read
+// from the printer whenever the page is shown; the page keeps none itself.
 class CPrinterIdentityPP : public CPageBase {
     Q_OBJECT
 
 public:
-    explicit CPrinterIdentityPP(const PageContext& context, QWidget* parent = nullptr)
-        : CPageBase(context, QStringLiteral("Printer Identity"), parent) {}
+    explicit CPrinterIdentityPP(const PageContext& context, QWidget* parent = nullptr);
+
+    // The Model field's text for a model code. Code 10 is a printer sold
+    // under another maker's name; `oemName` is the name the USB selection
+    // recorded for it.
+    static QString ModelLabel(int32_t code, const std::string& oemName);
+
+    // The button Enter presses on this page: "Refresh", or "Save" once a
+    // setting has changed.
+    QPushButton* DefaultButton() const { return m_defaultButton; }
+
+protected:
+    void OnInitDialog() override;
+    void OnSetActive() override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Refresh();
+    void OnRefreshClicked();
+    void OnSave();
+    void OnReset();
+    void SetDefaultButton(QPushButton* button);
+
+    QLineEdit* m_serial = nullptr;
+    QLineEdit* m_model = nullptr;
+    QLineEdit* m_version = nullptr;
+    QLineEdit* m_productId = nullptr;
+    QLineEdit* m_imageStart = nullptr;
+    QLineEdit* m_imageEnd = nullptr;
+    QLineEdit* m_density = nullptr;
+    QLineEdit* m_position = nullptr;
+    QPushButton* m_save = nullptr;
+    QPushButton* m_reset = nullptr;
+    QPushButton* m_refresh = nullptr;
+    QPushButton* m_defaultButton = nullptr;
 };

@@ -164,6 +164,12 @@ void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view param
 // --- request forms ----------------------------------------------------------
 
 std::string CMessageIF::RequestNumbered(int command, int8_t number) {
+    bool sent = false;
+    return RequestNumbered(command, number, sent);
+}
+
+std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& sent) {
+    sent = false;
     if (command < 0 || command >= cmd::COUNT) return {};
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;
@@ -171,6 +177,7 @@ std::string CMessageIF::RequestNumbered(int command, int8_t number) {
                    entry.familyMask, writeFailed)) {
         return {};
     }
+    sent = true;
     return ReadReply(static_cast<int>(m_family & family::kA));
 }
 
@@ -260,8 +267,8 @@ std::optional<std::string> CMessageIF::ParseReply(int command, const std::string
     }
 }
 
-void CMessageIF::ReadFixedReply(uint8_t* buffer) {
-    if (!m_link || !buffer) return;
+int CMessageIF::ReadFixedReply(uint8_t* buffer) {
+    if (!m_link || !buffer) return 0;
     int received = 0;
     while (received < kCardRecordSize) {
         const int room = kCardRecordSize - received;
@@ -270,12 +277,13 @@ void CMessageIF::ReadFixedReply(uint8_t* buffer) {
         if (n <= 0) break;
         received += std::min(n, room);
     }
+    return received;
 }
 
 // --- transfers --------------------------------------------------------------
 
-int32_t CMessageIF::SendFirmwareImage(CSourceFile& file) {
-    if (!m_link) return 0;
+std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
+    if (!m_link) return std::nullopt;
     const int64_t length = std::max<int64_t>(file.Length(), 0);
     file.SeekToStart();
     const int32_t lengthField = static_cast<int32_t>(static_cast<uint32_t>(length));
@@ -287,7 +295,7 @@ int32_t CMessageIF::SendFirmwareImage(CSourceFile& file) {
     header.push_back(',');
     header.push_back(static_cast<char>(kFS));
     if (m_link->Write(Bytes(header), static_cast<int>(header.size())) != static_cast<int>(header.size())) {
-        return 0;
+        return std::nullopt;
     }
 
     const bool bytewise = m_link->GetLinkKind() == kLinkParallel;
@@ -320,7 +328,8 @@ int32_t CMessageIF::SendFirmwareImage(CSourceFile& file) {
     m_host.Pause(kFirmwareReplyPauseMs);
     std::optional<std::string> checksum =
         ParseReply(cmd::CHK, ReadReply(static_cast<int>(m_family & family::kV)));
-    return checksum ? ToInteger(*checksum) : 0;
+    if (!checksum) return std::nullopt;
+    return ToInteger(*checksum);
 }
 
 void CMessageIF::SendLaminatorFirmware(CSourceFile& file) {

@@ -60,6 +60,11 @@ public:
 
     // --- request forms ----------------------------------------------------
     std::string RequestNumbered(int command, int8_t number);
+    // As above; `sent` tells whether the frame went out at all. A request the
+    // family gate held back or the link refused reads as the empty text, just
+    // like a printer that stayed silent; a caller looping over items needs to
+    // tell the two apart to stop.
+    std::string RequestNumbered(int command, int8_t number, bool& sent);
     std::optional<std::string> RequestStatus(int command);
     void SendModify(int command, const std::string& text);
     void SendCommandAndWait(int command, const std::string& text);
@@ -71,11 +76,15 @@ public:
     // --- replies ----------------------------------------------------------
     std::optional<std::string> ParseReply(int command, const std::string& reply);
     // Fills the caller's 548-byte buffer; stops early (keeping what arrived)
-    // when the link stops delivering.
-    void ReadFixedReply(uint8_t* buffer);
+    // when the link stops delivering. Returns the number of bytes received.
+    int ReadFixedReply(uint8_t* buffer);
 
     // --- transfers --------------------------------------------------------
-    int32_t SendFirmwareImage(CSourceFile& file);
+    // The number the printer reports after "CHK" for the image; no value when
+    // the header could not be written or the reply carried no "CHK" field.
+    // (A plain 0 for those would pass for the checksum of an empty or
+    // all-zero image.)
+    std::optional<int32_t> SendFirmwareImage(CSourceFile& file);
     void SendLaminatorFirmware(CSourceFile& file);
     void SendFile(CSourceFile& file);
     void SendMagneticEncode(const std::string& track1, const std::string& track2,

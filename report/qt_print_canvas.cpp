@@ -12,6 +12,10 @@ QColor FromRgb(uint32_t rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0x
 
 CQtPrintCanvas::CQtPrintCanvas(std::unique_ptr<QPrinter> printer) : m_printer(std::move(printer)) {
     m_font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // A platform without a fixed-pitch entry hands back its general font;
+    // the hint keeps the fallback on a fixed-pitch face.
+    m_font.setStyleHint(QFont::TypeWriter);
+    m_font.setFixedPitch(true);
     m_font.setPointSizeF(kFontPointSize);
 }
 

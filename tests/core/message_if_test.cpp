@@ -293,7 +293,7 @@ TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
     link->QueueReply(std::string(100, 'a'));
     link->QueueReply(std::string(400, 'b'));
     link->QueueReply(std::string(100, 'c'));  // more than the room left
-    msg.ReadFixedReply(record);
+    EXPECT_EQ(msg.ReadFixedReply(record), 548);
     EXPECT_THAT(link->readCapacities, ElementsAre(1024, 548, 448, 48));
     EXPECT_EQ(record[0], 'a');
     EXPECT_EQ(record[547], 'c');
@@ -303,7 +303,7 @@ TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
     link->QueueReply("xyz");
     link->QueueNothing(0);
     link->QueueReply("never read");
-    msg.ReadFixedReply(record);
+    EXPECT_EQ(msg.ReadFixedReply(record), 3);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 3), "xyz");
     EXPECT_EQ(record[3], 0);
     EXPECT_EQ(link->reads.size(), 1u);
@@ -423,9 +423,42 @@ TEST_F(Protocol, FailedWritesReconnectOnlyForSendingForms) {
     EXPECT_EQ(msg.RequestStatus(cmd::MSR), std::nullopt);
 }
 
+TEST_F(Protocol, NumberedRequestTellsWhetherItWentOut) {
+    // An empty reply alone cannot tell a silent printer from a request that
+    // never left; the report loop stops only on the latter.
+    struct Case {
+        const char* version;
+        int writeResult;  // -1: the link takes the whole frame
+        bool replies;
+        bool sent;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"E3.05", -1, true, true, "CARD IN HOPPER"},
+        {"E3.05", -1, false, true, ""},
+        {"V1.0", -1, true, false, ""},
+        {"E3.05", 0, true, false, ""},
+        {"E3.05", 5, true, false, ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NO_FATAL_FAILURE(Connect(c.version));
+        link->writeResults = {c.writeResult};
+        if (c.replies) link->QueueReply("CARD IN HOPPER");
+        bool sent = !c.sent;
+        EXPECT_EQ(msg.RequestNumbered(cmd::SNR, 7, sent), c.text) << c.version << c.writeResult;
+        EXPECT_EQ(sent, c.sent) << c.version << " " << c.writeResult;
+    }
+    bool sent = true;
+    EXPECT_EQ(msg.RequestNumbered(cmd::COUNT, 1, sent), "");
+    EXPECT_FALSE(sent);
+}
+
 TEST_F(Protocol, NoLinkMeansNothingHappens) {
     EXPECT_EQ(msg.RequestStatus(cmd::VRS), std::nullopt);
     EXPECT_EQ(msg.RequestNumbered(cmd::QPR, 1), "");
+    bool sent = true;
+    EXPECT_EQ(msg.RequestNumbered(cmd::QPR, 1, sent), "");
+    EXPECT_FALSE(sent);
     msg.SendModify(cmd::DYN, "1");
     msg.SendCommandText(std::string("X"));
     EXPECT_EQ(msg.ConnectPrinter(), 0);

@@ -6,8 +6,11 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QComboBox>
 
 #include "gui_helpers.h"
+#include "report/print_canvas.h"
 
 namespace {
 
@@ -124,4 +127,31 @@ TEST(QtHostServices, ProgressWindowIsModalShowsTheTextAndOnlyEndProgressCloses) 
     EXPECT_EQ(host.ProgressWindow(), nullptr);
     gui::FlushDeferredDeletes();
     EXPECT_TRUE(window.isNull());
+}
+
+TEST(QtHostServices, PrintDialogOffersTheWholeReportOnlyAndPdfOutput) {
+    QtHostServices host;
+    QAbstractPrintDialog::PrintDialogOptions shown;
+    QStringList printers;
+    gui::ModalWatch watch([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QPrintDialog*>(modal);
+        if (!dialog) {
+            ADD_FAILURE() << "not a print dialog";
+            modal->close();
+            return;
+        }
+        shown = dialog->options();
+        if (auto* list = dialog->findChild<QComboBox*>(QStringLiteral("printers"))) {
+            for (int i = 0; i < list->count(); ++i) printers << list->itemText(i);
+        }
+        dialog->reject();
+    });
+    EXPECT_EQ(host.RunPrintDialog(), nullptr);
+    ASSERT_TRUE(watch.Ran());
+    EXPECT_FALSE(shown.testFlag(QAbstractPrintDialog::PrintPageRange));
+    EXPECT_FALSE(shown.testFlag(QAbstractPrintDialog::PrintSelection));
+    EXPECT_FALSE(shown.testFlag(QAbstractPrintDialog::PrintCurrentPage));
+    // Qt's own PDF output is its "print to file" entry on this platform.
+    EXPECT_TRUE(shown.testFlag(QAbstractPrintDialog::PrintToFile));
+    EXPECT_TRUE(printers.join('|').contains(QStringLiteral("PDF"))) << printers.join('|').toStdString();
 }

@@ -56,8 +56,9 @@ std::unique_ptr<CPrintCanvas> FakeHost::RunPrintDialog() {
     return c;
 }
 
-void FakeHost::ShowProgress(const std::string&, int64_t done, int64_t total) {
+void FakeHost::ShowProgress(const std::string& text, int64_t done, int64_t total) {
     progress.emplace_back(done, total);
+    progressTexts.push_back(text);
 }
 
 void FakeHost::EndProgress() { ++progressEnds; }

@@ -38,6 +38,7 @@ public:
     int waitCursorShows = 0;
     std::vector<std::pair<std::string, std::vector<std::string>>> started;
     std::vector<std::pair<int64_t, int64_t>> progress;
+    std::vector<std::string> progressTexts;
     int progressEnds = 0;
 
     int TotalPauseMs() const;

@@ -1,0 +1,176 @@
+#include "pages/mag_read_pp.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "controls/led_button.h"
+#include "protocol/message_if.h"
+
+namespace {
+
+constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
+
+constexpr int kSelectIds[] = {1141, 1142, 1143};
+constexpr int kTextIds[] = {1138, 1139, 1140};
+constexpr int kLedIds[] = {1144, 1145, 1146};
+constexpr int kReadId = 1137;
+constexpr int kEjectId = 1136;
+
+// State 0 stays without an icon; the page never shows it.
+constexpr unsigned kLedStateCount = 4;
+
+// Template rows: one per track, each an edit box of three lines with its
+// check box and LED centred beside it.
+constexpr int kRowTop = 20;
+constexpr int kRowPitch = 32;
+constexpr int kRowHeight = 28;
+
+QString IdName(int id) { return QString::number(id); }
+
+QString TrackName(int index) { return QStringLiteral("Track%1").arg(index + 1); }
+
+QString LedDescription(cardread::TrackLed led) {
+    switch (led) {
+        case cardread::TrackLed::Off:
+            return QStringLiteral("off");
+        case cardread::TrackLed::Pass:
+            return QStringLiteral("pass");
+        case cardread::TrackLed::Fail:
+            return QStringLiteral("fail");
+    }
+    return {};
+}
+
+}  // namespace
+
+CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
+    : CPageBase(context, tr("Mag Read"), parent) {
+    SetTemplateSize(348, 153);
+
+    auto* group = new QGroupBox(tr("ISO data verification"), this);
+    Place(group, 7, 7, 334, 112);
+
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        const int top = kRowTop + kRowPitch * i;
+        m_select[i] = new QCheckBox(TrackName(i), this);
+        m_select[i]->setObjectName(IdName(kSelectIds[i]));
+        Place(m_select[i], 16, top + 9, 38, 10);
+    }
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        const int top = kRowTop + kRowPitch * i;
+        m_text[i] = new QPlainTextEdit(this);
+        m_text[i]->setObjectName(IdName(kTextIds[i]));
+        m_text[i]->setReadOnly(true);
+        // Track data has long runs without blanks; break them anywhere.
+        m_text[i]->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        m_text[i]->setAccessibleName(tr("%1 result").arg(TrackName(i)));
+        Place(m_text[i], 58, top, 254, kRowHeight);
+    }
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        const int top = kRowTop + kRowPitch * i;
+        m_led[i] = new CLedButton(this);
+        m_led[i]->setObjectName(IdName(kLedIds[i]));
+        m_led[i]->setAccessibleName(tr("%1 indicator").arg(TrackName(i)));
+        m_led[i]->SetStateCount(kLedStateCount, true);
+        m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Pass), ledicon::kGreen);
+        m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Fail), ledicon::kRed);
+        m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Off), ledicon::kDark);
+        SetLed(i, cardread::TrackLed::Off);
+        // About the icon's own size: the control's face shows only as a thin
+        // rim around the LED.
+        Place(m_led[i], 321, top + 9, 10, 10);
+    }
+
+    m_read = new QPushButton(tr("&Read"), this);
+    m_read->setObjectName(IdName(kReadId));
+    m_read->setDefault(true);
+    Place(m_read, 229, 128, 54, 14);
+
+    m_eject = new QPushButton(tr("Eject"), this);
+    m_eject->setObjectName(IdName(kEjectId));
+    Place(m_eject, 287, 128, 54, 14);
+
+    connect(m_read, &QPushButton::clicked, this, &CMagReadPP::OnRead);
+    connect(m_eject, &QPushButton::clicked, this, &CMagReadPP::OnEject);
+}
+
+void CMagReadPP::OnSetActive() {
+    // Every page of the sheet shares one default button; on this tab it is
+    // "Read".
+    m_read->setDefault(true);
+}
+
+void CMagReadPP::SetLed(int index, cardread::TrackLed led) {
+    m_led[index]->SetState(static_cast<unsigned>(led));
+    m_led[index]->setAccessibleDescription(LedDescription(led));
+}
+
+void CMagReadPP::ClearTracks() {
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        m_text[i]->clear();
+        SetLed(i, cardread::TrackLed::Off);
+    }
+}
+
+void CMagReadPP::OnRead() {
+    std::array<uint8_t, cardread::kRecordSize> record{};
+
+    // The read blocks the page until the record is in; the operator sees the
+    // old result go before it starts, not after.
+    ClearTracks();
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        m_text[i]->repaint();
+        m_led[i]->repaint();
+    }
+
+    uint8_t selection = 0;
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        if (m_select[i]->isChecked()) selection |= cardread::TrackBit(i + 1);
+    }
+    if (selection == 0) {
+        Host().Message(kNoTracksText, MsgButtons::Ok);
+        return;
+    }
+
+    std::optional<std::string> refusal;
+    {
+        const WaitCursor wait(Host());
+        const uint32_t printerFamily = Msg().GetPrinterFamily();
+        refusal = cardread::FirmwareGateMessage(printerFamily, Msg().RequestStatus(cmd::VRS));
+    }
+    if (refusal) {
+        Host().Message(*refusal, MsgButtons::Ok);
+        return;
+    }
+
+    int received = 0;
+    {
+        const WaitCursor wait(Host());
+        Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)));
+        received = Msg().ReadFixedReply(record.data());
+    }
+    const cardread::CardReadView view =
+        cardread::DecodeCardRecord(record, static_cast<size_t>(std::max(received, 0)), selection);
+    ShowTracks(view);
+    if (view.verdict == cardread::RecordVerdict::WrongLength) {
+        Host().Message(cardread::kFirmwareIncompatibleText, MsgButtons::Ok);
+    }
+}
+
+void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
+    for (int i = 0; i < cardread::kTrackCount; ++i) {
+        const cardread::TrackView& track = view.tracks[static_cast<size_t>(i)];
+        m_text[i]->setPlainText(FromLatin1(track.text));
+        SetLed(i, track.led);
+    }
+}
+
+void CMagReadPP::OnEject() {
+    Msg().SendCommandText(std::string(kCommandTable[cmd::EJT].mnemonic));
+    ClearTracks();
+}

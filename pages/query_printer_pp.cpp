@@ -1,0 +1,188 @@
+#include "pages/query_printer_pp.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyledItemDelegate>
+#include <ctime>
+#include <memory>
+
+#include "pages/query_report.h"
+#include "protocol/message_if.h"
+#include "report/print_canvas.h"
+#include "report/printer.h"
+
+namespace {
+
+constexpr char kLineEnd[] = "\r\n";
+
+#ifdef _WIN32
+// The helpers live outside the program, in the root of drive C:.
+constexpr const char* kShell = "cmd.exe";
+constexpr const char* kEnableCommand = "c:\\enableomnikey.bat";
+constexpr const char* kDisableCommand = "c:\\disableomnikey.bat";
+#endif
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return local;
+}
+
+// Report lines keep the printer's bytes, carriage returns and trailing line
+// feeds included, because Save and Print take them from the list. On screen
+// those would break an entry over two rows, so the list shows them without.
+class CReportLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        QString text = QStyledItemDelegate::displayText(value, locale);
+        text.remove(QLatin1Char('\r'));
+        text.remove(QLatin1Char('\n'));
+        text.remove(QChar::LineSeparator);
+        return text;
+    }
+};
+
+}  // namespace
+
+CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
+    : CPageBase(context, tr("Query Printer"), parent) {
+    SetTemplateSize(337, 140);
+
+    m_list = new QListWidget(this);
+    m_list->setObjectName(QStringLiteral("1100"));
+    m_list->setAccessibleName(tr("Report"));
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_list->setWordWrap(false);
+    m_list->setUniformItemSizes(true);
+    m_list->setItemDelegate(new CReportLineDelegate(m_list));
+    Place(m_list, 7, 7, 265, 126);
+
+    auto makeButton = [this](const char* id, const QString& text) {
+        auto* button = new QPushButton(text, this);
+        button->setObjectName(QString::fromLatin1(id));
+        button->setAutoDefault(false);
+        return button;
+    };
+    m_query = makeButton("1101", tr("Query"));
+    m_sensors = makeButton("1150", tr("Sensors"));
+    m_on = makeButton("1153", tr("On"));
+    m_off = makeButton("1154", tr("Off"));
+    m_save = makeButton("1104", tr("Save"));
+    m_print = makeButton("1102", tr("Print"));
+    Place(m_query, 280, 7, 50, 14);
+    Place(m_sensors, 280, 25, 50, 14);
+    Place(m_on, 280, 43, 24, 14);
+    Place(m_off, 306, 43, 24, 14);
+    Place(m_save, 280, 101, 50, 14);
+    Place(m_print, 280, 119, 50, 14);
+
+    // Nothing to save or print until a report has run.
+    m_save->setEnabled(false);
+    m_print->setEnabled(false);
+
+    connect(m_query, &QPushButton::clicked, this,
+            [this] { RunReport(query_report::kQueryTitle, cmd::QPR, false); });
+    connect(m_sensors, &QPushButton::clicked, this,
+            [this] { RunReport(query_report::kSensorTitle, cmd::SNR, true); });
+    connect(m_on, &QPushButton::clicked, this, [this] { StartHelper(true); });
+    connect(m_off, &QPushButton::clicked, this, [this] { StartHelper(false); });
+    connect(m_save, &QPushButton::clicked, this, &CQueryPrinterPP::OnSave);
+    connect(m_print, &QPushButton::clicked, this, &CQueryPrinterPP::OnPrint);
+}
+
+void CQueryPrinterPP::AddLine(const std::string& line) { m_list->addItem(FromLatin1(line)); }
+
+void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
+    WaitCursor wait(Host());
+    m_list->clear();
+    if (sensors) {
+        m_save->setEnabled(false);
+        m_print->setEnabled(false);
+    }
+    const CCharacterInterface* link = Msg().GetLink();
+    const int linkKind = link ? link->GetLinkKind() : kLinkParallel;
+    for (const std::string& line : query_report::HeadLines(title, linkKind, LocalTimeNow())) {
+        AddLine(line);
+    }
+
+    // A printer that never says "END" would otherwise be asked forever: the
+    // run stops once the item number would wrap, and at once when a request
+    // cannot go out at all (the family does not take the command, or the
+    // link refused it), as every further request would fare the same.
+    for (int item = query_report::kFirstItem; item <= query_report::kLastItem; ++item) {
+        bool sent = false;
+        const std::string reply = Msg().RequestNumbered(command, static_cast<int8_t>(item), sent);
+        if (!sent || reply == query_report::kEndReply) break;
+        if (reply == query_report::kSkipReply) continue;
+        for (const std::string& line : query_report::SplitReply(reply)) AddLine(line);
+    }
+
+    m_save->setEnabled(true);
+    m_print->setEnabled(true);
+}
+
+void CQueryPrinterPP::OnPrint() {
+    std::unique_ptr<CPrintCanvas> canvas = Host().RunPrintDialog();
+    if (!canvas) return;
+    WaitCursor wait(Host());
+    CPrinter printer(*canvas);
+    printer.StartPrinting();
+    for (int row = 0; row < m_list->count(); ++row) {
+        printer.PrintLine(ToLatin1(m_list->item(row)->text()));
+    }
+    printer.EndPrinting();
+}
+
+void CQueryPrinterPP::OnSave() {
+    const std::optional<std::string> path = Host().GetSaveFileName();
+    if (!path) return;
+
+    QByteArray bytes;
+    for (int row = 0; row < m_list->count(); ++row) {
+        bytes += m_list->item(row)->text().toLatin1();
+        bytes += kLineEnd;
+    }
+
+    // Written beside the target and renamed over it only when complete: a
+    // save that fails leaves an earlier report as it was. Unbuffered, so a
+    // write that falls short shows here: an error met while a buffer is
+    // flushed at commit would go unnoticed and the short file would win.
+    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(*path)));
+    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    for (qint64 done = 0; saved && done < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        saved = written > 0;
+        done += written;
+    }
+    if (saved && file.commit()) return;
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    const std::string text = "The report could not be saved to\n" +
+                             ToLatin1(QFile::decodeName(QByteArray::fromStdString(*path))) +
+                             "\n\n" + ToLatin1(reason);
+    Host().Message(text, MsgButtons::Ok, MsgIcon::Exclamation);
+}
+
+void CQueryPrinterPP::StartHelper(bool enable) {
+    // Fire and forget: the scripts belong to the workstation, and whatever
+    // they do or fail to do is not the page's to report.
+#ifdef _WIN32
+    Host().StartDetached(kShell, {"/c", enable ? kEnableCommand : kDisableCommand});
+#else
+    const std::string script =
+        std::string(kHelperFolder) + "/" + (enable ? kEnableScript : kDisableScript);
+    Host().StartDetached("/bin/sh", {script});
+#endif
+}

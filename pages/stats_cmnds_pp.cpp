@@ -1,0 +1,179 @@
+#include "pages/stats_cmnds_pp.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QValidator>
+#include <memory>
+
+#include "protocol/message_if.h"
+#include "protocol/source_file.h"
+
+namespace {
+
+// The command is read back through a 64-byte area; the field holds no more,
+// so what the operator sees is what is sent.
+constexpr int kCommandLimit = 63;
+// The printer acts on a typed command before its counters are asked again.
+constexpr int kCommandPauseMs = 1000;
+constexpr const char* kPrintFileExtension = ".prn";
+
+constexpr const char* kNoCommandWarning = "WARNING! No command entered!   ";
+constexpr const char* kOpenErrorHead = "Error opening file:   \n''";
+constexpr const char* kOpenErrorTail = "''   ";
+
+// The template in dialog units.
+constexpr int kWidth = 348;
+constexpr int kHeight = 158;
+constexpr int kEditHeight = 12;
+constexpr int kButtonWidth = 50;
+constexpr int kButtonHeight = 14;
+
+// The printer's command words are upper case: every letter is kept so as it
+// is typed or pasted, the caret staying where it was. Letters whose capital
+// lies outside the 8-bit character set stay as typed, as the printer could
+// not receive the capital.
+class CUpperCaseValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& /*position*/) const override {
+        for (QChar& c : input) {
+            const QChar upper = c.toUpper();
+            if (upper.unicode() <= 0xFF) c = upper;
+        }
+        return Acceptable;
+    }
+};
+
+QLineEdit* AddEdit(QWidget* page, const char* id, bool readOnly) {
+    auto* edit = new QLineEdit(page);
+    edit->setObjectName(QString::fromLatin1(id));
+    edit->setReadOnly(readOnly);
+    return edit;
+}
+
+QPushButton* AddButton(QWidget* page, const QString& text, const char* id) {
+    auto* button = new QPushButton(text, page);
+    button->setObjectName(QString::fromLatin1(id));
+    return button;
+}
+
+// A path as the file dialog gave it (the file system's encoding), for the
+// page and for the operator.
+QString DisplayPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+}  // namespace
+
+CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
+    : CPageBase(context, tr("Statistics / Commands"), parent) {
+    SetTemplateSize(kWidth, kHeight);
+
+    // Group boxes first, so the controls placed over them stay on top.
+    Place(new QGroupBox(tr("Statistics"), this), 7, 7, 334, 56);
+    Place(new QGroupBox(tr("Quick Commands"), this), 7, 69, 334, 34);
+    Place(new QGroupBox(tr("Print *.PRN file"), this), 7, 109, 334, 40);
+
+    struct Counter {
+        QLineEdit*& edit;
+        const char* id;
+        QString label;
+        int x;
+        int y;
+    };
+    const Counter counters[] = {
+        {m_totalCards, "1126", tr("Total Cards Printed:"), 15, 20},
+        {m_cardsOnPrinthead, "1127", tr("Total No. of Cards on Printhead"), 15, 40},
+        {m_cleaningCycles, "1128", tr("Total Cleaning Cycles:"), 177, 20},
+        {m_cardsSinceClean, "1129", tr("Cards Printed Since Last Clean:"), 177, 40},
+    };
+    for (const Counter& counter : counters) {
+        counter.edit = AddEdit(this, counter.id, true);
+        auto* label = new QLabel(counter.label, this);
+        label->setBuddy(counter.edit);
+        QString name = counter.label;
+        if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+        counter.edit->setAccessibleName(name);
+        Place(label, counter.x, counter.y + 2, 114, 8);
+        Place(counter.edit, counter.x + 116, counter.y, 40, kEditHeight);
+    }
+
+    m_command = AddEdit(this, "1046", false);
+    m_command->setAccessibleName(tr("Quick Commands"));
+    m_command->setMaxLength(kCommandLimit);
+    m_command->setValidator(new CUpperCaseValidator(m_command));
+    Place(m_command, 15, 83, 258, kEditHeight);
+    m_send = AddButton(this, tr("Send"), "1104");
+    Place(m_send, 283, 82, kButtonWidth, kButtonHeight);
+
+    m_browse = AddButton(this, tr("Browse"), "1123");
+    Place(m_browse, 15, 126, kButtonWidth, kButtonHeight);
+    m_path = AddEdit(this, "1125", true);
+    m_path->setAccessibleName(tr("Print file"));
+    Place(m_path, 71, 127, 206, kEditHeight);
+    m_print = AddButton(this, tr("Print"), "1124");
+    Place(m_print, 283, 126, kButtonWidth, kButtonHeight);
+
+    connect(m_send, &QPushButton::clicked, this, &CStats_CmndsPP::OnSendCommand);
+    // A command typed and confirmed with Enter goes out as Send would send it.
+    connect(m_command, &QLineEdit::returnPressed, this, &CStats_CmndsPP::OnSendCommand);
+    connect(m_browse, &QPushButton::clicked, this, &CStats_CmndsPP::OnBrowse);
+    connect(m_print, &QPushButton::clicked, this, &CStats_CmndsPP::OnPrint);
+}
+
+void CStats_CmndsPP::OnInitDialog() { ReadStatistics(); }
+
+void CStats_CmndsPP::ReadStatistics() {
+    WaitCursor busy(Host());
+    const std::pair<int, QLineEdit*> counters[] = {
+        {cmd::TCQ, m_totalCards},
+        {cmd::TCP, m_cardsOnPrinthead},
+        {cmd::TCN, m_cleaningCycles},
+        {cmd::CCQ, m_cardsSinceClean},
+    };
+    for (const auto& [command, edit] : counters) {
+        CLineEditText field(*edit);
+        Msg().ShowStatus(command, field);
+    }
+}
+
+void CStats_CmndsPP::OnSendCommand() {
+    const QString command = m_command->text().left(kCommandLimit);
+    if (command.isEmpty()) {
+        Host().Message(kNoCommandWarning, MsgButtons::Ok);
+    } else {
+        WaitCursor busy(Host());
+        // Sent as typed, to any printer: the operator may add parameters
+        // and may name commands this program does not know.
+        Msg().SendCommandText(ToLatin1(command));
+        Host().Pause(kCommandPauseMs);
+    }
+    // A command that prints or cleans shows its effect on the counters.
+    ReadStatistics();
+}
+
+void CStats_CmndsPP::OnBrowse() {
+    const std::string filter = std::string(".PRN Files (*") + kPrintFileExtension + ")";
+    // Cancelling forgets an earlier choice too.
+    m_printFilePath = Host().GetOpenFileName(filter).value_or(std::string());
+    m_path->setText(DisplayPath(m_printFilePath));
+}
+
+void CStats_CmndsPP::OnPrint() {
+    const std::unique_ptr<CDiskFile> file = CDiskFile::Open(m_printFilePath);
+    if (!file) {
+        Host().Message(kOpenErrorHead + ToLatin1(DisplayPath(m_printFilePath)) + kOpenErrorTail,
+                       MsgButtons::Ok);
+        return;
+    }
+    {
+        // A large file on a slow link takes a while; the program is not hung.
+        WaitCursor busy(Host());
+        Msg().SendFile(*file);
+    }
+    file->Close();
+}

@@ -1,0 +1,541 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <chrono>
+#include <memory>
+
+#include "app/app.h"
+#include "app/main_sheet.h"
+#include "links/ethernet_if.h"
+#include "page_harness.h"
+#include "pages/firmware_path_store.h"
+#include "pages/firmware_pp.h"
+#include "pages/ip_address_edit.h"
+#include "pages/set_ip.h"
+#include "sheet_rig.h"
+#include "sim/sim_link.h"
+#include "sim/sim_tcp_server.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr const char* kConfirm =
+    "This command will upgrade the firmware, then close the Tessaly.   \nDo you wish to continue?";
+constexpr const char* kSuccess = "Successfully sent firmware to the printer.";
+constexpr const char* kSendError = "An error occurred sending the file!";
+constexpr const char* kBadExtension =
+    "Invalid file extension for a firmware upgrade.\nMust be a .bin (29k) or .cf? (coldfile) file.";
+constexpr const char* kLaminatorConfirm =
+    "This command will upgrade the laminator firmware,   \nthen close the Tessaly.\n"
+    "Do you wish to continue?";
+constexpr const char* kLaminatorStarted =
+    "Firmware upgrade in progress....  \nPlease wait for laminator to reset";
+
+// The stored path, or no value.
+std::optional<QString> StoredPath() {
+    QSettings store(CFirmwarePathStore::kScope, CFirmwarePathStore::kOrganisation,
+                    CFirmwarePathStore::kApplication);
+    const QVariant value = store.value(CFirmwarePathStore::kValueName);
+    if (!value.isValid()) return std::nullopt;
+    return value.toString();
+}
+
+void SetStoredPath(const QVariant& value) {
+    QSettings store(CFirmwarePathStore::kScope, CFirmwarePathStore::kOrganisation,
+                    CFirmwarePathStore::kApplication);
+    store.clear();
+    if (value.isValid()) store.setValue(CFirmwarePathStore::kValueName, value);
+}
+
+std::vector<std::string> BoxTexts(const FakeHost& host) {
+    std::vector<std::string> texts;
+    for (const FakeHost::Box& box : host.boxes) texts.push_back(box.text);
+    return texts;
+}
+
+std::string Image(size_t length, uint8_t fill = 0) {
+    std::string bytes(length, static_cast<char>(fill));
+    if (fill == 0) {
+        for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 13 + 5);
+    }
+    return bytes;
+}
+
+// The Upgrade Firmware page on an in-process simulated printer reached by
+// "USB", with the firmware files in a temporary folder and the path store
+// emptied.
+class FirmwarePage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        SetStoredPath({});
+        rig.msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    }
+
+    // Connects to a printer with firmware `version` (none: it does not tell)
+    // and opens the page.
+    void Open(std::optional<std::string> version = "E3.05") {
+        printer->UpdateState([&](SimPrinterState& state) {
+            if (version) {
+                state.values["VRS"] = *version;
+            } else {
+                state.values.erase("VRS");
+            }
+        });
+        ASSERT_EQ(rig.msg.SelectPort("USB"), 1);
+        page = std::make_unique<CFirmwarePP>(rig.context);
+        page->show();
+        page->Activate();
+        printer->ClearFrames();
+    }
+
+    std::string WriteFile(const QString& name, const std::string& bytes) {
+        const QString path = dir.filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        return QFile::encodeName(path).toStdString();
+    }
+
+    template <typename T>
+    T* Control(const char* id) const {
+        T* control = page->findChild<T*>(QString::fromLatin1(id));
+        EXPECT_NE(control, nullptr) << id;
+        return control;
+    }
+
+    // Chooses `path` in the printer (1066) or laminator (1146) file dialog.
+    void Choose(const char* selectId, const std::string& path) {
+        rig.host.openFileAnswers.push_back(path);
+        Control<QPushButton>(selectId)->click();
+    }
+
+    std::vector<SimFrame> FramesOf(SimFrameKind kind, const std::string& mnemonic = {}) const {
+        std::vector<SimFrame> found;
+        for (const SimFrame& frame : printer->Frames()) {
+            if (frame.kind == kind && (mnemonic.empty() || frame.mnemonic == mnemonic)) {
+                found.push_back(frame);
+            }
+        }
+        return found;
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+    PageRig rig;
+    std::unique_ptr<CFirmwarePP> page;
+};
+
+}  // namespace
+
+TEST_F(FirmwarePage, ControlsCarryTheirIdsTextsAndPlaces) {
+    ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
+    EXPECT_EQ(page->Title(), "Upgrade Firmware");
+    EXPECT_TRUE(Control<QPushButton>("1068")->isDefault());
+
+    QGroupBox* printerGroup = nullptr;
+    QLabel* printerLabel = nullptr;
+    for (QGroupBox* box : page->findChildren<QGroupBox*>()) {
+        if (box->objectName().isEmpty()) printerGroup = box;
+    }
+    for (QLabel* label : page->findChildren<QLabel*>()) {
+        if (label->objectName().isEmpty()) printerLabel = label;
+    }
+    ASSERT_TRUE(printerGroup && printerLabel);
+    const struct {
+        QGroupBox* group;
+        QString title;
+        QLabel* label;
+        const char *path, *select, *upgrade;
+    } groups[] = {
+        {printerGroup, "Printer firmware", printerLabel, "1067", "1066", "1068"},
+        {Control<QGroupBox>("1149"), "Laminator firmware", Control<QLabel>("1148"), "1147", "1146",
+         "1104"},
+    };
+    // The printer group above the laminator group; in each, the label left of
+    // the path, the buttons below it, Select File before Upgrade.
+    EXPECT_LT(groups[0].group->geometry().bottom(), groups[1].group->geometry().top());
+    for (const auto& g : groups) {
+        SCOPED_TRACE(g.title.toStdString());
+        auto* path = Control<QLineEdit>(g.path);
+        auto* select = Control<QPushButton>(g.select);
+        auto* upgrade = Control<QPushButton>(g.upgrade);
+        ASSERT_TRUE(g.group && g.label && path && select && upgrade);
+        EXPECT_EQ(g.group->title(), g.title);
+        EXPECT_EQ(g.label->text(), "Firmware File:");
+        EXPECT_EQ(select->text(), "Select File");
+        EXPECT_EQ(upgrade->text(), "Upgrade");
+        EXPECT_TRUE(path->isReadOnly());
+        EXPECT_EQ(g.label->buddy(), path);
+        EXPECT_FALSE(path->accessibleName().isEmpty());
+        for (QWidget* control : {static_cast<QWidget*>(g.label), static_cast<QWidget*>(path),
+                                 static_cast<QWidget*>(select), static_cast<QWidget*>(upgrade)}) {
+            EXPECT_TRUE(g.group->geometry().contains(control->geometry()));
+        }
+        EXPECT_LT(g.label->geometry().right(), path->geometry().left());
+        EXPECT_GT(select->geometry().top(), path->geometry().bottom());
+        EXPECT_LT(select->geometry().right(), upgrade->geometry().left());
+    }
+}
+
+// Only an "H" printer may carry a laminator.
+TEST_F(FirmwarePage, LaminatorGroupWorksOnlyInTheHFamily) {
+    for (const char* version : {"H1.20", "E3.05", "V1.10"}) {
+        SCOPED_TRACE(version);
+        ASSERT_NO_FATAL_FAILURE(Open(version));
+        const bool h = version[0] == 'H';
+        for (const char* id : {"1149", "1148", "1147", "1146", "1104"}) {
+            QWidget* control = page->findChild<QWidget*>(id);
+            ASSERT_NE(control, nullptr) << id;
+            EXPECT_EQ(control->isEnabled(), h) << id;
+        }
+        EXPECT_EQ(Control<QLineEdit>("1147")->text(), h ? "" : "Not applicable");
+    }
+}
+
+TEST_F(FirmwarePage, ExtensionFollowsTheFirmwareVersion) {
+    struct Row {
+        std::optional<std::string> version;
+        std::string filter;
+    };
+    const std::vector<Row> rows = {
+        {"V1.10", "Velmora Firmware Files (*.bin)"},
+        {"E3.05", "Velmora Firmware Files (*.cfe)"},
+        {"A2.00", "Velmora Firmware Files (*.cfa)"},
+        {"Q1.0", "Velmora Firmware Files (*.cfq)"},
+        {std::nullopt, "Velmora Firmware Files (*.cfa)"},
+        {"", "Velmora Firmware Files (*.cfa)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.version.value_or("(none)"));
+        ASSERT_NO_FATAL_FAILURE(Open(row.version));
+        rig.host.openFileFilters.clear();
+        Control<QPushButton>("1066")->click();
+        EXPECT_THAT(rig.host.openFileFilters, ElementsAre(row.filter));
+    }
+    ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
+    Control<QPushButton>("1146")->click();
+    EXPECT_EQ(rig.host.openFileFilters.back(), "Laminator Firmware Files (*.hex)");
+}
+
+TEST_F(FirmwarePage, FirstRunWritesTheDefaultAndTheNextRunOffersIt) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "");
+    EXPECT_EQ(page->PrinterPath(), "");
+    EXPECT_EQ(StoredPath(), QDir::home().filePath("coldfire.cfa"));
+
+    CFirmwarePP next(rig.context);
+    next.Activate();
+    EXPECT_EQ(next.findChild<QLineEdit*>("1067")->text(), QDir::home().filePath("coldfire.cfa"));
+
+    // A value that is not a text counts as absent.
+    SetStoredPath(QStringList{"a", "b"});
+    CFirmwarePP listed(rig.context);
+    listed.Activate();
+    EXPECT_EQ(listed.PrinterPath(), "");
+    EXPECT_EQ(StoredPath(), QDir::home().filePath("coldfire.cfa"));
+}
+
+TEST_F(FirmwarePage, SelectFileCancelKeepsThePathAndConfirmReplacesIt) {
+    SetStoredPath(QStringLiteral("/old/fw.cfe"));
+    ASSERT_NO_FATAL_FAILURE(Open());
+    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "/old/fw.cfe");
+
+    Control<QPushButton>("1066")->click();  // cancelled
+    EXPECT_EQ(page->PrinterPath(), "/old/fw.cfe");
+
+    Choose("1066", "/new/Fw.CFE");
+    EXPECT_EQ(page->PrinterPath(), "/new/Fw.CFE");
+    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "/new/Fw.CFE");
+    // Choosing is not upgrading: the store keeps the old path.
+    EXPECT_EQ(StoredPath(), "/old/fw.cfe");
+}
+
+// Upper case on disk, lower case in the store; the printer gets the image in
+// one frame, its checksum matches, "UPG" follows, then the ten seconds the
+// printer needs, counted down.
+TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
+    ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
+    const std::string image = Image(2500);
+    const std::string path = WriteFile("Firmware/NEW.CFE", image);
+    Choose("1066", path);
+    Control<QPushButton>("1068")->click();
+
+    const auto firmware = FramesOf(SimFrameKind::Firmware);
+    ASSERT_EQ(firmware.size(), 1u);
+    EXPECT_EQ(firmware[0].data, image);
+    EXPECT_EQ(firmware[0].parameter, "2500");
+    const auto frames = printer->Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].kind, SimFrameKind::Request);
+    EXPECT_EQ(frames[1].prefix, "REQ,");
+    EXPECT_EQ(frames[1].mnemonic, "UPG");
+
+    std::string lowered = path;
+    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(StoredPath(), QFile::decodeName(QByteArray::fromStdString(lowered)));
+
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(rig.host.boxes[1].buttons, MsgButtons::Ok);
+    EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs + 10000);
+    ASSERT_GE(rig.host.progressTexts.size(), 10u);
+    const size_t first = rig.host.progressTexts.size() - 10;
+    EXPECT_NE(rig.host.progressTexts[first].find("10 seconds left"), std::string::npos);
+    EXPECT_NE(rig.host.progressTexts.back().find("1 second left"), std::string::npos);
+    // The image's window and the countdown's were both closed.
+    EXPECT_EQ(rig.host.progressEnds, 2);
+    EXPECT_EQ(rig.host.waitCursorShows, 1);
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
+}
+
+// The printer states its sum as a signed decimal: beyond 2^31 it is negative
+// and must still match.
+TEST_F(FirmwarePage, ChecksumBeyondTwoToThe31Matches) {
+    ASSERT_NO_FATAL_FAILURE(Open("V1.10"));
+    const std::string image = Image((uint64_t{1} << 31) / 255 + 10, 0xFF);
+    Choose("1066", WriteFile("big.bin", image));
+    Control<QPushButton>("1068")->click();
+
+    ASSERT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
+    EXPECT_EQ(FramesOf(SimFrameKind::Firmware)[0].dataLength, image.size());
+    EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+}
+
+TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
+    struct Row {
+        const char* name;
+        SimChecksumReply reply;
+        std::string image;
+    };
+    const std::vector<Row> rows = {
+        {"wrong sum", SimChecksumReply::Wrong, Image(700)},
+        {"no CHK", SimChecksumReply::Omitted, Image(700)},
+        // An empty image sums to 0; a reply without a checksum is no match.
+        {"no CHK, empty image", SimChecksumReply::Omitted, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetStoredPath(QStringLiteral("/kept/fw.cfe"));
+        rig.host = FakeHost{};
+        rig.sheet.endResults.clear();
+        printer->UpdateState([&](SimPrinterState& state) { state.checksumReply = row.reply; });
+        ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
+        Choose("1066", WriteFile("fw.cfe", row.image));
+        Control<QPushButton>("1068")->click();
+
+        EXPECT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
+        EXPECT_TRUE(FramesOf(SimFrameKind::Request, "UPG").empty());
+        EXPECT_EQ(StoredPath(), "/kept/fw.cfe");
+        EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSendError));
+        EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs);
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+        EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
+    }
+}
+
+TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
+    ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
+    const std::string good = WriteFile("fw.cfe", Image(10));
+    struct Row {
+        const char* name;
+        std::string path;
+        MsgResult answer;
+        std::vector<std::string> boxes;
+        int waitCursors;
+    };
+    const std::vector<Row> rows = {
+        // A first run: nothing chosen, nothing stored yet.
+        {"no path", "", MsgResult::Yes, {kConfirm, "Error opening file!"}, 1},
+        {"No", good, MsgResult::No, {kConfirm}, 0},
+        {"missing",
+         WriteFile("x", "") + ".gone.cfe",
+         MsgResult::Yes,
+         {kConfirm, "Error opening file!"},
+         1},
+        {"extension", WriteFile("fw.bin", Image(10)), MsgResult::Yes, {kConfirm, kBadExtension}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        rig.host = FakeHost{};
+        if (!row.path.empty()) Choose("1066", row.path);
+        ASSERT_EQ(page->PrinterPath(), row.path);
+        rig.host.boxAnswers = {row.answer};
+        Control<QPushButton>("1068")->click();
+        EXPECT_EQ(BoxTexts(rig.host), row.boxes);
+        EXPECT_EQ(rig.host.waitCursorShows, row.waitCursors);
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+        EXPECT_TRUE(printer->Frames().empty());
+    }
+    EXPECT_TRUE(rig.sheet.endResults.empty());
+}
+
+// The extension may sit anywhere in the path, a folder name included.
+TEST_F(FirmwarePage, ExtensionInAFolderNamePasses) {
+    ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
+    Choose("1066", WriteFile("release.CFE.d/image.dat", Image(40)));
+    Control<QPushButton>("1068")->click();
+    EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+}
+
+TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
+    ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
+    const std::string hex = ":10010000214601360121470136007EFE09D2190140\r\n:00000001FF\r\n";
+    Choose("1146", WriteFile("Lam/BOARD.HEX", hex));
+    EXPECT_EQ(Control<QLineEdit>("1147")->text().toStdString(), page->LaminatorPath());
+    Control<QPushButton>("1104")->click();
+
+    const auto frames = printer->Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].kind, SimFrameKind::Laminator);
+    EXPECT_EQ(frames[0].data, hex);
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kLaminatorStarted));
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_TRUE(rig.host.pauses.empty());
+    EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
+}
+
+TEST_F(FirmwarePage, LaminatorRefusalsSendNothing) {
+    ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
+    struct Row {
+        const char* name;
+        std::optional<std::string> path;  // no value: nothing chosen
+        MsgResult answer;
+        std::vector<std::string> boxes;
+    };
+    const std::vector<Row> rows = {
+        {"nothing chosen", std::nullopt, MsgResult::Yes, {"Error opening file!   "}},
+        {"extension",
+         WriteFile("lam.bin", ":00000001FF"),
+         MsgResult::Yes,
+         {"Invalid file extension for a laminator  \nfirmware upgrade. Must be a .hex file.  "}},
+        {"No", WriteFile("lam.hex", ":00000001FF"), MsgResult::No, {kLaminatorConfirm}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        rig.host = FakeHost{};
+        if (row.path) Choose("1146", *row.path);
+        rig.host.boxAnswers = {row.answer};
+        Control<QPushButton>("1104")->click();
+        EXPECT_EQ(BoxTexts(rig.host), row.boxes);
+        EXPECT_EQ(rig.host.waitCursorShows, 1);
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+        EXPECT_TRUE(printer->Frames().empty());
+    }
+    EXPECT_TRUE(rig.sheet.endResults.empty());
+}
+
+namespace {
+
+// Fails after handing out `good` bytes.
+class FailingFile : public CMemoryFile {
+public:
+    FailingFile(std::string bytes, int64_t good) : CMemoryFile(std::move(bytes)), m_good(good) {}
+    int64_t Read(uint8_t* buffer, int64_t count) override {
+        if (m_given >= m_good) return -1;
+        const int64_t n = CMemoryFile::Read(buffer, std::min(count, m_good - m_given));
+        m_given += n;
+        return n;
+    }
+    bool SeekToStart() override {
+        m_given = 0;
+        return CMemoryFile::SeekToStart();
+    }
+
+private:
+    int64_t m_good;
+    int64_t m_given = 0;
+};
+
+}  // namespace
+
+TEST(FirmwareChecksum, SumsUnsignedBytesAndStopsAtAReadError) {
+    CMemoryFile bytes(std::string("\x01\x80\xFF\x00", 4));
+    EXPECT_EQ(CFirmwarePP::SumBytes(bytes).sum, 1u + 128u + 255u);
+    EXPECT_FALSE(CFirmwarePP::SumBytes(bytes).readFailed);  // rewinds first
+
+    FailingFile failing(std::string(10000, '\x02'), 5000);
+    const CFirmwarePP::ByteSum partial = CFirmwarePP::SumBytes(failing);
+    EXPECT_TRUE(partial.readFailed);
+    EXPECT_EQ(partial.sum, 10000u);
+}
+
+// The whole upgrade over TCP: the sheet connects to the simulator's port,
+// the operator opens the page, picks the file and upgrades; the program ends.
+TEST(FirmwareUpgradeOverTcp, EndToEnd) {
+    SetStoredPath({});
+    auto printer = std::make_shared<CSimPrinter>();
+    CSimTcpServer server(printer);
+    std::string error;
+    ASSERT_TRUE(server.Start(0, &error)) << error;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Coldfire.cfe");
+    const std::string image = Image(5000);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(image.data(), static_cast<qint64>(image.size()));
+    }
+
+    SheetRig rig;
+    rig.msg.SetLinkFactory([&server](int, const std::string&) {
+        return std::make_unique<CEthernetIF>(server.Port(), 2000, 2000);
+    });
+    // The operator picks Ethernet and types the simulator's address; should
+    // the connect fail, the Retry/Cancel box is cancelled rather than retried
+    // for ever.
+    gui::ModalWatch setIp([](QWidget* modal) {
+        auto* dialog = qobject_cast<CSetIP*>(modal);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        dialog->AddressField()->SetAddress(0x7F000001);
+        gui::Click(dialog->OkButton());
+    });
+    rig.host.boxAnswers = {MsgResult::Cancel};
+    ASSERT_TRUE(rig.Choose("Ethernet"));
+    ASSERT_TRUE(rig.host.boxes.empty());
+    ASSERT_EQ(rig.sheet->PageCount(), 8);
+    rig.host.boxAnswers.clear();
+    ASSERT_EQ(rig.sheet->PageAt(3)->Title(), "Upgrade Firmware");
+    rig.ClickTab(3);
+    auto* page = qobject_cast<CFirmwarePP*>(rig.sheet->PageAt(3));
+    ASSERT_NE(page, nullptr);
+
+    rig.host.openFileAnswers.push_back(QFile::encodeName(path).toStdString());
+    page->findChild<QPushButton*>("1066")->click();
+    printer->ClearFrames();
+    page->findChild<QPushButton*>("1068")->click();
+
+    // "UPG" expects no answer: give the server a moment to take it in.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (printer->Frames().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        QThread::msleep(5);
+    }
+    const auto frames = printer->Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].kind, SimFrameKind::Firmware);
+    EXPECT_EQ(frames[0].data, image);
+    EXPECT_EQ(frames[1].mnemonic, "UPG");
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_EQ(StoredPath(), path.toLower());
+    EXPECT_FALSE(rig.sheet->isVisible());
+    EXPECT_EQ(rig.sheet->result(), 1);
+    CKTUtilityApp::CloseDown(rig.msg, rig.sheet);
+}

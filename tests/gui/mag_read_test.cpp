@@ -1,0 +1,376 @@
+// The Mag Read page against the simulated printer: the card in it read back
+// track by track, the record faults a printer can produce, the firmware
+// versions that may not read, and Eject.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controls/led_button.h"
+#include "gui_helpers.h"
+#include "page_harness.h"
+#include "pages/mag_read_pp.h"
+#include "sim/sim_link.h"
+#include "sim/sim_printer.h"
+
+namespace {
+
+constexpr unsigned kOff = 1;
+constexpr unsigned kPass = 2;
+constexpr unsigned kFail = 3;
+const std::string kInvalid = "ERROR: Invalid data received from printer";
+
+std::string Framed(const std::string& text) {
+    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
+}
+
+// The page on a sheet stand-in, connected to a simulated printer whose
+// "VRS" value is `version`; the frames of the connect itself are cleared.
+struct MagReadRig {
+    FakeHost host;
+    CMessageIF msg{host};
+    RecordingSheet sheet;
+    PageContext context{msg, host, sheet};
+    std::shared_ptr<CSimPrinter> printer;
+    std::unique_ptr<CMagReadPP> page;
+
+    explicit MagReadRig(const std::string& version = "E3.05",
+                        const std::function<void(SimPrinterState&)>& setUp = {}) {
+        SimPrinterState state;
+        state.values["VRS"] = version;
+        if (setUp) setUp(state);
+        printer = std::make_shared<CSimPrinter>(state);
+        msg.SetMainSheet(&sheet);
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+        msg.SelectPort("USB");
+        printer->ClearFrames();
+        page = std::make_unique<CMagReadPP>(context);
+        // Its full size: a window shown without one is held to part of the
+        // small offscreen screen, which would cut off the LEDs.
+        page->resize(page->sizeHint());
+        page->show();
+        page->Activate();
+    }
+
+    template <typename T>
+    T* Control(int id) const {
+        return page->findChild<T*>(QString::number(id));
+    }
+    QCheckBox* Select(int track) const { return Control<QCheckBox>(1140 + track); }
+    QPlainTextEdit* Text(int track) const { return Control<QPlainTextEdit>(1137 + track); }
+    CLedButton* Led(int track) const { return Control<CLedButton>(1143 + track); }
+    QPushButton* ReadButton() const { return Control<QPushButton>(1137); }
+    QPushButton* EjectButton() const { return Control<QPushButton>(1136); }
+
+    void Tick(std::initializer_list<int> tracks) {
+        for (int track = 1; track <= 3; ++track) Select(track)->setChecked(false);
+        for (int track : tracks) Select(track)->setChecked(true);
+    }
+    void Read() { gui::Click(ReadButton()); }
+
+    std::vector<std::string> Texts() const {
+        return {Text(1)->toPlainText().toStdString(), Text(2)->toPlainText().toStdString(),
+                Text(3)->toPlainText().toStdString()};
+    }
+    std::vector<unsigned> Leds() const {
+        return {Led(1)->State(), Led(2)->State(), Led(3)->State()};
+    }
+    std::vector<std::string> Mnemonics() const {
+        std::vector<std::string> names;
+        for (const SimFrame& frame : printer->Frames())
+            names.push_back(frame.prefix + frame.mnemonic);
+        return names;
+    }
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : host.boxes) texts.push_back(box.text);
+        return texts;
+    }
+};
+
+const std::vector<std::string> kDefaultCardTexts = {
+    "%" + SimPrinterState::DefaultCard()[0].data + "?",
+    ";" + SimPrinterState::DefaultCard()[1].data + "?",
+    ";" + SimPrinterState::DefaultCard()[2].data + "?",
+};
+
+TEST(MagReadPage, ControlsAsTheTemplateHasThem) {
+    MagReadRig rig;
+    auto* group = rig.page->findChild<QGroupBox*>();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->title(), "ISO data verification");
+    for (int track = 1; track <= 3; ++track) {
+        SCOPED_TRACE(track);
+        QCheckBox* select = rig.Select(track);
+        QPlainTextEdit* text = rig.Text(track);
+        CLedButton* led = rig.Led(track);
+        ASSERT_NE(select, nullptr);
+        ASSERT_NE(text, nullptr);
+        ASSERT_NE(led, nullptr);
+        EXPECT_EQ(select->text(), QStringLiteral("Track%1").arg(track));
+        EXPECT_FALSE(select->isChecked());
+        EXPECT_TRUE(text->isReadOnly());
+        EXPECT_TRUE(text->toPlainText().isEmpty());
+        EXPECT_FALSE(text->accessibleName().isEmpty());
+        EXPECT_EQ(led->StateCount(), 4u);
+        EXPECT_EQ(led->State(), kOff);
+        EXPECT_FALSE(led->HasIcon(0));
+        for (unsigned state = 1; state < 4; ++state) EXPECT_TRUE(led->HasIcon(state));
+        EXPECT_TRUE(led->text().isEmpty());
+        // One row: box, text, LED from left to right, inside the group.
+        EXPECT_LT(select->geometry().right(), text->geometry().left());
+        EXPECT_LT(text->geometry().right(), led->geometry().left());
+        EXPECT_TRUE(group->geometry().contains(select->geometry()));
+        EXPECT_TRUE(group->geometry().contains(led->geometry()));
+        if (track > 1) {
+            EXPECT_GT(text->geometry().top(), rig.Text(track - 1)->geometry().bottom());
+        }
+        EXPECT_TRUE(rig.page->rect().contains(led->geometry()));
+    }
+    ASSERT_NE(rig.ReadButton(), nullptr);
+    ASSERT_NE(rig.EjectButton(), nullptr);
+    EXPECT_EQ(rig.ReadButton()->text(), "&Read");
+    EXPECT_EQ(rig.EjectButton()->text(), "Eject");
+    EXPECT_TRUE(rig.ReadButton()->isDefault());
+    EXPECT_GT(rig.ReadButton()->geometry().top(), group->geometry().bottom());
+    EXPECT_LT(rig.ReadButton()->geometry().right(), rig.EjectButton()->geometry().left());
+    EXPECT_TRUE(rig.printer->Frames().empty());
+}
+
+TEST(MagReadPage, TheTickedTracksAreReadBackGreen) {
+    const std::vector<std::pair<std::vector<int>, char>> cases = {
+        {{1, 2, 3}, 0x07}, {{1}, 0x01}, {{2}, 0x02}, {{3}, 0x04}, {{1, 3}, 0x05}, {{2, 3}, 0x06}};
+    for (const auto& [tracks, byte] : cases) {
+        SCOPED_TRACE(static_cast<int>(byte));
+        MagReadRig rig;
+        for (int track : tracks) rig.Select(track)->setChecked(true);
+        rig.Read();
+        EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
+        ASSERT_EQ(rig.printer->Frames().size(), 2u);
+        EXPECT_EQ(rig.printer->Frames()[1].bytes, Framed(std::string("REQ,MSV") + byte));
+        EXPECT_TRUE(rig.host.boxes.empty());
+        EXPECT_GE(rig.host.waitCursorShows, 1);
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+        // The printer reads only what was asked for; the rest stays off.
+        for (int track = 1; track <= 3; ++track) {
+            const bool ticked = (byte >> (track - 1)) & 1;
+            EXPECT_EQ(rig.Texts()[track - 1], ticked ? kDefaultCardTexts[track - 1] : "");
+            EXPECT_EQ(rig.Leds()[track - 1], ticked ? kPass : kOff);
+            EXPECT_EQ(rig.Led(track)->accessibleDescription(), ticked ? "pass" : "off");
+        }
+    }
+}
+
+TEST(MagReadPage, RecordFaultsShowAsTheyShould) {
+    struct Case {
+        const char* name;
+        std::function<void(SimPrinterState&)> fault;
+        std::vector<int> ticked;
+        std::vector<std::string> texts;
+        std::vector<unsigned> leds;
+        std::vector<std::string> boxes;
+    };
+    const std::vector<Case> cases = {
+        {"failed track",
+         [](SimPrinterState& s) { s.card[1].failed = true; },
+         {1, 2, 3},
+         {kDefaultCardTexts[0], "Track2 FAILED", kDefaultCardTexts[2]},
+         {kPass, kFail, kPass},
+         {}},
+        // The check character after the missing sentinel shows too (":").
+        {"no end sentinel",
+         [](SimPrinterState& s) { s.card[2].omitEndSentinel = true; },
+         {1, 2, 3},
+         {kDefaultCardTexts[0], kDefaultCardTexts[1], ";0123456789:"},
+         {kPass, kPass, kFail},
+         {}},
+        {"blank track",
+         [](SimPrinterState& s) { s.card[0].data.clear(); },
+         {1, 2},
+         {"<no data found>", kDefaultCardTexts[1], ""},
+         {kFail, kPass, kOff},
+         {}},
+        {"wrong mark",
+         [](SimPrinterState& s) { s.cardRecordFaults.wrongMark = true; },
+         {1, 3},
+         {kInvalid, "", kInvalid},
+         {kOff, kOff, kOff},
+         {}},
+        {"wrong length",
+         [](SimPrinterState& s) { s.cardRecordFaults.wrongLength = true; },
+         {1, 2, 3},
+         {"", "", ""},
+         {kOff, kOff, kOff},
+         {"ERROR! Firmware incompatibility   "}},
+        {"nothing arrives",
+         [](SimPrinterState& s) { s.cardRecordFaults.cutAfter = 0; },
+         {2},
+         {"", kInvalid, ""},
+         {kOff, kOff, kOff},
+         {}},
+        // Six bytes of the track 2 area arrive; nothing of track 3.
+        {"record cut short",
+         [](SimPrinterState& s) { s.cardRecordFaults.cutAfter = 210; },
+         {1, 2, 3},
+         {kDefaultCardTexts[0], ";12345", "<no data found>"},
+         {kPass, kFail, kFail},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MagReadRig rig("E3.05", c.fault);
+        for (int track : c.ticked) rig.Select(track)->setChecked(true);
+        rig.Read();
+        EXPECT_EQ(rig.Texts(), c.texts);
+        EXPECT_EQ(rig.Leds(), c.leds);
+        EXPECT_EQ(rig.BoxTexts(), c.boxes);
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    }
+}
+
+TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {
+    const std::string need401 = "This function requires printer  \nfirmware version >=  v4.01  \n";
+    const std::string need302 = "This function requires printer  \nfirmware version >=  v3.02  \n";
+    const std::string need202 = "This function requires printer  \nfirmware version >=  v2.02  \n";
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {"A4.00", need401}, {"A4.01", std::nullopt}, {"E3.01", need302},
+        {"H2.01", need202}, {"H2.02", std::nullopt}, {"V1.00", std::nullopt},
+    };
+    for (const auto& [version, refusal] : cases) {
+        SCOPED_TRACE(version);
+        MagReadRig rig(version);
+        rig.Tick({1, 2, 3});
+        rig.Read();
+        if (refusal) {
+            EXPECT_EQ(rig.BoxTexts(), std::vector<std::string>{*refusal});
+            EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
+            EXPECT_EQ(rig.Mnemonics(), std::vector<std::string>{"REQ,STA,VRS"});
+            EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"", "", ""}));
+            EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
+        } else {
+            EXPECT_TRUE(rig.host.boxes.empty());
+            EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
+            EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
+        }
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    }
+}
+
+TEST(MagReadPage, AVersionThePrinterDoesNotReportDoesNotBlockTheRead) {
+    // Family A from the connect; since then the printer stopped reporting
+    // its version.
+    MagReadRig rig("A3.00", {});
+    rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
+    rig.Tick({1, 2, 3});
+    rig.Read();
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
+    EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
+}
+
+TEST(MagReadPage, NoTrackTickedWarnsAndSendsNothing) {
+    MagReadRig rig;
+    rig.Tick({1});
+    rig.Read();
+    ASSERT_EQ(rig.Leds()[0], kPass);
+    rig.printer->ClearFrames();
+
+    rig.Tick({});
+    rig.Read();
+    EXPECT_EQ(rig.BoxTexts(), std::vector<std::string>{"WARNING! No tracks selected!   \n"});
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_TRUE(rig.printer->Frames().empty());
+    EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
+}
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST(MagReadPage, ReadClearsAndRepaintsBeforeTheFirstRequest) {
+    MagReadRig rig;
+    rig.Tick({1, 2, 3});
+    rig.Read();
+    ASSERT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+
+    std::vector<std::unique_ptr<PaintCounter>> counters;
+    for (int track = 1; track <= 3; ++track) {
+        for (QWidget* widget :
+             {static_cast<QWidget*>(rig.Led(track)), rig.Text(track)->viewport()}) {
+            counters.push_back(std::make_unique<PaintCounter>());
+            widget->installEventFilter(counters.back().get());
+        }
+    }
+    // What the page shows when the printer gets the first request, before
+    // the event loop has had any chance to paint.
+    bool seen = false;
+    std::vector<std::string> texts;
+    std::vector<unsigned> leds;
+    std::vector<int> paints;
+    rig.printer->SetFrameObserver([&](const SimFrame&) {
+        if (seen) return;
+        seen = true;
+        texts = rig.Texts();
+        leds = rig.Leds();
+        for (const auto& counter : counters) paints.push_back(counter->paints);
+    });
+    rig.Read();
+    rig.printer->SetFrameObserver({});
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(texts, (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(leds, (std::vector<unsigned>{kOff, kOff, kOff}));
+    for (size_t i = 0; i < paints.size(); ++i) EXPECT_GE(paints[i], 1) << "control " << i;
+    EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
+}
+
+TEST(MagReadPage, EjectSendsEjtAndClears) {
+    // Also when nothing was read before.
+    MagReadRig fresh;
+    gui::Click(fresh.EjectButton());
+    ASSERT_EQ(fresh.printer->Frames().size(), 1u);
+    EXPECT_EQ(fresh.printer->Frames()[0].bytes, Framed("REQ,EJT"));
+    EXPECT_EQ(fresh.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
+
+    MagReadRig rig;
+    rig.Tick({1, 2, 3});
+    rig.Read();
+    ASSERT_EQ(rig.Texts(), kDefaultCardTexts);
+    rig.printer->ClearFrames();
+    gui::Click(rig.EjectButton());
+    EXPECT_EQ(rig.Mnemonics(), std::vector<std::string>{"REQ,EJT"});
+    EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
+    EXPECT_TRUE(rig.host.boxes.empty());
+}
+
+TEST(MagReadPage, AnEncodedCardReadsBack) {
+    MagReadRig rig;
+    // Tracks 1 and 2 only: track 3 keeps what the card held.
+    rig.msg.SendMagneticEncode("DOE^JANE", "4000123456789=2812", "", false);
+    ASSERT_EQ(rig.printer->Frames().back().kind, SimFrameKind::MagEncode);
+    rig.Tick({1, 2, 3});
+    rig.Read();
+    EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"%DOE^JANE?", ";4000123456789=2812?",
+                                                     kDefaultCardTexts[2]}));
+    EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
+}
+
+}  // namespace

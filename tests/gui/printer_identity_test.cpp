@@ -1,0 +1,563 @@
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui_helpers.h"
+#include "links/program_state.h"
+#include "page_harness.h"
+#include "pages/printer_identity_pp.h"
+#include "sheet_rig.h"
+#include "sim/sim_link.h"
+#include "sim/sim_printer.h"
+
+namespace {
+
+const std::string kPreamble = std::string(9, '\x05') + '\x01';
+const std::string kTrailer = ",\x1c\x03";
+
+// A page under test on the simulated printer, reached through the protocol
+// object as over any port.
+struct SimRig {
+    FakeHost host;
+    CMessageIF msg{host};
+    RecordingSheet sheet;
+    PageContext context{msg, host, sheet};
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+
+    SimRig() {
+        msg.SetMainSheet(&sheet);
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    }
+
+    // The record starts after the connect's own family detection.
+    void Connect(const std::string& port = "USB") {
+        ASSERT_EQ(msg.SelectPort(port), 1);
+        printer->ClearFrames();
+        host.pauses.clear();
+    }
+};
+
+// Requests as "prefix + mnemonic + parameter", e.g. "REQ,STA,VRS".
+std::vector<std::string> Requests(const CSimPrinter& printer) {
+    std::vector<std::string> texts;
+    for (const SimFrame& frame : printer.Frames()) {
+        if (frame.kind == SimFrameKind::Request) {
+            texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
+        }
+    }
+    return texts;
+}
+
+std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
+    std::vector<std::string> order = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS"};
+    if (withPidAndModel) order.push_back("REQ,STA,PID");
+    for (const char* name : {"FDC", "FSP", "FEP", "FPP"})
+        order.push_back(std::string("REQ,STA,") + name);
+    if (withPidAndModel) order.push_back("REQ,STA,MDL");
+    return order;
+}
+
+QLineEdit* Edit(QWidget& page, const char* id) {
+    return page.findChild<QLineEdit*>(QString::fromLatin1(id));
+}
+
+QPushButton* Button(QWidget& page, const char* id) {
+    return page.findChild<QPushButton*>(QString::fromLatin1(id));
+}
+
+QString Text(QWidget& page, const char* id) {
+    QLineEdit* edit = Edit(page, id);
+    return edit ? edit->text() : QStringLiteral("<no control %1>").arg(QLatin1String(id));
+}
+
+// Restores the program-wide OEM model name whatever a test leaves in it.
+struct OemNameGuard {
+    std::string saved = tessaly::OemModelName;
+    ~OemNameGuard() { tessaly::OemModelName = saved; }
+};
+
+}  // namespace
+
+TEST(PrinterIdentityPage, ControlsCarryTheirIdsLabelsAndPlaces) {
+    PageRig rig;
+    CPrinterIdentityPP page(rig.context);
+    EXPECT_EQ(page.Title(), "Printer Identity");
+
+    for (const char* id : {"1000", "1002", "1003", "1004"}) {
+        ASSERT_NE(Edit(page, id), nullptr) << id;
+        EXPECT_TRUE(Edit(page, id)->isReadOnly()) << id;
+        EXPECT_FALSE(Edit(page, id)->accessibleName().isEmpty()) << id;
+    }
+    for (const char* id : {"1047", "1048", "1051", "1119"}) {
+        ASSERT_NE(Edit(page, id), nullptr) << id;
+        EXPECT_FALSE(Edit(page, id)->isReadOnly()) << id;
+    }
+    EXPECT_EQ(Edit(page, "1051")->accessibleName(), "Printhead Density");
+    EXPECT_EQ(Edit(page, "1119")->accessibleName(), "Printhead Position");
+    ASSERT_NE(Button(page, "1065"), nullptr);
+    ASSERT_NE(Button(page, "1055"), nullptr);
+    ASSERT_NE(Button(page, "1066"), nullptr);
+    EXPECT_EQ(Button(page, "1065")->text(), "Save");
+    EXPECT_EQ(Button(page, "1055")->text(), "Reset");
+    EXPECT_EQ(Button(page, "1066")->text(), "Refresh");
+    EXPECT_EQ(page.DefaultButton(), Button(page, "1066"));
+
+    // Identity on the left with Refresh below it; settings on the right.
+    const QRect serial = Edit(page, "1000")->geometry();
+    const QRect productId = Edit(page, "1004")->geometry();
+    const QRect refresh = Button(page, "1066")->geometry();
+    EXPECT_GT(refresh.top(), productId.bottom());
+    for (const char* id : {"1047", "1048", "1051", "1119"}) {
+        EXPECT_GT(Edit(page, id)->geometry().left(), serial.right()) << id;
+    }
+    EXPECT_GT(Button(page, "1055")->geometry().top(), Button(page, "1065")->geometry().bottom());
+}
+
+TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.printer->SetValue("PID", "6144");
+    CPrinterIdentityPP page(rig.context);
+
+    page.Activate();  // created, then shown
+
+    std::vector<std::string> expected = StatusRefresh();
+    const std::vector<std::string> once = expected;
+    expected.insert(expected.end(), once.begin(), once.end());
+    EXPECT_EQ(Requests(*rig.printer), expected);
+
+    EXPECT_EQ(Text(page, "1000"), "E1234567");
+    EXPECT_EQ(Text(page, "1002"), "Sable");
+    EXPECT_EQ(Text(page, "1003"), "E3.05");
+    EXPECT_EQ(Text(page, "1004"), "0x1800");
+    EXPECT_EQ(Text(page, "1047"), "40");
+    EXPECT_EQ(Text(page, "1048"), "1010");
+    EXPECT_EQ(Text(page, "1051"), "50");
+    EXPECT_EQ(Text(page, "1119"), "0");
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_EQ(rig.host.waitCursorShows, 2);
+    EXPECT_TRUE(rig.host.boxes.empty());
+}
+
+TEST(PrinterIdentityPage, RefreshLearnsANewFamilyBeforeItsOtherRequests) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();
+    ASSERT_EQ(Text(page, "1004"), "0x1800");
+
+    // Another printer on the same link: a "V" printer answers no "PID" or
+    // "MDL", so neither may be asked once its version has been read.
+    rig.printer->SetValue("VRS", "V2.10");
+    rig.printer->ClearFrames();
+    page.Activate();
+
+    EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kV);
+    EXPECT_EQ(Requests(*rig.printer), StatusRefresh(false));
+    EXPECT_EQ(Text(page, "1004"), "0x0000");
+    EXPECT_EQ(Text(page, "1002"), "Sable");  // kept from before
+    EXPECT_EQ(Text(page, "1003"), "V2.10");
+}
+
+TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
+    struct Case {
+        std::optional<std::string> mdl;  // none: asked, not answered
+        const char* oemName;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"0", "", "Standard"},
+        {"1", "", "Kestrel Vista"},
+        {"4", "", "Bastion Mifare"},
+        {"7", "", "Sable"},
+        {" 8,", "", "Sable Mag"},
+        {"9", "", "Halden"},
+        {"10", "Orion C200", "Orion C200"},
+        {"10", "", ""},
+        {"11", "", "Unassigned - 11"},
+        {"100", "", "Unassigned - 100"},
+        {"101", "", "Special 1"},
+        {"120", "", "Special 20"},
+        {"121", "", "Unassigned - 121"},
+        {"-3", "", "Unassigned - -3"},
+        {"X5", "", "Standard"},
+        {"", "", "Standard"},
+        {"99999999999", "", "Unassigned - 2147483647"},
+        {std::nullopt, "", "previous"},
+    };
+    OemNameGuard guard;
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    for (const Case& c : cases) {
+        tessaly::OemModelName = c.oemName;
+        rig.printer->UpdateState([&c](SimPrinterState& state) {
+            if (c.mdl) {
+                state.values["MDL"] = *c.mdl;
+            } else {
+                state.values.erase("MDL");
+            }
+        });
+        Edit(page, "1002")->setText(QStringLiteral("previous"));
+        page.Activate();
+        EXPECT_EQ(Text(page, "1002"), QString::fromLatin1(c.shown))
+            << "MDL \"" << c.mdl.value_or("(none)") << "\", OEM name \"" << c.oemName << "\"";
+    }
+}
+
+TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
+    OemNameGuard guard;
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.printer->SetValue("MDL", "10");
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();  // later activations refresh once each
+    tessaly::OemModelName = "Orion C200";
+    // The name changes while the refresh is under way.
+    rig.printer->SetFrameObserver([](const SimFrame& frame) {
+        if (frame.mnemonic == "MSR") tessaly::OemModelName = "Orion C300";
+    });
+
+    page.Activate();
+    rig.printer->SetFrameObserver(nullptr);
+
+    EXPECT_EQ(Text(page, "1002"), "Orion C200");
+}
+
+TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacters) {
+    struct Case {
+        std::optional<std::string> pid;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"255", "0x00FF"},
+        {"70000", "0x11170"},
+        {"6144", "0x1800"},
+        {"0", "0x0000"},
+        // Ten digits and more: only the first nine are read.
+        {"1234567890123", "0x75BCD15"},
+        {" 42abc", "0x002A"},
+        {"abc", "0x0000"},
+        {"", "0x0000"},
+        {"-1", "0xFFFFFFFF"},
+        {std::nullopt, "0x0000"},
+    };
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    for (const Case& c : cases) {
+        rig.printer->UpdateState([&c](SimPrinterState& state) {
+            if (c.pid) {
+                state.values["PID"] = *c.pid;
+            } else {
+                state.values.erase("PID");
+            }
+        });
+        page.Activate();
+        EXPECT_EQ(Text(page, "1004"), QString::fromLatin1(c.shown))
+            << "PID " << c.pid.value_or("(none)");
+    }
+}
+
+TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHolds) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();
+    Edit(page, "1051")->setText("55");
+    Edit(page, "1047")->setText("45");
+    Edit(page, "1048")->setText("");
+    Edit(page, "1119")->setText("3");
+    rig.printer->ClearFrames();
+    rig.host.pauses.clear();
+    // The printer keeps its own idea of the image end; the page must show it.
+    int pauses = 0;
+    rig.host.onPause = [&](int) {
+        if (++pauses == 8) rig.printer->SetValue("FEP", "1016");
+    };
+
+    gui::Click(Button(page, "1065"));
+
+    std::vector<std::string> expected = {"REQ,MOD,FDC55", "REQ,MOD,FSP45", "REQ,MOD,FEP",
+                                         "REQ,MOD,FPP3"};
+    for (const std::string& request : StatusRefresh()) expected.push_back(request);
+    EXPECT_EQ(Requests(*rig.printer), expected);
+    // Each modify waits 2200 ms by itself, the page 200 ms more.
+    EXPECT_EQ(rig.host.pauses, (std::vector<int>{2200, 200, 2200, 200, 2200, 200, 2200, 200}));
+    EXPECT_EQ(rig.printer->Value("FDC"), "55");
+    EXPECT_EQ(rig.printer->Value("FSP"), "45");
+    EXPECT_EQ(rig.printer->Value("FPP"), "3");
+    EXPECT_EQ(Text(page, "1051"), "55");
+    EXPECT_EQ(Text(page, "1048"), "1016");
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
+TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
+    struct Case {
+        const char* version;
+        const char* port;
+        int pause;
+        // Density, image start, image end, position, joined in that order.
+        std::array<const char*, 4> settings;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"J1.20", "USB", 200, {"55", "45", "1000", "12"}, "55:45:1000:12"},
+        {"Q3.00", "LPT1:", 200, {"", "", "", ""}, ":::"},
+        {"U0.91", "Ethernet", 2200, {"7", "", "1", "0"}, "7::1:0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        SimRig rig;
+        rig.printer->SetValue("VRS", c.version);
+        ASSERT_NO_FATAL_FAILURE(rig.Connect(c.port));
+        CPrinterIdentityPP page(rig.context);
+        page.Activate();
+        const char* ids[] = {"1051", "1047", "1048", "1119"};
+        for (int i = 0; i < 4; ++i) Edit(page, ids[i])->setText(QString::fromLatin1(c.settings[i]));
+        rig.printer->ClearFrames();
+        rig.host.pauses.clear();
+
+        gui::Click(Button(page, "1065"));
+
+        const std::vector<SimFrame> frames = rig.printer->Frames();
+        ASSERT_EQ(frames.size(), 1 + StatusRefresh().size());
+        EXPECT_EQ(frames[0].bytes, kPreamble + "REQ,MIP" + c.text + kTrailer);
+        EXPECT_EQ(rig.host.pauses, std::vector<int>{c.pause});
+        const char* names[] = {"FDC", "FSP", "FEP", "FPP"};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(rig.printer->Value(names[i]), c.settings[i]) << names[i];
+            EXPECT_EQ(Text(page, ids[i]), QString::fromLatin1(c.settings[i])) << ids[i];
+        }
+    }
+}
+
+TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();
+    Edit(page, "1047")->setText("77");
+    rig.printer->ClearFrames();
+    rig.host.boxAnswers = {MsgResult::No};
+
+    gui::Click(Button(page, "1055"));
+
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text,
+              "This command will set the printer configuration to default values.\n"
+              "Are you sure you wish to do this?");
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Question);
+    EXPECT_TRUE(rig.printer->Frames().empty());
+    EXPECT_TRUE(rig.host.pauses.empty());
+    EXPECT_TRUE(rig.sheet.activePages.empty());
+    EXPECT_EQ(Text(page, "1047"), "77");
+}
+
+TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.printer->SetValue("FDC", "80");
+    rig.printer->SetValue("FSP", "12");
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();
+    rig.printer->ClearFrames();
+    rig.host.pauses.clear();
+    rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Ok};
+
+    gui::Click(Button(page, "1055"));
+
+    const std::vector<SimFrame> frames = rig.printer->Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].bytes, kPreamble + "REQ,DEF,RST" + kTrailer);
+    EXPECT_EQ(rig.host.pauses, std::vector<int>{500});
+    ASSERT_EQ(rig.host.boxes.size(), 2u);
+    EXPECT_EQ(rig.host.boxes[1].text, "Please allow the printer to reset before reconnecting");
+    EXPECT_EQ(rig.host.boxes[1].buttons, MsgButtons::Ok);
+    EXPECT_EQ(rig.host.boxes[1].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(rig.sheet.activePages, std::vector<int>{0});
+    EXPECT_EQ(rig.printer->Value("FDC"), "50");
+    EXPECT_EQ(rig.printer->Value("FSP"), "40");
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
+TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    QPushButton* save = Button(page, "1065");
+    QPushButton* refresh = Button(page, "1066");
+    page.show();
+    EXPECT_EQ(page.DefaultButton(), refresh);
+    EXPECT_TRUE(refresh->isDefault());
+
+    // The refresh writes the settings: Save becomes the default.
+    page.Activate();
+    EXPECT_EQ(page.DefaultButton(), save);
+    EXPECT_TRUE(save->isDefault());
+    EXPECT_FALSE(refresh->isDefault());
+
+    // A click on Refresh makes it the default once its reading is done.
+    gui::Click(refresh);
+    EXPECT_EQ(page.DefaultButton(), refresh);
+    EXPECT_TRUE(refresh->isDefault());
+    EXPECT_FALSE(save->isDefault());
+
+    // Typing into a setting.
+    gui::KeyClick(Edit(page, "1119"), Qt::Key_5, QStringLiteral("5"));
+    EXPECT_EQ(Text(page, "1119"), "05");
+    EXPECT_EQ(page.DefaultButton(), save);
+    EXPECT_TRUE(save->isDefault());
+}
+
+TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    // A position the printer reports with a sign is shown as it came.
+    rig.printer->SetValue("FPP", "-5");
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();
+    ASSERT_EQ(Text(page, "1119"), "-5");
+
+    QLineEdit* start = Edit(page, "1047");
+    start->clear();
+    for (QChar c : QStringLiteral("1a-2 .3")) gui::KeyClick(start, 0, QString(c));
+    EXPECT_EQ(start->text(), "123");
+    start->insert(QStringLiteral("4x"));  // as a paste does
+    EXPECT_EQ(start->text(), "123");
+    start->insert(QStringLiteral("45"));
+    EXPECT_EQ(start->text(), "12345");
+
+    QLineEdit* position = Edit(page, "1119");
+    position->end(false);
+    gui::KeyClick(position, 0, QStringLiteral("x"));
+    gui::KeyClick(position, 0, QStringLiteral("7"));
+    EXPECT_EQ(position->text(), "-57");
+    gui::KeyClick(position, Qt::Key_Backspace);
+    gui::KeyClick(position, Qt::Key_Backspace);
+    EXPECT_EQ(position->text(), "-");
+}
+
+// --- in the sheet -------------------------------------------------------------
+
+namespace {
+
+// The sheet as the program wires it, on the simulated printer.
+struct SimSheetRig : SheetRig {
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+
+    SimSheetRig() {
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    }
+
+    CPrinterIdentityPP* Identity() const {
+        return qobject_cast<CPrinterIdentityPP*>(sheet->PageAt(1));
+    }
+};
+
+}  // namespace
+
+TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
+    SimSheetRig rig;
+    ASSERT_TRUE(rig.Choose("USB"));
+    CPrinterIdentityPP* page = rig.Identity();
+    ASSERT_NE(page, nullptr);
+    gui::Click(Button(*page, "1066"));
+    // Another page takes the sheet's default button while it is shown; back
+    // here, Enter is this page's again.
+    rig.ClickTab(2);
+    (new QPushButton(QStringLiteral("Other"), rig.sheet->PageAt(2)))->setDefault(true);
+    rig.ClickTab(1);
+    ASSERT_EQ(page->DefaultButton(), Button(*page, "1066"));
+    rig.printer->ClearFrames();
+
+    gui::KeyClick(Edit(*page, "1000"), Qt::Key_Return);
+    EXPECT_EQ(Requests(*rig.printer), StatusRefresh());
+
+    Edit(*page, "1047")->setFocus();
+    gui::KeyClick(Edit(*page, "1047"), Qt::Key_9, QStringLiteral("9"));
+    rig.printer->ClearFrames();
+    gui::KeyClick(Edit(*page, "1047"), Qt::Key_Return);
+    const std::vector<std::string> requests = Requests(*rig.printer);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0], "REQ,MOD,FDC50");
+    EXPECT_EQ(rig.printer->Value("FSP"), "409");
+}
+
+// The printer goes away during a Save and the operator reconnects from the
+// Retry box: the pages are rebuilt while the old page's handler still runs.
+TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandlerEnds) {
+    SimSheetRig rig;
+    ASSERT_TRUE(rig.Choose("USB"));
+    QPointer<CPrinterIdentityPP> old = rig.Identity();
+    ASSERT_FALSE(old.isNull());
+    Edit(*old, "1047")->setText("41");
+    Edit(*old, "1048")->setText("999");
+    rig.host.boxes.clear();
+    rig.printer->ClearFrames();
+    bool switchedOff = false;
+    rig.host.onPause = [&](int ms) {
+        // Switched off after the first setting, on again before the retry.
+        if (ms == 2200 && !switchedOff) {
+            switchedOff = true;
+            rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
+        }
+        if (ms == 2000) rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
+    };
+
+    gui::Click(Button(*old, "1065"));
+    rig.host.onPause = nullptr;
+
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
+    CPrinterIdentityPP* fresh = rig.Identity();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_NE(fresh, old.data());
+    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
+    // The old handler carried on with the settings after the lost one.
+    EXPECT_EQ(rig.printer->Value("FSP"), "40");
+    EXPECT_EQ(rig.printer->Value("FEP"), "999");
+    EXPECT_EQ(Text(*old, "1047"), "40");
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    // The hidden old page's refresh takes nothing from the page on show.
+    ASSERT_NE(fresh->DefaultButton(), nullptr);
+    EXPECT_TRUE(fresh->DefaultButton()->isDefault());
+    EXPECT_FALSE(old.isNull());
+
+    gui::FlushDeferredDeletes();
+    EXPECT_TRUE(old.isNull());
+    EXPECT_EQ(rig.Identity(), fresh);
+}
+
+TEST(PrinterIdentityPage, ReconnectDuringResetStillEndsOnComms) {
+    SimSheetRig rig;
+    ASSERT_TRUE(rig.Choose("USB"));
+    QPointer<CPrinterIdentityPP> old = rig.Identity();
+    ASSERT_FALSE(old.isNull());
+    rig.host.boxes.clear();
+    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
+    rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Retry, MsgResult::Ok};
+    rig.host.onPause = [&](int ms) {
+        if (ms == 2000) rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
+    };
+
+    gui::Click(Button(*old, "1055"));
+    rig.host.onPause = nullptr;
+
+    ASSERT_EQ(rig.host.boxes.size(), 3u);
+    EXPECT_EQ(rig.host.boxes[2].text, "Please allow the printer to reset before reconnecting");
+    EXPECT_EQ(rig.sheet->CurrentIndex(), 0);
+    EXPECT_EQ(rig.sheet->PageCount(), 1);
+    gui::FlushDeferredDeletes();
+    EXPECT_TRUE(old.isNull());
+}

@@ -1,0 +1,432 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStyledItemDelegate>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <csignal>
+
+#include "gui_helpers.h"
+#include "page_harness.h"
+#include "pages/query_printer_pp.h"
+#include "sim/sim_link.h"
+#include "sim/sim_printer.h"
+#include "support/recording_canvas.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const QRegularExpression kTimeLine(
+    QStringLiteral("^([01]?[0-9]|2[0-3]):[0-5][0-9] "
+                   "([1-9]|[12][0-9]|3[01])-([1-9]|1[0-2])-[0-9]{4}$"));
+
+// The Query Printer page on the in-process simulator, connected through the
+// protocol object as the sheet would connect it.
+struct SimRig {
+    FakeHost host;
+    CMessageIF msg{host};
+    RecordingSheet sheet;
+    PageContext context{msg, host, sheet};
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+    std::unique_ptr<CQueryPrinterPP> page;
+
+    explicit SimRig(const std::function<void(SimPrinterState&)>& setUp = nullptr,
+                    const std::string& port = "Ethernet") {
+        if (setUp) printer->UpdateState(setUp);
+        msg.SetMainSheet(&sheet);
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+        EXPECT_EQ(msg.SelectPort(port), 1);
+        printer->ClearFrames();
+        page = std::make_unique<CQueryPrinterPP>(context);
+        page->Activate();
+    }
+
+    Lines ReportLines() const {
+        Lines lines;
+        for (int row = 0; row < page->ReportList()->count(); ++row) {
+            lines.push_back(page->ReportList()->item(row)->text().toLatin1().toStdString());
+        }
+        return lines;
+    }
+
+    // The numbered requests the printer saw, as "QPR1", "QPR2", ...
+    Lines Requests() const {
+        Lines seen;
+        for (const SimFrame& f : printer->Frames()) {
+            seen.push_back(f.prefix + f.mnemonic + f.parameter);
+        }
+        return seen;
+    }
+};
+
+Lines Numbered(const std::string& mnemonic, int first, int last) {
+    Lines requests;
+    for (int n = first; n <= last; ++n) requests.push_back(mnemonic + std::to_string(n));
+    return requests;
+}
+
+Lines Tail(const Lines& lines, size_t from) {
+    return from >= lines.size() ? Lines{}
+                                : Lines(lines.begin() + static_cast<long>(from), lines.end());
+}
+
+const Lines kDefaultQueryLines = {
+    "MODEL: Sable",        "FIRMWARE: E3.05",         "SERIAL: E1234567", "PRINTHEAD: 300 DPI\r",
+    "RIBBON: YMCKO\r",     "RIBBON LEFT: 412 PANELS", "COUNTERS:",        "TOTAL CARDS: 5000",
+    "CLEANING CYCLES: 37", "LAST ERROR: NONE\n",
+};
+
+std::string ReadFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return "<unreadable>";
+    return file.readAll().toStdString();
+}
+
+}  // namespace
+
+TEST(QueryPrinterPage, ControlsIdsAndPlaces) {
+    SimRig rig;
+    CQueryPrinterPP& page = *rig.page;
+    EXPECT_EQ(page.Title(), "Query Printer");
+    const std::pair<QPushButton*, std::pair<const char*, const char*>> buttons[] = {
+        {page.QueryButton(), {"1101", "Query"}}, {page.SensorsButton(), {"1150", "Sensors"}},
+        {page.OnButton(), {"1153", "On"}},       {page.OffButton(), {"1154", "Off"}},
+        {page.SaveButton(), {"1104", "Save"}},   {page.PrintButton(), {"1102", "Print"}},
+    };
+    for (const auto& [button, idText] : buttons) {
+        EXPECT_EQ(button->objectName(), idText.first);
+        EXPECT_EQ(button->text(), idText.second);
+        // The column stands right of the list.
+        EXPECT_GT(button->geometry().left(), page.ReportList()->geometry().right());
+    }
+    EXPECT_EQ(page.ReportList()->objectName(), "1100");
+    EXPECT_FALSE(page.ReportList()->accessibleName().isEmpty());
+    EXPECT_EQ(page.ReportList()->selectionMode(), QAbstractItemView::NoSelection);
+    EXPECT_NE(page.ReportList()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_NE(page.ReportList()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+    // Query, Sensors, On beside Off, Save, Print, top to bottom.
+    const QRect query = page.QueryButton()->geometry(), sensors = page.SensorsButton()->geometry(),
+                on = page.OnButton()->geometry(), off = page.OffButton()->geometry(),
+                save = page.SaveButton()->geometry(), print = page.PrintButton()->geometry();
+    EXPECT_LT(query.bottom(), sensors.top());
+    EXPECT_LT(sensors.bottom(), on.top());
+    EXPECT_EQ(on.top(), off.top());
+    EXPECT_LT(on.right(), off.left());
+    EXPECT_LT(on.bottom(), save.top());
+    EXPECT_LT(save.bottom(), print.top());
+
+    // Created and activated: an empty report, nothing to save or print,
+    // nothing asked of the printer.
+    EXPECT_EQ(page.ReportList()->count(), 0);
+    EXPECT_FALSE(page.SaveButton()->isEnabled());
+    EXPECT_FALSE(page.PrintButton()->isEnabled());
+    page.Activate();
+    EXPECT_TRUE(rig.printer->Frames().empty());
+}
+
+TEST(QueryPrinterPage, QueryListsTheItemsUnderTheHeadLines) {
+    SimRig rig;
+    gui::Click(rig.page->QueryButton());
+
+    // Item 4 is "@@@", item 6 is "END".
+    EXPECT_EQ(rig.Requests(), Numbered("QPR", 1, 6));
+    const Lines lines = rig.ReportLines();
+    ASSERT_EQ(lines.size(), 6 + kDefaultQueryLines.size());
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 4),
+              (Lines{"QUERY PRINTER RESULTS", "", "Connected  Via  Ethernet", ""}));
+    EXPECT_TRUE(kTimeLine.match(QString::fromStdString(lines[4])).hasMatch()) << lines[4];
+    EXPECT_EQ(lines[5], "");
+    EXPECT_EQ(Tail(lines, 6), kDefaultQueryLines);
+
+    EXPECT_TRUE(rig.page->SaveButton()->isEnabled());
+    EXPECT_TRUE(rig.page->PrintButton()->isEnabled());
+    EXPECT_EQ(rig.host.waitCursorShows, 1);
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_TRUE(rig.host.boxes.empty());
+
+    // The list keeps the printer's bytes but shows each line on one row.
+    QListWidget* list = rig.page->ReportList();
+    const QString last = list->item(list->count() - 1)->text();
+    EXPECT_EQ(last, "LAST ERROR: NONE\n");
+    auto* delegate = qobject_cast<QStyledItemDelegate*>(list->itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    EXPECT_EQ(delegate->displayText(last, QLocale()), "LAST ERROR: NONE");
+
+    // A second run replaces the report.
+    rig.printer->ClearFrames();
+    gui::Click(rig.page->QueryButton());
+    EXPECT_EQ(rig.ReportLines().size(), lines.size());
+    EXPECT_EQ(rig.Requests().front(), "QPR1");
+}
+
+TEST(QueryPrinterPage, SensorsListsTheSensorItemsAndTheLinkKind) {
+    SimRig rig(nullptr, "LPT2:");
+    gui::Click(rig.page->SensorsButton());
+    EXPECT_EQ(rig.Requests(), Numbered("SNR", 1, 5));
+    const Lines lines = rig.ReportLines();
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0], "SENSOR TEST RESULTS");
+    EXPECT_EQ(lines[2], "Connected  Via  Parallel Port");
+    EXPECT_EQ(Tail(lines, 6),
+              (Lines{"CARD IN HOPPER: YES", "RIBBON SENSOR: OK", "LID SENSOR: CLOSED",
+                     "FLIP SENSOR: HOME", "MAG HEAD: PRESENT\n"}));
+}
+
+TEST(QueryPrinterPage, SensorsDisablesPrintAndSaveWhileItRunsQueryDoesNot) {
+    SimRig rig;
+    CQueryPrinterPP& page = *rig.page;
+    gui::Click(page.QueryButton());
+    ASSERT_TRUE(page.PrintButton()->isEnabled());
+
+    std::vector<std::pair<bool, bool>> seen;  // (Print, Save) at every request
+    rig.printer->SetFrameObserver([&](const SimFrame&) {
+        seen.emplace_back(page.PrintButton()->isEnabled(), page.SaveButton()->isEnabled());
+    });
+    gui::Click(page.SensorsButton());
+    ASSERT_EQ(seen.size(), 5u);
+    for (const auto& state : seen) EXPECT_EQ(state, std::make_pair(false, false));
+    EXPECT_TRUE(page.PrintButton()->isEnabled());
+    EXPECT_TRUE(page.SaveButton()->isEnabled());
+
+    seen.clear();
+    gui::Click(page.QueryButton());
+    ASSERT_EQ(seen.size(), 6u);
+    for (const auto& state : seen) EXPECT_EQ(state, std::make_pair(true, true));
+    rig.printer->SetFrameObserver(nullptr);
+}
+
+TEST(QueryPrinterPage, RunsEndWhenItemsRunOutOrCannotBeSent) {
+    // The V family takes neither command: nothing goes out, the head stays.
+    {
+        SimRig rig([](SimPrinterState& s) { s.values["VRS"] = "V2.10"; });
+        ASSERT_EQ(rig.msg.GetPrinterFamily(), family::kV);
+        gui::Click(rig.page->QueryButton());
+        EXPECT_TRUE(rig.Requests().empty());
+        EXPECT_EQ(rig.ReportLines().size(), 6u);
+        EXPECT_EQ(rig.ReportLines()[0], "QUERY PRINTER RESULTS");
+        EXPECT_TRUE(rig.page->PrintButton()->isEnabled());
+        EXPECT_TRUE(rig.page->SaveButton()->isEnabled());
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    }
+    // A printer that never says "END" is asked up to item 127, no further
+    // (the next number would wrap to -128).
+    {
+        SimRig rig([](SimPrinterState& s) {
+            s.queryItems = {"FIRST"};
+            s.numberedTailReply = "MORE\n";
+        });
+        gui::Click(rig.page->QueryButton());
+        EXPECT_EQ(rig.Requests(), Numbered("QPR", 1, 127));
+        const Lines lines = rig.ReportLines();
+        ASSERT_EQ(lines.size(), 6u + 127u);
+        EXPECT_EQ(lines[6], "FIRST");
+        EXPECT_EQ(lines.back(), "MORE\n");
+        EXPECT_TRUE(rig.page->PrintButton()->isEnabled());
+    }
+    // The same for a printer that only ever skips.
+    {
+        SimRig rig([](SimPrinterState& s) {
+            s.sensorItems = {};
+            s.numberedTailReply = "@@@";
+        });
+        gui::Click(rig.page->SensorsButton());
+        EXPECT_EQ(rig.Requests().size(), 127u);
+        EXPECT_EQ(rig.ReportLines().size(), 6u);
+    }
+    // A printer whose first answer is "END".
+    {
+        SimRig rig([](SimPrinterState& s) { s.queryItems = {}; });
+        gui::Click(rig.page->QueryButton());
+        EXPECT_EQ(rig.Requests(), Lines{"QPR1"});
+        EXPECT_EQ(rig.ReportLines().size(), 6u);
+    }
+}
+
+TEST(QueryPrinterPage, ReplyRulesAndALinkThatFailsMidRun) {
+    PageRig rig;
+    ScriptedLink& link = rig.Connect("USB");
+    link.QueueReply("VRSE3.05,");
+    rig.msg.DetectPrinterFamily();
+    link.writes.clear();
+    const int opens = link.opens;
+
+    CQueryPrinterPP page(rig.context);
+    page.Activate();
+    link.QueueReply("A\r\nB");                        // 1
+    link.QueueNothing();                              // 2: silence adds an empty line
+    link.QueueReply("@@@");                           // 3
+    link.QueueReply("END\n");                         // 4: not the end marker
+    link.QueueReply("@@@\n");                         // 5: nor the skip marker
+    link.QueueReply("C");                             // 6
+    link.writeResults = {-1, -1, -1, -1, -1, -1, 0};  // 7: the link gives up
+    link.QueueReply("NEVER READ");
+    gui::Click(page.QueryButton());
+
+    const std::string pre = std::string(9, '\x05') + "\x01";
+    ASSERT_EQ(link.writes.size(), 6u);
+    for (size_t i = 0; i < link.writes.size(); ++i) {
+        EXPECT_EQ(link.writes[i], pre + "QPR" + std::to_string(i + 1) + ",\x1c\x03");
+    }
+    Lines lines;
+    for (int row = 6; row < page.ReportList()->count(); ++row) {
+        lines.push_back(ToLatin1(page.ReportList()->item(row)->text()));
+    }
+    EXPECT_EQ(lines, (Lines{"A\r", "B", "", "END\n", "@@@\n", "C"}));
+    EXPECT_EQ(page.ReportList()->item(2)->text(), "Connected  Via  USB");
+    // The reading form neither reconnects nor complains.
+    EXPECT_EQ(link.opens, opens);
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_TRUE(page.SaveButton()->isEnabled());
+}
+
+TEST(QueryPrinterPage, SaveWritesTheLinesWithCrLfAsLatin1) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SimRig rig([](SimPrinterState& s) {
+        s.queryItems = {
+            "TEMP: 25\xB0"
+            "C",
+            "CAF\xC9\r\nOK\n"};
+    });
+    gui::Click(rig.page->QueryButton());
+    const Lines lines = rig.ReportLines();
+    ASSERT_EQ(lines.size(), 9u);
+
+    // Cancelled: nothing written.
+    gui::Click(rig.page->SaveButton());
+    EXPECT_EQ(rig.host.saveDialogs, 1);
+
+    const QString path = dir.filePath("report.txt");
+    rig.host.saveFileAnswers.push_back(path.toStdString());
+    gui::Click(rig.page->SaveButton());
+    const std::string expected = "QUERY PRINTER RESULTS\r\n\r\nConnected  Via  Ethernet\r\n\r\n" +
+                                 lines[4] +
+                                 "\r\n\r\nTEMP: 25\xB0"
+                                 "C\r\nCAF\xC9\r\r\nOK\r\n";
+    EXPECT_EQ(ReadFile(path), expected);
+    EXPECT_TRUE(rig.host.boxes.empty());
+
+    // A report of the head alone: six lines, the empty ones bare CR LF; an
+    // existing file is replaced.
+    rig.printer->UpdateState([](SimPrinterState& s) { s.queryItems = {}; });
+    gui::Click(rig.page->QueryButton());
+    rig.host.saveFileAnswers.push_back(path.toStdString());
+    gui::Click(rig.page->SaveButton());
+    EXPECT_EQ(ReadFile(path), "QUERY PRINTER RESULTS\r\n\r\nConnected  Via  Ethernet\r\n\r\n" +
+                                  rig.ReportLines()[4] + "\r\n\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.txt"});
+}
+
+TEST(QueryPrinterPage, AFailedSaveSaysWhyAndLeavesTheOldFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SimRig rig;
+    gui::Click(rig.page->QueryButton());
+    const size_t reportLines = rig.ReportLines().size();
+
+    // The folder does not exist.
+    const QString missing = dir.filePath("gone/report.txt");
+    rig.host.saveFileAnswers.push_back(missing.toStdString());
+    gui::Click(rig.page->SaveButton());
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_NE(rig.host.boxes[0].text.find(missing.toStdString()), std::string::npos);
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_FALSE(QFile::exists(missing));
+
+    // The disk fills up mid-write (a file size limit stands in for it; it
+    // holds for root too). The earlier report must survive whole.
+    const QString path = dir.filePath("report.txt");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("earlier report\r\n");
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = 64;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    rig.host.saveFileAnswers.push_back(path.toStdString());
+    gui::Click(rig.page->SaveButton());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(ReadFile(path), "earlier report\r\n");
+    ASSERT_EQ(rig.host.boxes.size(), 2u);
+    const std::string& text = rig.host.boxes[1].text;
+    EXPECT_NE(text.find(path.toStdString()), std::string::npos) << text;
+    // The reason follows the name.
+    EXPECT_GT(text.size(), text.find(path.toStdString()) + path.size() + 2) << text;
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.txt"});
+    EXPECT_EQ(rig.ReportLines().size(), reportLines);
+}
+
+TEST(QueryPrinterPage, PrintBreaksPagesOnTheCanvasTheDialogGave) {
+    // A canvas the page may destroy; what it recorded outlives it.
+    struct KeptCanvas : RecordingCanvas {
+        RecordingCanvas* keep = nullptr;
+        ~KeptCanvas() override { *keep = *this; }
+    };
+    SimRig rig;
+    gui::Click(rig.page->QueryButton());
+    const Lines lines = rig.ReportLines();
+    ASSERT_EQ(lines.size(), 16u);
+
+    // No printer chosen: nothing happens.
+    gui::Click(rig.page->PrintButton());
+    EXPECT_EQ(rig.host.printDialogs, 1);
+
+    RecordingCanvas kept;
+    auto canvas = std::make_unique<KeptCanvas>();
+    canvas->keep = &kept;
+    // 600 dpi, margins 300, line height 60: (1000 - 600) / 60 + 1 = 7 lines a page.
+    canvas->height = 1000;
+    rig.host.printCanvases.push_back(std::move(canvas));
+    gui::Click(rig.page->PrintButton());
+    ASSERT_EQ(rig.host.printDialogs, 2);
+
+    EXPECT_EQ(kept.calls.front(), "Font");
+    EXPECT_EQ(kept.calls[1], "StartDoc:Tessaly");
+    EXPECT_EQ(kept.calls.back(), "EndDoc");
+    EXPECT_EQ(std::count(kept.calls.begin(), kept.calls.end(), "StartPage"), 3);
+    Lines body;
+    int headers = 0;
+    for (const RecordingCanvas::Text& t : kept.texts) {
+        if (t.y < 300) {
+            if (t.text == "Tessaly") ++headers;
+            continue;
+        }
+        EXPECT_EQ(t.page, static_cast<int>(body.size()) / 7 + 1) << t.text;
+        EXPECT_EQ(t.y, 300 + (static_cast<int>(body.size()) % 7) * 60) << t.text;
+        body.push_back(t.text);
+    }
+    EXPECT_EQ(headers, 3);
+    EXPECT_EQ(body, lines);
+    EXPECT_EQ(kept.rules.size(), 3u);
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
+TEST(QueryPrinterPage, OnAndOffStartTheHelperScriptsDetached) {
+    SimRig rig;
+    gui::Click(rig.page->OnButton());
+    gui::Click(rig.page->OffButton());
+    ASSERT_EQ(rig.host.started.size(), 2u);
+    EXPECT_EQ(rig.host.started[0].first, "/bin/sh");
+    EXPECT_EQ(rig.host.started[0].second, Lines{"/usr/local/libexec/tessaly/enableomnikey.sh"});
+    EXPECT_EQ(rig.host.started[1].first, "/bin/sh");
+    EXPECT_EQ(rig.host.started[1].second, Lines{"/usr/local/libexec/tessaly/disableomnikey.sh"});
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_TRUE(rig.printer->Frames().empty());
+    EXPECT_EQ(rig.page->ReportList()->count(), 0);
+}

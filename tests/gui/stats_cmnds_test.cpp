@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui_helpers.h"
+#include "page_harness.h"
+#include "pages/stats_cmnds_pp.h"
+#include "sheet_rig.h"
+#include "sim/sim_link.h"
+#include "sim/sim_printer.h"
+
+namespace {
+
+// A page under test on the simulated printer, reached through the protocol
+// object as over any port.
+struct SimRig {
+    FakeHost host;
+    CMessageIF msg{host};
+    RecordingSheet sheet;
+    PageContext context{msg, host, sheet};
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+
+    SimRig() {
+        msg.SetMainSheet(&sheet);
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    }
+
+    // The record starts after the connect's own family detection.
+    void Connect() {
+        ASSERT_EQ(msg.SelectPort("USB"), 1);
+        printer->ClearFrames();
+        host.pauses.clear();
+    }
+};
+
+std::vector<std::string> Requests(const CSimPrinter& printer) {
+    std::vector<std::string> texts;
+    for (const SimFrame& frame : printer.Frames()) {
+        if (frame.kind == SimFrameKind::Request) {
+            texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
+        }
+    }
+    return texts;
+}
+
+const std::vector<std::string> kCounterReads = {"REQ,STA,TCQ", "REQ,STA,TCP", "REQ,STA,TCN",
+                                                "REQ,STA,CCQ"};
+
+std::vector<std::string> Then(std::vector<std::string> first,
+                              const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+QLineEdit* Edit(QWidget& page, const char* id) {
+    return page.findChild<QLineEdit*>(QString::fromLatin1(id));
+}
+
+QPushButton* Button(QWidget& page, const char* id) {
+    return page.findChild<QPushButton*>(QString::fromLatin1(id));
+}
+
+QStringList Counters(QWidget& page) {
+    QStringList texts;
+    for (const char* id : {"1126", "1127", "1128", "1129"}) {
+        QLineEdit* edit = Edit(page, id);
+        texts << (edit ? edit->text() : QStringLiteral("<no control>"));
+    }
+    return texts;
+}
+
+std::string WriteFile(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
+    const std::string path =
+        QFile::encodeName(dir.filePath(QString::fromLatin1(name))).toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+}  // namespace
+
+TEST(StatsCommandsPage, ControlsCarryTheirIdsAndNames) {
+    PageRig rig;
+    CStats_CmndsPP page(rig.context);
+    EXPECT_EQ(page.Title(), "Statistics / Commands");
+    for (const char* id : {"1126", "1127", "1128", "1129", "1125"}) {
+        ASSERT_NE(Edit(page, id), nullptr) << id;
+        EXPECT_TRUE(Edit(page, id)->isReadOnly()) << id;
+        EXPECT_FALSE(Edit(page, id)->accessibleName().isEmpty()) << id;
+    }
+    ASSERT_NE(Edit(page, "1046"), nullptr);
+    EXPECT_FALSE(Edit(page, "1046")->isReadOnly());
+    EXPECT_FALSE(Edit(page, "1046")->accessibleName().isEmpty());
+    EXPECT_EQ(Edit(page, "1127")->accessibleName(), "Total No. of Cards on Printhead");
+    ASSERT_NE(Button(page, "1104"), nullptr);
+    ASSERT_NE(Button(page, "1123"), nullptr);
+    ASSERT_NE(Button(page, "1124"), nullptr);
+    EXPECT_EQ(Button(page, "1104")->text(), "Send");
+    EXPECT_EQ(Button(page, "1123")->text(), "Browse");
+    EXPECT_EQ(Button(page, "1124")->text(), "Print");
+    // Counters above the command, the command above the print file.
+    EXPECT_LT(Edit(page, "1127")->geometry().bottom(), Edit(page, "1046")->geometry().top());
+    EXPECT_LT(Button(page, "1104")->geometry().bottom(), Button(page, "1123")->geometry().top());
+}
+
+TEST(StatsCommandsPage, CountersAreReadOnceWhenThePageIsCreated) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    rig.printer->UpdateState([](SimPrinterState& state) { state.values.erase("TCN"); });
+    CStats_CmndsPP page(rig.context);
+
+    page.Activate();
+
+    EXPECT_EQ(Requests(*rig.printer), kCounterReads);
+    // 5000 cards: the printer's total counts modulo 4096. A counter that does
+    // not come back shows as an empty field.
+    EXPECT_EQ(Counters(page), (QStringList{"904", "5210", "", "412"}));
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_EQ(rig.host.waitCursorShows, 1);
+
+    // Shown again: nothing is asked.
+    rig.printer->SetValue("TCQ", "5001");
+    page.Activate();
+    page.Activate();
+    EXPECT_EQ(Requests(*rig.printer), kCounterReads);
+    EXPECT_EQ(Counters(page)[0], "904");
+}
+
+TEST(StatsCommandsPage, CommandFieldKeepsCapitalsWithTheCaretInPlace) {
+    PageRig rig;
+    CStats_CmndsPP page(rig.context);
+    QLineEdit* command = Edit(page, "1046");
+    for (QChar c : QStringLiteral("tst 1")) gui::KeyClick(command, 0, QString(c));
+    EXPECT_EQ(command->text(), "TST 1");
+
+    command->setCursorPosition(3);
+    gui::KeyClick(command, 0, QStringLiteral("x"));
+    EXPECT_EQ(command->text(), "TSTX 1");
+    EXPECT_EQ(command->cursorPosition(), 4);
+
+    command->insert(QStringLiteral("ab\xe9\xff"));  // pasted
+    EXPECT_EQ(command->text(), QStringLiteral("TSTXAB\xc9\xff 1"));
+    EXPECT_EQ(command->cursorPosition(), 8);
+
+    // What is shown is all that can be sent.
+    command->setText(QString(80, QLatin1Char('a')));
+    EXPECT_EQ(command->text(), QString(63, QLatin1Char('A')));
+}
+
+TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CStats_CmndsPP page(rig.context);
+    page.Activate();
+    rig.printer->ClearFrames();
+    Edit(page, "1046")->setText(QStringLiteral("tst"));
+
+    gui::Click(Button(page, "1104"));
+
+    EXPECT_EQ(Requests(*rig.printer), Then({"REQ,TST"}, kCounterReads));
+    const std::vector<SimFrame> frames = rig.printer->Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].bytes, std::string(9, '\x05') + "\x01REQ,TST,\x1c\x03");
+    EXPECT_EQ(rig.host.pauses, std::vector<int>{1000});
+    // The test card went through the printer.
+    EXPECT_EQ(Counters(page), (QStringList{"905", "5211", "37", "413"}));
+    // Ready to be sent again.
+    EXPECT_EQ(Edit(page, "1046")->text(), "TST");
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_TRUE(rig.host.boxes.empty());
+
+    // Enter in the field sends as well.
+    rig.printer->ClearFrames();
+    Edit(page, "1046")->setText(QStringLiteral("cln"));
+    gui::KeyClick(Edit(page, "1046"), Qt::Key_Return);
+    EXPECT_EQ(Requests(*rig.printer), Then({"REQ,CLN"}, kCounterReads));
+    EXPECT_EQ(Counters(page)[2], "38");
+}
+
+TEST(StatsCommandsPage, TypedCommandsReachEveryFamily) {
+    SimRig rig;
+    // A "V" printer is not sent "MDL" by any page, but typed text goes out.
+    rig.printer->SetValue("VRS", "V2.10");
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    ASSERT_EQ(rig.msg.GetPrinterFamily(), family::kV);
+    CStats_CmndsPP page(rig.context);
+    Edit(page, "1046")->setText(QStringLiteral("MDL5"));
+
+    gui::Click(Button(page, "1104"));
+
+    EXPECT_EQ(Requests(*rig.printer), Then({"REQ,MDL5"}, kCounterReads));
+}
+
+TEST(StatsCommandsPage, EmptyCommandWarnsSendsNothingAndStillRereads) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CStats_CmndsPP page(rig.context);
+    page.Activate();
+    rig.printer->ClearFrames();
+    rig.printer->SetValue("CCQ", "0");
+
+    gui::Click(Button(page, "1104"));
+
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text, "WARNING! No command entered!   ");
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(Requests(*rig.printer), kCounterReads);
+    EXPECT_TRUE(rig.host.pauses.empty());
+    EXPECT_EQ(Counters(page)[3], "0");
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
+TEST(StatsCommandsPage, BrowseTakesAPrnFileAndCancelForgetsIt) {
+    PageRig rig;
+    rig.Connect();
+    CStats_CmndsPP page(rig.context);
+    rig.host.openFileAnswers = {std::string("/home/tech/cards/badge.prn"), std::nullopt};
+
+    gui::Click(Button(page, "1123"));
+    EXPECT_EQ(rig.host.openFileFilters, std::vector<std::string>{".PRN Files (*.prn)"});
+    EXPECT_EQ(Edit(page, "1125")->text(), "/home/tech/cards/badge.prn");
+    EXPECT_EQ(page.PrintFilePath(), "/home/tech/cards/badge.prn");
+
+    gui::Click(Button(page, "1123"));
+    EXPECT_EQ(Edit(page, "1125")->text(), "");
+    EXPECT_EQ(page.PrintFilePath(), "");
+
+    // Print now names the empty path.
+    gui::Click(Button(page, "1124"));
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text, "Error opening file:   \n''''   ");
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_TRUE(rig.link->writes.empty());
+}
+
+TEST(StatsCommandsPage, PrintSendsTheFileUnchangedInOneWrite) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Zero bytes, frame bytes and high bytes all go through as they are.
+    std::string content = "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n";
+    content += std::string("\0\x05\x01\x03\x1c\xff", 6);
+    content += std::string(3000, 'C');
+    const std::string path = WriteFile(dir, "card.prn", content);
+
+    PageRig rig;
+    ScriptedLink& link = rig.Connect();
+    CStats_CmndsPP page(rig.context);
+    rig.host.openFileAnswers = {path};
+    gui::Click(Button(page, "1123"));
+
+    gui::Click(Button(page, "1124"));
+
+    ASSERT_EQ(link.writes.size(), 1u);
+    EXPECT_EQ(link.writes[0], content);
+    EXPECT_TRUE(link.readCapacities.empty());
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
+// The printer is lost while a command goes out; the operator reconnects from
+// the Retry box and the pages are rebuilt while the old page's handler runs.
+TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandlerEnds) {
+    auto printer = std::make_shared<CSimPrinter>();
+    SheetRig rig;
+    rig.msg.SetLinkFactory(
+        [printer](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    ASSERT_TRUE(rig.Choose("USB"));
+    rig.ClickTab(2);
+    QPointer<CStats_CmndsPP> old = qobject_cast<CStats_CmndsPP*>(rig.sheet->PageAt(2));
+    ASSERT_FALSE(old.isNull());
+    Edit(*old, "1046")->setText(QStringLiteral("TST"));
+    printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
+    rig.host.onPause = [&](int ms) {
+        if (ms == 2000) printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
+    };
+    printer->ClearFrames();
+    rig.host.pauses.clear();
+
+    gui::Click(Button(*old, "1104"));
+    rig.host.onPause = nullptr;
+
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
+    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
+    EXPECT_NE(rig.sheet->PageAt(2), old.data());
+    // The retry's pause, then the old page's own before it re-read its counters.
+    EXPECT_EQ(rig.host.pauses, (std::vector<int>{2000, 1000}));
+    const std::vector<std::string> requests = Requests(*printer);
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(requests.end() - 4, requests.end()), kCounterReads);
+    EXPECT_FALSE(old.isNull());
+
+    gui::FlushDeferredDeletes();
+    EXPECT_TRUE(old.isNull());
+}
