@@ -1,6 +1,12 @@
 # The two everyday commands: `make demo` and `make test`. Both install any
 # missing Debian packages first (scripts/install-deps.sh, idempotent).
-.PHONY: deps build demo test asan asan-test clean
+#
+# Proof targets: `make fuzz` (every fuzz target for FUZZ_SECONDS each),
+# `make valgrind` (the core tests under memcheck), `make bench` (Release
+# benchmarks, table and JSON).
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench clean
+
+FUZZ_SECONDS ?= 60
 
 deps:
 	@scripts/install-deps.sh
@@ -12,8 +18,11 @@ build: deps
 demo: build
 	@scripts/demo.sh
 
-test: build
+# The whole suite, then a few seconds of fuzzing per target so the fuzz
+# targets stay alive.
+test: build fuzz-build
 	@ctest --preset default
+	@ctest --preset fuzz
 
 asan: deps
 	@cmake --preset asan >/dev/null
@@ -22,5 +31,20 @@ asan: deps
 asan-test: asan
 	@ctest --preset asan
 
+fuzz-build: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+fuzz: fuzz-build
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
+
+valgrind: build
+	@scripts/valgrind.sh
+
+bench: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+	@build-release/tessaly_bench --json build-release/bench.json
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz build-release

@@ -93,10 +93,40 @@ int CEthernetIF::Open() {
 void CEthernetIF::Close() {
     if (m_socket >= 0) ::close(m_socket);
     m_socket = -1;
+    m_replyMayTrail = false;
+    m_hungUp = false;
+}
+
+void CEthernetIF::NoteReceiveResult(long result, int error) {
+    // A time-out (or a signal) leaves the connection as it was.
+    if (result == 0 || (result < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR)) {
+        m_hungUp = true;
+    }
+}
+
+void CEthernetIF::DropStaleReply() {
+    uint8_t scratch[4096];
+    for (int dropped = 0; dropped < kMaxStaleBytes;) {
+        const ssize_t result = ::recv(m_socket, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (result > 0) {
+            dropped += static_cast<int>(result);
+            continue;
+        }
+        if (result < 0 && errno == EINTR) continue;
+        NoteReceiveResult(result, errno);
+        return;
+    }
 }
 
 int CEthernetIF::Write(const uint8_t* data, int length) {
     if (m_socket < 0 || data == nullptr || length <= 0) return 0;
+    // Only the first write after a read looks: the chunks of a transfer
+    // follow each other without one.
+    if (m_replyMayTrail) {
+        m_replyMayTrail = false;
+        DropStaleReply();
+    }
+    if (m_hungUp) return 0;
     int sent = 0;
     while (sent < length) {
         // MSG_NOSIGNAL: a printer that hung up must show as a failed write,
@@ -104,7 +134,10 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
         ssize_t result =
             ::send(m_socket, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
         if (result < 0 && errno == EINTR) continue;
-        if (result <= 0) break;
+        if (result <= 0) {
+            if (result < 0 && (errno == EPIPE || errno == ECONNRESET)) m_hungUp = true;
+            break;
+        }
         sent += static_cast<int>(result);
     }
     return sent;
@@ -112,9 +145,11 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
 
 int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (m_socket < 0 || buffer == nullptr || capacity <= 0) return -1;
+    m_replyMayTrail = true;
     for (;;) {
         ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), 0);
         if (result < 0 && errno == EINTR) continue;
+        NoteReceiveResult(result, errno);
         return static_cast<int>(result);
     }
 }

@@ -27,11 +27,27 @@ public:
 
     int SocketForTest() const { return m_socket; }
 
+    // Bytes a printer may send after the part of a reply that was read (a
+    // reply longer than the reply area, one that came in pieces) are dropped
+    // before the next request goes out, at most this many.
+    static constexpr int kMaxStaleBytes = 1 << 20;
+
 private:
+    // Drops whatever already arrived; notices a printer that hung up.
+    void DropStaleReply();
+    void NoteReceiveResult(long result, int error);
+
     uint16_t m_port;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
     int m_socket = -1;
+    // A Read happened since the last Write: the rest of that reply may have
+    // arrived meanwhile, and it is not the answer to the next request.
+    bool m_replyMayTrail = false;
+    // The printer closed or reset the connection. A write into it would
+    // still "succeed" once, and the request would be lost without a word;
+    // every Write fails instead, so the sending forms reconnect.
+    bool m_hungUp = false;
 };
 
 // The socket of the most recently opened Ethernet link, closed by the

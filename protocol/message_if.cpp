@@ -115,16 +115,20 @@ bool CMessageIF::SendFrame(Prefix prefix, std::string_view mnemonic, std::string
         kPreambleSize + prefixText.size() + mnemonic.size() + parameter.size() + kTrailerSize;
     if (length >= static_cast<size_t>(kAreaSize)) return false;
 
-    std::string frame = Preamble();
-    frame.reserve(length);
-    frame.append(prefixText);
-    frame.append(mnemonic);
-    frame.append(parameter);
-    frame.append(kTrailer, kTrailerSize);
+    // Assembled in a work area on the stack: no allocation per request.
+    std::array<uint8_t, kAreaSize> frame;
+    std::memset(frame.data(), kENQ, kPreambleEnqs);
+    frame[kPreambleEnqs] = kSOH;
+    size_t at = kPreambleSize;
+    for (std::string_view part :
+         {prefixText, mnemonic, parameter, std::string_view(kTrailer, kTrailerSize)}) {
+        std::memcpy(frame.data() + at, part.data(), part.size());
+        at += part.size();
+    }
 
     if (gated && (mask & m_family) == 0) return false;
 
-    if (!WriteAll(Bytes(frame), static_cast<int>(frame.size()))) {
+    if (!WriteAll(frame.data(), static_cast<int>(length))) {
         writeFailed = true;
         return false;
     }
@@ -133,13 +137,16 @@ bool CMessageIF::SendFrame(Prefix prefix, std::string_view mnemonic, std::string
 
 std::string CMessageIF::ReadReply(int paced) {
     if (!m_link) return {};
-    // One spare byte so a reply that fills the whole area still ends in zero.
-    uint8_t area[kAreaSize + 1] = {};
-    int n = m_link->Read(area, kAreaSize, paced);
+    // The area is all zero here: it starts so, and each reply's bytes are
+    // cleared again once taken, which costs the reply's length rather than
+    // the whole area. The spare byte keeps a full area's text ending in zero.
+    int n = m_link->Read(m_replyArea.data(), kAreaSize, paced);
     if (n <= 0) return {};
     n = std::min(n, kAreaSize);
-    size_t textLength = strnlen(reinterpret_cast<const char*>(area), static_cast<size_t>(n));
-    return std::string(reinterpret_cast<const char*>(area), textLength);
+    const auto* text = reinterpret_cast<const char*>(m_replyArea.data());
+    std::string reply(text, strnlen(text, static_cast<size_t>(n)));
+    std::memset(m_replyArea.data(), 0, static_cast<size_t>(n));
+    return reply;
 }
 
 void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,

@@ -114,6 +114,8 @@ private:
     uint32_t m_family = family::kV;
     LinkFactory m_linkFactory;
     bool m_connecting = false;
+    // The reply area of the reading forms, all zero between reads.
+    std::array<uint8_t, kAreaSize + 1> m_replyArea{};
 
     friend class MessageIfTestAccess;
 

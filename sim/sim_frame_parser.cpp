@@ -108,6 +108,17 @@ void CSimFrameParser::Reset() {
 void CSimFrameParser::Feed(const uint8_t* data, size_t length, std::vector<Output>& out) {
     if (data == nullptr) return;
     for (size_t i = 0; i < length; ++i) {
+        if (m_state == State::FirmwareData && m_remaining > 1) {
+            // A firmware image is megabytes of payload with nothing to look
+            // for: take it in one piece, all but its last byte, which ends
+            // the data state in Step.
+            const size_t take = static_cast<size_t>(
+                std::min<uint64_t>(m_remaining - 1, static_cast<uint64_t>(length - i)));
+            AddPayload(data + i, take);
+            m_remaining -= take;
+            i += take - 1;
+            continue;
+        }
         // A byte is looked at at most twice: once where it ended the old
         // state, once as the start of what follows.
         if (Step(data[i], out)) Step(data[i], out);
@@ -201,13 +212,17 @@ bool CSimFrameParser::StartLaminator() {
     return true;
 }
 
-void CSimFrameParser::AddPayload(uint8_t byte) {
-    char c = static_cast<char>(byte);
-    AppendCapped(m_transfer.bytes, std::string_view(&c, 1), kMaxRecordedBytes);
-    AppendCapped(m_transfer.data, std::string_view(&c, 1), kMaxRecordedBytes);
-    ++m_transfer.totalBytes;
-    ++m_transfer.dataLength;
-    m_transfer.dataSum += byte;
+void CSimFrameParser::AddPayload(uint8_t byte) { AddPayload(&byte, 1); }
+
+void CSimFrameParser::AddPayload(const uint8_t* bytes, size_t count) {
+    const std::string_view piece(reinterpret_cast<const char*>(bytes), count);
+    AppendCapped(m_transfer.bytes, piece, kMaxRecordedBytes);
+    AppendCapped(m_transfer.data, piece, kMaxRecordedBytes);
+    m_transfer.totalBytes += count;
+    m_transfer.dataLength += count;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < count; ++i) sum += bytes[i];
+    m_transfer.dataSum += sum;
 }
 
 void CSimFrameParser::FinishBody(std::vector<Output>& out) {

@@ -85,6 +85,7 @@ private:
     bool StartFirmware();
     bool StartLaminator();
     void AddPayload(uint8_t byte);
+    void AddPayload(const uint8_t* bytes, size_t count);
 
     State m_state = State::Idle;
     size_t m_enqCount = 0;

@@ -34,7 +34,7 @@ const char* const kUsage =
     "  --track1|--track2|--track3 TEXT   the card's magnetic tracks (data only)\n"
     "  --checksum correct|omitted|wrong  the reply to a firmware image\n"
     "  --never-end            answer '@@@' instead of END after the last query item\n"
-    "  --fault silent|close|garbage|one-byte|long   misbehave (repeatable)\n";
+    "  --fault silent|close|garbage|one-byte|long|hang-up   misbehave (repeatable)\n";
 
 bool ParseNumber(std::string_view text, long long& value) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -84,6 +84,8 @@ bool ApplyFault(std::string_view name, SimFaults& faults) {
         faults.oneBytePieces = true;
     } else if (name == "long") {
         faults.longReplies = true;
+    } else if (name == "hang-up") {
+        faults.hangUpMidReply = true;
     } else {
         return false;
     }

@@ -96,7 +96,7 @@ void CSimPrinter::Receive(const uint8_t* data, size_t length) {
     std::function<void(const SimFrame&)> observer;
     {
         std::lock_guard lock(m_mutex);
-        if (m_closed || data == nullptr) return;
+        if (m_closed || m_hangUpWhenSent || data == nullptr) return;
         std::vector<CSimFrameParser::Output> pieces;
         m_parser.Feed(data, length, pieces);
         for (const auto& piece : pieces) {
@@ -134,7 +134,7 @@ size_t CSimPrinter::PendingReplyBytes() const {
 
 bool CSimPrinter::ConnectionClosed() const {
     std::lock_guard lock(m_mutex);
-    return m_closed;
+    return m_closed || (m_hangUpWhenSent && m_reply.empty());
 }
 
 void CSimPrinter::StartConnection() {
@@ -142,6 +142,7 @@ void CSimPrinter::StartConnection() {
     m_parser.Reset();
     m_reply.clear();
     m_closed = false;
+    m_hangUpWhenSent = false;
     ++m_connections;
 }
 
@@ -210,6 +211,10 @@ void CSimPrinter::Reply(std::string reply) {
     if (faults.silent) return;
     if (faults.garbageReplies) reply = Garbage(reply.size());
     if (faults.longReplies && reply.size() < kLongReplySize) reply.resize(kLongReplySize, 'X');
+    if (faults.hangUpMidReply) {
+        reply.resize(reply.size() / 2);
+        m_hangUpWhenSent = true;
+    }
     // A host that never reads must not make the printer grow without bound.
     if (m_reply.size() + reply.size() > kMaxPendingReply) return;
     m_reply.insert(m_reply.end(), reply.begin(), reply.end());

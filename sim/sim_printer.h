@@ -29,6 +29,7 @@ struct SimFaults {
     bool garbageReplies = false;  // each reply replaced by binary bytes, zeros included
     bool oneBytePieces = false;   // replies handed out one byte at a time
     bool longReplies = false;     // each reply padded beyond the host's 1024-byte area
+    bool hangUpMidReply = false;  // a reply's first half goes out, then the connection drops
 };
 
 // Everything a test or the command line may set. The defaults describe a
@@ -83,8 +84,9 @@ public:
     // byte when replies go out in one-byte pieces); returns the count.
     size_t TakeReply(uint8_t* buffer, size_t capacity);
     size_t PendingReplyBytes() const;
-    // The printer dropped the connection (fault closeOnRequest). Input is
-    // ignored until the next connection.
+    // The printer dropped the connection (faults closeOnRequest, and
+    // hangUpMidReply once the half reply is taken). Input is ignored until
+    // the next connection.
     bool ConnectionClosed() const;
     // A new connection: partial input and unread replies of the old one are
     // dropped; the state and the record stay.
@@ -118,6 +120,7 @@ private:
     std::deque<SimFrame> m_frames;
     std::deque<uint8_t> m_reply;
     bool m_closed = false;
+    bool m_hangUpWhenSent = false;
     int m_connections = 0;
     std::function<void(const SimFrame&)> m_observer;
 };

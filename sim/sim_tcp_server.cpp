@@ -16,7 +16,8 @@
 namespace {
 
 constexpr int kBacklog = 8;
-constexpr size_t kChunk = 4096;
+// Large enough that a firmware image streams in few calls.
+constexpr size_t kChunk = 64 * 1024;
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -158,6 +159,8 @@ void CSimTcpServer::Run() {
             }
         }
         sendPending();
+        // A printer that hangs up mid-reply does so once its part is out.
+        if (client >= 0 && out.empty() && m_printer->ConnectionClosed()) dropClient();
     }
     dropClient();
 }

@@ -11,14 +11,15 @@
 #include "links/program_state.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "support/time_scale.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
-constexpr int kShortReceiveMs = 300;
-constexpr int kShortConnectMs = 1000;
+const int kShortReceiveMs = 300 * TestTimeScale();
+const int kShortConnectMs = 1000 * TestTimeScale();
 
 std::string Framed(const std::string& text) {
     return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";

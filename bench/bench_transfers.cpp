@@ -1,0 +1,237 @@
+// Firmware image transfer and status round trips: the protocol object
+// against a bare socket (or bare link calls) on the same simulated printer.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "bench/bench.h"
+#include "links/ethernet_if.h"
+#include "links/program_state.h"
+#include "protocol/message_if.h"
+#include "protocol/source_file.h"
+#include "sim/sim_link.h"
+#include "sim/sim_printer.h"
+#include "sim/sim_tcp_server.h"
+
+namespace bench {
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr int kChunk = CMessageIF::kFirmwareChunk;
+
+std::string Framed(const std::string& text) {
+    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
+}
+
+// A plain blocking TCP client of the simulator, the baseline's side.
+class BareSocket {
+public:
+    explicit BareSocket(uint16_t port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(kLoopback);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~BareSocket() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    bool Ok() const { return m_fd >= 0; }
+    bool Send(const void* data, size_t length) {
+        auto* bytes = static_cast<const char*>(data);
+        while (length > 0) {
+            const ssize_t sent = ::send(m_fd, bytes, length, MSG_NOSIGNAL);
+            if (sent <= 0) return false;
+            bytes += sent;
+            length -= static_cast<size_t>(sent);
+        }
+        return true;
+    }
+    ssize_t Receive(void* buffer, size_t capacity) { return ::recv(m_fd, buffer, capacity, 0); }
+
+private:
+    int m_fd = -1;
+};
+
+std::string MakeImage(size_t size, uint32_t& sum) {
+    std::string image(size, '\0');
+    uint32_t state = 12345;
+    sum = 0;
+    for (size_t i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        image[i] = static_cast<char>(state >> 24);
+        sum += static_cast<uint8_t>(image[i]);
+    }
+    return image;
+}
+
+// The protocol object on an Ethernet link to the server (reconnected).
+void ConnectOverTcp(CMessageIF& msg, uint16_t port) {
+    msg.SetLinkFactory([port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+        return std::make_unique<CEthernetIF>(port);
+    });
+    msg.SelectPort("Ethernet");
+}
+
+void FirmwareTransfer(const Options& options, std::vector<Row>& rows) {
+    const size_t size = (options.quick ? 4u : 64u) << 20;
+    uint32_t sum = 0;
+    const std::string image = MakeImage(size, sum);
+    auto printer = std::make_shared<CSimPrinter>();
+    CSimTcpServer server(printer);
+    if (!server.Start(0)) return;
+
+    RecordingHost host;
+    CMessageIF msg(host);
+    bool faulty = false;
+
+    // The same bytes as SendFirmwareImage puts on the wire, in the same
+    // 1024-byte writes, then the reply.
+    auto bare = [&] {
+        BareSocket socket(server.Port());
+        std::string header = std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
+        bool ok = socket.Ok() && socket.Send(header.data(), header.size());
+        for (size_t at = 0; ok && at < size; at += kChunk) {
+            ok = socket.Send(image.data() + at, std::min<size_t>(kChunk, size - at));
+        }
+        ok = ok && socket.Send("\x03", 1);
+        char reply[1024] = {};
+        const ssize_t n = ok ? socket.Receive(reply, sizeof reply - 1) : -1;
+        const std::string expected = "CHK" + std::to_string(static_cast<int32_t>(sum)) + ",";
+        if (n <= 0 || std::string(reply) != expected) faulty = true;
+    };
+    auto framed = [&] {
+        ConnectOverTcp(msg, server.Port());
+        CMemoryFile file(image);
+        if (msg.SendFirmwareImage(file) != static_cast<int32_t>(sum)) faulty = true;
+        msg.GetLink()->Close();
+    };
+    // Alternating rounds, the best of each: both see the same machine state.
+    double bareBest = 1e300, framedBest = 1e300;
+    const int rounds = options.quick ? 1 : 3;
+    for (int i = 0; i < rounds; ++i) {
+        bareBest = std::min(bareBest, BestOf(1, bare));
+        framedBest = std::min(framedBest, BestOf(1, framed));
+    }
+    const double mib = static_cast<double>(size) / (1 << 20);
+    Row row;
+    row.name = "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP";
+    row.unit = "MiB/s";
+    row.value = mib / framedBest;
+    row.baselineName = "bare socket, same 1024-byte writes";
+    row.baseline = mib / bareBest;
+    row.goal = {Goal::RatioAtLeast, 0.9};
+    row.faulty = faulty;
+    rows.push_back(row);
+}
+
+void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
+    const int count = options.quick ? 1000 : 10000;
+    const std::string frame = Framed("REQ,STA,MSR");
+    const std::string reply = "MSRE1234567,";
+    const int rounds = options.quick ? 1 : 3;
+
+    // In process: the simulated printer as a link, no transport.
+    {
+        auto printer = std::make_shared<CSimPrinter>();
+        RecordingHost host;
+        CMessageIF msg(host);
+        msg.SetLinkFactory([&](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+            return std::make_unique<CSimLink>(printer);
+        });
+        msg.SelectPort("Ethernet");
+        CSimLink bareLink(printer);
+        bareLink.Open();
+        bool faulty = false;
+        auto bare = [&] {
+            uint8_t area[CMessageIF::kAreaSize];
+            for (int i = 0; i < count; ++i) {
+                bareLink.Write(reinterpret_cast<const uint8_t*>(frame.data()),
+                               static_cast<int>(frame.size()));
+                const int n = bareLink.Read(area, sizeof area, 0);
+                if (n != static_cast<int>(reply.size())) faulty = true;
+            }
+        };
+        auto framed = [&] {
+            for (int i = 0; i < count; ++i) {
+                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+            }
+        };
+        double bareBest = 1e300, framedBest = 1e300;
+        for (int i = 0; i < rounds; ++i) {
+            bareBest = std::min(bareBest, BestOf(1, bare));
+            framedBest = std::min(framedBest, BestOf(1, framed));
+        }
+        Row row;
+        row.name = std::to_string(count) + " RequestStatus, in process";
+        row.unit = "us/request";
+        row.value = framedBest / count * 1e6;
+        row.baselineName = "bare Write + Read on the simulator link";
+        row.baseline = bareBest / count * 1e6;
+        row.goal = {Goal::RatioAtMost, 1.1};
+        row.faulty = faulty;
+        rows.push_back(row);
+    }
+
+    // Over TCP to the simulator's server.
+    {
+        auto printer = std::make_shared<CSimPrinter>();
+        CSimTcpServer server(printer);
+        if (!server.Start(0)) return;
+        RecordingHost host;
+        CMessageIF msg(host);
+        bool faulty = false;
+        auto bare = [&] {
+            BareSocket socket(server.Port());
+            char area[CMessageIF::kAreaSize];
+            for (int i = 0; i < count; ++i) {
+                if (!socket.Send(frame.data(), frame.size())) faulty = true;
+                if (socket.Receive(area, sizeof area) != static_cast<ssize_t>(reply.size())) {
+                    faulty = true;
+                }
+            }
+        };
+        auto framed = [&] {
+            ConnectOverTcp(msg, server.Port());
+            for (int i = 0; i < count; ++i) {
+                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+            }
+            msg.GetLink()->Close();
+        };
+        double bareBest = 1e300, framedBest = 1e300;
+        for (int i = 0; i < rounds; ++i) {
+            bareBest = std::min(bareBest, BestOf(1, bare));
+            framedBest = std::min(framedBest, BestOf(1, framed));
+        }
+        Row row;
+        row.name = std::to_string(count) + " RequestStatus, over TCP";
+        row.unit = "us/request";
+        // One connect and family detection are inside the framed run; they
+        // are a single round trip among ten thousand.
+        row.value = framedBest / count * 1e6;
+        row.baselineName = "bare send + recv on a socket";
+        row.baseline = bareBest / count * 1e6;
+        row.goal = {Goal::RatioAtMost, 1.1};
+        row.faulty = faulty;
+        rows.push_back(row);
+    }
+}
+
+}  // namespace
+
+void RunTransfers(const Options& options, std::vector<Row>& rows) {
+    tessaly::PrinterIpAddress = kLoopback;
+    FirmwareTransfer(options, rows);
+    StatusRoundTrips(options, rows);
+}
+
+}  // namespace bench
