@@ -60,6 +60,18 @@ std::string LowerAscii(std::string text) {
     return text;
 }
 
+// The extension test is case-blind. Windows file names are too, so there the
+// page keeps the lowered path; on a case-sensitive file system the lowered
+// path may name no file at all, so the path keeps its case and only the test
+// lowers it.
+std::string PathAsKept(const std::string& path) {
+#ifdef _WIN32
+    return LowerAscii(path);
+#else
+    return path;
+#endif
+}
+
 std::string FilterFor(const char* name, const std::string& extension) {
     return std::string(name) + " (*" + extension + ")";
 }
@@ -184,8 +196,8 @@ void CFirmwarePP::OnUpgradePrinter() {
             Host().Message(kOpenErrorText, MsgButtons::Ok);
             return;
         }
-        m_printerPath = LowerAscii(m_printerPath);
-        if (m_printerPath.find(m_extension) == std::string::npos) {
+        m_printerPath = PathAsKept(m_printerPath);
+        if (LowerAscii(m_printerPath).find(m_extension) == std::string::npos) {
             Host().Message(kBadExtensionText, MsgButtons::Ok);
             return;
         }
@@ -238,8 +250,8 @@ void CFirmwarePP::OnUpgradeLaminator() {
             Host().Message(kLaminatorOpenErrorText, MsgButtons::Ok);
             return;
         }
-        m_laminatorPath = LowerAscii(m_laminatorPath);
-        if (m_laminatorPath.find(kLaminatorExtension) == std::string::npos) {
+        m_laminatorPath = PathAsKept(m_laminatorPath);
+        if (LowerAscii(m_laminatorPath).find(kLaminatorExtension) == std::string::npos) {
             Host().Message(kLaminatorBadExtensionText, MsgButtons::Ok);
             return;
         }

@@ -1,5 +1,7 @@
 #include "protocol/source_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,6 +9,13 @@ std::unique_ptr<CDiskFile> CDiskFile::Open(const std::string& path) {
     if (path.empty()) return nullptr;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return nullptr;
+    // A folder opens for reading on Linux but yields no bytes: it is not a
+    // file the operator can send.
+    struct stat info {};
+    if (fstat(fileno(f), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(f);
+        return nullptr;
+    }
     // The transfers read in 1 KiB and 4 KiB pieces; a larger buffer turns
     // a firmware image into a few hundred system reads instead of thousands.
     std::setvbuf(f, nullptr, _IOFBF, kReadBufferSize);

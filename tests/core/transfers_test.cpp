@@ -1,5 +1,9 @@
 // Firmware images, laminator files, print files and the magnetic encode
 // command on the wire, through a scripted link.
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -284,3 +288,31 @@ TEST_F(Transfers, MagneticEncodeTracksAndTheEmptyQuestion) {
     EXPECT_EQ(host.boxes.size(), 2u);
     EXPECT_THAT(link->writes, ElementsAre(kPre + "REQ,STA,MDL,\x1c\x03"));
 }
+
+namespace {
+
+TEST(DiskFile, OpensFilesButNotFoldersOrMissingPaths) {
+    char folder[] = "/tmp/tessaly-diskfile-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/card.prn";
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("ABC", f);
+        std::fclose(f);
+    }
+    auto file = CDiskFile::Open(path);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Length(), 3);
+    uint8_t bytes[8] = {};
+    EXPECT_EQ(file->Read(bytes, 8), 3);
+    EXPECT_TRUE(file->Close());
+
+    EXPECT_EQ(CDiskFile::Open(folder), nullptr);
+    EXPECT_EQ(CDiskFile::Open(path + ".missing"), nullptr);
+    EXPECT_EQ(CDiskFile::Open(""), nullptr);
+    std::remove(path.c_str());
+    rmdir(folder);
+}
+
+}  // namespace
