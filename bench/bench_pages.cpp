@@ -4,12 +4,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QListWidget>
 #include <memory>
 #include <string>
 
 #include "bench/bench.h"
 #include "pages/ethernet_pp.h"
 #include "pages/page_base.h"
+#include "pages/printer_identity_pp.h"
+#include "pages/query_printer_pp.h"
 #include "protocol/main_sheet_if.h"
 #include "protocol/message_if.h"
 #include "sim/sim_link.h"
@@ -86,9 +89,52 @@ void EthernetSave(const Options& options, std::vector<Row>& rows) {
     rows.push_back(row);
 }
 
+void IdentitySave(const Options& options, std::vector<Row>& rows) {
+    PageWorld world;
+    CPrinterIdentityPP page(world.context);
+    page.show();
+    page.Activate();
+    QAbstractButton* save = FindButton(page, QStringLiteral("Save"));
+    if (save == nullptr) return;
+    Row row = TimeAction("Printer Identity page: Save", options.quick ? 10 : 100, world.host, [&] {
+        const size_t before = world.printer->Frames().size();
+        save->click();
+        // Four settings written, then the refresh's nine requests.
+        return world.printer->Frames().size() == before + 4 + 9;
+    });
+    rows.push_back(row);
+}
+
+void QueryRun(const Options& options, std::vector<Row>& rows) {
+    PageWorld world;
+    constexpr int kItems = 100;
+    world.printer->UpdateState([](SimPrinterState& state) {
+        state.queryItems.clear();
+        for (int i = 1; i <= kItems; ++i) {
+            state.queryItems.push_back("ITEM " + std::to_string(i) + ":\n   VALUE " +
+                                       std::to_string(i * 37) + "\n   STATE OK");
+        }
+    });
+    CQueryPrinterPP page(world.context);
+    page.show();
+    page.Activate();
+    QAbstractButton* query = FindButton(page, QStringLiteral("Query"));
+    auto* list = page.findChild<QListWidget*>();
+    if (query == nullptr || list == nullptr) return;
+    Row row = TimeAction("Query Printer page: Query, 100 items", options.quick ? 5 : 50, world.host,
+                         [&] {
+                             query->click();
+                             // Six head lines, three lines per item.
+                             return list->count() == 6 + 3 * kItems;
+                         });
+    rows.push_back(row);
+}
+
 }  // namespace
 
 void RunPageActions(const Options& options, std::vector<Row>& rows) {
+    IdentitySave(options, rows);
+    QueryRun(options, rows);
     EthernetSave(options, rows);
 }
 

@@ -90,14 +90,22 @@ void CMessageIF::DetectPrinterFamily() {
 
 // --- framing ----------------------------------------------------------------
 
-std::string_view CMessageIF::PrefixText(Prefix prefix) {
+std::string_view CMessageIF::FrameHead(Prefix prefix) {
+    // The preamble (nine ENQ, one SOH) with each prefix, copied in one piece.
+    static constexpr std::string_view kHeads[] = {
+        std::string_view("\x05\x05\x05\x05\x05\x05\x05\x05\x05\x01", 10),
+        std::string_view("\x05\x05\x05\x05\x05\x05\x05\x05\x05\x01REQ,", 14),
+        std::string_view("\x05\x05\x05\x05\x05\x05\x05\x05\x05\x01REQ,STA,", 18),
+        std::string_view("\x05\x05\x05\x05\x05\x05\x05\x05\x05\x01REQ,MOD,", 18),
+    };
+    static_assert(kHeads[0].size() == kPreambleSize);
     switch (prefix) {
-        case Prefix::None: return "";
-        case Prefix::Req: return "REQ,";
-        case Prefix::Status: return "REQ,STA,";
-        case Prefix::Modify: return "REQ,MOD,";
+        case Prefix::None: return kHeads[0];
+        case Prefix::Req: return kHeads[1];
+        case Prefix::Status: return kHeads[2];
+        case Prefix::Modify: return kHeads[3];
     }
-    return "";
+    return kHeads[0];
 }
 
 bool CMessageIF::WriteAll(const uint8_t* data, int length) {
@@ -110,21 +118,19 @@ bool CMessageIF::WriteAll(const uint8_t* data, int length) {
 bool CMessageIF::SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter,
                            bool gated, uint32_t mask, bool& writeFailed) {
     writeFailed = false;
-    const std::string_view prefixText = PrefixText(prefix);
-    const size_t length =
-        kPreambleSize + prefixText.size() + mnemonic.size() + parameter.size() + kTrailerSize;
+    const std::string_view head = FrameHead(prefix);
+    const size_t length = head.size() + mnemonic.size() + parameter.size() + kTrailerSize;
     if (length >= static_cast<size_t>(kAreaSize)) return false;
 
     // Assembled in a work area on the stack: no allocation per request.
     std::array<uint8_t, kAreaSize> frame;
-    std::memset(frame.data(), kENQ, kPreambleEnqs);
-    frame[kPreambleEnqs] = kSOH;
-    size_t at = kPreambleSize;
-    for (std::string_view part :
-         {prefixText, mnemonic, parameter, std::string_view(kTrailer, kTrailerSize)}) {
+    size_t at = 0;
+    for (std::string_view part : {head, mnemonic, parameter}) {
+        if (part.empty()) continue;
         std::memcpy(frame.data() + at, part.data(), part.size());
         at += part.size();
     }
+    for (char c : kTrailer) frame[at++] = static_cast<uint8_t>(c);
 
     if (gated && (mask & m_family) == 0) return false;
 
@@ -135,19 +141,22 @@ bool CMessageIF::SendFrame(Prefix prefix, std::string_view mnemonic, std::string
     return true;
 }
 
-std::string CMessageIF::ReadReply(int paced) {
+std::string_view CMessageIF::ReadReplyText(int paced) {
+    // The area is all zero before a read: it starts so, and the bytes of the
+    // reply before are cleared here, which costs that reply's length rather
+    // than the whole area. The spare byte keeps a full area's text ending in
+    // zero.
+    std::memset(m_replyArea.data(), 0, m_replyUsed);
+    m_replyUsed = 0;
     if (!m_link) return {};
-    // The area is all zero here: it starts so, and each reply's bytes are
-    // cleared again once taken, which costs the reply's length rather than
-    // the whole area. The spare byte keeps a full area's text ending in zero.
-    int n = m_link->Read(m_replyArea.data(), kAreaSize, paced);
+    const int n = m_link->Read(m_replyArea.data(), kAreaSize, paced);
     if (n <= 0) return {};
-    n = std::min(n, kAreaSize);
+    m_replyUsed = static_cast<size_t>(std::min(n, kAreaSize));
     const auto* text = reinterpret_cast<const char*>(m_replyArea.data());
-    std::string reply(text, strnlen(text, static_cast<size_t>(n)));
-    std::memset(m_replyArea.data(), 0, static_cast<size_t>(n));
-    return reply;
+    return std::string_view(text, strnlen(text, m_replyUsed));
 }
+
+std::string CMessageIF::ReadReply(int paced) { return std::string(ReadReplyText(paced)); }
 
 void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,
                               int pauseMs) {
@@ -189,7 +198,7 @@ std::optional<std::string> CMessageIF::RequestStatus(int command) {
         return std::nullopt;
     }
     std::optional<std::string> value =
-        ParseReply(command, ReadReply(static_cast<int>(m_family & family::kV)));
+        ParseReplyText(command, ReadReplyText(static_cast<int>(m_family & family::kV)));
     if (value && command == cmd::TCQ) {
         // The printer's total counter is reported modulo 4096.
         const uint32_t reduced = static_cast<uint32_t>(ToInteger(*value)) & 0xFFF;
@@ -251,16 +260,22 @@ int32_t CMessageIF::ParseLeadingInteger(const std::string& text) {
 }
 
 std::optional<std::string> CMessageIF::ParseReply(int command, const std::string& reply) {
+    return ParseReplyText(command, reply);
+}
+
+std::optional<std::string> CMessageIF::ParseReplyText(int command, std::string_view reply) {
     if (command < 0 || command >= cmd::COUNT) return std::nullopt;
     try {
         if (reply.empty()) return std::nullopt;
         // The error status comes back as "STA<value>", not under its own name.
         const std::string_view name = command == cmd::ERR ? "STA" : kCommandTable[command].mnemonic;
         const size_t at = reply.find(name);
-        if (at == std::string::npos) return std::nullopt;
+        if (at == std::string_view::npos) return std::nullopt;
         const size_t start = at + name.size();
         const size_t comma = reply.find(',', start);
-        return reply.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        return std::string(
+            reply.substr(start, comma == std::string_view::npos ? std::string_view::npos
+                                                                 : comma - start));
     } catch (const std::exception&) {
         m_host.Message(kSoftwareErrorText, MsgButtons::Ok, MsgIcon::Exclamation);
         return std::nullopt;
@@ -327,7 +342,7 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
 
     m_host.Pause(kFirmwareReplyPauseMs);
     std::optional<std::string> checksum =
-        ParseReply(cmd::CHK, ReadReply(static_cast<int>(m_family & family::kV)));
+        ParseReplyText(cmd::CHK, ReadReplyText(static_cast<int>(m_family & family::kV)));
     if (!checksum) return std::nullopt;
     return ToInteger(*checksum);
 }

@@ -92,7 +92,8 @@ public:
 
 private:
     enum class Prefix { None, Req, Status, Modify };
-    static std::string_view PrefixText(Prefix prefix);
+    // The preamble and the prefix's text.
+    static std::string_view FrameHead(Prefix prefix);
 
     // Frames and writes one request. Returns false when nothing went out:
     // too long, gated off by the family, or the link refused it.
@@ -103,6 +104,9 @@ private:
     void SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
     // One read into a fresh reply area; the reply as text up to its first zero.
     std::string ReadReply(int paced);
+    // The same text in the reply area itself, valid until the next read.
+    std::string_view ReadReplyText(int paced);
+    std::optional<std::string> ParseReplyText(int command, std::string_view reply);
     bool WriteAll(const uint8_t* data, int length);
     // Reading of a decimal integer: leading white space, an optional sign,
     // digits up to the first other character; no digits give 0.
@@ -114,8 +118,10 @@ private:
     uint32_t m_family = family::kV;
     LinkFactory m_linkFactory;
     bool m_connecting = false;
-    // The reply area of the reading forms, all zero between reads.
+    // The reply area of the reading forms; zero beyond its first
+    // m_replyUsed bytes, which hold the last reply.
     std::array<uint8_t, kAreaSize + 1> m_replyArea{};
+    size_t m_replyUsed = 0;
 
     friend class MessageIfTestAccess;
 

@@ -22,6 +22,7 @@ class CDiskFile : public CSourceFile {
 public:
     // No object when the file cannot be opened for reading.
     static std::unique_ptr<CDiskFile> Open(const std::string& path);
+    static constexpr size_t kReadBufferSize = 64 * 1024;
     ~CDiskFile() override;
 
     int64_t Length() override;

@@ -274,6 +274,7 @@ TEST_F(FaultInjection, FirmwareChecksumReplyMissing) {
     uint32_t sum = 0;
     for (char c : bytes) sum += static_cast<uint8_t>(c);
     EXPECT_EQ(msg.SendFirmwareImage(image), static_cast<int32_t>(sum));
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 TEST_F(FaultInjection, PrinterVanishesBetweenTheWriteAndTheRead) {
