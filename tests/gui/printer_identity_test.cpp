@@ -12,6 +12,7 @@
 #include "gui_helpers.h"
 #include "links/program_state.h"
 #include "page_harness.h"
+#include "sim_page_rig.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
@@ -45,16 +46,6 @@ struct SimRig {
     }
 };
 
-// Requests as "prefix + mnemonic + parameter", e.g. "REQ,STA,VRS".
-std::vector<std::string> Requests(const CSimPrinter& printer) {
-    std::vector<std::string> texts;
-    for (const SimFrame& frame : printer.Frames()) {
-        if (frame.kind == SimFrameKind::Request) {
-            texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
-        }
-    }
-    return texts;
-}
 
 std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
     std::vector<std::string> order = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS"};

@@ -13,6 +13,18 @@ inline std::string Framed(const std::string& body) {
     return std::string(9, '\x05') + '\x01' + body + ",\x1c\x03";
 }
 
+// The requests the printer received, as "prefix + mnemonic + parameter",
+// e.g. "REQ,STA,VRS".
+inline std::vector<std::string> Requests(const CSimPrinter& printer) {
+    std::vector<std::string> texts;
+    for (const SimFrame& frame : printer.Frames()) {
+        if (frame.kind == SimFrameKind::Request) {
+            texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
+        }
+    }
+    return texts;
+}
+
 // A page's world with the simulated printer at the end of the link:
 // connected (the printer family learnt from `version`) and with the
 // connect's own requests, pauses and boxes forgotten.

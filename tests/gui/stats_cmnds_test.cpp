@@ -11,6 +11,7 @@
 
 #include "gui_helpers.h"
 #include "page_harness.h"
+#include "sim_page_rig.h"
 #include "pages/stats_cmnds_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
@@ -41,15 +42,6 @@ struct SimRig {
     }
 };
 
-std::vector<std::string> Requests(const CSimPrinter& printer) {
-    std::vector<std::string> texts;
-    for (const SimFrame& frame : printer.Frames()) {
-        if (frame.kind == SimFrameKind::Request) {
-            texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
-        }
-    }
-    return texts;
-}
 
 const std::vector<std::string> kCounterReads = {"REQ,STA,TCQ", "REQ,STA,TCP", "REQ,STA,TCN",
                                                 "REQ,STA,CCQ"};
