@@ -120,11 +120,14 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
     // A printer that never says "END" would otherwise be asked forever: the
     // run stops once the item number would wrap, and at once when a request
     // cannot go out at all (the family does not take the command, or the
-    // link refused it), as every further request would fare the same.
+    // link refused it) or nothing came back within the link's wait, as every
+    // further request would fare the same: a silent printer would cost the
+    // whole wait for each of the remaining items.
     for (int item = query_report::kFirstItem; item <= query_report::kLastItem; ++item) {
-        bool sent = false;
-        const std::string reply = Msg().RequestNumbered(command, static_cast<int8_t>(item), sent);
-        if (!sent || reply == query_report::kEndReply) break;
+        bool answered = false;
+        const std::string reply =
+            Msg().RequestNumbered(command, static_cast<int8_t>(item), answered);
+        if (!answered || reply == query_report::kEndReply) break;
         if (reply == query_report::kSkipReply) continue;
         for (const std::string& line : query_report::SplitReply(reply)) AddLine(line);
     }

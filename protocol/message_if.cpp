@@ -1,6 +1,7 @@
 #include "protocol/message_if.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -173,12 +174,12 @@ void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view param
 // --- request forms ----------------------------------------------------------
 
 std::string CMessageIF::RequestNumbered(int command, int8_t number) {
-    bool sent = false;
-    return RequestNumbered(command, number, sent);
+    bool answered = false;
+    return RequestNumbered(command, number, answered);
 }
 
-std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& sent) {
-    sent = false;
+std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& answered) {
+    answered = false;
     if (command < 0 || command >= cmd::COUNT) return {};
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;
@@ -186,8 +187,9 @@ std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& sent) 
                    entry.familyMask, writeFailed)) {
         return {};
     }
-    sent = true;
-    return ReadReply(static_cast<int>(m_family & family::kA));
+    std::string reply(ReadReplyText(static_cast<int>(m_family & family::kA)));
+    answered = m_replyUsed > 0;
+    return reply;
 }
 
 std::optional<std::string> CMessageIF::RequestStatus(int command) {
@@ -284,13 +286,22 @@ std::optional<std::string> CMessageIF::ParseReplyText(int command, std::string_v
 
 int CMessageIF::ReadFixedReply(uint8_t* buffer) {
     if (!m_link || !buffer) return 0;
+    using Clock = std::chrono::steady_clock;
+    // An empty read is "nothing yet" on most links (the parallel port says 0
+    // while the card is still in the reader): the record ends only once the
+    // link's own receive wait passes without a byte, or the link has failed.
+    const auto wait = std::chrono::milliseconds(std::max(m_link->ReceiveWaitMs(), 0));
+    Clock::time_point lastProgress = Clock::now();
     int received = 0;
     while (received < kCardRecordSize) {
         const int room = kCardRecordSize - received;
         const int n = m_link->Read(buffer + received, room, static_cast<int>(m_family & family::kA));
-        // A link that stops delivering ends the record; what arrived stays.
-        if (n <= 0) break;
-        received += std::min(n, room);
+        if (n > 0) {
+            received += std::min(n, room);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (m_link->HasFailed() || Clock::now() - lastProgress >= wait) break;
     }
     return received;
 }
@@ -324,10 +335,17 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
         // A file that yields less than its length promised ends the data here
         // rather than spinning on empty reads.
         if (got <= 0) break;
+        // A printer that stopped taking data will not take the rest either:
+        // each further write would only wait out the link's limit again.
+        bool written = true;
         if (bytewise) {
-            for (int64_t i = 0; i < got; ++i) m_link->Write(chunk + i, 1);
+            for (int64_t i = 0; i < got && written; ++i) written = m_link->Write(chunk + i, 1) == 1;
         } else {
-            m_link->Write(chunk, static_cast<int>(got));
+            written = m_link->Write(chunk, static_cast<int>(got)) == static_cast<int>(got);
+        }
+        if (!written) {
+            m_host.EndProgress();
+            return std::nullopt;
         }
         sent += got;
         if (sent - lastReported >= kProgressStep || sent == length) {

@@ -1,6 +1,13 @@
 #include "sim/sim_usb_backend.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+namespace {
+using Clock = CSimPrinter::Clock;
+}  // namespace
 
 class CSimUsbBackend::Pipe : public IUsbPipe {
 public:
@@ -16,7 +23,6 @@ public:
 
     UsbIoResult BulkWrite(const uint8_t* data, int length, int timeoutMs,
                           int& transferred) override {
-        (void)timeoutMs;
         transferred = 0;
         m_backend.writeLengths.push_back(length);
         const SimUsbDevice& device = m_slot->device;
@@ -24,11 +30,20 @@ public:
             return UsbIoResult::Failed;
         }
         if (device.printer->IsAbsent()) return UsbIoResult::Failed;
-        transferred = device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
-        if (transferred > 0) {
-            device.printer->Receive(data, static_cast<size_t>(transferred));
-            m_backend.wire.append(reinterpret_cast<const char*>(data),
-                                  static_cast<size_t>(transferred));
+        const int offered = device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
+        // A busy printer takes nothing: the transfer waits for it until its
+        // time-out, then ends having moved only part.
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (transferred < offered) {
+            const size_t taken = device.printer->Receive(data + transferred,
+                                                         static_cast<size_t>(offered - transferred));
+            if (taken > 0) {
+                m_backend.wire.append(reinterpret_cast<const char*>(data + transferred), taken);
+                transferred += static_cast<int>(taken);
+                continue;
+            }
+            if (Clock::now() >= deadline) return UsbIoResult::TimedOut;
+            std::this_thread::sleep_until(std::min(deadline, device.printer->TakesInputAt()));
         }
         return UsbIoResult::Done;
     }
@@ -42,6 +57,14 @@ public:
         }
         if (device.printer->IsAbsent()) return UsbIoResult::Failed;
         if (device.neverAnswers) return UsbIoResult::TimedOut;
+        // A reply on its way is waited for within the time-out; with none
+        // queued the read times out at once, which keeps tests of a silent
+        // printer fast.
+        if (std::optional<Clock::time_point> due = device.printer->NextReplyDue();
+            due && device.printer->PendingReplyBytes() == 0) {
+            std::this_thread::sleep_until(
+                std::min(*due, Clock::now() + std::chrono::milliseconds(timeoutMs)));
+        }
         transferred =
             static_cast<int>(device.printer->TakeReply(buffer, static_cast<size_t>(capacity)));
         return transferred > 0 ? UsbIoResult::Done : UsbIoResult::TimedOut;

@@ -423,34 +423,35 @@ TEST_F(Protocol, FailedWritesReconnectOnlyForSendingForms) {
     EXPECT_EQ(msg.RequestStatus(cmd::MSR), std::nullopt);
 }
 
-TEST_F(Protocol, NumberedRequestTellsWhetherItWentOut) {
-    // An empty reply alone cannot tell a silent printer from a request that
-    // never left; the report loop stops only on the latter.
+TEST_F(Protocol, NumberedRequestTellsWhetherThePrinterAnswered) {
+    // An empty text alone cannot tell a silent printer or a request that
+    // never left from an empty reply; the report loop stops on the former.
     struct Case {
         const char* version;
         int writeResult;  // -1: the link takes the whole frame
-        bool replies;
-        bool sent;
+        const char* reply;  // nullptr: the printer stays silent
+        bool answered;
         const char* text;
     };
     const Case cases[] = {
-        {"E3.05", -1, true, true, "CARD IN HOPPER"},
-        {"E3.05", -1, false, true, ""},
-        {"V1.0", -1, true, false, ""},
-        {"E3.05", 0, true, false, ""},
-        {"E3.05", 5, true, false, ""},
+        {"E3.05", -1, "CARD IN HOPPER", true, "CARD IN HOPPER"},
+        {"E3.05", -1, nullptr, false, ""},
+        {"E3.05", -1, "\0tail", true, ""},
+        {"V1.0", -1, "CARD IN HOPPER", false, ""},
+        {"E3.05", 0, "CARD IN HOPPER", false, ""},
+        {"E3.05", 5, "CARD IN HOPPER", false, ""},
     };
     for (const Case& c : cases) {
         ASSERT_NO_FATAL_FAILURE(Connect(c.version));
         link->writeResults = {c.writeResult};
-        if (c.replies) link->QueueReply("CARD IN HOPPER");
-        bool sent = !c.sent;
-        EXPECT_EQ(msg.RequestNumbered(cmd::SNR, 7, sent), c.text) << c.version << c.writeResult;
-        EXPECT_EQ(sent, c.sent) << c.version << " " << c.writeResult;
+        if (c.reply) link->QueueReply(c.reply[0] ? std::string(c.reply) : std::string("\0tail", 5));
+        bool answered = !c.answered;
+        EXPECT_EQ(msg.RequestNumbered(cmd::SNR, 7, answered), c.text) << c.version << c.writeResult;
+        EXPECT_EQ(answered, c.answered) << c.version << " " << c.writeResult;
     }
-    bool sent = true;
-    EXPECT_EQ(msg.RequestNumbered(cmd::COUNT, 1, sent), "");
-    EXPECT_FALSE(sent);
+    bool answered = true;
+    EXPECT_EQ(msg.RequestNumbered(cmd::COUNT, 1, answered), "");
+    EXPECT_FALSE(answered);
 }
 
 TEST_F(Protocol, NoLinkMeansNothingHappens) {

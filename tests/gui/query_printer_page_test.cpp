@@ -261,7 +261,7 @@ TEST(QueryPrinterPage, ReplyRulesAndALinkThatFailsMidRun) {
     CQueryPrinterPP page(rig.context);
     page.Activate();
     link.QueueReply("A\r\nB");                        // 1
-    link.QueueNothing();                              // 2: silence adds an empty line
+    link.QueueReply(std::string(1, '\0'));             // 2: an empty reply, an empty line
     link.QueueReply("@@@");                           // 3
     link.QueueReply("END\n");                         // 4: not the end marker
     link.QueueReply("@@@\n");                         // 5: nor the skip marker
@@ -286,6 +286,17 @@ TEST(QueryPrinterPage, ReplyRulesAndALinkThatFailsMidRun) {
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_TRUE(page.SaveButton()->isEnabled());
+
+    // A printer that falls silent ends the run at once, keeping the lines.
+    link.writes.clear();
+    link.writeResults.clear();
+    link.reads.clear();
+    link.QueueReply("X");
+    link.QueueNothing();
+    link.QueueReply("NEVER READ");
+    gui::Click(page.QueryButton());
+    EXPECT_EQ(link.writes.size(), 2u);
+    EXPECT_EQ(ToLatin1(page.ReportList()->item(page.ReportList()->count() - 1)->text()), "X");
 }
 
 TEST(QueryPrinterPage, SaveWritesTheLinesWithCrLfAsLatin1) {
