@@ -170,10 +170,11 @@ size_t CSimPrinter::DueBytes(Clock::time_point now) const {
     return due;
 }
 
-size_t CSimPrinter::TakeReply(uint8_t* buffer, size_t capacity) {
+size_t CSimPrinter::TakeReply(uint8_t* buffer, size_t capacity, bool oneReply) {
     std::lock_guard lock(m_mutex);
     if (buffer == nullptr) return 0;
     size_t count = std::min(capacity, DueBytes(Clock::now()));
+    if (oneReply && !m_offers.empty()) count = std::min(count, m_offers.front().bytes);
     if (m_state.faults.oneBytePieces) count = std::min<size_t>(count, 1);
     std::copy_n(m_reply.begin(), count, buffer);
     m_reply.erase(m_reply.begin(), m_reply.begin() + static_cast<std::ptrdiff_t>(count));

@@ -116,8 +116,9 @@ public:
     Clock::time_point TakesInputAt() const;
     // Moves reply bytes that are due into `buffer` (at most `capacity`, and
     // only one byte when replies go out in one-byte pieces); returns the
-    // count.
-    size_t TakeReply(uint8_t* buffer, size_t capacity);
+    // count. `oneReply` stops at the end of a reply, as a USB printer ends
+    // each reply's transfer with a short packet.
+    size_t TakeReply(uint8_t* buffer, size_t capacity, bool oneReply = false);
     // Reply bytes offered now (due), and all queued ones, due or not.
     size_t PendingReplyBytes() const;
     size_t ScheduledReplyBytes() const;

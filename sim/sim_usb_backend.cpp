@@ -65,8 +65,8 @@ public:
             std::this_thread::sleep_until(
                 std::min(*due, Clock::now() + std::chrono::milliseconds(timeoutMs)));
         }
-        transferred =
-            static_cast<int>(device.printer->TakeReply(buffer, static_cast<size_t>(capacity)));
+        transferred = static_cast<int>(
+            device.printer->TakeReply(buffer, static_cast<size_t>(capacity), true));
         return transferred > 0 ? UsbIoResult::Done : UsbIoResult::TimedOut;
     }
 
