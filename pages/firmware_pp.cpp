@@ -208,8 +208,11 @@ void CFirmwarePP::OnUpgradePrinter() {
         // The printer states its sum as a signed decimal, so an image whose
         // sum reaches 2^31 comes back negative: compare the 32 bits.
         const std::optional<int32_t> reported = Msg().SendFirmwareImage(*file);
-        if (reported && static_cast<uint32_t>(*reported) == sum.sum) {
-            Msg().SendCommand(cmd::UPG);
+        // The image is only installed once "UPG" reaches the printer; a
+        // command that never left must not be followed by the wait and the
+        // success box.
+        const bool matched = reported && static_cast<uint32_t>(*reported) == sum.sum;
+        if (matched && Msg().SendCommand(cmd::UPG)) {
             CFirmwarePathStore::Store(m_printerPath);
             WaitForPrinterRestart();
             Host().Message(kSuccessText, MsgButtons::Ok);
@@ -243,6 +246,7 @@ void CFirmwarePP::OnChooseLaminatorFile() {
 
 void CFirmwarePP::OnUpgradeLaminator() {
     std::unique_ptr<CDiskFile> file;
+    bool sent = false;
     {
         WaitCursor wait(Host());
         file = CDiskFile::Open(m_laminatorPath);
@@ -257,9 +261,9 @@ void CFirmwarePP::OnUpgradeLaminator() {
         }
         if (Host().Message(kConfirmLaminatorText, MsgButtons::YesNo) != MsgResult::Yes) return;
         // The laminator acknowledges nothing: it resets once it has the file.
-        Msg().SendLaminatorFirmware(*file);
+        sent = Msg().SendLaminatorFirmware(*file);
     }
     if (!file->Close()) Host().Message(kCloseErrorText, MsgButtons::Ok);
-    Host().Message(kLaminatorStartedText, MsgButtons::Ok);
+    Host().Message(sent ? kLaminatorStartedText : kSendErrorText, MsgButtons::Ok);
     Sheet().EndDialog(kEndResultOk);
 }

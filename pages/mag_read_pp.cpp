@@ -151,7 +151,9 @@ void CMagReadPP::OnRead() {
     int received = 0;
     {
         const WaitCursor wait(Host());
-        Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)));
+        // A request that never left has no record coming; whatever link a
+        // reconnect made meanwhile holds nothing of this read.
+        if (!Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)))) return;
         received = Msg().ReadFixedReply(record.data());
     }
     const cardread::CardReadView view =

@@ -283,7 +283,9 @@ void CPrinterIdentityPP::OnReset() {
     if (Host().Message(kResetQuestion, MsgButtons::YesNo) != MsgResult::Yes) return;
     {
         WaitCursor busy(Host());
-        Msg().SendCommand(cmd::DEF_RST);
+        // A reset that never left leaves the printer as it was: nothing to
+        // wait for, and no restart to reconnect after.
+        if (!Msg().SendCommand(cmd::DEF_RST)) return;
         Host().Pause(kResetPauseMs);
     }
     Host().Message(kReconnectNotice, MsgButtons::Ok);
