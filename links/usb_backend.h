@@ -25,6 +25,8 @@ struct UsbDeviceInfo {
     // The device's serial-number string; empty when it has none (the path
     // then names the device by bus and port instead).
     std::string serial;
+    // The printer's IEEE 1284 device ID; empty when none was read.
+    std::string deviceId;
 };
 
 // `\\?\usb#vid_vvvv&pid_pppp#INSTANCE#{a5dcbf10-...}`, lower-case hex.
