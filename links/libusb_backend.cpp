@@ -340,8 +340,12 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     if (device == nullptr) return nullptr;
     PrinterInterface interface;
     libusb_device_handle* handle = nullptr;
+    // A program printing through the kernel's printer driver holds the
+    // printer: detaching the driver below would cut its job off mid-card.
     const bool opened =
-        FindPrinterInterface(device, interface) && libusb_open(device, &handle) == 0;
+        FindPrinterInterface(device, interface) &&
+        !UsblpNodeBusy(InterfaceName(device, interface.configuration, interface.number)) &&
+        libusb_open(device, &handle) == 0;
     libusb_unref_device(device);
     if (!opened) return nullptr;
 

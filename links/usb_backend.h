@@ -73,7 +73,8 @@ public:
     // check).
     virtual bool CanOpen(const std::string& devicePath) = 0;
     // Opens the device and claims its printer interface, then lets go again.
-    // Fails while anyone, this program included, holds the interface.
+    // Fails while anyone, this program included, holds the interface, also
+    // when another program prints through the kernel's printer driver.
     virtual bool ProbeExclusive(const std::string& devicePath) = 0;
     // Opens one pipe; nullptr when the device is gone, busy or has no such
     // pipe.
