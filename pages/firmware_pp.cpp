@@ -177,6 +177,11 @@ void CFirmwarePP::OnInitDialog() {
     }
 }
 
+void CFirmwarePP::OnSetActive() {
+    // The sheet's pages share one default button; on this tab Enter upgrades.
+    MakeDefault(m_printerUpgrade);
+}
+
 void CFirmwarePP::OnChoosePrinterFile() {
     const std::optional<std::string> path =
         Host().GetOpenFileName(FilterFor(kPrinterFilterName, m_extension));

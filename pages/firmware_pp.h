@@ -45,6 +45,7 @@ public:
 
 protected:
     void OnInitDialog() override;
+    void OnSetActive() override;
 
 private:
     void OnChoosePrinterFile();

@@ -102,7 +102,7 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
 void CMagReadPP::OnSetActive() {
     // Every page of the sheet shares one default button; on this tab it is
     // "Read".
-    m_read->setDefault(true);
+    MakeDefault(m_read);
 }
 
 void CMagReadPP::SetLed(int index, cardread::TrackLed led) {

@@ -205,10 +205,7 @@ void CPrinterIdentityPP::SetDefaultButton(QPushButton* button) {
     for (QPushButton* other : {m_refresh, m_save}) {
         if (other != button) other->setDefault(false);
     }
-    // Off and on again, so the dialog takes it as its default even when
-    // another page's button took that role meanwhile.
-    button->setDefault(false);
-    button->setDefault(true);
+    MakeDefault(button);
 }
 
 void CPrinterIdentityPP::Refresh() {
@@ -239,6 +236,9 @@ void CPrinterIdentityPP::Refresh() {
     Msg().ShowStatus(cmd::FEP, imageEnd);
     CLineEditText position(*m_position);
     Msg().ShowStatus(cmd::FPP, position);
+    // Every setting the refresh writes counts as a change, also one that
+    // came back the same: what Enter saves next is what now stands here.
+    SetDefaultButton(m_save);
 
     // Printers that do not report a model keep the last one shown.
     if (const std::optional<std::string> model = Msg().RequestStatus(cmd::MDL)) {
