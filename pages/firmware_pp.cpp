@@ -154,8 +154,10 @@ CFirmwarePP::ByteSum CFirmwarePP::SumBytes(CSourceFile& file) {
 }
 
 std::string CFirmwarePP::ExtensionForVersion(const std::optional<std::string>& version) {
-    // An empty version names no family: it is treated as no version at all.
-    if (!version || version->empty()) return kDefaultExtension;
+    if (!version) return kDefaultExtension;
+    // An empty version is still an answer: it names no letter, so the
+    // extension is ".cf" alone rather than a guessed family's.
+    if (version->empty()) return kCfPrefix;
     const char first = (*version)[0];
     if (first == 'V') return kVFamilyExtension;
     return kCfPrefix + LowerAscii(std::string(1, first));
