@@ -51,8 +51,10 @@ constexpr int kEndResultOk = 1;
 // Reads for the checksum go through a buffer of this size.
 constexpr int64_t kSumBufferSize = 4096;
 
-// File names are compared as the Windows tool always did, case-blind for
-// ASCII letters; other bytes (UTF-8 sequences included) stay as they are.
+// Firmware files come from the maker with names in either case, so the
+// extension test is case-blind for ASCII letters; other bytes (UTF-8
+// sequences included) stay as they are, as lowering them could change a
+// multi-byte name into another.
 std::string LowerAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

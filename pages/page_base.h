@@ -38,10 +38,10 @@ struct PageContext {
     IPageSheet& sheet;
 };
 
-// Maps dialog-template coordinates to pixels for a font, the way the
-// dialog manager the layouts were drawn for does: a horizontal unit is a
-// quarter of the font's average letter width, a vertical one an eighth of
-// its height. Layouts thus keep their proportions under any system font.
+// Maps dialog-template coordinates to pixels for a font: a horizontal unit
+// is a quarter of the font's average letter width, a vertical one an eighth
+// of its height. The page layouts are given in these units so that they keep
+// their proportions, and their labels still fit, under any system font.
 class CDialogUnits {
 public:
     explicit CDialogUnits(const QFont& font);
