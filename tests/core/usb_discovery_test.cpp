@@ -142,8 +142,8 @@ TEST(UsbPrintQueues, TheDeviceIdSerialNamesTheQueueWhereThereIsOne) {
         return DeviceIdFromReply(reinterpret_cast<const uint8_t*>(bytes.data()),
                                  static_cast<int>(bytes.size()));
     };
-    EXPECT_EQ(reply(std::string("\0\x0cSERN:A1;xyz", 15)), "SERN:A1;xy");
-    EXPECT_EQ(reply(std::string("\x0c\0SERN:A1;xyz", 15)), "SERN:A1;xy");
+    EXPECT_EQ(reply(std::string("\0\x0cSERN:A1;xyz", 13)), "SERN:A1;xy");
+    EXPECT_EQ(reply(std::string("\x0c\0SERN:A1;xyz", 13)), "SERN:A1;xy");
     EXPECT_EQ(reply(std::string("\x7f\x7fSN:B2;\0\0", 10)), "SN:B2;");
     EXPECT_EQ(reply(std::string("\0\x02", 2)), "");
 }
