@@ -159,16 +159,17 @@ std::string_view CMessageIF::ReadReplyText(int paced) {
 
 std::string CMessageIF::ReadReply(int paced) { return std::string(ReadReplyText(paced)); }
 
-void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,
+bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,
                               int pauseMs) {
-    if (command < 0 || command >= cmd::COUNT) return;
+    if (command < 0 || command >= cmd::COUNT) return false;
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;
     if (!SendFrame(prefix, entry.mnemonic, parameter, true, entry.familyMask, writeFailed)) {
         if (writeFailed) ConnectPrinter();
-        return;
+        return false;
     }
     if (pauseMs > 0) m_host.Pause(pauseMs);
+    return true;
 }
 
 // --- request forms ----------------------------------------------------------
@@ -218,16 +219,16 @@ void CMessageIF::SendCommandAndWait(int command, const std::string& text) {
     SendAndPause(Prefix::Req, command, text, ethernet ? kModifyPauseMs : kShortPauseMs);
 }
 
-void CMessageIF::SendCommand(int command, const std::optional<std::string>& text) {
-    SendAndPause(Prefix::Req, command, text.value_or(std::string()), 0);
+bool CMessageIF::SendCommand(int command, const std::optional<std::string>& text) {
+    return SendAndPause(Prefix::Req, command, text.value_or(std::string()), 0);
 }
 
-void CMessageIF::SendCommandText(const std::optional<std::string>& text) {
-    if (!text) return;
+bool CMessageIF::SendCommandText(const std::optional<std::string>& text) {
+    if (!text) return false;
     bool writeFailed = false;
-    if (!SendFrame(Prefix::Req, *text, {}, false, 0, writeFailed) && writeFailed) {
-        ConnectPrinter();
-    }
+    if (SendFrame(Prefix::Req, *text, {}, false, 0, writeFailed)) return true;
+    if (writeFailed) ConnectPrinter();
+    return false;
 }
 
 void CMessageIF::ShowStatus(int command, CTextWindow& window) {
@@ -365,16 +366,22 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
     return ToInteger(*checksum);
 }
 
-void CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
-    if (!m_link) return;
-    const uint32_t length = static_cast<uint32_t>(std::max<int64_t>(file.Length(), 0));
+bool CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
+    if (!m_link) return false;
+    const int64_t fileLength = std::max<int64_t>(file.Length(), 0);
+    const uint32_t length = static_cast<uint32_t>(fileLength);
     std::string head = "\x01,REQ,LAM_FRM" + std::to_string(length) + ",\x1c,";
     std::vector<uint8_t> text;
     try {
+        // A link write takes a 32-bit count: a frame beyond it cannot be
+        // sent whole, and reserving it would take gigabytes for nothing.
+        if (fileLength > static_cast<int64_t>(INT_MAX) - static_cast<int64_t>(head.size()) - 1) {
+            throw std::bad_alloc();
+        }
         text.assign(head.size() + static_cast<size_t>(length) + 64, 0);
     } catch (const std::bad_alloc&) {
         m_host.Message(kNoMemoryText, MsgButtons::Ok);
-        return;
+        return false;
     }
     std::memcpy(text.data(), head.data(), head.size());
     file.SeekToStart();
@@ -389,9 +396,8 @@ void CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
     // The frame is text: it ends at the first zero byte, where the ETX goes.
     const size_t end = strnlen(reinterpret_cast<const char*>(text.data()), text.size() - 1);
     text[end] = kETX;
-    const size_t total = end + 1;
-    if (total > static_cast<size_t>(INT_MAX)) return;
-    m_link->Write(text.data(), static_cast<int>(total));
+    const int total = static_cast<int>(end + 1);
+    return m_link->Write(text.data(), total) == total;
 }
 
 void CMessageIF::SendFile(CSourceFile& file) {

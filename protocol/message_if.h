@@ -69,8 +69,10 @@ public:
     std::optional<std::string> RequestStatus(int command);
     void SendModify(int command, const std::string& text);
     void SendCommandAndWait(int command, const std::string& text);
-    void SendCommand(int command, const std::optional<std::string>& text = std::nullopt);
-    void SendCommandText(const std::optional<std::string>& text);
+    // True when the frame went out. A caller that goes on to pause, read or
+    // claim success must not do so for a command the printer never saw.
+    bool SendCommand(int command, const std::optional<std::string>& text = std::nullopt);
+    bool SendCommandText(const std::optional<std::string>& text);
     void ShowStatus(int command, CTextWindow& window);
     void SendModifyFromControl(int command, const CTextWindow& window);
 
@@ -89,7 +91,8 @@ public:
     // (A plain 0 for those would pass for the checksum of an empty or
     // all-zero image.)
     std::optional<int32_t> SendFirmwareImage(CSourceFile& file);
-    void SendLaminatorFirmware(CSourceFile& file);
+    // True when the whole frame went out.
+    bool SendLaminatorFirmware(CSourceFile& file);
     void SendFile(CSourceFile& file);
     void SendMagneticEncode(const std::string& track1, const std::string& track2,
                             const std::string& track3, bool highCoercivity);
@@ -105,7 +108,8 @@ private:
     bool SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter,
                    bool gated, uint32_t mask, bool& writeFailed);
     // The sending forms: on a failed write, reconnect; otherwise pause.
-    void SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
+    // True when the frame went out.
+    bool SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
     // One read into a fresh reply area; the reply as text up to its first zero.
     std::string ReadReply(int paced);
     // The same text in the reply area itself, valid until the next read.

@@ -9,6 +9,8 @@ namespace {
 using Clock = CSimPrinter::Clock;
 }  // namespace
 
+#include "links/usb_device_id.h"
+
 class CSimUsbBackend::Pipe : public IUsbPipe {
 public:
     Pipe(CSimUsbBackend& backend, std::shared_ptr<Slot> slot, UsbPipeKind kind)
@@ -100,8 +102,8 @@ bool CSimUsbBackend::Enumerate(std::vector<UsbDeviceInfo>& devices) {
     ++enumerations;
     if (enumerationFails) return false;
     for (const auto& slot : m_devices) {
-        devices.push_back(
-            {slot->path, slot->device.vendorId, slot->device.productId, slot->device.serial});
+        devices.push_back({slot->path, slot->device.vendorId, slot->device.productId,
+                           slot->device.serial, slot->device.deviceId});
     }
     return true;
 }
@@ -143,8 +145,9 @@ std::vector<PrintQueue> CSimUsbBackend::ListQueues() {
     for (const auto& slot : m_devices) {
         const SimUsbDevice& device = slot->device;
         if (device.queueName.empty()) continue;
-        queues.push_back(
-            {device.queueName, "usb://Velmora/Card%20Printer?serial=" + device.serial});
+        const std::string serial = PrintQueueSerial(
+            {slot->path, device.vendorId, device.productId, device.serial, device.deviceId});
+        queues.push_back({device.queueName, "usb://Velmora/Card%20Printer?serial=" + serial});
     }
     return queues;
 }

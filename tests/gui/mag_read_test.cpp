@@ -7,11 +7,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -236,6 +238,49 @@ TEST(MagReadPage, RecordFaultsShowAsTheyShould) {
         EXPECT_EQ(rig.BoxTexts(), c.boxes);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
     }
+}
+
+// What the operator sees is the icon: the green LED for a good track, the
+// red one for a failed track, neither for a track not read.
+TEST(MagReadPage, LedsLightGreenForAGoodTrackAndRedForAFailedOne) {
+    MagReadRig rig("E3.05", [](SimPrinterState& s) { s.card[1].failed = true; });
+    rig.Tick({1, 2});
+    rig.Read();
+    // The LED colours of the pixels each indicator shows.
+    const auto lit = [](CLedButton* led) {
+        const QImage image = led->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        std::set<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+        }
+        return std::make_pair(colours.count(qRgb(0, 255, 0)) > 0,
+                              colours.count(qRgb(255, 0, 0)) > 0);
+    };
+    EXPECT_EQ(lit(rig.Led(1)), std::make_pair(true, false));
+    EXPECT_EQ(lit(rig.Led(2)), std::make_pair(false, true));
+    EXPECT_EQ(lit(rig.Led(3)), std::make_pair(false, false));
+}
+
+// An "MSV" the link refused asks for no record: whatever a reconnect's link
+// holds is not taken for the card.
+TEST(MagReadPage, NoRecordIsReadForARequestThatDidNotGoOut) {
+    PageRig rig;
+    ScriptedLink& link = rig.Connect();
+    CMagReadPP page(rig.context);
+    page.show();
+    page.Activate();
+    page.findChild<QCheckBox*>("1141")->setChecked(true);
+    link.QueueReply("VRSE3.05,");  // the firmware gate's query
+    link.writeResults = {-1, 0};   // "MSV" refused
+    link.QueueReply("VRSE3.05,");  // the reconnect's detection
+    link.QueueReply(std::string(548, ' '));
+    gui::Click(page.findChild<QPushButton*>("1137"));
+
+    EXPECT_EQ(rig.sheet.rebuilds, 2);
+    EXPECT_EQ(link.reads.size(), 1u);
+    EXPECT_TRUE(page.findChild<QPlainTextEdit*>("1138")->toPlainText().isEmpty());
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
 TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {

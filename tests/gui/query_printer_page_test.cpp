@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -381,6 +382,53 @@ TEST(QueryPrinterPage, AFailedSaveSaysWhyAndLeavesTheOldFile) {
     EXPECT_GT(text.size(), text.find(path.toStdString()) + path.size() + 2) << text;
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.txt"});
     EXPECT_EQ(rig.ReportLines().size(), reportLines);
+}
+
+// Where the report cannot be written beside the file and renamed over it,
+// an existing file is written in place; a file with further names (hard
+// links) always is, so that every name shows the new report.
+TEST(QueryPrinterPage, SaveWritesInPlaceWhereItCannotReplaceTheFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SimRig rig;
+    gui::Click(rig.page->QueryButton());
+    std::string report;
+    for (const std::string& line : rig.ReportLines()) report += line + "\r\n";
+    const auto save = [&](const QString& path) {
+        rig.host.saveFileAnswers.push_back(QFile::encodeName(path).toStdString());
+        gui::Click(rig.page->SaveButton());
+    };
+    const auto writeOld = [](const QString& path) {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("earlier report, longer than the new one would be if it were cut short\r\n");
+    };
+
+    // No temporary name fits beside a name this long (root included).
+    const QString longName = dir.filePath(QString(250, QLatin1Char('r')));
+    ASSERT_NO_FATAL_FAILURE(writeOld(longName));
+    save(longName);
+    EXPECT_EQ(ReadFile(longName), report);
+
+    const QString path = dir.filePath("report.txt");
+    const QString other = dir.filePath("same-file.txt");
+    ASSERT_NO_FATAL_FAILURE(writeOld(path));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
+    save(path);
+    EXPECT_EQ(ReadFile(path), report);
+    EXPECT_EQ(ReadFile(other), report);
+
+    // A folder the user may not write (permissions do not hold back root).
+    if (::geteuid() != 0) {
+        const QString locked = dir.filePath("locked");
+        ASSERT_TRUE(QDir().mkdir(locked));
+        ASSERT_NO_FATAL_FAILURE(writeOld(locked + "/report.txt"));
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+        save(locked + "/report.txt");
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_EQ(ReadFile(locked + "/report.txt"), report);
+    }
+    EXPECT_TRUE(rig.host.boxes.empty());
 }
 
 TEST(QueryPrinterPage, PrintBreaksPagesOnTheCanvasTheDialogGave) {
