@@ -5,7 +5,7 @@
 #include <QString>
 #include <memory>
 
-#include "protocol/host_services.h"
+#include "seams/host_services.h"
 
 class CTransferProgress;
 class QWidget;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/host_services.h"
-#include "report/print_canvas.h"
+#include "seams/host_services.h"
+#include "seams/print_canvas.h"
 
 namespace bench {
 

@@ -78,12 +78,18 @@ std::string MakeImage(size_t size, uint32_t& sum) {
     return image;
 }
 
-// The protocol object on an Ethernet link to the server (reconnected).
-void ConnectOverTcp(CMessageIF& msg, uint16_t port) {
-    msg.SetLinkFactory([port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-        return std::make_unique<CEthernetIF>(port);
+// The protocol object on an Ethernet link to the server (reconnected); the
+// link, for closing the session at the end of a round.
+CCharacterInterface* ConnectOverTcp(CMessageIF& msg, uint16_t port) {
+    CCharacterInterface* made = nullptr;
+    msg.SetLinkFactory([port, &made](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+        auto link = std::make_unique<CEthernetIF>(port);
+        made = link.get();
+        return link;
     });
     msg.SelectPort("Ethernet");
+    msg.SetLinkFactory({});
+    return made;
 }
 
 // The image on disk, as the program reads it; removed at the end of the run.
@@ -130,10 +136,10 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (n <= 0 || std::string(reply) != expected) faulty = true;
     };
     auto framed = [&] {
-        ConnectOverTcp(msg, server.Port());
+        CCharacterInterface* link = ConnectOverTcp(msg, server.Port());
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
         if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
-        msg.GetLink()->Close();
+        if (link) link->Close();
     };
     // Alternating rounds, the best of each: both see the same machine state,
     // and the best is the run least disturbed by anything else on it.
@@ -222,11 +228,11 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            ConnectOverTcp(msg, server.Port());
+            CCharacterInterface* link = ConnectOverTcp(msg, server.Port());
             for (int i = 0; i < count; ++i) {
                 if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
-            msg.GetLink()->Close();
+            if (link) link->Close();
         };
         double bareBest = 1e300, framedBest = 1e300;
         for (int i = 0; i < rounds; ++i) {

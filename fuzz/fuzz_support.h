@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/host_services.h"
-#include "report/print_canvas.h"
+#include "seams/host_services.h"
+#include "seams/print_canvas.h"
 
 // A failed check is a finding: the fuzzer keeps the input that caused it.
 #define FUZZ_CHECK(condition)                                                         \

@@ -86,14 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzHost host;
     CMessageIF msg(host);
+    ReplyLink* link = nullptr;
     msg.SetLinkFactory([&](int, const std::string&) {
-        auto link = std::make_unique<ReplyLink>();
-        link->replies = {detection, reply};
-        return link;
+        auto made = std::make_unique<ReplyLink>();
+        made->replies = {detection, reply};
+        link = made.get();
+        return made;
     });
     // Connecting detects the family from the first reply.
     FUZZ_CHECK(msg.SelectPort("USB") == 1);
-    auto* link = static_cast<ReplyLink*>(msg.GetLink());
     FUZZ_CHECK(link->writes == 1);
 
     const uint32_t familyWord = msg.GetPrinterFamily();

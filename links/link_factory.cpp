@@ -1,8 +1,10 @@
+#include "links/link_factory.h"
+
 #include "links/ethernet_if.h"
 #include "links/libusb_backend.h"
 #include "links/parallel_if.h"
 #include "links/usb_device.h"
-#include "protocol/message_if.h"
+#include "links/usb_selection.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "links/print_queues.h"
 #include "links/usb_backend.h"
 #include "links/usb_selection.h"
-#include "protocol/host_services.h"
+#include "seams/host_services.h"
 
 // Platform identifiers as the link's warning logic distinguishes them: below
 // kPlatformWin32Nt any USB device could be the printer, so the operator is

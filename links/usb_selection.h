@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "links/usb_discovery.h"
-#include "protocol/host_services.h"
+#include "seams/host_services.h"
 
 // What the USB PRINTER SELECTION dialog does, apart from its widgets: the
 // dialog shows the lines and reports the operator's OK.

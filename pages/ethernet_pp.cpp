@@ -12,8 +12,9 @@
 #include "links/program_state.h"
 #include "pages/ip_address_edit.h"
 #include "protocol/command_table.h"
-#include "protocol/host_services.h"
+#include "seams/host_services.h"
 #include "protocol/message_if.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

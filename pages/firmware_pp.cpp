@@ -11,6 +11,7 @@
 #include "pages/firmware_path_store.h"
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "protocol/command_table.h"
-#include "protocol/host_services.h"
+#include "seams/host_services.h"
 #include "protocol/message_if.h"
 
 namespace {

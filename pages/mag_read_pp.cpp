@@ -10,6 +10,7 @@
 
 #include "controls/led_button.h"
 #include "protocol/message_if.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 
 #include "links/program_state.h"
 #include "protocol/message_if.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

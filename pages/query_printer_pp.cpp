@@ -17,8 +17,9 @@
 
 #include "pages/query_report.h"
 #include "protocol/message_if.h"
-#include "report/print_canvas.h"
+#include "seams/print_canvas.h"
 #include "report/printer.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 
@@ -174,8 +175,7 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
         m_save->setEnabled(false);
         m_print->setEnabled(false);
     }
-    const CCharacterInterface* link = Msg().GetLink();
-    const int linkKind = link ? link->GetLinkKind() : kLinkParallel;
+    const int linkKind = Msg().CurrentLinkKind().value_or(kLinkParallel);
     for (const std::string& line : query_report::HeadLines(title, linkKind, LocalTimeNow())) {
         AddLine(line);
     }

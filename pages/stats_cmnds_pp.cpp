@@ -10,6 +10,7 @@
 
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

@@ -39,7 +39,8 @@ const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8
 
 }  // namespace
 
-CMessageIF::CMessageIF(IHostServices& host) : m_host(host), m_linkFactory(DefaultLinkFactory()) {}
+CMessageIF::CMessageIF(IHostServices& host, LinkFactory links)
+    : m_host(host), m_linkFactory(std::move(links)) {}
 
 CMessageIF::~CMessageIF() = default;
 
@@ -50,6 +51,11 @@ int CMessageIF::LinkKindForPort(const std::string& portName) {
 }
 
 // --- connection -------------------------------------------------------------
+
+std::optional<int> CMessageIF::CurrentLinkKind() const {
+    if (!m_link) return std::nullopt;
+    return m_link->GetLinkKind();
+}
 
 int CMessageIF::SelectPort(const std::string& portName) {
     if (m_link) {

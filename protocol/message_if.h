@@ -2,21 +2,17 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "links/character_interface.h"
+#include "links/link_factory.h"
 #include "protocol/command_table.h"
-#include "protocol/host_services.h"
+#include "seams/host_services.h"
 #include "protocol/main_sheet_if.h"
 #include "protocol/source_file.h"
 #include "protocol/text_window.h"
-
-// Creates the link for a port name; `kind` is the link kind the name maps to.
-using LinkFactory =
-    std::function<std::unique_ptr<CCharacterInterface>(int kind, const std::string& portName)>;
 
 // The program's one protocol object. Pages name commands by index and call a
 // request form; it frames the request, applies the family gate, writes it
@@ -36,7 +32,9 @@ public:
     static constexpr const char* kConnectFailedText =
         "Could not connect to the Printer. \nEnsure cable is connected and printer is switched on.";
 
-    explicit CMessageIF(IHostServices& host);
+    // Without a link factory every port fails to open; the application hands
+    // in the one for the real or the simulated printer.
+    explicit CMessageIF(IHostServices& host, LinkFactory links = {});
     virtual ~CMessageIF();
 
     CMessageIF(const CMessageIF&) = delete;
@@ -44,7 +42,7 @@ public:
 
     // --- wiring -----------------------------------------------------------
     void SetMainSheet(IMainSheet* sheet) { m_mainSheet = sheet; }
-    // Replaces how SelectPort creates links (tests, the USB selection wiring).
+    // Replaces how SelectPort creates links.
     void SetLinkFactory(LinkFactory factory) { m_linkFactory = std::move(factory); }
     // The link kind a port name maps to: "USB" 0, "Ethernet" 2, anything else 1.
     static int LinkKindForPort(const std::string& portName);
@@ -54,9 +52,8 @@ public:
     int ConnectPrinter();
     void DetectPrinterFamily();
     uint32_t GetPrinterFamily() const { return m_family; }
-    // The current link, for asking its kind; pages never read or write it.
-    CCharacterInterface* GetLink() const { return m_link.get(); }
-    IHostServices& Host() const { return m_host; }
+    // The kind of the current link (kLinkUsb...); no value while there is none.
+    std::optional<int> CurrentLinkKind() const;
 
     // --- request forms ----------------------------------------------------
     std::string RequestNumbered(int command, int8_t number);
@@ -131,20 +128,9 @@ private:
     std::array<uint8_t, kAreaSize + 1> m_replyArea{};
     size_t m_replyUsed = 0;
 
-    friend class MessageIfTestAccess;
-
 public:
     // Decimal reading used throughout: leading white space, an optional sign,
     // digits up to the first other character; no digits give 0; values beyond
     // the signed 32-bit range saturate.
     static int32_t ToInteger(const std::string& text) { return ParseLeadingInteger(text); }
 };
-
-class IUsbSelectionRunner;
-
-// The factory for the real links: Ethernet on port 9100, parallel. USB needs
-// the desktop's selection dialog, so this one's USB link never opens.
-LinkFactory DefaultLinkFactory();
-// The same with USB: libusb, the CUPS print queues, and the selection dialog
-// run by `selection`. `host` and `selection` must outlive the protocol object.
-LinkFactory DefaultLinkFactory(IHostServices& host, IUsbSelectionRunner& selection);

@@ -1,6 +1,6 @@
 #include "report/printer.h"
 
-#include "report/print_canvas.h"
+#include "seams/print_canvas.h"
 
 CPrinter::CPrinter(CPrintCanvas& canvas) : m_canvas(canvas) {}
 

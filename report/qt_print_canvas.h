@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "report/print_canvas.h"
+#include "seams/print_canvas.h"
 
 class QPrinter;
 class QPaintDevice;

@@ -3,6 +3,7 @@
 #include "links/ethernet_if.h"
 #include "links/parallel_if.h"
 #include "links/usb_device.h"
+#include "protocol/message_if.h"
 
 namespace {
 

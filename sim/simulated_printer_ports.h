@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "protocol/message_if.h"
+#include "links/link_factory.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"

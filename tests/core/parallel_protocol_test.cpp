@@ -163,16 +163,22 @@ TEST(ParallelDefaultLink, PortThatCannotBeOpenedAsksRetryOrCancel) {
         GTEST_SKIP() << "this machine has /dev/parport0; the test needs a machine without one";
     }
     FakeHost host;
-    CMessageIF msg{host};  // the program's own link factory
+    CParallelIF* link = nullptr;
+    CMessageIF msg{host, [&link](int kind, const std::string& name) {
+                       // The program's own link factory.
+                       std::unique_ptr<CCharacterInterface> made = DefaultLinkFactory()(kind, name);
+                       link = dynamic_cast<CParallelIF*>(made.get());
+                       return made;
+                   }};
     host.boxAnswers = {MsgResult::Retry, MsgResult::Cancel};
     EXPECT_EQ(msg.SelectPort("LPT1:"), 0);
     ASSERT_EQ(host.boxes.size(), 2u);
     EXPECT_EQ(host.boxes[0].text, CMessageIF::kConnectFailedText);
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::RetryCancel);
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Exclamation);
-    ASSERT_NE(msg.GetLink(), nullptr);
-    EXPECT_EQ(msg.GetLink()->GetLinkKind(), kLinkParallel);
-    EXPECT_EQ(dynamic_cast<CParallelIF*>(msg.GetLink())->PortName(), "LPT1:");
+    EXPECT_EQ(msg.CurrentLinkKind(), kLinkParallel);
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->PortName(), "LPT1:");
 }
 
 }  // namespace

@@ -296,7 +296,7 @@ TEST_F(UsbLink, ProtocolSessionOverSimulatedUsb) {
     selection.choices = {0};
 
     ASSERT_EQ(protocol.SelectPort("USB"), 1);
-    EXPECT_EQ(protocol.GetLink()->GetLinkKind(), kLinkUsb);
+    EXPECT_EQ(protocol.CurrentLinkKind(), kLinkUsb);
     EXPECT_EQ(protocol.GetPrinterFamily(), family::kA);
     EXPECT_EQ(protocol.RequestStatus(cmd::MSR), "E1234567");
     EXPECT_EQ(tessaly::OemModelName, "VERITONE");

@@ -140,7 +140,7 @@ TEST(CommsPage, UnreachablePrinterAsksRetryCancelAndCancelKeepsCommsAlone) {
     EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Exclamation);
     EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
     EXPECT_EQ(rig.Combo()->currentText(), "USB");
-    EXPECT_EQ(rig.msg.GetLink(), rig.link);
+    EXPECT_EQ(rig.msg.CurrentLinkKind(), kLinkUsb);
 }
 
 TEST(CommsPage, RealUsbAndParallelLinksReportTheUnreachablePrinter) {

@@ -170,7 +170,7 @@ TEST(MainSheet, ReturningToCommsTakesTheFeaturePagesOutButKeepsLinkAndPages) {
     EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
     EXPECT_EQ(rig.sheet->CurrentIndex(), 0);
     EXPECT_EQ(rig.Combo()->currentText(), "");
-    EXPECT_EQ(rig.msg.GetLink(), link);
+    EXPECT_EQ(rig.msg.CurrentLinkKind(), kLinkUsb);
     EXPECT_EQ(link->closes, 0);
     // Out of the sheet, but alive until the next rebuild.
     gui::FlushDeferredDeletes();

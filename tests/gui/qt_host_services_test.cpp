@@ -10,7 +10,8 @@
 #include <QComboBox>
 
 #include "gui_helpers.h"
-#include "report/print_canvas.h"
+#include "seams/print_canvas.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

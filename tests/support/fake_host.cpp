@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-#include "report/print_canvas.h"
+#include "seams/print_canvas.h"
 
 int FakeHost::TotalPauseMs() const { return std::accumulate(pauses.begin(), pauses.end(), 0); }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/host_services.h"
-#include "report/print_canvas.h"
+#include "seams/host_services.h"
+#include "seams/print_canvas.h"
 
 // Host services for tests: answers from a script, records every call, and
 // never waits. Unscripted message boxes answer with their first button

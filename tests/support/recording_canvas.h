@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "report/print_canvas.h"
+#include "seams/print_canvas.h"
 
 // A print canvas that records what is drawn, with chosen device numbers.
 class RecordingCanvas : public CPrintCanvas {
