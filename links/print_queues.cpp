@@ -1,4 +1,5 @@
 #include "links/print_queues.h"
+#include "seams/text_scan.h"
 
 #include <cups/cups.h>
 
@@ -9,21 +10,14 @@ namespace {
 constexpr std::string_view kUsbScheme = "usb://";
 constexpr std::string_view kSerialKey = "serial=";
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // A '%' not followed by two hex digits is taken literally.
 std::string PercentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
+            const int high = textscan::HexDigitValue(text[i + 1]);
+            const int low = textscan::HexDigitValue(text[i + 2]);
             if (high >= 0 && low >= 0) {
                 out.push_back(static_cast<char>(high * 16 + low));
                 i += 2;

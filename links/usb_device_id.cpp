@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "links/usb_backend.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -23,23 +24,13 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::optional<std::string_view> FieldValue(std::string_view deviceId, std::string_view key) {
     while (!deviceId.empty()) {
         const size_t end = deviceId.find(';');
         const std::string_view field = deviceId.substr(0, end);
         const size_t colon = field.find(':');
-        if (colon != std::string_view::npos && EqualNoCase(Trimmed(field.substr(0, colon)), key)) {
-            return Trimmed(field.substr(colon + 1));
+        if (colon != std::string_view::npos && EqualNoCase(textscan::Trim(field.substr(0, colon)), key)) {
+            return textscan::Trim(field.substr(colon + 1));
         }
         if (end == std::string_view::npos) break;
         deviceId.remove_prefix(end + 1);

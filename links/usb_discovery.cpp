@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "links/usb_device_id.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -31,13 +32,6 @@ constexpr size_t kPidDigits = 4;
 constexpr size_t kVidDigits = 4;
 constexpr const char* kVendorKey = "vid_";
 constexpr const char* kProductKey = "pid_";
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -78,7 +72,7 @@ std::optional<int32_t> ParseVendorId(const std::string& devicePath) {
     if (at == std::string::npos) return std::nullopt;
     int32_t value = 0;
     for (size_t i = at + 4; i < devicePath.size() && i < at + 4 + kVidDigits; ++i) {
-        const int digit = HexDigit(devicePath[i]);
+        const int digit = textscan::HexDigitValue(devicePath[i]);
         if (digit < 0) break;
         value = value * 16 + digit;
     }

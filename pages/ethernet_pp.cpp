@@ -15,6 +15,7 @@
 #include "seams/host_services.h"
 #include "protocol/message_if.h"
 #include "seams/wait_cursor.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -24,8 +25,6 @@ constexpr int kHeight = 146;
 
 constexpr const char* kDynamicValue = "1";
 constexpr const char* kStaticValue = "0";
-
-bool IsBlankChar(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
@@ -41,11 +40,8 @@ std::string CEthernetPP::AddressToWire(uint32_t address) {
 std::optional<uint32_t> CEthernetPP::AddressFromWire(const std::string& text) {
     // A reply such as "IPA," carries no address; showing 0.0.0.0 for it
     // would put a value on screen that the printer never sent.
-    size_t i = 0;
-    while (i < text.size() && IsBlankChar(text[i])) ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
-    return static_cast<uint32_t>(CMessageIF::ToInteger(text));
+    if (!textscan::HasLeadingInteger(text)) return std::nullopt;
+    return static_cast<uint32_t>(textscan::LeadingInteger(text));
 }
 
 CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)

@@ -4,25 +4,14 @@
 #include <string_view>
 
 #include "links/character_interface.h"
+#include "seams/text_scan.h"
 
 namespace query_report {
 
 namespace {
 
-// The C locale's white space; bytes above 0x7F are text, never white space.
-bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-std::string_view TrimStart(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && IsWhiteSpace(text[i])) ++i;
-    return text.substr(i);
-}
-
-std::string_view TrimEnd(std::string_view text) {
-    size_t n = text.size();
-    while (n > 0 && IsWhiteSpace(text[n - 1])) --n;
-    return text.substr(0, n);
-}
+using textscan::TrimEnd;
+using textscan::TrimStart;
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "protocol/command_table.h"
+#include "seams/text_scan.h"
 
 namespace cardread {
 namespace {
@@ -113,19 +114,15 @@ CardReadView DecodeCardRecord(const std::array<uint8_t, kRecordSize>& record, si
 int64_t VersionHundredths(std::string_view version) {
     size_t i = 0;
     auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     while (i < version.size() && isLetter(version[i])) ++i;
-    while (i < version.size() &&
-           (version[i] == ' ' || (version[i] >= '\t' && version[i] <= '\r'))) {
-        ++i;
-    }
+    while (i < version.size() && textscan::IsBlank(version[i])) ++i;
     bool negative = false;
     if (i < version.size() && (version[i] == '+' || version[i] == '-')) {
         negative = version[i] == '-';
         ++i;
     }
     int64_t whole = 0;
-    while (i < version.size() && isDigit(version[i])) {
+    while (i < version.size() && textscan::IsDigit(version[i])) {
         whole = std::min(whole * 10 + (version[i] - '0'), kVersionLimit);
         ++i;
     }
@@ -134,7 +131,7 @@ int64_t VersionHundredths(std::string_view version) {
         ++i;
         for (int place = 0; place < 2; ++place) {
             fraction *= 10;
-            if (i < version.size() && isDigit(version[i])) fraction += version[i++] - '0';
+            if (i < version.size() && textscan::IsDigit(version[i])) fraction += version[i++] - '0';
         }
     }
     const int64_t hundredths = whole * 100 + fraction;

@@ -1,4 +1,5 @@
 #include "protocol/message_if.h"
+#include "seams/text_scan.h"
 
 #include <algorithm>
 #include <chrono>
@@ -248,25 +249,6 @@ void CMessageIF::SendModifyFromControl(int command, const CTextWindow& window) {
 }
 
 // --- replies ----------------------------------------------------------------
-
-int32_t CMessageIF::ParseLeadingInteger(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<int64_t>(INT32_MAX) + 1) {
-            value = static_cast<int64_t>(INT32_MAX) + 1;  // saturated; more digits change nothing
-        }
-    }
-    if (negative) value = -value;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
 
 std::optional<std::string> CMessageIF::ParseReply(int command, const std::string& reply) {
     return ParseReplyText(command, reply);

@@ -10,6 +10,7 @@
 #include "links/link_factory.h"
 #include "protocol/command_table.h"
 #include "seams/host_services.h"
+#include "seams/text_scan.h"
 #include "protocol/main_sheet_if.h"
 #include "protocol/source_file.h"
 #include "protocol/text_window.h"
@@ -113,9 +114,6 @@ private:
     std::string_view ReadReplyText(int paced);
     std::optional<std::string> ParseReplyText(int command, std::string_view reply);
     bool WriteAll(const uint8_t* data, int length);
-    // Reading of a decimal integer: leading white space, an optional sign,
-    // digits up to the first other character; no digits give 0.
-    static int32_t ParseLeadingInteger(const std::string& text);
 
     IHostServices& m_host;
     std::unique_ptr<CCharacterInterface> m_link;
@@ -132,5 +130,5 @@ public:
     // Decimal reading used throughout: leading white space, an optional sign,
     // digits up to the first other character; no digits give 0; values beyond
     // the signed 32-bit range saturate.
-    static int32_t ToInteger(const std::string& text) { return ParseLeadingInteger(text); }
+    static int32_t ToInteger(const std::string& text) { return textscan::LeadingInteger(text); }
 };

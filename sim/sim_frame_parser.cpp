@@ -1,7 +1,8 @@
 #include "sim/sim_frame_parser.h"
 
+#include "seams/text_scan.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
@@ -32,7 +33,7 @@ bool DigitsThen(std::string_view text, std::string_view tail, uint64_t& value) {
     if (digits.empty() || digits.size() > kMaxLengthDigits) return false;
     value = 0;
     for (char c : digits) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        if (!textscan::IsDigit(c)) return false;
         value = value * 10 + static_cast<uint64_t>(c - '0');
     }
     return value <= 0xFFFFFFFFull;

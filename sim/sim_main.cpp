@@ -5,7 +5,6 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include "sim/sim_options.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -35,9 +35,8 @@ void PrintUsage(std::FILE* to) {
 }
 
 bool ParsePort(const std::string& text, long long& value) {
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size() && value >= 0 &&
-           value <= 65535;
+    value = textscan::WholeNumber(text).value_or(-1);
+    return value >= 0 && value <= 65535;
 }
 
 void PrintFrame(const SimFrame& frame) {

@@ -1,6 +1,6 @@
 #include "sim/sim_options.h"
+#include "seams/text_scan.h"
 
-#include <charconv>
 #include <string_view>
 
 const char* const kSimPrinterOptionsHelp =
@@ -21,11 +21,6 @@ const char* const kSimPrinterOptionsHelp =
     "  --off-after-frames N   go silent after N frames (take nothing, answer nothing)\n";
 
 namespace {
-
-bool ParseNumber(std::string_view text, long long& value) {
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size();
-}
 
 bool ApplyFault(std::string_view name, SimFaults& faults) {
     if (name == "silent") {
@@ -62,7 +57,10 @@ SimOptionResult ParseSimPrinterOption(const std::vector<std::string>& args, size
     const auto take = [&] { ++i; };
     long long number = 0;
     const auto needNumber = [&](long long low, long long high) {
-        if (!value || !ParseNumber(*value, number) || number < low || number > high) return false;
+        const std::optional<long long> parsed =
+            value ? textscan::WholeNumber(*value) : std::nullopt;
+        if (!parsed || *parsed < low || *parsed > high) return false;
+        number = *parsed;
         take();
         return true;
     };

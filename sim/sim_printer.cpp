@@ -1,7 +1,7 @@
 #include "sim/sim_printer.h"
+#include "seams/text_scan.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utility>
 
 namespace {
@@ -9,13 +9,6 @@ namespace {
 // Replies carry the value directly after the mnemonic, closed by a comma.
 std::string ValueReply(const std::string& name, const std::string& value) {
     return name + value + ",";
-}
-
-std::optional<long long> ParseSigned(std::string_view text) {
-    long long value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
 }
 
 std::string Garbage(size_t length) {
@@ -315,7 +308,7 @@ void CSimPrinter::Reply(std::string reply) {
 
 void CSimPrinter::AddToCounter(const std::string& mnemonic, long long delta) {
     std::string& text = m_state.values[mnemonic];
-    long long value = ParseSigned(text).value_or(0);
+    long long value = textscan::WholeNumber(text).value_or(0);
     text = std::to_string(value + delta);
 }
 
@@ -408,7 +401,7 @@ void CSimPrinter::HandleNumbered(const SimFrame& frame) {
     if (frame.mnemonic == "QPR") items = &m_state.queryItems;
     if (frame.mnemonic == "SNR") items = &m_state.sensorItems;
     if (items == nullptr) return;
-    std::optional<long long> number = ParseSigned(frame.parameter);
+    std::optional<long long> number = textscan::WholeNumber(frame.parameter);
     if (number && *number >= 1 && static_cast<unsigned long long>(*number) <= items->size()) {
         Reply((*items)[static_cast<size_t>(*number - 1)]);
     } else {

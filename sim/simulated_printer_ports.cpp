@@ -3,7 +3,7 @@
 #include "links/ethernet_if.h"
 #include "links/parallel_if.h"
 #include "links/usb_device.h"
-#include "protocol/message_if.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ namespace {
 uint16_t UsbProductId(const SimPrinterState& state) {
     const auto pid = state.values.find("PID");
     if (pid == state.values.end()) return 0x8801;
-    return static_cast<uint16_t>(CMessageIF::ToInteger(pid->second));
+    return static_cast<uint16_t>(textscan::LeadingInteger(pid->second));
 }
 
 }  // namespace

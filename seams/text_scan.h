@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// The one reading of numbers and blanks in printer replies, device paths,
+// operator input and command lines. Texts are 8-bit; bytes above 0x7F are
+// text, never blanks or digits, whatever the desktop's locale says.
+namespace textscan {
+
+// The C locale's white space: space, tab, line feed, vertical tab, form
+// feed, carriage return.
+constexpr bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+// 0 to 15, or -1 for a character that is no hexadecimal digit.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string_view TrimStart(std::string_view text);
+std::string_view TrimEnd(std::string_view text);
+std::string_view Trim(std::string_view text);
+
+// Leading blanks, an optional sign, digits up to the first other character;
+// no digits give 0; values beyond the signed 32-bit range saturate.
+int32_t LeadingInteger(std::string_view text);
+// Whether the text starts (after blanks and a sign) with a digit: a reply
+// such as "IPA," carries no number, which differs from a sent 0.
+bool HasLeadingInteger(std::string_view text);
+// The whole text as one decimal number, nothing before or after it.
+std::optional<long long> WholeNumber(std::string_view text);
+
+}  // namespace textscan

@@ -1,0 +1,46 @@
+#include "seams/text_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string_view>
+
+namespace {
+
+TEST(TextScan, NumbersAsRepliesAndCommandLinesCarryThem) {
+    struct Row {
+        std::string_view text;
+        int32_t leading;
+        bool hasLeading;
+        std::optional<long long> whole;
+    };
+    const Row rows[] = {
+        {"42", 42, true, 42},
+        {" \t-17,", -17, true, std::nullopt},
+        {"+8x", 8, true, std::nullopt},
+        {"IPA,", 0, false, std::nullopt},
+        {"-", 0, false, std::nullopt},
+        {"", 0, false, std::nullopt},
+        {"\xA0" "5", 0, false, std::nullopt},  // no blank above 0x7F, whatever the locale
+        {"99999999999", INT32_MAX, true, 99999999999LL},
+        {"-99999999999", INT32_MIN, true, -99999999999LL},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(textscan::LeadingInteger(row.text), row.leading) << row.text;
+        EXPECT_EQ(textscan::HasLeadingInteger(row.text), row.hasLeading) << row.text;
+        EXPECT_EQ(textscan::WholeNumber(row.text), row.whole) << row.text;
+    }
+}
+
+TEST(TextScan, HexDigitsAndTrimming) {
+    EXPECT_EQ(textscan::HexDigitValue('0'), 0);
+    EXPECT_EQ(textscan::HexDigitValue('a'), 10);
+    EXPECT_EQ(textscan::HexDigitValue('F'), 15);
+    EXPECT_EQ(textscan::HexDigitValue('g'), -1);
+    EXPECT_EQ(textscan::Trim(" \r\n MDL:X \v\f"), "MDL:X");
+    EXPECT_EQ(textscan::TrimStart("  a b "), "a b ");
+    EXPECT_EQ(textscan::TrimEnd("  a b "), "  a b");
+    EXPECT_EQ(textscan::Trim("\xA0"), "\xA0");
+}
+
+}  // namespace
