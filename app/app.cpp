@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "app/main_sheet.h"
-#include "links/ethernet_if.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
 
@@ -26,7 +25,7 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
       m_msg(m_host) {
     const std::vector<std::string> args = ProgramArguments();
     if (args.empty() || args.front() != kSimulatedPrinterOption) {
-        m_msg.SetLinkFactory(DefaultLinkFactory(m_host, m_usbSelection));
+        m_msg.SetLinkFactory(DefaultLinkFactory(m_state, m_host, m_usbSelection));
         return;
     }
     SimPrinterState state;
@@ -50,7 +49,7 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
         m_startProblem = "the simulated printer cannot listen on the loopback: " + error;
         return;
     }
-    m_msg.SetLinkFactory(m_simulated->Factory(m_host, m_usbSelection));
+    m_msg.SetLinkFactory(m_simulated->Factory(m_state, m_host, m_usbSelection));
 }
 
 CKTUtilityApp::~CKTUtilityApp() = default;
@@ -61,16 +60,17 @@ int CKTUtilityApp::Run() {
                      m_startProblem.c_str(), kSimulatedPrinterOption, kSimPrinterOptionsHelp);
         return 2;
     }
-    m_sheet = std::make_unique<CMainSheet>(m_msg, m_host);
+    m_sheet = std::make_unique<CMainSheet>(m_msg, m_host, m_state);
     if (m_simulated) m_sheet->setWindowTitle(m_sheet->windowTitle() + kSimulatedTitleSuffix);
     m_msg.SetMainSheet(m_sheet.get());
     m_sheet->exec();
-    CloseDown(m_msg, m_sheet);
+    CloseDown(m_state, m_msg, m_sheet);
     return 0;
 }
 
-bool CKTUtilityApp::CloseDown(CMessageIF& msg, std::unique_ptr<CMainSheet>& sheet) {
-    const bool closed = CloseActiveEthernetSocket();
+bool CKTUtilityApp::CloseDown(tessaly::ProgramState& state, CMessageIF& msg,
+                              std::unique_ptr<CMainSheet>& sheet) {
+    const bool closed = state.CloseActiveEthernetSocket();
     msg.SetMainSheet(nullptr);
     sheet.reset();
     return closed;

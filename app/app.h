@@ -33,7 +33,8 @@ public:
     // The steps after the sheet has ended: the last Ethernet link's socket is
     // closed, then the sheet goes with all its pages. Returns whether there
     // was a socket to close.
-    static bool CloseDown(CMessageIF& msg, std::unique_ptr<CMainSheet>& sheet);
+    static bool CloseDown(tessaly::ProgramState& state, CMessageIF& msg,
+                          std::unique_ptr<CMainSheet>& sheet);
 
 private:
     // Declaration order is destruction order in reverse: the protocol object
@@ -43,6 +44,8 @@ private:
     CQtUsbSelectionRunner m_usbSelection;
     // Outlives the protocol object, whose links reach into it.
     std::unique_ptr<CSimulatedPrinterPorts> m_simulated;
+    // The program-wide values; the links and the pages reach them from here.
+    tessaly::ProgramState m_state;
     // Why the command line could not be followed; empty when it could.
     std::string m_startProblem;
     CMessageIF m_msg;

@@ -24,7 +24,7 @@ public:
     static constexpr int kCommsIndex = 0;
     static constexpr int kFirstFeatureIndex = 1;
 
-    CMainSheet(CMessageIF& msg, IHostServices& host,
+    CMainSheet(CMessageIF& msg, IHostServices& host, tessaly::ProgramState& state,
                FeaturePageFactory factory = CreateFeaturePages, QWidget* parent = nullptr);
     ~CMainSheet() override;
 

@@ -17,6 +17,7 @@
 #include "protocol/message_if.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "links/program_state.h"
 
 namespace bench {
 namespace {
@@ -32,10 +33,12 @@ public:
 // A page's world: host double, protocol object, the simulated printer on an
 // in-process link, connected.
 struct PageWorld {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     RecordingHost host;
     CMessageIF msg{host};
     NullSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
     PageWorld() {

@@ -80,10 +80,11 @@ std::string MakeImage(size_t size, uint32_t& sum) {
 
 // The protocol object on an Ethernet link to the server (reconnected); the
 // link, for closing the session at the end of a round.
-CCharacterInterface* ConnectOverTcp(CMessageIF& msg, uint16_t port) {
+CCharacterInterface* ConnectOverTcp(tessaly::ProgramState& state, CMessageIF& msg, uint16_t port) {
+    state.printerIpAddress = kLoopback;
     CCharacterInterface* made = nullptr;
-    msg.SetLinkFactory([port, &made](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-        auto link = std::make_unique<CEthernetIF>(port);
+    msg.SetLinkFactory([&state, port, &made](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+        auto link = std::make_unique<CEthernetIF>(state, port);
         made = link.get();
         return link;
     });
@@ -116,6 +117,7 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     CSimTcpServer server(printer);
     if (!server.Start(0)) return;
 
+    tessaly::ProgramState state;
     RecordingHost host;
     CMessageIF msg(host);
     bool faulty = false;
@@ -136,7 +138,7 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (n <= 0 || std::string(reply) != expected) faulty = true;
     };
     auto framed = [&] {
-        CCharacterInterface* link = ConnectOverTcp(msg, server.Port());
+        CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
         if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
@@ -170,6 +172,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
     // In process: the simulated printer as a link, no transport.
     {
         auto printer = std::make_shared<CSimPrinter>();
+        tessaly::ProgramState state;
         RecordingHost host;
         CMessageIF msg(host);
         msg.SetLinkFactory([&](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
@@ -214,6 +217,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
         auto printer = std::make_shared<CSimPrinter>();
         CSimTcpServer server(printer);
         if (!server.Start(0)) return;
+        tessaly::ProgramState state;
         RecordingHost host;
         CMessageIF msg(host);
         bool faulty = false;
@@ -228,7 +232,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            CCharacterInterface* link = ConnectOverTcp(msg, server.Port());
+            CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
             for (int i = 0; i < count; ++i) {
                 if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
@@ -296,7 +300,6 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
 }
 
 void RunTransfers(const Options& options, std::vector<Row>& rows) {
-    tessaly::PrinterIpAddress = kLoopback;
     const ImageFile image((options.quick ? 4u : 64u) << 20);
     FirmwareTransfer(options, image, rows);
     StatusRoundTrips(options, rows);

@@ -53,8 +53,7 @@ std::string Hex4(unsigned value) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tessaly;
     FuzzInput in(data, size);
-    ResetUsbState();
-    OemModelName.clear();
+    ProgramState state;
 
     ListedBackend backend;
     ListedQueues queues;
@@ -85,12 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string filter = in.Bytes(in.Range(0, 6));
 
-    CUsbDiscovery discovery(backend, queues);
+    CUsbDiscovery discovery(backend, queues, state);
     const int found = discovery.DiscoverUsbPrinters(filter);
     FUZZ_CHECK(found == 0 || found == 1);
-    FUZZ_CHECK(UsbPrinterLastIndex >= 0 && UsbPrinterLastIndex < kUsbPrinterTableSize);
-    for (int i = 0; i <= UsbPrinterLastIndex; ++i) {
-        const UsbPrinterEntry& entry = UsbPrinterTable[static_cast<size_t>(i)];
+    FUZZ_CHECK(state.usbPrinterLastIndex >= 0 && state.usbPrinterLastIndex < kUsbPrinterTableSize);
+    for (int i = 0; i <= state.usbPrinterLastIndex; ++i) {
+        const UsbPrinterEntry& entry = state.usbPrinterTable[static_cast<size_t>(i)];
         FUZZ_CHECK(entry.devicePath.size() <= kMaxUsbDevicePathChars);
         FUZZ_CHECK(entry.pidText.size() <= 4);
         FUZZ_CHECK(entry.instanceSegment.find('#') == std::string::npos);
@@ -98,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(entry.devicePath.find(MakerVendorFilterText()) != std::string::npos);
             FUZZ_CHECK(entry.devicePath.find("pid_" + filter) != std::string::npos);
         }
-        const std::string line = BuildUsbPrinterLabel(entry);
+        const std::string line = BuildUsbPrinterLabel(entry, state);
         if (!line.empty()) {
             const std::string tail = "PID : " + entry.pidText;
             FUZZ_CHECK(line.size() >= tail.size() &&
@@ -108,13 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzHost host;
     const UsbSelectionLines lines = PrepareUsbSelection(discovery, host);
-    FUZZ_CHECK(lines.lines.size() == static_cast<size_t>(UsbPrinterLastIndex) + 1);
+    FUZZ_CHECK(lines.lines.size() == static_cast<size_t>(state.usbPrinterLastIndex) + 1);
     FUZZ_CHECK(host.boxes.size() == (lines.discovered ? 0u : 1u));
-    for (const std::string& line : lines.lines) FUZZ_CHECK(line.size() <= UsbLabelWidth);
     const int pick = in.Range(-2, kUsbPrinterTableSize + 1);
-    ConfirmUsbSelection(pick);
-    if (pick >= 0 && pick <= UsbPrinterLastIndex) {
-        FUZZ_CHECK(SelectedUsbDevicePath == UsbPrinterTable[static_cast<size_t>(pick)].devicePath);
+    ConfirmUsbSelection(state, pick);
+    if (pick >= 0 && pick <= state.usbPrinterLastIndex) {
+        FUZZ_CHECK(state.selectedUsbDevicePath == state.usbPrinterTable[static_cast<size_t>(pick)].devicePath);
     }
 
     for (const PrintQueue& queue : queues.queues) {

@@ -14,13 +14,8 @@
 #include <string>
 #include <utility>
 
-#include "links/program_state.h"
 
 namespace {
-
-// The link most recently opened; the application closes its socket at exit.
-// Only the user-interface thread touches it.
-CEthernetIF* g_activeLink = nullptr;
 
 // Waits for a non-blocking connect to finish; true when it succeeded.
 bool FinishConnect(int socket, int timeoutMs) {
@@ -55,28 +50,29 @@ timeval ToTimeval(int ms) {
 
 }  // namespace
 
-CEthernetIF::CEthernetIF(uint16_t port, int receiveTimeoutMs, int connectTimeoutMs,
+CEthernetIF::CEthernetIF(tessaly::ProgramState& state, uint16_t port, int receiveTimeoutMs, int connectTimeoutMs,
                          int sendTimeoutMs, AddressSource address)
-    : m_port(port),
+    : m_state(state),
+      m_port(port),
       m_receiveTimeoutMs(receiveTimeoutMs),
       m_connectTimeoutMs(connectTimeoutMs),
       m_sendTimeoutMs(sendTimeoutMs),
       m_address(std::move(address)) {}
 
 CEthernetIF::~CEthernetIF() {
-    if (g_activeLink == this) g_activeLink = nullptr;
+    if (m_state.activeEthernetLink == this) m_state.activeEthernetLink = nullptr;
     Close();
 }
 
 int CEthernetIF::Open() {
-    g_activeLink = this;
+    m_state.activeEthernetLink = this;
     // Every attempt starts from a new socket.
     Close();
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(m_port);
-    const std::string text = m_address ? m_address() : tessaly::GetPrinterAddressText();
+    const std::string text = m_address ? m_address() : m_state.PrinterAddressText();
     if (::inet_pton(AF_INET, text.c_str(), &address.sin_addr) != 1) return 0;
     // Linux would take 0.0.0.0 to mean this machine; no address has been
     // entered yet, so there is no printer to reach.
@@ -171,14 +167,4 @@ int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
         NoteReceiveResult(result, errno);
         return static_cast<int>(result);
     }
-}
-
-bool HasActiveEthernetSocket() {
-    return g_activeLink != nullptr && g_activeLink->SocketForTest() >= 0;
-}
-
-bool CloseActiveEthernetSocket() {
-    if (!HasActiveEthernetSocket()) return false;
-    g_activeLink->Close();
-    return true;
 }

@@ -5,9 +5,10 @@
 #include <string>
 
 #include "links/character_interface.h"
+#include "links/program_state.h"
 
 // A printer on the network: one TCP connection to port 9100 of the address
-// the operator entered (tessaly::PrinterIpAddress).
+// the operator entered (the program state's printer address).
 class CEthernetIF : public CCharacterInterface {
 public:
     static constexpr uint16_t kPrinterPort = 9100;
@@ -25,8 +26,11 @@ public:
     using AddressSource = std::function<std::string()>;
 
     // The port and time-outs are parameters so tests need no fixed port and
-    // no ten-second waits; the program uses the defaults.
-    explicit CEthernetIF(uint16_t port = kPrinterPort, int receiveTimeoutMs = kReceiveTimeoutMs,
+    // no ten-second waits; the program uses the defaults. `state` gives the
+    // address and records the link as the one whose socket is closed at
+    // exit; it must outlive the link.
+    explicit CEthernetIF(tessaly::ProgramState& state, uint16_t port = kPrinterPort,
+                         int receiveTimeoutMs = kReceiveTimeoutMs,
                          int connectTimeoutMs = kConnectTimeoutMs,
                          int sendTimeoutMs = kSendTimeoutMs, AddressSource address = {});
     ~CEthernetIF() override;
@@ -38,7 +42,7 @@ public:
     int ReceiveWaitMs() const override { return m_receiveTimeoutMs; }
     bool HasFailed() const override { return m_hungUp; }
 
-    int SocketForTest() const { return m_socket; }
+    bool HasSocket() const { return m_socket >= 0; }
 
     // Bytes a printer may send after the part of a reply that was read (a
     // reply longer than the reply area, one that came in pieces) are dropped
@@ -50,6 +54,7 @@ private:
     void DropStaleReply();
     void NoteReceiveResult(long result, int error);
 
+    tessaly::ProgramState& m_state;
     uint16_t m_port;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
@@ -66,9 +71,3 @@ private:
     // reconnect.
     bool m_hungUp = false;
 };
-
-// The socket of the most recently opened Ethernet link, closed by the
-// application at exit. Destroying that link clears it.
-bool HasActiveEthernetSocket();
-// Closes it if there is one; returns whether a socket was closed.
-bool CloseActiveEthernetSocket();

@@ -9,7 +9,7 @@
 namespace {
 
 // USB without the desktop's selection dialog: the program wires the real
-// link through DefaultLinkFactory(host, selection); until then choosing USB
+// link through DefaultLinkFactory(state, host, selection); until then choosing USB
 // reports an unreachable printer like any link that cannot open.
 class CUnwiredUsbLink : public CCharacterInterface {
 public:
@@ -21,27 +21,28 @@ public:
 
 }  // namespace
 
-LinkFactory DefaultLinkFactory() {
-    return [](int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
+LinkFactory DefaultLinkFactory(tessaly::ProgramState& state) {
+    return [&state](int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
         switch (kind) {
             case kLinkUsb:
                 return std::make_unique<CUnwiredUsbLink>();
             case kLinkEthernet:
-                return std::make_unique<CEthernetIF>();
+                return std::make_unique<CEthernetIF>(state);
             default:
                 return std::make_unique<CParallelIF>(portName);
         }
     };
 }
 
-LinkFactory DefaultLinkFactory(IHostServices& host, IUsbSelectionRunner& selection) {
+LinkFactory DefaultLinkFactory(tessaly::ProgramState& state, IHostServices& host,
+                               IUsbSelectionRunner& selection) {
     // One libusb session and one print-queue source for the whole run.
     auto backend = std::make_shared<CLibusbBackend>();
     auto queues = std::make_shared<CCupsPrintQueues>();
-    LinkFactory others = DefaultLinkFactory();
-    return [backend, queues, others, &host, &selection](
+    LinkFactory others = DefaultLinkFactory(state);
+    return [backend, queues, others, &state, &host, &selection](
                int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
         if (kind != kLinkUsb) return others(kind, portName);
-        return std::make_unique<CUSBDevice>(UsbLinkParts{backend, queues, selection, host});
+        return std::make_unique<CUSBDevice>(UsbLinkParts{backend, queues, selection, host, state});
     };
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "links/character_interface.h"
+#include "links/program_state.h"
 
 class IHostServices;
 class IUsbSelectionRunner;
@@ -17,7 +18,10 @@ using LinkFactory =
 
 // The factory for the real links: Ethernet on port 9100, parallel. USB needs
 // the desktop's selection dialog, so this one's USB link never opens.
-LinkFactory DefaultLinkFactory();
+// `state` must outlive the protocol object.
+LinkFactory DefaultLinkFactory(tessaly::ProgramState& state);
 // The same with USB: libusb, the CUPS print queues, and the selection dialog
-// run by `selection`. `host` and `selection` must outlive the protocol object.
-LinkFactory DefaultLinkFactory(IHostServices& host, IUsbSelectionRunner& selection);
+// run by `selection`. `state`, `host` and `selection` must outlive the
+// protocol object.
+LinkFactory DefaultLinkFactory(tessaly::ProgramState& state, IHostServices& host,
+                               IUsbSelectionRunner& selection);

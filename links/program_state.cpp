@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "links/ethernet_if.h"
+
 namespace tessaly {
 
 std::string FormatIpAddress(uint32_t address) {
@@ -11,6 +13,16 @@ std::string FormatIpAddress(uint32_t address) {
     return text;
 }
 
-std::string GetPrinterAddressText() { return FormatIpAddress(PrinterIpAddress); }
+std::string ProgramState::PrinterAddressText() const { return FormatIpAddress(printerIpAddress); }
+
+bool ProgramState::HasActiveEthernetSocket() const {
+    return activeEthernetLink != nullptr && activeEthernetLink->HasSocket();
+}
+
+bool ProgramState::CloseActiveEthernetSocket() {
+    if (!HasActiveEthernetSocket()) return false;
+    activeEthernetLink->Close();
+    return true;
+}
 
 }  // namespace tessaly

@@ -23,10 +23,10 @@ int CUSBDevice::Open() {
     if (!m_parts.backend || !FindFirstUsbPrinter(platform, devicePath)) return 0;
 
     if (m_parts.queues) {
-        CUsbDiscovery discovery(*m_parts.backend, *m_parts.queues);
+        CUsbDiscovery discovery(*m_parts.backend, *m_parts.queues, m_parts.state);
         m_parts.selection.RunSelection(discovery, m_parts.host);
     }
-    if (!tessaly::SelectedUsbDevicePath.empty()) devicePath = tessaly::SelectedUsbDevicePath;
+    if (!m_parts.state.selectedUsbDevicePath.empty()) devicePath = m_parts.state.selectedUsbDevicePath;
 
     m_writePipe = m_parts.backend->OpenPipe(devicePath, UsbPipeKind::Write);
     m_readPipe = m_parts.backend->OpenPipe(devicePath, UsbPipeKind::Read);
@@ -49,9 +49,9 @@ bool CUSBDevice::FindFirstUsbPrinter(uint32_t platformId, std::string& devicePat
     if (!m_parts.backend->Enumerate(devices)) return false;
     for (const UsbDeviceInfo& device : devices) {
         if (std::optional<int32_t> vendor = tessaly::ParseVendorId(device.devicePath)) {
-            tessaly::UsbLastVendorId = *vendor;
+            m_parts.state.usbLastVendorId = *vendor;
         }
-        if (platformId >= kPlatformWin32Nt && tessaly::UsbLastVendorId != kMakerUsbVendorId) {
+        if (platformId >= kPlatformWin32Nt && m_parts.state.usbLastVendorId != kMakerUsbVendorId) {
             continue;
         }
         if (m_parts.backend->CanOpen(device.devicePath)) {

@@ -41,6 +41,7 @@ struct UsbLinkParts {
     std::shared_ptr<IPrintQueueSource> queues;
     IUsbSelectionRunner& selection;
     IHostServices& host;
+    tessaly::ProgramState& state;
     std::function<uint32_t()> platformId = LinuxPlatformId;
     // Where the link's one diagnostic line goes.
     std::ostream* diagnostics = nullptr;  // nullptr: standard output

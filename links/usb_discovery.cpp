@@ -35,14 +35,6 @@ constexpr const char* kProductKey = "pid_";
 
 }  // namespace
 
-void ResetUsbState() {
-    SelectedUsbDevicePath.clear();
-    UsbPrinterTable = {};
-    UsbPrinterLastIndex = 0;
-    UsbLabelWidth = 0;
-    UsbLastVendorId = 0;
-}
-
 std::string GetInstanceSegment(const std::string& devicePath) {
     const size_t first = devicePath.find('#');
     if (first == std::string::npos) return {};
@@ -111,12 +103,12 @@ int CUsbDiscovery::DiscoverUsbPrinters(const std::string& productFilter) {
         // A printer held by another program (or by this one's open link)
         // fails here, and the whole discovery with it.
         if (!m_backend.ProbeExclusive(printer.devicePath)) return 0;
-        UsbPrinterEntry& entry = UsbPrinterTable[k];
+        UsbPrinterEntry& entry = m_state.usbPrinterTable[k];
         entry.devicePath = printer.devicePath;
         entry.pidText = GetPidText(printer.devicePath);
         entry.printerName = FindInstalledPrinterName(printer);
         entry.instanceSegment = GetInstanceSegment(printer.devicePath);
-        UsbPrinterLastIndex = static_cast<int32_t>(k);
+        m_state.usbPrinterLastIndex = static_cast<int32_t>(k);
     }
     return 1;
 }

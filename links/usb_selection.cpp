@@ -61,10 +61,10 @@ const UsbModelRow* FindUsbModelRow(int productId) {
     return nullptr;
 }
 
-std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry) {
+std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry, tessaly::ProgramState& state) {
     const UsbModelRow* row = FindUsbModelRow(LeadingDecimal(entry.pidText));
     if (row == nullptr) return {};
-    if (row->modelName != nullptr) tessaly::OemModelName = row->modelName;
+    if (row->modelName != nullptr) state.oemModelName = row->modelName;
     std::string line =
         entry.printerName.empty() ? row->notInstalledText : entry.printerName + kNameSeparator;
     if (row->showsInstance) line += entry.instanceSegment + kInstanceSeparator;
@@ -73,22 +73,22 @@ std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry) {
 
 UsbSelectionLines PrepareUsbSelection(CUsbDiscovery& discovery, IHostServices& host) {
     using namespace tessaly;
+    ProgramState& state = discovery.State();
     UsbSelectionLines result;
     result.discovered = discovery.DiscoverUsbPrinters("") != 0;
     if (!result.discovered) host.Message(kEnumerationFailedText, MsgButtons::Ok);
-    // The dialog still lists what the table holds, which keeps the line width
-    // and the model name as a full initialisation leaves them.
-    const int last = std::clamp(UsbPrinterLastIndex, 0, kUsbPrinterTableSize - 1);
+    // The dialog still lists what the table holds, which keeps the model
+    // name as a full initialisation leaves it.
+    const int last = std::clamp(state.usbPrinterLastIndex, 0, kUsbPrinterTableSize - 1);
     for (int i = 0; i <= last; ++i) {
-        std::string line = BuildUsbPrinterLabel(UsbPrinterTable[i]);
-        UsbLabelWidth = std::max<uint32_t>(UsbLabelWidth, static_cast<uint32_t>(line.size()));
-        result.lines.push_back(std::move(line));
+        result.lines.push_back(BuildUsbPrinterLabel(state.usbPrinterTable[i], state));
     }
     return result;
 }
 
-void ConfirmUsbSelection(int index) {
-    using namespace tessaly;
-    if (index < 0 || index > UsbPrinterLastIndex || index >= kUsbPrinterTableSize) return;
-    SelectedUsbDevicePath = UsbPrinterTable[index].devicePath;
+void ConfirmUsbSelection(tessaly::ProgramState& state, int index) {
+    if (index < 0 || index > state.usbPrinterLastIndex || index >= tessaly::kUsbPrinterTableSize) {
+        return;
+    }
+    state.selectedUsbDevicePath = state.usbPrinterTable[static_cast<size_t>(index)].devicePath;
 }

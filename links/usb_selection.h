@@ -23,8 +23,8 @@ std::span<const UsbModelRow> UsbModelTable();
 const UsbModelRow* FindUsbModelRow(int productId);
 
 // The line for one discovered printer; empty when its product ID has no row.
-// Sets tessaly::OemModelName when the row has a model name.
-std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry);
+// Records the row's model name, when it has one, in the state.
+std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry, tessaly::ProgramState& state);
 
 inline constexpr const char* kEnumerationFailedText =
     "Enumeration Failed, Connecting to First Available Device";
@@ -38,12 +38,12 @@ struct UsbSelectionLines {
 };
 
 // The dialog's initialisation: discovery, the failure message, one line per
-// table entry up to UsbPrinterLastIndex, UsbLabelWidth.
+// table entry up to the last one filled.
 UsbSelectionLines PrepareUsbSelection(CUsbDiscovery& discovery, IHostServices& host);
 
 // OK on line `index`: its device path becomes the selection. An index that
 // names no listed line (nothing selected) leaves the selection as it was.
-void ConfirmUsbSelection(int index);
+void ConfirmUsbSelection(tessaly::ProgramState& state, int index);
 
 // Runs the selection dialog modally. The Qt dialog implements it in the
 // front end; tests answer for the operator.

@@ -80,7 +80,7 @@ int CUSB_Selection::Run() {
 
 void CUSB_Selection::OnOk() {
     const bool selected = m_list->selectionModel() && m_list->selectionModel()->hasSelection();
-    ConfirmUsbSelection(selected ? m_list->currentRow() : -1);
+    ConfirmUsbSelection(m_discovery.State(), selected ? m_list->currentRow() : -1);
     accept();
 }
 

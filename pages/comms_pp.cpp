@@ -7,6 +7,7 @@
 
 #include "pages/set_ip.h"
 #include "protocol/message_if.h"
+#include "links/program_state.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool CCommsPP::eventFilter(QObject* watched, QEvent* event) {
 void CCommsPP::OnPortChosen(int index) {
     const QString port = m_port->itemText(index);
     if (port == QLatin1String(kEthernetPort)) {
-        CSetIP addressDialog;
+        CSetIP addressDialog(State().printerIpAddress);
         if (addressDialog.exec() != QDialog::Accepted) return;
     }
     // Success shows itself as the rebuilt pages; failure was already reported

@@ -131,8 +131,8 @@ void CEthernetPP::Refresh() {
     // interface to configure; treating it as one could write to a printer
     // that does not understand the settings.
     const std::optional<std::string> productId = Msg().RequestStatus(cmd::PID);
-    tessaly::EthernetPageProductId = productId ? CMessageIF::ToInteger(*productId) : 0;
-    if (!IsEthernetProduct(tessaly::EthernetPageProductId)) {
+    State().ethernetPageProductId = productId ? CMessageIF::ToInteger(*productId) : 0;
+    if (!IsEthernetProduct(State().ethernetPageProductId)) {
         ShowNotApplicable();
         return;
     }
@@ -193,7 +193,7 @@ void CEthernetPP::ShowAddressMode() {
 }
 
 void CEthernetPP::SaveToFlash() {
-    if (!IsEthernetProduct(tessaly::EthernetPageProductId)) return;
+    if (!IsEthernetProduct(State().ethernetPageProductId)) return;
     const WaitCursor wait(Host());
 
     // With no mode reported and none chosen, the printer keeps the one it

@@ -14,6 +14,9 @@ class CMessageIF;
 class IHostServices;
 class QLineEdit;
 class QPushButton;
+namespace tessaly {
+struct ProgramState;
+}
 
 // What a page may ask of the sheet that holds it. The main sheet implements
 // it; page tests use a recording stand-in, so a page runs without a sheet.
@@ -36,6 +39,8 @@ struct PageContext {
     CMessageIF& msg;
     IHostServices& host;
     IPageSheet& sheet;
+    // The program-wide values the pages read and the Set IP dialog writes.
+    tessaly::ProgramState& state;
 };
 
 // Maps dialog-template coordinates to pixels for a font: a horizontal unit
@@ -82,6 +87,7 @@ protected:
 
     CMessageIF& Msg() const { return m_context.msg; }
     IHostServices& Host() const { return m_context.host; }
+    tessaly::ProgramState& State() const { return m_context.state; }
     IPageSheet& Sheet() const { return m_context.sheet; }
     const PageContext& Context() const { return m_context; }
 

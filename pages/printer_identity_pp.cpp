@@ -212,7 +212,7 @@ void CPrinterIdentityPP::SetDefaultButton(QPushButton* button) {
 void CPrinterIdentityPP::Refresh() {
     // A model code 10 names the printer as the USB selection saw it when
     // the refresh began.
-    const std::string oemName = tessaly::OemModelName;
+    const std::string oemName = State().oemModelName;
     WaitCursor busy(Host());
 
     // Each page decides between request variants by the family, so learn it

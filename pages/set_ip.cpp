@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "links/program_state.h"
 #include "pages/ip_address_edit.h"
 #include "pages/page_base.h"
 
@@ -16,7 +15,7 @@ constexpr int kLastField = 3;
 
 }  // namespace
 
-CSetIP::CSetIP(QWidget* parent) : QDialog(parent) {
+CSetIP::CSetIP(uint32_t& address, QWidget* parent) : QDialog(parent), m_stored(address) {
     setWindowTitle(tr("Set IP address"));
     const CDialogUnits units(font());
 
@@ -50,9 +49,7 @@ CSetIP::CSetIP(QWidget* parent) : QDialog(parent) {
     m_address->SetFieldFocus(kLastField);
 }
 
-std::string CSetIP::GetPrinterAddressText() { return tessaly::GetPrinterAddressText(); }
-
 void CSetIP::accept() {
-    tessaly::PrinterIpAddress = m_address->Address();
+    m_stored = m_address->Address();
     QDialog::accept();
 }

@@ -8,7 +8,8 @@ class CIpAddressEdit;
 class QPushButton;
 
 // Takes the printer's IP address before an Ethernet connection. OK stores it
-// in tessaly::PrinterIpAddress for the Ethernet link; Cancel leaves it.
+// in `address` (the program state's printer address) for the Ethernet link;
+// Cancel leaves it.
 class CSetIP : public QDialog {
     Q_OBJECT
 
@@ -17,10 +18,7 @@ public:
     // it rather than from the last address entered.
     static constexpr uint32_t kDefaultAddress = 0xC0A86600;
 
-    explicit CSetIP(QWidget* parent = nullptr);
-
-    // PrinterIpAddress as dotted text; "0.0.0.0" before any OK.
-    static std::string GetPrinterAddressText();
+    explicit CSetIP(uint32_t& address, QWidget* parent = nullptr);
 
     CIpAddressEdit* AddressField() const { return m_address; }
     QPushButton* OkButton() const { return m_ok; }
@@ -30,6 +28,7 @@ public slots:
     void accept() override;
 
 private:
+    uint32_t& m_stored;
     CIpAddressEdit* m_address = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "links/link_factory.h"
+#include "links/program_state.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
@@ -29,9 +30,10 @@ public:
 
     // Starts the printer's TCP side on a free loopback port.
     bool Start(std::string* error);
-    // Links to the simulated printer. This object, `host` and `selection`
-    // must outlive every link the factory makes.
-    LinkFactory Factory(IHostServices& host, IUsbSelectionRunner& selection);
+    // Links to the simulated printer. This object, `state`, `host` and
+    // `selection` must outlive every link the factory makes.
+    LinkFactory Factory(tessaly::ProgramState& state, IHostServices& host,
+                        IUsbSelectionRunner& selection);
 
     const std::shared_ptr<CSimPrinter>& Printer() const { return m_printer; }
     uint16_t TcpPort() const { return m_server.Port(); }

@@ -32,14 +32,13 @@ long long MsSince(Clock::time_point start) {
 class EthernetLink : public ::testing::Test {
 protected:
     void SetUp() override {
-        tessaly::PrinterIpAddress = kLoopback;
+        state.printerIpAddress = kLoopback;
         std::string error;
         ASSERT_TRUE(server.Start(0, &error)) << error;
     }
-    void TearDown() override { tessaly::PrinterIpAddress = 0; }
 
     std::unique_ptr<CEthernetIF> MakeLink() {
-        return std::make_unique<CEthernetIF>(server.Port(), kShortReceiveMs, kShortConnectMs);
+        return std::make_unique<CEthernetIF>(state, server.Port(), kShortReceiveMs, kShortConnectMs);
     }
 
     static int Write(CEthernetIF& link, const std::string& bytes) {
@@ -53,6 +52,7 @@ protected:
         return {n, n > 0 ? std::string(area.begin(), area.begin() + n) : std::string()};
     }
 
+    tessaly::ProgramState state;
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimTcpServer server{printer};
 };
@@ -89,7 +89,7 @@ TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
     auto start = Clock::now();
     EXPECT_EQ(link->Open(), 0);
     EXPECT_LT(MsSince(start), kShortConnectMs);
-    EXPECT_LT(link->SocketForTest(), 0);
+    EXPECT_FALSE(link->HasSocket());
 
     ASSERT_TRUE(server.Start(port));
     ASSERT_EQ(link->Open(), 1);
@@ -98,7 +98,7 @@ TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
 }
 
 TEST_F(EthernetLink, NoAddressEnteredMeansNoPrinter) {
-    tessaly::PrinterIpAddress = 0;
+    state.printerIpAddress = 0;
     auto link = MakeLink();
     EXPECT_EQ(link->Open(), 0);
     EXPECT_EQ(server.ConnectionsAccepted(), 0);
@@ -160,26 +160,26 @@ TEST_F(EthernetLink, ActiveSocketIsTheLastOpenedLink) {
     {
         auto gone = MakeLink();
         ASSERT_EQ(gone->Open(), 1);
-        EXPECT_TRUE(HasActiveEthernetSocket());
+        EXPECT_TRUE(state.HasActiveEthernetSocket());
     }
     // Destroying the recorded link clears the record.
-    EXPECT_FALSE(HasActiveEthernetSocket());
-    EXPECT_FALSE(CloseActiveEthernetSocket());
+    EXPECT_FALSE(state.HasActiveEthernetSocket());
+    EXPECT_FALSE(state.CloseActiveEthernetSocket());
 
     auto older = MakeLink();
     auto newer = MakeLink();
     ASSERT_EQ(older->Open(), 1);
     ASSERT_EQ(newer->Open(), 1);
-    EXPECT_TRUE(CloseActiveEthernetSocket());
-    EXPECT_LT(newer->SocketForTest(), 0);
-    EXPECT_GE(older->SocketForTest(), 0);
-    EXPECT_FALSE(CloseActiveEthernetSocket());
+    EXPECT_TRUE(state.CloseActiveEthernetSocket());
+    EXPECT_FALSE(newer->HasSocket());
+    EXPECT_TRUE(older->HasSocket());
+    EXPECT_FALSE(state.CloseActiveEthernetSocket());
 
     older.reset();  // not the recorded one: the record survives
     ASSERT_EQ(newer->Open(), 1);
-    EXPECT_TRUE(HasActiveEthernetSocket());
+    EXPECT_TRUE(state.HasActiveEthernetSocket());
     newer.reset();
-    EXPECT_FALSE(HasActiveEthernetSocket());
+    EXPECT_FALSE(state.HasActiveEthernetSocket());
 }
 
 }  // namespace

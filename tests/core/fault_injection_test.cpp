@@ -49,19 +49,18 @@ public:
 class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override {
-        tessaly::PrinterIpAddress = kLoopback;
+        state.printerIpAddress = kLoopback;
         std::string error;
         ASSERT_TRUE(server.Start(0, &error)) << error;
         port = server.Port();
         msg.SetMainSheet(&sheet);
         msg.SetLinkFactory([this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
             if (kind != kLinkEthernet) return nullptr;
-            return std::make_unique<CEthernetIF>(port, kReceiveMs, kConnectMs);
+            return std::make_unique<CEthernetIF>(state, port, kReceiveMs, kConnectMs);
         });
     }
     void TearDown() override {
         msg.SetMainSheet(nullptr);
-        tessaly::PrinterIpAddress = 0;
     }
 
     // Connects to a well-behaved printer ("E" family), then forgets the
@@ -78,6 +77,8 @@ protected:
         printer->UpdateState([&](SimPrinterState& s) { s.faults = faults; });
     }
 
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CountingSheet sheet;
     CMessageIF msg{host};

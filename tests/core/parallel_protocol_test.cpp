@@ -162,11 +162,13 @@ TEST(ParallelDefaultLink, PortThatCannotBeOpenedAsksRetryOrCancel) {
     if (::stat("/dev/parport0", &info) == 0) {
         GTEST_SKIP() << "this machine has /dev/parport0; the test needs a machine without one";
     }
+    tessaly::ProgramState state;
     FakeHost host;
     CParallelIF* link = nullptr;
-    CMessageIF msg{host, [&link](int kind, const std::string& name) {
+    CMessageIF msg{host, [&state, &link](int kind, const std::string& name) {
                        // The program's own link factory.
-                       std::unique_ptr<CCharacterInterface> made = DefaultLinkFactory()(kind, name);
+                       std::unique_ptr<CCharacterInterface> made =
+                           DefaultLinkFactory(state)(kind, name);
                        link = dynamic_cast<CParallelIF*>(made.get());
                        return made;
                    }};

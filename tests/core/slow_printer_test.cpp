@@ -56,6 +56,8 @@ public:
 
 // One printer, reached over the link of the given kind.
 struct SlowRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     NoSelection selection;
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
@@ -65,7 +67,6 @@ struct SlowRig {
     CMessageIF msg{host};
 
     explicit SlowRig(Kind kind) {
-        tessaly::ResetUsbState();
         const int w = WaitMs();
         EXPECT_TRUE(server.Start());
         SimUsbDevice device;
@@ -76,13 +77,13 @@ struct SlowRig {
                 case Kind::InProcess:
                     return std::make_unique<CSimLink>(printer, CSimLink::Waits{w, 5 * w});
                 case Kind::Ethernet:
-                    return std::make_unique<CEthernetIF>(server.Port(), w, 2000, w,
+                    return std::make_unique<CEthernetIF>(state, server.Port(), w, 2000, w,
                                                          [] { return std::string("127.0.0.1"); });
                 case Kind::Parallel:
                     return std::make_unique<CParallelIF>(
                         "LPT1:", port, CParallelIF::WaitLimits{w / 6, 0, 5 * w, w / 4});
                 case Kind::Usb: {
-                    UsbLinkParts parts{usb, usb, selection, host};
+                    UsbLinkParts parts{usb, usb, selection, host, state};
                     parts.times = UsbLinkTimes{1, w / 6, 5 * w};
                     return std::make_unique<CUSBDevice>(parts);
                 }
@@ -91,7 +92,6 @@ struct SlowRig {
         });
         EXPECT_EQ(msg.SelectPort(kind == Kind::Ethernet ? "Ethernet" : kind == Kind::Usb ? "USB" : "LPT1:"), 1);
     }
-    ~SlowRig() { tessaly::ResetUsbState(); }
 
     void Time(const std::function<void(SimTiming&)>& change) {
         printer->UpdateState([&](SimPrinterState& s) { change(s.timing); });

@@ -36,7 +36,7 @@ public:
             choice = choices.front();
             choices.pop_front();
         }
-        if (choice) ConfirmUsbSelection(*choice);
+        if (choice) ConfirmUsbSelection(discovery.State(), *choice);
     }
 };
 
@@ -54,17 +54,8 @@ std::string Framed(const std::string& text) {
 
 class UsbLink : public ::testing::Test {
 protected:
-    void SetUp() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
-    }
-    void TearDown() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
-    }
-
     std::unique_ptr<CUSBDevice> MakeLink(uint32_t platform = kPlatformWin32Nt) {
-        UsbLinkParts parts{usb, usb, selection, host};
+        UsbLinkParts parts{usb, usb, selection, host, state};
         parts.platformId = [platform] { return platform; };
         parts.diagnostics = &diagnostics;
         return std::make_unique<CUSBDevice>(parts);
@@ -81,6 +72,7 @@ protected:
         return texts;
     }
 
+    tessaly::ProgramState state;
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
     ScriptedSelection selection;
     FakeHost host;
@@ -147,7 +139,7 @@ TEST_F(UsbLink, DialogClosedWithoutChoiceOpensTheFirstFoundPrinter) {
     ASSERT_EQ(selection.shown.size(), 1u);
     EXPECT_EQ(selection.shown[0].lines.size(), 2u);
     EXPECT_EQ(usb->pipeOpens, (std::vector<std::string>{first + " W", first + " R"}));
-    EXPECT_TRUE(tessaly::SelectedUsbDevicePath.empty());
+    EXPECT_TRUE(state.selectedUsbDevicePath.empty());
     EXPECT_TRUE(link->HasWritePipe() && link->HasReadPipe());
 }
 
@@ -299,7 +291,7 @@ TEST_F(UsbLink, ProtocolSessionOverSimulatedUsb) {
     EXPECT_EQ(protocol.CurrentLinkKind(), kLinkUsb);
     EXPECT_EQ(protocol.GetPrinterFamily(), family::kA);
     EXPECT_EQ(protocol.RequestStatus(cmd::MSR), "E1234567");
-    EXPECT_EQ(tessaly::OemModelName, "VERITONE");
+    EXPECT_EQ(state.oemModelName, "VERITONE");
 
     // Changing port releases the printer.
     protocol.SelectPort("LPT1:");
@@ -323,7 +315,7 @@ TEST_F(UsbLink, LibusbBackendWithoutTheMakersPrinters) {
     EXPECT_FALSE(real->ProbeExclusive(absent));
     EXPECT_EQ(real->OpenPipe(absent, UsbPipeKind::Write), nullptr);
 
-    UsbLinkParts parts{real, usb, selection, host};
+    UsbLinkParts parts{real, usb, selection, host, state};
     CUSBDevice link(parts);
     EXPECT_EQ(link.Open(), 0);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});

@@ -22,19 +22,10 @@
 namespace {
 
 using tessaly::UsbPrinterEntry;
-using tessaly::UsbPrinterLastIndex;
-using tessaly::UsbPrinterTable;
 
 class UsbState : public ::testing::Test {
 protected:
-    void SetUp() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
-    }
-    void TearDown() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
-    }
+    tessaly::ProgramState state;
 };
 
 // --- the device path form -----------------------------------------------------
@@ -96,7 +87,8 @@ TEST(UsbPrintQueues, FirstQueueOnTheDeviceWinsRegardlessOfCase) {
         {"Front desk", "usb://Velmora/VERITONE?serial=a12345&interface=1"},
         {"Back office", "usb://Velmora/VERITONE?serial=A12345"},
     };
-    CUsbDiscovery discovery(usb, usb);
+    tessaly::ProgramState state;
+    CUsbDiscovery discovery(usb, usb, state);
     UsbDeviceInfo device{"", kMakerUsbVendorId, 0x8801, "A12345", ""};
     EXPECT_EQ(discovery.FindInstalledPrinterName(device), "Front desk");
 
@@ -130,7 +122,8 @@ TEST(UsbPrintQueues, TheDeviceIdSerialNamesTheQueueWhereThereIsOne) {
         {"By USB serial", "usb://Velmora/VERITONE?serial=USB7"},
         {"By device ID", "usb://Velmora/VERITONE?serial=DEV42"},
     };
-    CUsbDiscovery discovery(usb, usb);
+    tessaly::ProgramState state;
+    CUsbDiscovery discovery(usb, usb, state);
     for (const Row& row : rows) {
         const UsbDeviceInfo device{"", kMakerUsbVendorId, 0x8801, row.serial, row.deviceId};
         EXPECT_EQ(discovery.FindInstalledPrinterName(device), row.queue) << row.deviceId;
@@ -190,17 +183,17 @@ TEST_F(UsbDiscovery, TwoPrintersOneWithAQueue) {
     CSimUsbBackend usb;
     const std::string first = usb.AddDevice(Printer(0x8801, "A12345", "Card Printer"));
     const std::string second = usb.AddDevice(Printer(0x9001, "B777"));
-    CUsbDiscovery discovery(usb, usb);
+    CUsbDiscovery discovery(usb, usb, state);
 
     ASSERT_EQ(discovery.DiscoverUsbPrinters(""), 1);
-    EXPECT_EQ(UsbPrinterLastIndex, 1);
-    EXPECT_EQ(UsbPrinterTable[0].devicePath, first);
-    EXPECT_EQ(UsbPrinterTable[0].pidText, "8801");
-    EXPECT_EQ(UsbPrinterTable[0].instanceSegment, "A12345");
-    EXPECT_EQ(UsbPrinterTable[0].printerName, "Card Printer");
-    EXPECT_EQ(UsbPrinterTable[1].devicePath, second);
-    EXPECT_EQ(UsbPrinterTable[1].pidText, "9001");
-    EXPECT_EQ(UsbPrinterTable[1].printerName, "");
+    EXPECT_EQ(state.usbPrinterLastIndex, 1);
+    EXPECT_EQ(state.usbPrinterTable[0].devicePath, first);
+    EXPECT_EQ(state.usbPrinterTable[0].pidText, "8801");
+    EXPECT_EQ(state.usbPrinterTable[0].instanceSegment, "A12345");
+    EXPECT_EQ(state.usbPrinterTable[0].printerName, "Card Printer");
+    EXPECT_EQ(state.usbPrinterTable[1].devicePath, second);
+    EXPECT_EQ(state.usbPrinterTable[1].pidText, "9001");
+    EXPECT_EQ(state.usbPrinterTable[1].printerName, "");
     EXPECT_EQ(usb.probes, (std::vector<std::string>{first, second}));
 }
 
@@ -209,14 +202,14 @@ TEST_F(UsbDiscovery, BusyPrinterFailsTheWholeDiscovery) {
     usb.AddDevice(Printer(0x8801, "A1"));
     usb.AddDevice(Printer(0x8802, "A2"));
     usb.Device(1).busy = true;
-    UsbPrinterTable[1].pidText = "left";
-    CUsbDiscovery discovery(usb, usb);
+    state.usbPrinterTable[1].pidText = "left";
+    CUsbDiscovery discovery(usb, usb, state);
 
     EXPECT_EQ(discovery.DiscoverUsbPrinters(""), 0);
     // What was filled before the busy one stays; the rest is untouched.
-    EXPECT_EQ(UsbPrinterTable[0].pidText, "8801");
-    EXPECT_EQ(UsbPrinterLastIndex, 0);
-    EXPECT_EQ(UsbPrinterTable[1].pidText, "left");
+    EXPECT_EQ(state.usbPrinterTable[0].pidText, "8801");
+    EXPECT_EQ(state.usbPrinterLastIndex, 0);
+    EXPECT_EQ(state.usbPrinterTable[1].pidText, "left");
 }
 
 TEST_F(UsbDiscovery, OnlyTheMakersDevicesAndTheProductFilterCount) {
@@ -225,30 +218,30 @@ TEST_F(UsbDiscovery, OnlyTheMakersDevicesAndTheProductFilterCount) {
     usb.AddDevice(OtherVendor(0x3c7b, 0x8801));  // a neighbour's vendor ID
     const std::string veritone = usb.AddDevice(Printer(0x8801, "V1"));
     const std::string warden = usb.AddDevice(Printer(0x9001, "W1"));
-    CUsbDiscovery discovery(usb, usb);
+    CUsbDiscovery discovery(usb, usb, state);
 
     ASSERT_EQ(discovery.DiscoverUsbPrinters(""), 1);
-    EXPECT_EQ(UsbPrinterLastIndex, 1);
-    EXPECT_EQ(UsbPrinterTable[0].devicePath, veritone);
-    EXPECT_EQ(UsbPrinterTable[1].devicePath, warden);
+    EXPECT_EQ(state.usbPrinterLastIndex, 1);
+    EXPECT_EQ(state.usbPrinterTable[0].devicePath, veritone);
+    EXPECT_EQ(state.usbPrinterTable[1].devicePath, warden);
 
     ASSERT_EQ(discovery.DiscoverUsbPrinters("9001"), 1);
-    EXPECT_EQ(UsbPrinterLastIndex, 0);
-    EXPECT_EQ(UsbPrinterTable[0].devicePath, warden);
+    EXPECT_EQ(state.usbPrinterLastIndex, 0);
+    EXPECT_EQ(state.usbPrinterTable[0].devicePath, warden);
     // The second entry keeps what the earlier discovery left.
-    EXPECT_EQ(UsbPrinterTable[1].devicePath, warden);
+    EXPECT_EQ(state.usbPrinterTable[1].devicePath, warden);
 
     EXPECT_EQ(discovery.DiscoverUsbPrinters("4800"), 0);
 }
 
 TEST_F(UsbDiscovery, FailsWithoutTheMakersDevicesOrAList) {
     CSimUsbBackend usb;
-    EXPECT_EQ(CUsbDiscovery(usb, usb).DiscoverUsbPrinters(""), 0);
+    EXPECT_EQ(CUsbDiscovery(usb, usb, state).DiscoverUsbPrinters(""), 0);
     usb.AddDevice(OtherVendor(0x046d, 0xc52b));
-    EXPECT_EQ(CUsbDiscovery(usb, usb).DiscoverUsbPrinters(""), 0);
+    EXPECT_EQ(CUsbDiscovery(usb, usb, state).DiscoverUsbPrinters(""), 0);
     usb.AddDevice(Printer(0x8801, "A1"));
     usb.enumerationFails = true;
-    EXPECT_EQ(CUsbDiscovery(usb, usb).DiscoverUsbPrinters(""), 0);
+    EXPECT_EQ(CUsbDiscovery(usb, usb, state).DiscoverUsbPrinters(""), 0);
     EXPECT_TRUE(usb.probes.empty());
 }
 
@@ -259,9 +252,9 @@ TEST_F(UsbDiscovery, KeepsTheFirstTenPrinters) {
         usb.AddDevice(OtherVendor(0x8087, static_cast<uint16_t>(i)));
         paths.push_back(usb.AddDevice(Printer(0x8801, "S" + std::to_string(i))));
     }
-    ASSERT_EQ(CUsbDiscovery(usb, usb).DiscoverUsbPrinters(""), 1);
-    EXPECT_EQ(UsbPrinterLastIndex, 9);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(UsbPrinterTable[i].devicePath, paths[i]);
+    ASSERT_EQ(CUsbDiscovery(usb, usb, state).DiscoverUsbPrinters(""), 1);
+    EXPECT_EQ(state.usbPrinterLastIndex, 9);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(state.usbPrinterTable[i].devicePath, paths[i]);
     EXPECT_EQ(usb.probes.size(), 10u);
 }
 
@@ -291,9 +284,9 @@ TEST_F(UsbSelectionLabel, BuildsTheLineFromTheModelTable) {
         {{"abcd", "p", "Queue", ""}, "", "before"},
     };
     for (const Row& row : rows) {
-        tessaly::OemModelName = "before";
-        EXPECT_EQ(BuildUsbPrinterLabel(row.entry), row.line) << row.entry.pidText;
-        EXPECT_EQ(tessaly::OemModelName, row.oemModel) << row.entry.pidText;
+        state.oemModelName = "before";
+        EXPECT_EQ(BuildUsbPrinterLabel(row.entry, state), row.line) << row.entry.pidText;
+        EXPECT_EQ(state.oemModelName, row.oemModel) << row.entry.pidText;
     }
 }
 
@@ -301,7 +294,7 @@ TEST_F(UsbSelectionLabel, PrepareListsEveryEntryAndTheLastModelNameStays) {
     CSimUsbBackend usb;
     usb.AddDevice(Printer(0x8801, "A1"));
     usb.AddDevice(Printer(0x9001, "B1", "Front desk"));
-    CUsbDiscovery discovery(usb, usb);
+    CUsbDiscovery discovery(usb, usb, state);
     FakeHost host;
 
     const UsbSelectionLines shown = PrepareUsbSelection(discovery, host);
@@ -309,23 +302,22 @@ TEST_F(UsbSelectionLabel, PrepareListsEveryEntryAndTheLastModelNameStays) {
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(shown.lines, (std::vector<std::string>{"VERITONE (not installed)   PID : 8801",
                                                      "Front desk   PID : 9001"}));
-    EXPECT_EQ(tessaly::OemModelName, "WARDEN");
-    EXPECT_EQ(tessaly::UsbLabelWidth, shown.lines[0].size());
+    EXPECT_EQ(state.oemModelName, "WARDEN");
 
     // OK on the first line still leaves the last line's model name.
-    ConfirmUsbSelection(0);
-    EXPECT_EQ(tessaly::SelectedUsbDevicePath, usb.PathOf(0));
-    EXPECT_EQ(tessaly::OemModelName, "WARDEN");
+    ConfirmUsbSelection(state, 0);
+    EXPECT_EQ(state.selectedUsbDevicePath, usb.PathOf(0));
+    EXPECT_EQ(state.oemModelName, "WARDEN");
 }
 
-TEST_F(UsbSelectionLabel, FailedDiscoveryIsReportedAndTheWidthNeverShrinks) {
+TEST_F(UsbSelectionLabel, FailedDiscoveryIsReportedAndTheTableStillListed) {
     CSimUsbBackend usb;
     usb.AddDevice(Printer(0x1000, "LONGSERIAL0001"));
-    CUsbDiscovery discovery(usb, usb);
+    CUsbDiscovery discovery(usb, usb, state);
     FakeHost host;
-    ASSERT_TRUE(PrepareUsbSelection(discovery, host).discovered);
-    const uint32_t width = tessaly::UsbLabelWidth;
-    EXPECT_GT(width, 60u);
+    const UsbSelectionLines found = PrepareUsbSelection(discovery, host);
+    ASSERT_TRUE(found.discovered);
+    ASSERT_EQ(found.lines.size(), 1u);
 
     usb.Device(0).busy = true;
     const UsbSelectionLines failed = PrepareUsbSelection(discovery, host);
@@ -333,21 +325,21 @@ TEST_F(UsbSelectionLabel, FailedDiscoveryIsReportedAndTheWidthNeverShrinks) {
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Enumeration Failed, Connecting to First Available Device");
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(tessaly::UsbLabelWidth, width);
+    EXPECT_EQ(failed.lines, found.lines);
 }
 
 TEST_F(UsbSelectionLabel, ConfirmingNoListedLineKeepsTheSelection) {
-    UsbPrinterTable[0].devicePath = "first";
-    UsbPrinterTable[1].devicePath = "second";
-    UsbPrinterTable[2].devicePath = "stale";
-    UsbPrinterLastIndex = 1;
-    tessaly::SelectedUsbDevicePath = "kept";
+    state.usbPrinterTable[0].devicePath = "first";
+    state.usbPrinterTable[1].devicePath = "second";
+    state.usbPrinterTable[2].devicePath = "stale";
+    state.usbPrinterLastIndex = 1;
+    state.selectedUsbDevicePath = "kept";
     for (int index : {-1, 2, 10, 1000}) {
-        ConfirmUsbSelection(index);
-        EXPECT_EQ(tessaly::SelectedUsbDevicePath, "kept") << index;
+        ConfirmUsbSelection(state, index);
+        EXPECT_EQ(state.selectedUsbDevicePath, "kept") << index;
     }
-    ConfirmUsbSelection(1);
-    EXPECT_EQ(tessaly::SelectedUsbDevicePath, "second");
+    ConfirmUsbSelection(state, 1);
+    EXPECT_EQ(state.selectedUsbDevicePath, "second");
 }
 
 }  // namespace

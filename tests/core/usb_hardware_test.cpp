@@ -23,11 +23,9 @@ public:
     void RunSelection(CUsbDiscovery& discovery, IHostServices& host) override {
         const UsbSelectionLines shown = PrepareUsbSelection(discovery, host);
         for (size_t i = 0; i < shown.lines.size(); ++i) {
-            std::printf("USB printer %zu: %s  (%s)\n", i, shown.lines[i].c_str(),
-                        tessaly::UsbPrinterTable[i].devicePath.c_str());
-            if (tessaly::UsbPrinterTable[i].devicePath == m_wanted) {
-                ConfirmUsbSelection(static_cast<int>(i));
-            }
+            const std::string& path = discovery.State().usbPrinterTable[i].devicePath;
+            std::printf("USB printer %zu: %s  (%s)\n", i, shown.lines[i].c_str(), path.c_str());
+            if (path == m_wanted) ConfirmUsbSelection(discovery.State(), static_cast<int>(i));
         }
     }
 
@@ -40,11 +38,11 @@ TEST(UsbHardware, ReadsThePrintersVersion) {
     if (wanted == nullptr || *wanted == '\0') {
         GTEST_SKIP() << "set TESSALY_USB_PRINTER to a device path or \"first\"";
     }
-    tessaly::ResetUsbState();
+    tessaly::ProgramState state;
     FakeHost host;
     ChooseFromEnvironment selection(wanted);
     CMessageIF protocol(host);
-    protocol.SetLinkFactory(DefaultLinkFactory(host, selection));
+    protocol.SetLinkFactory(DefaultLinkFactory(state, host, selection));
     // Every box answers Cancel, so a printer that cannot be opened ends the
     // connect loop instead of retrying for ever.
     host.boxAnswers.assign(8, MsgResult::Cancel);
@@ -54,7 +52,6 @@ TEST(UsbHardware, ReadsThePrintersVersion) {
     ASSERT_TRUE(version.has_value());
     EXPECT_FALSE(version->empty());
     std::printf("VRS %s\n", version->c_str());
-    tessaly::ResetUsbState();
 }
 
 }  // namespace

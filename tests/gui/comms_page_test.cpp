@@ -98,7 +98,7 @@ TEST(CommsPage, TypedTextAndTheWheelConnectNothing) {
 
 TEST(CommsPage, EthernetCancelledAtTheAddressConnectsNothing) {
     SheetRig rig;
-    tessaly::PrinterIpAddress = 0x0A000001;
+    rig.state.printerIpAddress = 0x0A000001;
     bool sawSetIp = false;
     gui::ModalWatch watch = AnswerSetIp(std::nullopt, &sawSetIp);
 
@@ -108,7 +108,7 @@ TEST(CommsPage, EthernetCancelledAtTheAddressConnectsNothing) {
     EXPECT_TRUE(sawSetIp);
     EXPECT_TRUE(rig.linkRequests.empty());
     EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
-    EXPECT_EQ(tessaly::PrinterIpAddress, 0x0A000001u);
+    EXPECT_EQ(rig.state.printerIpAddress, 0x0A000001u);
 }
 
 TEST(CommsPage, EthernetConfirmedStoresTheAddressThenConnects) {
@@ -118,7 +118,7 @@ TEST(CommsPage, EthernetConfirmedStoresTheAddressThenConnects) {
     ASSERT_TRUE(rig.Choose("Ethernet"));
 
     EXPECT_TRUE(watch.Ran());
-    EXPECT_EQ(tessaly::PrinterIpAddress, 0x0A010203u);
+    EXPECT_EQ(rig.state.printerIpAddress, 0x0A010203u);
     ASSERT_EQ(rig.linkRequests.size(), 1u);
     EXPECT_EQ(rig.linkRequests[0], std::make_pair(int{kLinkEthernet}, std::string("Ethernet")));
     EXPECT_EQ(rig.sheet->PageCount(), 8);
@@ -147,7 +147,7 @@ TEST(CommsPage, RealUsbAndParallelLinksReportTheUnreachablePrinter) {
     for (const QString& port :
          {QString("USB"), QString("LPT1:"), QString("LPT2:"), QString("LPT3:"), QString("LPT4:")}) {
         SheetRig rig;
-        rig.msg.SetLinkFactory(DefaultLinkFactory());
+        rig.msg.SetLinkFactory(DefaultLinkFactory(rig.state));
         rig.host.boxAnswers = {MsgResult::Cancel};
 
         ASSERT_TRUE(rig.Choose(port));
@@ -168,8 +168,8 @@ TEST(CommsPage, EthernetReachesTheSimulatedPrinterAndCloseDownClosesItsSocket) {
     ASSERT_TRUE(server.Start(0, &error)) << error;
 
     SheetRig rig;
-    rig.msg.SetLinkFactory([&server](int, const std::string&) {
-        return std::make_unique<CEthernetIF>(server.Port(), 2000, 2000);
+    rig.msg.SetLinkFactory([&server, &rig](int, const std::string&) {
+        return std::make_unique<CEthernetIF>(rig.state, server.Port(), 2000, 2000);
     });
     gui::ModalWatch watch = AnswerSetIp(0x7F000001);
 
@@ -181,6 +181,6 @@ TEST(CommsPage, EthernetReachesTheSimulatedPrinterAndCloseDownClosesItsSocket) {
     EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kE);  // learnt from "VRS"
 
     gui::Click(rig.sheet->ExitButton());
-    EXPECT_TRUE(CKTUtilityApp::CloseDown(rig.msg, rig.sheet));
-    EXPECT_FALSE(HasActiveEthernetSocket());
+    EXPECT_TRUE(CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet));
+    EXPECT_FALSE(rig.state.HasActiveEthernetSocket());
 }

@@ -54,13 +54,7 @@ QString Shown(const CIpAddressEdit* field) {
     return parts.join('.');
 }
 
-class EthernetPage : public ::testing::Test {
-protected:
-    // The product id is program-wide; every test starts from the program's
-    // start value.
-    void SetUp() override { tessaly::EthernetPageProductId = 0; }
-    void TearDown() override { tessaly::EthernetPageProductId = 0; }
-};
+class EthernetPage : public ::testing::Test {};
 
 }  // namespace
 
@@ -117,8 +111,8 @@ TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.version) + " PID " + row.pid.value_or("<none>"));
-        tessaly::EthernetPageProductId = 12345;
         SimPageRig rig(row.version);
+        rig.state.ethernetPageProductId = 12345;
         if (row.pid) {
             rig.printer->SetValue("PID", *row.pid);
         } else {
@@ -129,7 +123,7 @@ TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
         ASSERT_TRUE(c.Complete());
         page.Activate();
 
-        EXPECT_EQ(tessaly::EthernetPageProductId, row.remembered);
+        EXPECT_EQ(rig.state.ethernetPageProductId, row.remembered);
         for (QWidget* control : c.All()) EXPECT_EQ(control->isEnabled(), row.served);
         if (row.served) {
             EXPECT_EQ(c.mac->text(), "00:1B:2C:3D:4E:5F");
@@ -389,7 +383,7 @@ TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
               (std::vector<std::string>{"PID", "MAC", "DYN", "IPA", "SNM", "GWY"}));
     for (QWidget* control : c.All()) EXPECT_TRUE(control->isEnabled());
     EXPECT_EQ(c.mac->text(), "00:1B:2C:3D:4E:5F");
-    EXPECT_EQ(tessaly::EthernetPageProductId, 36864);
+    EXPECT_EQ(rig.state.ethernetPageProductId, 36864);
 
     // Changed behind the page's back, seen at a click of "Read Current".
     rig.printer->SetValue("DYN", "1");

@@ -536,8 +536,8 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     }
 
     SheetRig rig;
-    rig.msg.SetLinkFactory([&server](int, const std::string&) {
-        return std::make_unique<CEthernetIF>(server.Port(), 2000, 2000);
+    rig.msg.SetLinkFactory([&server, &rig](int, const std::string&) {
+        return std::make_unique<CEthernetIF>(rig.state, server.Port(), 2000, 2000);
     });
     // The operator picks Ethernet and types the simulator's address; should
     // the connect fail, the Retry/Cancel box is cancelled rather than retried
@@ -580,5 +580,5 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     EXPECT_EQ(StoredPath(), path);
     EXPECT_FALSE(rig.sheet->isVisible());
     EXPECT_EQ(rig.sheet->result(), 1);
-    CKTUtilityApp::CloseDown(rig.msg, rig.sheet);
+    CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet);
 }

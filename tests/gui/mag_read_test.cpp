@@ -23,6 +23,7 @@
 #include "pages/mag_read_pp.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "links/program_state.h"
 
 namespace {
 
@@ -38,10 +39,12 @@ std::string Framed(const std::string& text) {
 // The page on a sheet stand-in, connected to a simulated printer whose
 // "VRS" value is `version`; the frames of the connect itself are cleared.
 struct MagReadRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer;
     std::unique_ptr<CMagReadPP> page;
 

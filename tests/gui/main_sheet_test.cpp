@@ -256,6 +256,6 @@ TEST(MainSheet, ReconnectFromInsideAPageHandlerKeepsThatPageAliveUntilItReturns)
 TEST(MainSheet, ExitWithoutConnectClosesNoSocket) {
     SheetRig rig;
     gui::Click(rig.sheet->ExitButton());
-    EXPECT_FALSE(CKTUtilityApp::CloseDown(rig.msg, rig.sheet));
+    EXPECT_FALSE(CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet));
     EXPECT_EQ(rig.sheet, nullptr);
 }

@@ -32,25 +32,27 @@ long long MsSince(Clock::time_point start) {
 }
 
 struct TcpPageRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimTcpServer server{printer};
 
     TcpPageRig() {
-        tessaly::PrinterIpAddress = 0x7F000001;
+        state.printerIpAddress = 0x7F000001;
         server.Start(0);
         msg.SetMainSheet(&sheet);
         const uint16_t port = server.Port();
-        msg.SetLinkFactory([port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-            return std::make_unique<CEthernetIF>(port, kReceiveMs);
+        msg.SetLinkFactory([this, port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+            return std::make_unique<CEthernetIF>(state, port, kReceiveMs);
         });
     }
     ~TcpPageRig() {
         msg.SetMainSheet(nullptr);
-        tessaly::PrinterIpAddress = 0;
+        state.printerIpAddress = 0;
     }
     void SetFaults(const SimFaults& faults) {
         printer->UpdateState([&](SimPrinterState& s) { s.faults = faults; });

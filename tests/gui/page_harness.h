@@ -9,6 +9,7 @@
 #include "protocol/message_if.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
+#include "links/program_state.h"
 
 // Stands in for the main sheet around a page under test: records what the
 // page asks of the sheet and counts the protocol object's rebuild requests.
@@ -34,10 +35,12 @@ public:
 //   page.Activate();                              // init, then activation
 //   EXPECT_EQ(link.writes.size(), ...);
 struct PageRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     // Every link the protocol object asked for, as (kind, port name).
     std::vector<std::pair<int, std::string>> linkRequests;
     // The link made by the latest request; the protocol object owns it and

@@ -26,10 +26,12 @@ const std::string kTrailer = ",\x1c\x03";
 // A page under test on the simulated printer, reached through the protocol
 // object as over any port.
 struct SimRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
     SimRig() {
@@ -68,12 +70,6 @@ QString Text(QWidget& page, const char* id) {
     QLineEdit* edit = Edit(page, id);
     return edit ? edit->text() : QStringLiteral("<no control %1>").arg(QLatin1String(id));
 }
-
-// Restores the program-wide OEM model name whatever a test leaves in it.
-struct OemNameGuard {
-    std::string saved = tessaly::OemModelName;
-    ~OemNameGuard() { tessaly::OemModelName = saved; }
-};
 
 }  // namespace
 
@@ -184,12 +180,11 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
         {"99999999999", "", "Unassigned - 2147483647"},
         {std::nullopt, "", "previous"},
     };
-    OemNameGuard guard;
     SimRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     for (const Case& c : cases) {
-        tessaly::OemModelName = c.oemName;
+        rig.state.oemModelName = c.oemName;
         rig.printer->UpdateState([&c](SimPrinterState& state) {
             if (c.mdl) {
                 state.values["MDL"] = *c.mdl;
@@ -205,16 +200,15 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
 }
 
 TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
-    OemNameGuard guard;
     SimRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     rig.printer->SetValue("MDL", "10");
     CPrinterIdentityPP page(rig.context);
     page.Activate();  // later activations refresh once each
-    tessaly::OemModelName = "Orion C200";
+    rig.state.oemModelName = "Orion C200";
     // The name changes while the refresh is under way.
-    rig.printer->SetFrameObserver([](const SimFrame& frame) {
-        if (frame.mnemonic == "MSR") tessaly::OemModelName = "Orion C300";
+    rig.printer->SetFrameObserver([&rig](const SimFrame& frame) {
+        if (frame.mnemonic == "MSR") rig.state.oemModelName = "Orion C300";
     });
 
     page.Activate();

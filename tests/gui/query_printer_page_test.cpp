@@ -18,6 +18,7 @@
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "support/recording_canvas.h"
+#include "links/program_state.h"
 
 namespace {
 
@@ -30,10 +31,12 @@ const QRegularExpression kTimeLine(
 // The Query Printer page on the in-process simulator, connected through the
 // protocol object as the sheet would connect it.
 struct SimRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     std::unique_ptr<CQueryPrinterPP> page;
 

@@ -16,7 +16,7 @@ constexpr uint32_t kDefault = 0xC0A86600;  // 192.168.102.0
 
 // Runs a fresh dialog modally, as the Comms page does, with `answer` acting
 // inside it; returns the dialog's result.
-int RunDialog(const std::function<void(CSetIP&)>& answer) {
+int RunDialog(uint32_t& address, const std::function<void(CSetIP&)>& answer) {
     gui::ModalWatch watch([&answer](QWidget* modal) {
         auto* dialog = qobject_cast<CSetIP*>(modal);
         if (!dialog) {
@@ -30,7 +30,7 @@ int RunDialog(const std::function<void(CSetIP&)>& answer) {
             dialog->reject();
         }
     });
-    CSetIP dialog;
+    CSetIP dialog(address);
     const int result = dialog.exec();
     EXPECT_TRUE(watch.Ran());
     return result;
@@ -46,7 +46,8 @@ void TypeAddress(CSetIP& dialog, const QString& text) {
 }  // namespace
 
 TEST(SetIpDialog, ControlsCarryTheirIdsTextsAndNames) {
-    CSetIP dialog;
+    uint32_t address = 0;
+    CSetIP dialog(address);
     EXPECT_EQ(dialog.windowTitle(), "Set IP address");
 
     auto* field = dialog.findChild<CIpAddressEdit*>("1118");
@@ -77,8 +78,9 @@ TEST(SetIpDialog, ControlsCarryTheirIdsTextsAndNames) {
 }
 
 TEST(SetIpDialog, EveryOpeningStartsAtTheDefaultWithTheCaretInTheFourthField) {
+    uint32_t address = 0;
     for (int opening = 0; opening < 2; ++opening) {
-        const int result = RunDialog([opening](CSetIP& dialog) {
+        const int result = RunDialog(address, [opening](CSetIP& dialog) {
             EXPECT_EQ(dialog.AddressField()->Address(), kDefault) << opening;
             EXPECT_EQ(dialog.focusWidget(), dialog.AddressField()->Field(3)) << opening;
             EXPECT_EQ(dialog.AddressField()->Field(3)->selectedText(), "0") << opening;
@@ -87,7 +89,7 @@ TEST(SetIpDialog, EveryOpeningStartsAtTheDefaultWithTheCaretInTheFourthField) {
             gui::Click(dialog.OkButton());
         });
         EXPECT_EQ(result, QDialog::Accepted);
-        EXPECT_EQ(tessaly::PrinterIpAddress, 0x0A0B0C0Du);
+        EXPECT_EQ(address, 0x0A0B0C0Du);
     }
 }
 
@@ -108,14 +110,14 @@ TEST(SetIpDialog, OkStoresTheFieldValue) {
          "192.168.102.77"},
     };
     for (const Case& c : cases) {
-        tessaly::PrinterIpAddress = 0x01020304;
-        const int result = RunDialog([&c](CSetIP& dialog) {
+        uint32_t address = 0x01020304;
+        const int result = RunDialog(address, [&c](CSetIP& dialog) {
             c.edit(dialog);
             gui::Click(dialog.OkButton());
         });
         EXPECT_EQ(result, QDialog::Accepted) << c.name;
-        EXPECT_EQ(tessaly::PrinterIpAddress, c.stored) << c.name;
-        EXPECT_EQ(CSetIP::GetPrinterAddressText(), c.text) << c.name;
+        EXPECT_EQ(address, c.stored) << c.name;
+        EXPECT_EQ(tessaly::FormatIpAddress(address), c.text) << c.name;
     }
 }
 
@@ -125,12 +127,12 @@ TEST(SetIpDialog, CancelAndEscapeLeaveTheAddressAsItWas) {
         [](CSetIP& d) { gui::KeyClick(d.focusWidget(), Qt::Key_Escape); },
     };
     for (const auto& leave : leaves) {
-        tessaly::PrinterIpAddress = 0x0A000001;
-        const int result = RunDialog([&leave](CSetIP& dialog) {
+        uint32_t address = 0x0A000001;
+        const int result = RunDialog(address, [&leave](CSetIP& dialog) {
             TypeAddress(dialog, "172.16.0.9");
             leave(dialog);
         });
         EXPECT_EQ(result, QDialog::Rejected);
-        EXPECT_EQ(tessaly::PrinterIpAddress, 0x0A000001u);
+        EXPECT_EQ(address, 0x0A000001u);
     }
 }

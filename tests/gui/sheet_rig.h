@@ -20,6 +20,8 @@
 // The main sheet as the program wires it, shown on the offscreen screen,
 // with a scripted host and scripted links.
 struct SheetRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     std::vector<std::pair<int, std::string>> linkRequests;
@@ -37,7 +39,7 @@ struct SheetRig {
             link = made.get();
             return made;
         });
-        sheet = std::make_unique<CMainSheet>(msg, host, std::move(factory));
+        sheet = std::make_unique<CMainSheet>(msg, host, state, std::move(factory));
         msg.SetMainSheet(sheet.get());
         sheet->show();
     }

@@ -7,6 +7,7 @@
 #include "page_harness.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "links/program_state.h"
 
 // A request as it reaches the printer: preamble, body, trailer.
 inline std::string Framed(const std::string& body) {
@@ -29,10 +30,12 @@ inline std::vector<std::string> Requests(const CSimPrinter& printer) {
 // connected (the printer family learnt from `version`) and with the
 // connect's own requests, pauses and boxes forgotten.
 struct SimPageRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
     explicit SimPageRig(const std::string& version = "E3.05") {

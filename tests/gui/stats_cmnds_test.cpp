@@ -16,16 +16,19 @@
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "links/program_state.h"
 
 namespace {
 
 // A page under test on the simulated printer, reached through the protocol
 // object as over any port.
 struct SimRig {
+    // First in, last out: the links made for msg reach into it.
+    tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet};
+    PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
     SimRig() {

@@ -21,8 +21,6 @@ namespace {
 class UsbSelectionDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
         for (auto [pid, serial] :
              {std::pair<uint16_t, const char*>{0x8801, "A1"}, {0x1000, "K77"}}) {
             SimUsbDevice device;
@@ -32,11 +30,6 @@ protected:
             usb.AddDevice(device);
         }
     }
-    void TearDown() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
-    }
-
     // Runs the dialog; `operate` acts for the operator once it is up. A
     // dialog still open a second later is closed and fails the test.
     int RunWith(CUSB_Selection& dialog, std::function<void(CUSB_Selection&)> operate) {
@@ -56,8 +49,9 @@ protected:
         return result;
     }
 
+    tessaly::ProgramState state;
     CSimUsbBackend usb;
-    CUsbDiscovery discovery{usb, usb};
+    CUsbDiscovery discovery{usb, usb, state};
     FakeHost host;
     bool ranModal = false;
 };
@@ -97,12 +91,12 @@ TEST_F(UsbSelectionDialog, OkTakesTheSelectedLinesDevice) {
     });
     EXPECT_TRUE(ranModal);
     EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_EQ(tessaly::SelectedUsbDevicePath, usb.PathOf(1));
-    EXPECT_EQ(tessaly::OemModelName, "VERITONE");
+    EXPECT_EQ(state.selectedUsbDevicePath, usb.PathOf(1));
+    EXPECT_EQ(state.oemModelName, "VERITONE");
 }
 
 TEST_F(UsbSelectionDialog, EscapeLeavesTheLastSelection) {
-    tessaly::SelectedUsbDevicePath = "earlier";
+    state.selectedUsbDevicePath = "earlier";
     CUSB_Selection dialog(discovery, host);
     const int result = RunWith(dialog, [](CUSB_Selection& d) {
         d.List()->setCurrentRow(1);
@@ -110,17 +104,17 @@ TEST_F(UsbSelectionDialog, EscapeLeavesTheLastSelection) {
         QApplication::sendEvent(&d, &escape);
     });
     EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(tessaly::SelectedUsbDevicePath, "earlier");
+    EXPECT_EQ(state.selectedUsbDevicePath, "earlier");
 }
 
 TEST_F(UsbSelectionDialog, OkWithNothingSelectedChangesNothing) {
-    tessaly::SelectedUsbDevicePath = "earlier";
+    state.selectedUsbDevicePath = "earlier";
     CUSB_Selection dialog(discovery, host);
     RunWith(dialog, [](CUSB_Selection& d) {
         d.List()->clearSelection();
         d.OkButton()->click();
     });
-    EXPECT_EQ(tessaly::SelectedUsbDevicePath, "earlier");
+    EXPECT_EQ(state.selectedUsbDevicePath, "earlier");
 }
 
 TEST_F(UsbSelectionDialog, FailedDiscoveryClosesWithoutWaiting) {
@@ -131,7 +125,7 @@ TEST_F(UsbSelectionDialog, FailedDiscoveryClosesWithoutWaiting) {
     EXPECT_EQ(result, QDialog::Rejected);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Enumeration Failed, Connecting to First Available Device");
-    EXPECT_TRUE(tessaly::SelectedUsbDevicePath.empty());
+    EXPECT_TRUE(state.selectedUsbDevicePath.empty());
 }
 
 }  // namespace

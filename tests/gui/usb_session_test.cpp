@@ -18,20 +18,14 @@ namespace {
 class UsbSession : public ::testing::Test {
 protected:
     void SetUp() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
         veritone = AddPrinter(0x8801, "V100", "A4.01");
         warden = AddPrinter(0x9001, "W200", "E3.05");
         warden->SetValue("MSR", "W200SERIAL");
         rig.msg.SetLinkFactory(
             [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
                 if (kind != kLinkUsb) return nullptr;
-                return std::make_unique<CUSBDevice>(UsbLinkParts{usb, usb, selection, rig.host});
+                return std::make_unique<CUSBDevice>(UsbLinkParts{usb, usb, selection, rig.host, rig.state});
             });
-    }
-    void TearDown() override {
-        tessaly::ResetUsbState();
-        tessaly::OemModelName.clear();
     }
 
     std::shared_ptr<CSimPrinter> AddPrinter(uint16_t pid, const std::string& serial,
@@ -80,8 +74,8 @@ TEST_F(UsbSession, ChosenPrinterAnswersTheFeaturePages) {
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.sheet->PageCount(), 8);
     EXPECT_EQ(rig.sheet->Tabs()->currentIndex(), 1);  // Printer Identity
-    EXPECT_EQ(tessaly::SelectedUsbDevicePath, usb->PathOf(1));
-    EXPECT_EQ(tessaly::OemModelName, "WARDEN");
+    EXPECT_EQ(rig.state.selectedUsbDevicePath, usb->PathOf(1));
+    EXPECT_EQ(rig.state.oemModelName, "WARDEN");
 
     // The chosen printer was asked for its version first; the other one
     // heard nothing.
