@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/qt_host_services.h"
-#include "links/usb_selection_dialog.h"
+#include "app/usb_selection_dialog.h"
 #include "protocol/message_if.h"
 
 class CMainSheet;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/bench.h"
-#include "report/printer.h"
+#include "protocol/report_printer.h"
 #include "report/qt_print_canvas.h"
 
 namespace bench {

@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "fuzz/fuzz_support.h"
-#include "pages/query_report.h"
+#include "protocol/query_report.h"
 
 namespace {
 

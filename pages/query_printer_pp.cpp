@@ -15,10 +15,10 @@
 #include <sys/stat.h>
 #endif
 
-#include "pages/query_report.h"
+#include "protocol/query_report.h"
 #include "protocol/message_if.h"
 #include "seams/print_canvas.h"
-#include "report/printer.h"
+#include "protocol/report_printer.h"
 #include "seams/wait_cursor.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QPrinter>
 #include <QTemporaryDir>
 
-#include "report/printer.h"
+#include "protocol/report_printer.h"
 #include "report/qt_print_canvas.h"
 #include "support/recording_canvas.h"
 

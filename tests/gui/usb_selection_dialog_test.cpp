@@ -1,7 +1,7 @@
 // The USB PRINTER SELECTION dialog on the offscreen platform, over the
 // simulated USB backend.
 
-#include "links/usb_selection_dialog.h"
+#include "app/usb_selection_dialog.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "links/program_state.h"
 #include "links/usb_device.h"
 #include "links/usb_discovery.h"
-#include "links/usb_selection_dialog.h"
+#include "app/usb_selection_dialog.h"
 #include "sheet_rig.h"
 #include "sim/sim_usb_backend.h"
 

@@ -1,4 +1,4 @@
-#include "links/usb_selection_dialog.h"
+#include "app/usb_selection_dialog.h"
 
 #include <QApplication>
 #include <QFontMetrics>

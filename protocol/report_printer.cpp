@@ -1,4 +1,4 @@
-#include "report/printer.h"
+#include "protocol/report_printer.h"
 
 #include "seams/print_canvas.h"
 

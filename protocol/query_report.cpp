@@ -1,4 +1,4 @@
-#include "pages/query_report.h"
+#include "protocol/query_report.h"
 
 #include <cstdio>
 #include <string_view>

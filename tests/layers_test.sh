@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Fails on an include against the folder order. Each folder may include its
+# own headers and those of the folders before it in the line:
+#
+#   seams -> links -> protocol -> sim -> controls, report -> pages -> app
+#
+# (resources sits with controls: data for the front end.) Tests, benchmarks
+# and fuzz targets stand outside the line and may include anything.
+set -euo pipefail
+root="${1:-$(dirname "$0")/..}"
+cd "$root"
+
+declare -A rank=(
+  [seams]=0 [links]=1 [protocol]=2 [sim]=3
+  [controls]=4 [report]=4 [resources]=4 [pages]=5 [app]=6
+)
+
+status=0
+for folder in "${!rank[@]}"; do
+  [ -d "$folder" ] || continue
+  while IFS= read -r hit; do
+    file="${hit%%:*}"
+    rest="${hit#*:}"
+    line="${rest%%:*}"
+    target="$(sed -E 's/.*#include "([^/"]+)\/.*/\1/' <<<"$rest")"
+    [ "$target" = "$folder" ] && continue
+    if [ -z "${rank[$target]+x}" ]; then
+      echo "$file:$line: includes from '$target', which is not in the folder line" >&2
+      status=1
+    elif [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
+      echo "$file:$line: $folder may not include $target (order: seams, links, protocol, sim, controls/report, pages, app)" >&2
+      status=1
+    fi
+  done < <(grep -Hn '^[[:space:]]*#[[:space:]]*include "[^"]*/' "$folder"/*.h "$folder"/*.cpp 2>/dev/null || true)
+done
+[ "$status" -eq 0 ] && echo "includes follow the folder order"
+exit "$status"
