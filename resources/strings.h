@@ -3,6 +3,6 @@
 // Fixed texts of the application shell.
 namespace strings {
 
-inline constexpr const char* kSheetCaption = "Tessaly v3.30";
+inline constexpr const char* kSheetCaption = "Tessaly v" TESSALY_VERSION;
 
 }  // namespace strings

@@ -62,7 +62,7 @@ std::vector<QPointer<CPageBase>> FeaturePagesOf(CMainSheet& sheet) {
 TEST(MainSheet, StartsWithCommsAloneAndOneExitButton) {
     SheetRig rig;
     EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
-    EXPECT_EQ(rig.sheet->windowTitle(), "Tessaly v3.30");
+    EXPECT_EQ(rig.sheet->windowTitle(), "Tessaly v" TESSALY_VERSION);
 
     QStringList visibleButtons;
     for (QPushButton* button : rig.sheet->findChildren<QPushButton*>()) {
