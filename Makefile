@@ -4,15 +4,17 @@
 # Proof targets: `make fuzz` (every fuzz target for FUZZ_SECONDS each),
 # `make valgrind` (the core tests under memcheck), `make bench` (Release
 # benchmarks, table and JSON).
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench clean
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench format format-check clean
 
 FUZZ_SECONDS ?= 60
+# Extra configure options, e.g. CMAKE_FLAGS=-DTESSALY_WERROR=ON (as CI does).
+CMAKE_FLAGS ?=
 
 deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake --preset default >/dev/null
+	@cmake --preset default $(CMAKE_FLAGS) >/dev/null
 	@cmake --build --preset default
 
 demo: build
@@ -25,14 +27,14 @@ test: build fuzz-build
 	@ctest --preset fuzz
 
 asan: deps
-	@cmake --preset asan >/dev/null
+	@cmake --preset asan $(CMAKE_FLAGS) >/dev/null
 	@cmake --build --preset asan
 
 asan-test: asan
 	@ctest --preset asan
 
 fuzz-build: deps
-	@cmake --preset fuzz >/dev/null
+	@cmake --preset fuzz $(CMAKE_FLAGS) >/dev/null
 	@cmake --build --preset fuzz
 
 fuzz: fuzz-build
@@ -45,6 +47,13 @@ bench: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
 	@build-release/tessaly_bench --json build-release/bench.json
+
+# The C++ files against .clang-format: check, or rewrite them.
+format-check: deps
+	@scripts/check-format.sh
+
+format: deps
+	@scripts/check-format.sh --fix
 
 clean:
 	rm -rf build build-asan build-fuzz build-release
