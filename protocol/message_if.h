@@ -8,6 +8,7 @@
 
 #include "links/character_interface.h"
 #include "links/link_factory.h"
+#include "protocol/card_record.h"
 #include "protocol/command_table.h"
 #include "seams/host_services.h"
 #include "seams/text_scan.h"
@@ -24,7 +25,7 @@
 class CMessageIF {
 public:
     static constexpr int kAreaSize = 1024;        // frame and reply limit
-    static constexpr int kCardRecordSize = 548;   // the "MSV" reply block
+    static constexpr int kCardRecordSize = static_cast<int>(cardread::kRecordSize);
     static constexpr int kRetryPauseMs = 2000;
     static constexpr int kModifyPauseMs = 2200;
     static constexpr int kShortPauseMs = 200;
@@ -76,7 +77,7 @@ public:
 
     // --- replies ----------------------------------------------------------
     std::optional<std::string> ParseReply(int command, const std::string& reply);
-    // Fills the caller's 548-byte buffer, reading on through empty reads; stops
+    // Fills the caller's kCardRecordSize-byte buffer, reading on through empty reads; stops
     // early (keeping what arrived) once nothing has come for the link's
     // receive wait, or the link has failed. Returns the number of bytes
     // received.

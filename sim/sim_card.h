@@ -7,14 +7,10 @@
 #include <string>
 #include <vector>
 
-// The magnetic stripe of the card in the simulated printer and the 548-byte
-// record the printer sends back for a card read.
-//
-// Record layout (header words big-endian):
-//   0   mark 0x20510000      4   record length 548
-//   8   status of tracks 1-3 (non-zero = read)
-//   20  data lengths of tracks 1-3
-//   32  track 1 area, 204 track 2 area, 376 track 3 area, 172 bytes each.
+#include "protocol/card_record.h"
+
+// The magnetic stripe of the card in the simulated printer and the card-read
+// record the printer sends back for it, in the layout cardread:: reads.
 // Track 1 bytes carry the ISO/IEC 7811 six-bit code (character - 0x20) with
 // odd parity in bit 6; tracks 2 and 3 the four-bit code (character - '0')
 // with odd parity in bit 4. Each read track holds start sentinel, data, end
@@ -22,10 +18,10 @@
 
 namespace simcard {
 
-inline constexpr size_t kRecordSize = 548;
-inline constexpr size_t kHeaderSize = 32;
-inline constexpr size_t kAreaSize = 172;
-inline constexpr uint32_t kRecordMark = 0x20510000;
+using cardread::kHeaderSize;
+using cardread::kRecordMark;
+using cardread::kRecordSize;
+inline constexpr size_t kAreaSize = cardread::kTrackAreaSize;
 
 // The track as it sits on the stripe: data characters only, sentinels are
 // added by the encoder.

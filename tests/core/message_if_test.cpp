@@ -222,12 +222,12 @@ TEST_F(Protocol, ReadsUseCapacity1024AndThePacedBit) {
     EXPECT_THAT(link->readPaced, ElementsAre(4));
 
     // The card record is read like a numbered reply: paced for "A" only.
-    uint8_t record[548];
+    uint8_t record[CMessageIF::kCardRecordSize];
     for (const auto& [version, paced] : {std::pair{"A4.01", 2}, {"V1.0", 0}, {"E3.05", 0}}) {
         Connect(version);
         link->readPaced.clear();
-        link->QueueReply(std::string(548, 'r'));
-        EXPECT_EQ(msg.ReadFixedReply(record), 548);
+        link->QueueReply(std::string(CMessageIF::kCardRecordSize, 'r'));
+        EXPECT_EQ(msg.ReadFixedReply(record), CMessageIF::kCardRecordSize);
         EXPECT_THAT(link->readPaced, ElementsAre(paced)) << version;
     }
 }
@@ -305,12 +305,12 @@ TEST_F(Protocol, ShowStatusAndSendModifyFromControl) {
 
 TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
     Connect("E3.05");
-    uint8_t record[548];
+    uint8_t record[CMessageIF::kCardRecordSize];
     std::memset(record, 0xEE, sizeof record);
     link->QueueReply(std::string(100, 'a'));
     link->QueueReply(std::string(400, 'b'));
     link->QueueReply(std::string(100, 'c'));  // more than the room left
-    EXPECT_EQ(msg.ReadFixedReply(record), 548);
+    EXPECT_EQ(msg.ReadFixedReply(record), CMessageIF::kCardRecordSize);
     EXPECT_THAT(link->readCapacities, ElementsAre(1024, 548, 448, 48));
     EXPECT_EQ(record[0], 'a');
     EXPECT_EQ(record[547], 'c');

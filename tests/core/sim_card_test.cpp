@@ -66,7 +66,7 @@ TEST(SimCard, RecordLayoutByHand) {
         s.card[2].data = "99";
     });
     std::vector<uint8_t> record = ReadCard(printer, 0x03);  // tracks 1 and 2
-    ASSERT_EQ(record.size(), 548u);
+    ASSERT_EQ(record.size(), simcard::kRecordSize);
     EXPECT_EQ(std::vector<uint8_t>(record.begin(), record.begin() + 8),
               (std::vector<uint8_t>{0x20, 0x51, 0x00, 0x00, 0x00, 0x00, 0x02, 0x24}));
     EXPECT_NE(Word(record, 8), 0u);
@@ -84,7 +84,7 @@ TEST(SimCard, RecordLayoutByHand) {
     EXPECT_EQ(std::vector<uint8_t>(record.begin() + 204, record.begin() + 211),
               (std::vector<uint8_t>{0x0B, 0x01, 0x02, 0x13, 0x04, 0x1F, 0x10}));
     EXPECT_EQ(record[211], 0);
-    for (size_t i = 376; i < 548; ++i) ASSERT_EQ(record[i], 0) << i;
+    for (size_t i = 376; i < simcard::kRecordSize; ++i) ASSERT_EQ(record[i], 0) << i;
 }
 
 TEST(SimCard, EncodedCardReadsBack) {
@@ -96,7 +96,7 @@ TEST(SimCard, EncodedCardReadsBack) {
     ASSERT_EQ(printer.Frames().back().kind, SimFrameKind::MagEncode);
 
     std::vector<uint8_t> record = ReadCard(printer, 0x07);
-    ASSERT_EQ(record.size(), 548u);
+    ASSERT_EQ(record.size(), simcard::kRecordSize);
     const std::string expected[3] = {"%DOE^JANE?", ";4000123456789=2812?",
                                      ";" + SimPrinterState::DefaultCard()[2].data + "?"};
     for (int track = 1; track <= 3; ++track) {
@@ -149,7 +149,7 @@ TEST(SimCard, RecordFaults) {
         printer.UpdateState(c.apply);
         std::vector<uint8_t> record = ReadCard(printer, 0x07);
         if (std::string(c.name) != "cut short") {
-            ASSERT_EQ(record.size(), 548u);
+            ASSERT_EQ(record.size(), simcard::kRecordSize);
         }
         c.check(record);
     }
