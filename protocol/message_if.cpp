@@ -1,5 +1,6 @@
 #include "protocol/message_if.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
