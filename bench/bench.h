@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "seams/host_services.h"
+#include "support/fake_host.h"
 #include "seams/print_canvas.h"
 
 namespace bench {
@@ -59,31 +60,5 @@ void RunColdStart(const Options& options, std::vector<Row>& rows);
 
 // The best (shortest) of `rounds` timings of `run`, in seconds.
 double BestOf(int rounds, const std::function<void()>& run);
-
-// Host services that never wait: pauses are recorded, boxes answered with
-// their first button (OK, Yes, Retry), dialogs cancelled.
-class RecordingHost : public IHostServices {
-public:
-    std::vector<int> pauses;
-    std::vector<std::string> boxes;
-    std::optional<std::string> openFileAnswer;
-    std::optional<std::string> saveFileAnswer;
-
-    long long PauseMs() const;
-
-    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon) override;
-    void SetWaitCursor(bool) override {}
-    void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
-    std::optional<std::string> GetOpenFileName(const std::string&) override {
-        return openFileAnswer;
-    }
-    std::optional<std::string> GetSaveFileName() override { return saveFileAnswer; }
-    std::unique_ptr<CPrintCanvas> RunPrintDialog() override { return nullptr; }
-    void ShowProgress(const std::string&, int64_t, int64_t) override {}
-    void EndProgress() override {}
-    bool StartDetached(const std::string&, const std::vector<std::string>&) override {
-        return true;
-    }
-};
 
 }  // namespace bench

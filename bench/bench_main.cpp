@@ -63,23 +63,6 @@ double BestOf(int rounds, const std::function<void()>& run) {
     return best;
 }
 
-MsgResult RecordingHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon) {
-    boxes.push_back(text);
-    switch (buttons) {
-        case MsgButtons::Ok:
-        case MsgButtons::OkCancel:
-            return MsgResult::Ok;
-        case MsgButtons::YesNo:
-            return MsgResult::Yes;
-        case MsgButtons::RetryCancel:
-            return MsgResult::Cancel;
-    }
-    return MsgResult::Ok;
-}
-
-long long RecordingHost::PauseMs() const {
-    return std::accumulate(pauses.begin(), pauses.end(), 0LL);
-}
 
 }  // namespace bench
 

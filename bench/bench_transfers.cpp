@@ -21,16 +21,13 @@
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "support/frames.h"
 
 namespace bench {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kChunk = CMessageIF::kFirmwareChunk;
-
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
 
 // A plain blocking TCP client of the simulator, the baseline's side.
 class BareSocket {
@@ -118,7 +115,7 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     if (!server.Start(0)) return;
 
     tessaly::ProgramState state;
-    RecordingHost host;
+    FakeHost host{MsgResult::Cancel};
     CMessageIF msg(host);
     bool faulty = false;
 
@@ -173,7 +170,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
     {
         auto printer = std::make_shared<CSimPrinter>();
         tessaly::ProgramState state;
-        RecordingHost host;
+        FakeHost host{MsgResult::Cancel};
         CMessageIF msg(host);
         msg.SetLinkFactory([&](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
             return std::make_unique<CSimLink>(printer);
@@ -218,7 +215,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
         CSimTcpServer server(printer);
         if (!server.Start(0)) return;
         tessaly::ProgramState state;
-        RecordingHost host;
+        FakeHost host{MsgResult::Cancel};
         CMessageIF msg(host);
         bool faulty = false;
         auto bare = [&] {

@@ -69,7 +69,7 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
-    FuzzHost host;
+    FakeHost host{MsgResult::Cancel};
     CMessageIF msg(host);
     PieceLink* link = nullptr;
     msg.SetLinkFactory([&](int, const std::string&) {

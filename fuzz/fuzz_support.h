@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "seams/host_services.h"
-#include "seams/print_canvas.h"
+#include "support/fake_host.h"
 
 // A failed check is a finding: the fuzzer keeps the input that caused it.
 #define FUZZ_CHECK(condition)                                                         \
@@ -55,36 +55,4 @@ private:
     const uint8_t* m_data;
     size_t m_size;
     size_t m_pos = 0;
-};
-
-// Answers every box with its first button, records boxes and pauses, and
-// never waits.
-class FuzzHost : public IHostServices {
-public:
-    std::vector<std::string> boxes;
-    int pauses = 0;
-
-    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon) override {
-        boxes.push_back(text);
-        switch (buttons) {
-            case MsgButtons::Ok:
-            case MsgButtons::OkCancel:
-                return MsgResult::Ok;
-            case MsgButtons::YesNo:
-                return MsgResult::Yes;
-            case MsgButtons::RetryCancel:
-                return MsgResult::Cancel;
-        }
-        return MsgResult::Ok;
-    }
-    void SetWaitCursor(bool) override {}
-    void Pause(int) override { ++pauses; }
-    std::optional<std::string> GetOpenFileName(const std::string&) override { return {}; }
-    std::optional<std::string> GetSaveFileName() override { return {}; }
-    std::unique_ptr<CPrintCanvas> RunPrintDialog() override { return nullptr; }
-    void ShowProgress(const std::string&, int64_t, int64_t) override {}
-    void EndProgress() override {}
-    bool StartDetached(const std::string&, const std::vector<std::string>&) override {
-        return false;
-    }
 };

@@ -12,16 +12,13 @@
 #include "links/parallel_if.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
+#include "support/frames.h"
 
 namespace {
 
 // Counted waits keep each run short and the same every time.
 constexpr CParallelIF::WaitLimits kLimits{60000, 64};
 constexpr size_t kMaxReply = 4096;
-
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
 
 int Write(CParallelIF& link, const std::string& bytes) {
     return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),

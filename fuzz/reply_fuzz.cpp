@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string detection = in.Bytes(in.Word() % 2048);
     const std::string reply = in.Rest();
 
-    FuzzHost host;
+    FakeHost host{MsgResult::Cancel};
     CMessageIF msg(host);
     ReplyLink* link = nullptr;
     msg.SetLinkFactory([&](int, const std::string&) {

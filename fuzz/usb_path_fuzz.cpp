@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    FuzzHost host;
+    FakeHost host{MsgResult::Cancel};
     const UsbSelectionLines lines = PrepareUsbSelection(discovery, host);
     FUZZ_CHECK(lines.lines.size() == static_cast<size_t>(state.usbPrinterLastIndex) + 1);
     FUZZ_CHECK(host.boxes.size() == (lines.discovered ? 0u : 1u));

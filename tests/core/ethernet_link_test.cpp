@@ -12,6 +12,7 @@
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/time_scale.h"
+#include "support/frames.h"
 
 namespace {
 
@@ -20,10 +21,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
 const int kShortReceiveMs = 300 * TestTimeScale();
 const int kShortConnectMs = 1000 * TestTimeScale();
-
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
 
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

@@ -16,6 +16,7 @@
 #include "links/ppdev_port.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
+#include "support/frames.h"
 
 namespace {
 
@@ -26,10 +27,6 @@ using Clock = std::chrono::steady_clock;
 // A reply not ready is not asked for again (replyWaitMs 0).
 constexpr CParallelIF::WaitLimits kCountedLimits{60000, 200, 60000, 0};
 constexpr uint8_t kRestControl = lpt::kControlInit | lpt::kControlSelectIn;
-
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
 
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 

@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "sim/sim_printer.h"
+#include "support/frames.h"
 
 namespace {
 
 constexpr size_t kTrackArea[3] = {32, 204, 376};
-
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
 
 std::vector<uint8_t> ReadCard(CSimPrinter& printer, uint8_t selection) {
     std::string request = Framed("REQ,MSV" + std::string(1, static_cast<char>(selection)));

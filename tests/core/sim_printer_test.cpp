@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "sim/sim_link.h"
+#include "support/frames.h"
 
 namespace {
 
 // A request as the host frames it: nine ENQ, SOH, text, ",", FS, ETX.
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
-
 std::string FirmwareFrame(const std::string& data) {
     return std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(data.size()) + ",\x1C" + data +
            '\x03';

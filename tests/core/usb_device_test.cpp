@@ -18,6 +18,7 @@
 #include "protocol/message_if.h"
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
+#include "support/frames.h"
 
 namespace {
 
@@ -46,10 +47,6 @@ SimUsbDevice Printer(uint16_t pid, std::string serial) {
     device.serial = std::move(serial);
     device.printer = std::make_shared<CSimPrinter>();
     return device;
-}
-
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
 }
 
 class UsbLink : public ::testing::Test {

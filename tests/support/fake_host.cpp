@@ -17,7 +17,7 @@ MsgResult FakeHost::ShowMessageBox(const std::string& text, MsgButtons buttons, 
         case MsgButtons::Ok:
         case MsgButtons::OkCancel: return MsgResult::Ok;
         case MsgButtons::YesNo: return MsgResult::Yes;
-        case MsgButtons::RetryCancel: return MsgResult::Retry;
+        case MsgButtons::RetryCancel: return m_retryAnswer;
     }
     return MsgResult::Ok;
 }

@@ -10,11 +10,16 @@
 #include "seams/host_services.h"
 #include "seams/print_canvas.h"
 
-// Host services for tests: answers from a script, records every call, and
-// never waits. Unscripted message boxes answer with their first button
-// (OK, Yes or Retry); unscripted dialogs answer "cancelled".
+// Host services for tests, benchmarks and fuzz targets: answers from a
+// script, records every call, and never waits. Unscripted message boxes
+// answer with their first button (OK, Yes or Retry); unscripted dialogs
+// answer "cancelled".
 class FakeHost : public IHostServices {
 public:
+    // A run that must end on a printer that never answers (a benchmark, a
+    // fuzz input) answers unscripted Retry/Cancel boxes with Cancel.
+    explicit FakeHost(MsgResult retryAnswer = MsgResult::Retry) : m_retryAnswer(retryAnswer) {}
+
     struct Box {
         std::string text;
         MsgButtons buttons;
@@ -56,4 +61,7 @@ public:
     void EndProgress() override;
     bool StartDetached(const std::string& program,
                        const std::vector<std::string>& arguments) override;
+
+private:
+    MsgResult m_retryAnswer;
 };
