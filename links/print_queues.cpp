@@ -3,7 +3,6 @@
 
 #include <cups/cups.h>
 
-#include <cctype>
 
 namespace {
 
@@ -29,16 +28,7 @@ std::string PercentDecode(std::string_view text) {
     return out;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using textscan::StartsWithNoCase;
 
 }  // namespace
 

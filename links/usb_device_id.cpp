@@ -1,7 +1,6 @@
 #include "links/usb_device_id.h"
 
 #include <array>
-#include <cctype>
 
 #include "links/usb_backend.h"
 #include "seams/text_scan.h"
@@ -13,16 +12,7 @@ constexpr int kLengthBytes = 2;
 // named by the first.
 constexpr std::array<std::string_view, 3> kSerialKeys = {"SERN", "SERIALNUMBER", "SN"};
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using textscan::EqualNoCase;
 
 std::optional<std::string_view> FieldValue(std::string_view deviceId, std::string_view key) {
     while (!deviceId.empty()) {

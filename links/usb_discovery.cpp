@@ -1,6 +1,5 @@
 #include "links/usb_discovery.h"
 
-#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -9,16 +8,7 @@
 
 namespace {
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using textscan::EqualNoCase;
 
 }  // namespace
 

@@ -21,6 +21,11 @@ constexpr int HexDigitValue(char c) {
     return -1;
 }
 
+// Letters compared without regard to case, ASCII only: serial numbers and
+// URI schemes are ASCII, and the desktop's locale must not change a match.
+bool EqualNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
 std::string_view TrimStart(std::string_view text);
 std::string_view TrimEnd(std::string_view text);
 std::string_view Trim(std::string_view text);

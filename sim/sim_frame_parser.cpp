@@ -180,35 +180,34 @@ bool CSimFrameParser::BodyTakesAnyByte() const {
     return m_body == kSelectionHead;
 }
 
-bool CSimFrameParser::StartFirmware() {
-    if (!StartsWith(m_body, kFirmwareHead)) return false;
-    uint64_t length = 0;
-    std::string_view rest = std::string_view(m_body).substr(kFirmwareHead.size());
-    if (!DigitsThen(rest, ",\x1C", length)) return false;
+bool CSimFrameParser::StartTransfer(std::string_view head, std::string_view tail,
+                                    SimFrameKind kind, const char* mnemonic, uint64_t& length) {
+    if (!StartsWith(m_body, head)) return false;
+    std::string_view rest = std::string_view(m_body).substr(head.size());
+    if (!DigitsThen(rest, tail, length)) return false;
     m_transfer = SimFrame{};
-    m_transfer.kind = SimFrameKind::Firmware;
-    m_transfer.mnemonic = "FRM";
+    m_transfer.kind = kind;
+    m_transfer.mnemonic = mnemonic;
     m_transfer.prefix = "REQ,";
-    m_transfer.parameter.assign(rest.substr(0, rest.size() - 2));
+    m_transfer.parameter.assign(rest.substr(0, rest.size() - tail.size()));
     m_transfer.bytes = PreambleBytes() + '\x01' + m_body;
     m_transfer.totalBytes = m_enqCount + 1 + m_body.size();
+    return true;
+}
+
+bool CSimFrameParser::StartFirmware() {
+    uint64_t length = 0;
+    if (!StartTransfer(kFirmwareHead, ",\x1C", SimFrameKind::Firmware, "FRM", length)) return false;
     m_remaining = length;
     m_state = length > 0 ? State::FirmwareData : State::FirmwareEnd;
     return true;
 }
 
 bool CSimFrameParser::StartLaminator() {
-    if (!StartsWith(m_body, kLaminatorHead)) return false;
     uint64_t length = 0;
-    std::string_view rest = std::string_view(m_body).substr(kLaminatorHead.size());
-    if (!DigitsThen(rest, ",\x1C,", length)) return false;
-    m_transfer = SimFrame{};
-    m_transfer.kind = SimFrameKind::Laminator;
-    m_transfer.mnemonic = "LAM_FRM";
-    m_transfer.prefix = "REQ,";
-    m_transfer.parameter.assign(rest.substr(0, rest.size() - 3));
-    m_transfer.bytes = PreambleBytes() + '\x01' + m_body;
-    m_transfer.totalBytes = m_enqCount + 1 + m_body.size();
+    if (!StartTransfer(kLaminatorHead, ",\x1C,", SimFrameKind::Laminator, "LAM_FRM", length)) {
+        return false;
+    }
     m_state = State::LaminatorText;
     return true;
 }

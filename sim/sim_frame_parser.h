@@ -82,6 +82,10 @@ private:
     void FinishBody(std::vector<Output>& out);
     std::string PreambleBytes() const;
     bool BodyTakesAnyByte() const;
+    // A transfer header: `head`, decimal length digits, `tail`. Starts the
+    // transfer's record; false when the body is no such header.
+    bool StartTransfer(std::string_view head, std::string_view tail, SimFrameKind kind,
+                       const char* mnemonic, uint64_t& length);
     bool StartFirmware();
     bool StartLaminator();
     void AddPayload(uint8_t byte);

@@ -41,6 +41,11 @@ TEST(TextScan, HexDigitsAndTrimming) {
     EXPECT_EQ(textscan::TrimStart("  a b "), "a b ");
     EXPECT_EQ(textscan::TrimEnd("  a b "), "  a b");
     EXPECT_EQ(textscan::Trim("\xA0"), "\xA0");
+    EXPECT_TRUE(textscan::EqualNoCase("SerN", "SERN"));
+    EXPECT_FALSE(textscan::EqualNoCase("SERN", "SER"));
+    EXPECT_FALSE(textscan::EqualNoCase("\xE9", "\xC9"));  // ASCII only, whatever the locale
+    EXPECT_TRUE(textscan::StartsWithNoCase("USB://x", "usb://"));
+    EXPECT_FALSE(textscan::StartsWithNoCase("us", "usb://"));
 }
 
 }  // namespace
