@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "report/qt_print_canvas.h"
+#include "pages/local_path.h"
 
 #ifdef _WIN32
 // Last and lean: its function-name macros (TextOut and the like) must not
@@ -94,8 +95,6 @@ MsgResult ToResult(int button) {
             return MsgResult::Ok;
     }
 }
-
-std::string ToLocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 }  // namespace
 
@@ -192,13 +191,13 @@ std::optional<std::string> QtHostServices::GetOpenFileName(const std::string& fi
         DialogParent(), QString(), QString(),
         QString::fromLatin1(filter.data(), static_cast<qsizetype>(filter.size())));
     if (path.isEmpty()) return std::nullopt;
-    return ToLocalPath(path);
+    return LocalPath(path);
 }
 
 std::optional<std::string> QtHostServices::GetSaveFileName() {
     const QString path = QFileDialog::getSaveFileName(DialogParent());
     if (path.isEmpty()) return std::nullopt;
-    return ToLocalPath(path);
+    return LocalPath(path);
 }
 
 QAbstractPrintDialog::PrintDialogOptions QtHostServices::PrintDialogOptions() {

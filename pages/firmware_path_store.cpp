@@ -1,4 +1,5 @@
 #include "pages/firmware_path_store.h"
+#include "pages/local_path.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,7 @@ std::string CFirmwarePathStore::Load() {
     if (store.status() != QSettings::NoError) return {};
     const QVariant value = store.value(QString::fromLatin1(kValueName));
     if (value.typeId() == QMetaType::QString) {
-        return QFile::encodeName(value.toString()).toStdString();
+        return LocalPath(value.toString());
     }
     if (store.isWritable()) store.setValue(QString::fromLatin1(kValueName), DefaultPath());
     return {};
@@ -32,6 +33,5 @@ std::string CFirmwarePathStore::Load() {
 void CFirmwarePathStore::Store(const std::string& path) {
     QSettings store(kScope, QString::fromLatin1(kOrganisation), QString::fromLatin1(kApplication));
     if (store.status() != QSettings::NoError || !store.isWritable()) return;
-    store.setValue(QString::fromLatin1(kValueName),
-                   QFile::decodeName(QByteArray::fromStdString(path)));
+    store.setValue(QString::fromLatin1(kValueName), DisplayPath(path));
 }

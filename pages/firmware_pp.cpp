@@ -12,6 +12,7 @@
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
+#include "pages/local_path.h"
 
 namespace {
 
@@ -82,10 +83,6 @@ std::string FilterFor(const char* name, const std::string& extension) {
 std::string SecondsLeftText(int seconds) {
     return "The printer is installing its new firmware.\n" + std::to_string(seconds) +
            (seconds == 1 ? " second left" : " seconds left");
-}
-
-QString PathText(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 }  // namespace
@@ -168,7 +165,7 @@ std::string CFirmwarePP::ExtensionForVersion(const std::optional<std::string>& v
 
 void CFirmwarePP::OnInitDialog() {
     m_printerPath = CFirmwarePathStore::Load();
-    m_printerPathEdit->setText(PathText(m_printerPath));
+    m_printerPathEdit->setText(DisplayPath(m_printerPath));
 
     m_extension = ExtensionForVersion(Msg().RequestStatus(cmd::VRS));
 
@@ -192,7 +189,7 @@ void CFirmwarePP::OnChoosePrinterFile() {
         Host().GetOpenFileName(FilterFor(kPrinterFilterName, m_extension));
     if (!path) return;
     m_printerPath = *path;
-    m_printerPathEdit->setText(PathText(m_printerPath));
+    m_printerPathEdit->setText(DisplayPath(m_printerPath));
 }
 
 void CFirmwarePP::OnUpgradePrinter() {
@@ -251,7 +248,7 @@ void CFirmwarePP::OnChooseLaminatorFile() {
         Host().GetOpenFileName(FilterFor(kLaminatorFilterName, kLaminatorExtension));
     if (!path) return;
     m_laminatorPath = *path;
-    m_laminatorPathEdit->setText(PathText(m_laminatorPath));
+    m_laminatorPathEdit->setText(DisplayPath(m_laminatorPath));
 }
 
 void CFirmwarePP::OnUpgradeLaminator() {
