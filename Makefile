@@ -4,7 +4,11 @@
 # Proof targets: `make fuzz` (every fuzz target for FUZZ_SECONDS each),
 # `make valgrind` (the core tests under memcheck), `make bench` (Release
 # benchmarks, table and JSON).
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench clean
+#
+# `make package` builds the Debian package tessaly_<version>-1_amd64.deb at
+# the top of the tree and runs lintian on it; `make package-check` then
+# unpacks it into a scratch root and runs the programs from there.
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check clean
 
 FUZZ_SECONDS ?= 60
 
@@ -46,5 +50,11 @@ bench: deps
 	@cmake --build --preset release
 	@build-release/tessaly_bench --json build-release/bench.json
 
+package:
+	@packaging/build-package.sh
+
+package-check: package
+	@packaging/check-package.sh
+
 clean:
-	rm -rf build build-asan build-fuzz build-release
+	rm -rf build build-asan build-fuzz build-release build-package tessaly_*.deb
