@@ -87,7 +87,7 @@ std::optional<int> CKTUtilityApp::AnswerInformationOptions(int argc, char** argv
     parser.parse(own);
     if (!parser.isSet(help) && !parser.isSet(version)) return std::nullopt;
 
-    // No GUI: the core object only gives the texts the program's name.
+    // A core application, no GUI: it gives both texts the program's name.
     QCoreApplication core(argc, argv);
     if (parser.isSet(help)) {
         std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);

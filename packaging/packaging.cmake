@@ -9,15 +9,15 @@ set(TESSALY_APP_ID "com.corvane.Tessaly")
 set(TESSALY_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(TESSALY_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 
-# The version the programs report is the project's.
-target_compile_definitions(tessaly PRIVATE TESSALY_VERSION="${PROJECT_VERSION}")
+# The version the programs report is the project's; the desktop entry's
+# name is the window's application ID.
+target_compile_definitions(tessaly PRIVATE TESSALY_VERSION="${PROJECT_VERSION}"
+                                           TESSALY_APP_ID="${TESSALY_APP_ID}")
 
 # --- Files made at build time: compressed man pages and changelog, the PNG
 # icon rendered from its SVG. Not part of "all": only the package needs the
 # tools (gzip, rsvg-convert) and the outputs.
 set(TESSALY_MAN_PAGES tessaly.1 tessaly-printer-sim.1)
-# When the command-line tool exists: add tessaly-cli.1 here and install the
-# `tessaly-cli` target below beside the other two programs.
 set(packaging_outputs)
 foreach(page IN LISTS TESSALY_MAN_PAGES)
   add_custom_command(
@@ -51,6 +51,10 @@ add_custom_target(tessaly_package_files DEPENDS ${packaging_outputs})
 # --- Install rules. Absolute destinations where the place is fixed by the
 # system (udev), so a different prefix cannot move the rule out of udev's
 # sight.
+# tessaly-cli, the command-line tool, is not written yet. When it is: name its
+# target here beside the other two, add tessaly-cli.1 to TESSALY_MAN_PAGES
+# above, and add /usr/bin/tessaly-cli and its man page to the file list in
+# packaging/check-package.sh.
 install(TARGETS tessaly tessaly-printer-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TESSALY_PACKAGING_DIR}/${TESSALY_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
