@@ -73,6 +73,17 @@ for page in tessaly tessaly-printer-sim; do
   check "$page.1 lists every simulator option${missing:+ (missing:$missing)}" test -z "$missing"
 done
 
+# The hand-written files name the version too; a release must bump them all.
+full_version=$(dpkg-deb -f "$deb" Version)
+for page in tessaly tessaly-printer-sim; do
+  check "$page.1 is for version ${full_version%-*}" \
+    grep -q "^\.TH .* \"tessaly ${full_version%-*}\"" <(zcat "$share/man/man1/$page.1.gz")
+done
+check "the changelog's latest entry is $full_version" \
+  grep -q "^tessaly ($full_version) " <(zcat "$share/doc/tessaly/changelog.Debian.gz" | head -n 1)
+check "the metainfo's latest release is ${full_version%-*}" \
+  grep -q "<release version=\"${full_version%-*}\"" "$share/metainfo/$app_id.metainfo.xml"
+
 check "desktop entry validates" desktop-file-validate "$share/applications/$app_id.desktop"
 check "AppStream metainfo validates" \
   appstreamcli validate --no-net "$share/metainfo/$app_id.metainfo.xml"
