@@ -17,9 +17,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" --simulated-printer & pid=$!
   trap "kill $pid 2>/dev/null || true" EXIT
   window=$(timeout 20 xdotool search --sync --onlyvisible --name "^Tessaly v")
-  # Tab moves from the tab bar to the port list, the Comms page'"'"'s only
-  # field: open it and take the third entry, LPT1:, which connects without
-  # asking for an address.
+  # Tab moves from the tab bar to the port list, the only field of the
+  # Comms page: open it and take the third entry, LPT1:, which connects
+  # without asking for an address.
   xdotool windowfocus --sync "$window" key Tab
   sleep 0.3
   xdotool key alt+Down
