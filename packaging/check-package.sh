@@ -60,36 +60,26 @@ status=0
 "$bin/tessaly" -platform offscreen --no-such-option 2>/dev/null || status=$?
 check "tessaly rejects an unknown option with 2 (got $status)" test "$status" -eq 2
 
-# Every option the simulator takes is in both man pages.
+# Every option the simulator takes is in both man pages (tessaly.1 without
+# the simulator's own --port and --log-frames).
+sim_options=$(grep -o -- '--[a-z0-9-]*' <<<"$sim_help" | sort -u)
 for page in tessaly tessaly-printer-sim; do
   text=$(zcat "$share/man/man1/$page.1.gz" | sed 's/\\-/-/g')
-  missing=$(grep -o -- '--[a-z0-9-]*' <<<"$sim_help" | sort -u | grep -v -- '^--port$\|^--log-frames$' |
-    while read -r option; do grep -q -- "$option" <<<"$text" || echo "$option"; done)
-  if [ "$page" = tessaly-printer-sim ]; then
-    for option in --port --log-frames --help; do
-      grep -q -- "$option" <<<"$text" || missing+=" $option"
-    done
-  fi
+  missing=""
+  for option in $sim_options; do
+    [ "$page" = tessaly ] && [[ $option == --port || $option == --log-frames ]] && continue
+    grep -q -- "$option" <<<"$text" || missing+=" $option"
+  done
   check "$page.1 lists every simulator option${missing:+ (missing:$missing)}" test -z "$missing"
 done
 
-# The hand-written files name the version too; a release must bump them all.
-full_version=$(dpkg-deb -f "$deb" Version)
-for page in tessaly tessaly-printer-sim; do
-  check "$page.1 is for version ${full_version%-*}" \
-    grep -q "^\.TH .* \"tessaly ${full_version%-*}\"" <(zcat "$share/man/man1/$page.1.gz")
-done
-check "the changelog's latest entry is $full_version" \
-  grep -q "^tessaly ($full_version) " <(zcat "$share/doc/tessaly/changelog.Debian.gz" | head -n 1)
-check "the metainfo's latest release is ${full_version%-*}" \
-  grep -q "<release version=\"${full_version%-*}\"" "$share/metainfo/$app_id.metainfo.xml"
+# A release must bump the changelog with the version.
+check "the changelog's latest entry is $(dpkg-deb -f "$deb" Version)" grep -q \
+  "^tessaly ($(dpkg-deb -f "$deb" Version)) " <(zcat "$share/doc/tessaly/changelog.Debian.gz" | head -n 1)
 
 check "desktop entry validates" desktop-file-validate "$share/applications/$app_id.desktop"
 check "AppStream metainfo validates" \
   appstreamcli validate --no-net "$share/metainfo/$app_id.metainfo.xml"
-# A PNG's width and height are the big-endian words at bytes 16 and 20.
-size=$(od -An -tx1 -j16 -N8 "$share/icons/hicolor/256x256/apps/$app_id.png" | tr -d ' \n')
-check "the PNG icon is 256 x 256" test "$size" = 0000010000000100
 
 # Where udev is not running (chroot, container, this CI) the maintainer
 # scripts must still succeed, or the package would not install there.
