@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QLineEdit>
+#include <QTest>
 #include <QWidget>
 
 #include "gui_helpers.h"
@@ -99,4 +101,31 @@ TEST(IpAddressEdit, BackspaceAndArrowsCrossFieldEdges) {
     gui::KeyClick(rig.Focused(), Qt::Key_Left);
     EXPECT_EQ(rig.Focused(), rig.edit->Field(0));
     EXPECT_EQ(rig.edit->Field(0)->cursorPosition(), 0);
+}
+
+// A mouse click on any of the four numbers puts the caret there, and the
+// address then wears the focus outline a line edit wears.
+TEST(IpAddressEdit, ClickPutsTheCaretInThatNumberAndShowsFocus) {
+    for (int clicked = CIpAddressEdit::kFieldCount - 1; clicked >= 0; --clicked) {
+        EditRig rig;
+        auto* other = new QLineEdit(&rig.window);
+        rig.edit->setGeometry(10, 10, 160, rig.edit->sizeHint().height());
+        other->setGeometry(10, 60, 160, other->sizeHint().height());
+        other->show();
+        rig.window.resize(200, 100);
+        rig.window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&rig.window));
+        other->setFocus();
+        const QImage unfocused = rig.edit->grab().toImage();
+
+        QLineEdit* field = rig.edit->Field(clicked);
+        const QPoint inWindow = field->mapTo(&rig.window, field->rect().center());
+        QTest::mouseClick(rig.window.windowHandle(), Qt::LeftButton, {}, inWindow);
+        EXPECT_EQ(rig.Focused(), field) << "number " << clicked + 1;
+        EXPECT_EQ(rig.edit->CurrentField(), clicked);
+        // The outline's top edge takes the focus colour.
+        const QPoint edge(unfocused.width() / 2, 0);
+        EXPECT_NE(rig.edit->grab().toImage().pixel(edge), unfocused.pixel(edge))
+            << "number " << clicked + 1;
+    }
 }
