@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "pages/comms_pp.h"
 #include "resources/strings.h"
@@ -38,9 +39,10 @@ CMainSheet::CMainSheet(CMessageIF& msg, IHostServices& host, FeaturePageFactory 
     const CDialogUnits units(font());
 
     m_tabs = new QTabWidget(this);
-    // All eight tabs stay in view; the sheet widens to hold them once the
-    // feature pages arrive rather than hiding some behind scroll arrows.
-    m_tabs->setUsesScrollButtons(false);
+    // The window takes the width of all eight tabs from the start (see
+    // SteadyWidth); where the screen is narrower than that, the tab strip
+    // scrolls rather than pushing the window off the screen.
+    m_tabs->setUsesScrollButtons(true);
     m_comms = new CCommsPP(m_context);
     m_tabs->addTab(m_comms, m_comms->Title());
     connect(m_tabs, &QTabWidget::currentChanged, this, &CMainSheet::OnCurrentChanged);
@@ -113,9 +115,13 @@ void CMainSheet::RemoveFeaturePages() {
 
 void CMainSheet::FitToPages(const QRect& before) {
     if (!isVisible() || isMaximized() || isMinimized()) return;
-    // The layout has already grown the window to the new tabs' minimum, to
+    // The layout has already grown the window to the new pages' minimum, to
     // the right of where it stood; centre it where it was, on the screen.
     layout()->activate();
+    // The frame is known by now; the window keeps within the screen's width
+    // as far as the pages allow.
+    const int limit = std::max(ScreenWidthLimit(), minimumWidth());
+    if (width() > limit) resize(limit, height());
     QRect frame = frameGeometry();
     if (frame.size() == before.size()) return;
     frame.moveCenter(before.center());
@@ -136,8 +142,35 @@ CPageBase* CMainSheet::PageAt(int index) const {
 
 int CMainSheet::CurrentIndex() const { return m_tabs->currentIndex(); }
 
+int CMainSheet::SteadyWidth() const {
+    // The sheet's own wish with all eight titles in its tab strip, whether
+    // or not the feature pages are there yet, so connecting does not make
+    // the window jump. A tab widget like the sheet's, holding every title
+    // over empty pages and not allowed to scroll, says what the strip needs.
+    QTabWidget probe;
+    probe.setFont(m_tabs->font());
+    probe.setUsesScrollButtons(false);
+    probe.addTab(new QWidget, m_comms->Title());
+    for (const QString& title : FeaturePageTitles()) probe.addTab(new QWidget, title);
+    const int tabs = m_tabs->sizeHint().width();
+    const int width = sizeHint().width() - tabs + std::max(tabs, probe.minimumSizeHint().width());
+    return std::max(std::min(width, ScreenWidthLimit()), minimumWidth());
+}
+
+int CMainSheet::ScreenWidthLimit() const {
+    const QScreen* where = screen();
+    if (!where) return QWIDGETSIZE_MAX;
+    // The window manager's frame is known once the window has been mapped.
+    const int decoration = frameGeometry().width() - geometry().width();
+    return where->availableGeometry().width() - decoration;
+}
+
 void CMainSheet::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (!m_widthSettled && !isMaximized()) {
+        m_widthSettled = true;
+        resize(SteadyWidth(), height());
+    }
     // The page shown first is activated when the window first appears, as
     // every page is activated when it first becomes visible.
     CPageBase* page = PageAt(CurrentIndex());

@@ -50,6 +50,8 @@ private:
     void OnCurrentChanged(int index);
     void ActivatePage(int index);
     void FitToPages(const QRect& before);
+    int SteadyWidth() const;
+    int ScreenWidthLimit() const;
 
     PageContext m_context;
     FeaturePageFactory m_factory;
@@ -62,4 +64,5 @@ private:
     // Tab changes made by the sheet itself are not operator choices and must
     // not run a page's activation.
     int m_ownTabChanges = 0;
+    bool m_widthSettled = false;
 };
