@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QImage>
 #include <QPalette>
 #include <functional>
@@ -321,13 +322,51 @@ TEST(LedButton, ChangedSystemColoursRepaintEveryState) {
         ~RestorePalette() { QApplication::setPalette(saved); }
     } restore;
     QPalette changed = restore.saved;
-    changed.setColor(QPalette::Button, QColor(0, 128, 128));
+    changed.setColor(QPalette::Window, QColor(0, 128, 128));
     EXPECT_GE(PaintsDuring(led, [&] { QApplication::setPalette(changed); }), 1);
 
-    // Every state, not only the current one, took the new colours.
+    // Every state, not only the current one, gave up its own face for the
+    // system's: no fill, so what lies behind the control (here the window
+    // colour a lone control is drawn on) shows.
     for (unsigned state : {2u, 0u, 3u}) {
         led.SetState(state);
         EXPECT_EQ(Render(led).pixel(29, 19), qRgb(0, 128, 128)) << "state " << state;
+    }
+}
+
+// On a group box the LED's rim is the group's own shading: no tile of a
+// button colour shows around the icon, at any size of the control.
+TEST(LedButton, ShowsTheSurfaceItSitsOnAroundItsIcon) {
+    for (const QSize size : {QSize(17, 17), QSize(26, 26)}) {
+        QGroupBox group(QStringLiteral("Tracks"));
+        group.resize(160, 100);
+        auto* led = new CLedButton(&group);
+        ASSERT_NO_FATAL_FAILURE(SetUpTrackLed(*led));
+        led->SetStateCount(4, true);  // the system colours again, not kFace
+        ASSERT_TRUE(led->SetStateIcon(2, ledicon::kGreen));
+        led->SetState(2);
+        const QRect place(QPoint(100, 50), size);
+        led->setGeometry(place);
+        group.show();
+        const QImage lit = group.grab().toImage();
+        led->hide();
+        const QImage bare = group.grab().toImage();
+
+        const QPoint iconTopLeft = place.topLeft() + QPoint(0, (size.height() - 16) / 2);
+        EXPECT_EQ(lit.pixel(iconTopLeft + kLedInside), kGreen | 0xFF000000u);
+        int rim = 0;
+        for (int y = place.top(); y <= place.bottom(); ++y) {
+            for (int x = place.left(); x <= place.right(); ++x) {
+                const QPoint inIcon = QPoint(x, y) - iconTopLeft;
+                if (QRect(0, 0, 16, 16).contains(inIcon) && kLedMap[inIcon.y()][inIcon.x()] != '.') {
+                    continue;
+                }
+                ++rim;
+                EXPECT_EQ(lit.pixel(x, y), bare.pixel(x, y)) << x << "," << y << " at " << size.width();
+                if (lit.pixel(x, y) != bare.pixel(x, y)) break;
+            }
+        }
+        EXPECT_GT(rim, 0);
     }
 }
 
