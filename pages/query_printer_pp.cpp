@@ -87,6 +87,8 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     Place(m_off, 306, 43, 24, 14);
     Place(m_save, 280, 101, 50, 14);
     Place(m_print, 280, 119, 50, 14);
+    // A maximised sheet is room for more of a long report.
+    SetGrowingControl(m_list);
 
     // Nothing to save or print until a report has run.
     m_save->setEnabled(false);
