@@ -72,7 +72,6 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     auto makeButton = [this](const char* id, const QString& text) {
         auto* button = new QPushButton(text, this);
         button->setObjectName(QString::fromLatin1(id));
-        button->setAutoDefault(false);
         return button;
     };
     m_query = makeButton("1101", tr("Query"));
