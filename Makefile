@@ -4,7 +4,10 @@
 # Proof targets: `make fuzz` (every fuzz target for FUZZ_SECONDS each),
 # `make valgrind` (the core tests under memcheck), `make bench` (Release
 # benchmarks, table and JSON).
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench clean
+#
+# `make screenshots` redraws the README's pictures in docs/ (Xvfb and the
+# simulator; nothing else depends on it).
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench screenshots clean
 
 FUZZ_SECONDS ?= 60
 
@@ -17,6 +20,9 @@ build: deps
 
 demo: build
 	@scripts/demo.sh
+
+screenshots: build
+	@scripts/screenshots.sh
 
 # The whole suite, then a few seconds of fuzzing per target so the fuzz
 # targets stay alive.
