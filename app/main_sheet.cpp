@@ -1,10 +1,12 @@
 #include "app/main_sheet.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "pages/comms_pp.h"
@@ -118,20 +120,28 @@ void CMainSheet::FitToPages(const QRect& before) {
     // The layout has already grown the window to the new pages' minimum, to
     // the right of where it stood; centre it where it was, on the screen.
     layout()->activate();
-    // The frame is known by now; the window keeps within the screen's width
-    // as far as the pages allow.
+    QRect frame = frameGeometry();
+    const bool tooWide = width() > std::max(ScreenWidthLimit(), minimumWidth());
+    if (frame.size() == before.size() && !tooWide) return;
+    if (frame.size() != before.size()) {
+        frame.moveCenter(before.center());
+        move(frame.topLeft());
+    }
+    KeepOnScreen();
+}
+
+void CMainSheet::KeepOnScreen() {
+    if (!isVisible() || isMaximized() || isMinimized()) return;
     const int limit = std::max(ScreenWidthLimit(), minimumWidth());
     if (width() > limit) resize(limit, height());
+    const QScreen* where = screen();
+    if (!where) return;
+    const QRect available = where->availableGeometry();
     QRect frame = frameGeometry();
-    if (frame.size() == before.size()) return;
-    frame.moveCenter(before.center());
-    if (const QScreen* where = screen()) {
-        const QRect available = where->availableGeometry();
-        if (frame.right() > available.right()) frame.moveRight(available.right());
-        if (frame.left() < available.left()) frame.moveLeft(available.left());
-        if (frame.top() < available.top()) frame.moveTop(available.top());
-    }
-    move(frame.topLeft());
+    if (frame.right() > available.right()) frame.moveRight(available.right());
+    if (frame.left() < available.left()) frame.moveLeft(available.left());
+    if (frame.top() < available.top()) frame.moveTop(available.top());
+    if (frame.topLeft() != frameGeometry().topLeft()) move(frame.topLeft());
 }
 
 int CMainSheet::PageCount() const { return m_tabs->count(); }
@@ -165,12 +175,45 @@ int CMainSheet::ScreenWidthLimit() const {
     return where->availableGeometry().width() - decoration;
 }
 
+void CMainSheet::setVisible(bool visible) {
+    // Sized before it first appears, so the window is placed for the size
+    // it keeps.
+    if (visible && !m_widthSettled && !isMaximized()) {
+        m_widthSettled = true;
+        ensurePolished();
+        layout()->activate();
+        resize(SteadyWidth(), sizeHint().height());
+    }
+    QDialog::setVisible(visible);
+}
+
+void CMainSheet::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    FitToFrame();
+}
+
+bool CMainSheet::eventFilter(QObject* watched, QEvent* event) {
+    // A window manager frames the window before it first shows it.
+    if (watched == windowHandle() && event->type() == QEvent::Expose) FitToFrame();
+    return QDialog::eventFilter(watched, event);
+}
+
+void CMainSheet::FitToFrame() {
+    // The window manager's frame is known only once the window is up (at
+    // once on some platforms, by its first exposure or move on others); a
+    // frame that takes the window past the screen's edge is made room for,
+    // once. Later moves are the operator's own.
+    if (isVisible() && !m_frameSeen && frameGeometry() != geometry()) {
+        m_frameSeen = true;
+        if (windowHandle()) windowHandle()->removeEventFilter(this);
+        KeepOnScreen();
+    }
+}
+
 void CMainSheet::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!m_widthSettled && !isMaximized()) {
-        m_widthSettled = true;
-        resize(SteadyWidth(), height());
-    }
+    if (!m_frameSeen && windowHandle()) windowHandle()->installEventFilter(this);
+    FitToFrame();
     // The page shown first is activated when the window first appears, as
     // every page is activated when it first becomes visible.
     CPageBase* page = PageAt(CurrentIndex());

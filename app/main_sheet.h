@@ -43,8 +43,12 @@ public:
     QTabWidget* Tabs() const { return m_tabs; }
     QPushButton* ExitButton() const { return m_exit; }
 
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnCurrentChanged(int index);
@@ -52,6 +56,8 @@ private:
     void FitToPages(const QRect& before);
     int SteadyWidth() const;
     int ScreenWidthLimit() const;
+    void KeepOnScreen();
+    void FitToFrame();
 
     PageContext m_context;
     FeaturePageFactory m_factory;
@@ -65,4 +71,5 @@ private:
     // not run a page's activation.
     int m_ownTabChanges = 0;
     bool m_widthSettled = false;
+    bool m_frameSeen = false;
 };
