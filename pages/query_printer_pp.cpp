@@ -72,6 +72,8 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     auto makeButton = [this](const char* id, const QString& text) {
         auto* button = new QPushButton(text, this);
         button->setObjectName(QString::fromLatin1(id));
+        // Enter presses the focused button, as on every page.
+        button->setAutoDefault(true);
         return button;
     };
     m_query = makeButton("1101", tr("Query"));
