@@ -95,8 +95,9 @@ protected:
     // grows right and down, and what stands to its right or below it moves
     // along, so a list shows more lines.
     void SetGrowingControl(QWidget* control);
-    // Moves a placed control by whole pixels, for edges that depend on the
-    // style rather than on the template.
+    // Moves a placed control's edges inward by whole pixels (outward when
+    // negative), for edges that depend on the style rather than on the
+    // template.
     void NudgePlacement(QWidget* control, const QMargins& pixels);
     const CDialogUnits& Units() const { return m_units; }
 
