@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <memory>
+#include <string>
 
 #include "app/qt_host_services.h"
 #include "links/usb_selection_dialog.h"
 #include "protocol/message_if.h"
 
 class CMainSheet;
+class CSimulatedPrinterPorts;
 
 // The composition root: the desktop services, the program's protocol object
 // and the main sheet, wired once and run.
@@ -19,8 +21,14 @@ public:
     CKTUtilityApp(const CKTUtilityApp&) = delete;
     CKTUtilityApp& operator=(const CKTUtilityApp&) = delete;
 
-    // Runs the sheet modally; returns the program's exit code.
+    // Runs the sheet modally; returns the program's exit code (2 for a bad
+    // command line).
     int Run();
+
+    // The program's own command-line option: the real program with one
+    // simulated printer behind all three port kinds; simulator options follow.
+    static constexpr const char* kSimulatedPrinterOption = "--simulated-printer";
+    static constexpr const char* kSimulatedTitleSuffix = " - simulated printer";
 
     // The steps after the sheet has ended: the last Ethernet link's socket is
     // closed, then the sheet goes with all its pages. Returns whether there
@@ -33,6 +41,10 @@ private:
     QApplication m_application;
     QtHostServices m_host;
     CQtUsbSelectionRunner m_usbSelection;
+    // Outlives the protocol object, whose links reach into it.
+    std::unique_ptr<CSimulatedPrinterPorts> m_simulated;
+    // Why the command line could not be followed; empty when it could.
+    std::string m_startProblem;
     CMessageIF m_msg;
     std::unique_ptr<CMainSheet> m_sheet;
 };

@@ -30,6 +30,8 @@ public:
     int Open() override { return 1; }
     void Close() override {}
     int Write(const uint8_t*, int length) override { return length; }
+    // No wait through empty reads: the first one ends the record.
+    int ReceiveWaitMs() const override { return 0; }
     int Read(uint8_t* buffer, int capacity, int) override {
         ++reads;
         FUZZ_CHECK(capacity >= 1);

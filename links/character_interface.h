@@ -19,8 +19,17 @@ enum LinkKind : int {
 //  - Read: stores at most `capacity` received bytes at the start of `buffer`
 //    and nothing beyond them; returns the count, 0 or less = nothing.
 //    `paced` asks for a pause before each read attempt (USB only acts on it).
+//    A Read that returns nothing does not mean nothing will come: a printer
+//    may take seconds to answer (a card passing the reader), so a caller
+//    that expects more reads again.
+//  - ReceiveWaitMs: how long a caller waits for more of a reply while Reads
+//    return nothing, before it takes the printer for silent.
+//  - HasFailed: the link knows the printer hung up or the device failed;
+//    reading on cannot bring more. Open starts afresh.
 class CCharacterInterface {
 public:
+    static constexpr int kDefaultReceiveWaitMs = 10000;
+
     CCharacterInterface() = default;
     virtual ~CCharacterInterface() = default;
 
@@ -31,6 +40,8 @@ public:
     virtual void Close() = 0;
     virtual int Read(uint8_t* buffer, int capacity, int paced) = 0;
     virtual int Write(const uint8_t* data, int length) = 0;
+    virtual int ReceiveWaitMs() const { return kDefaultReceiveWaitMs; }
+    virtual bool HasFailed() const { return false; }
 
     int GetLinkKind() const { return m_linkKind; }
     void SetLinkKind(int kind) { m_linkKind = kind; }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "links/program_state.h"
 
@@ -41,8 +42,26 @@ bool FinishConnect(int socket, int timeoutMs) {
 
 }  // namespace
 
-CEthernetIF::CEthernetIF(uint16_t port, int receiveTimeoutMs, int connectTimeoutMs)
-    : m_port(port), m_receiveTimeoutMs(receiveTimeoutMs), m_connectTimeoutMs(connectTimeoutMs) {}
+namespace {
+
+timeval ToTimeval(int ms) {
+    // A zero time-out would mean "wait for ever" to the socket.
+    ms = std::max(ms, 1);
+    timeval value{};
+    value.tv_sec = ms / 1000;
+    value.tv_usec = (ms % 1000) * 1000;
+    return value;
+}
+
+}  // namespace
+
+CEthernetIF::CEthernetIF(uint16_t port, int receiveTimeoutMs, int connectTimeoutMs,
+                         int sendTimeoutMs, AddressSource address)
+    : m_port(port),
+      m_receiveTimeoutMs(receiveTimeoutMs),
+      m_connectTimeoutMs(connectTimeoutMs),
+      m_sendTimeoutMs(sendTimeoutMs),
+      m_address(std::move(address)) {}
 
 CEthernetIF::~CEthernetIF() {
     if (g_activeLink == this) g_activeLink = nullptr;
@@ -57,7 +76,7 @@ int CEthernetIF::Open() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(m_port);
-    const std::string text = tessaly::GetPrinterAddressText();
+    const std::string text = m_address ? m_address() : tessaly::GetPrinterAddressText();
     if (::inet_pton(AF_INET, text.c_str(), &address.sin_addr) != 1) return 0;
     // Linux would take 0.0.0.0 to mean this machine; no address has been
     // entered yet, so there is no printer to reach.
@@ -77,13 +96,11 @@ int CEthernetIF::Open() {
     }
 
     const int flags = ::fcntl(m_socket, F_GETFL);
-    // A zero time-out would mean "wait for ever" to the socket.
-    const int receiveMs = std::max(m_receiveTimeoutMs, 1);
-    timeval timeout{};
-    timeout.tv_sec = receiveMs / 1000;
-    timeout.tv_usec = (receiveMs % 1000) * 1000;
+    const timeval receive = ToTimeval(m_receiveTimeoutMs);
+    const timeval send = ToTimeval(m_sendTimeoutMs);
     if (flags < 0 || ::fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive) != 0 ||
+        ::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send) != 0) {
         Close();
         return 0;
     }
@@ -135,7 +152,9 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             ::send(m_socket, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
         if (result < 0 && errno == EINTR) continue;
         if (result <= 0) {
-            if (result < 0 && (errno == EPIPE || errno == ECONNRESET)) m_hungUp = true;
+            // Reset, or the send time-out ran out with the printer taking
+            // nothing: either way the frame is cut and the link is done.
+            m_hungUp = true;
             break;
         }
         sent += static_cast<int>(result);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "links/character_interface.h"
 
@@ -13,17 +15,28 @@ public:
     // A printer that does not answer the connection attempt must not freeze
     // the window for the system's two-minute default.
     static constexpr int kConnectTimeoutMs = 5000;
+    // A send that moves nothing for this long has failed: the printer stopped
+    // reading. A busy printer takes its data again well within it.
+    static constexpr int kSendTimeoutMs = 10000;
 
-    // The port and time-out are parameters so tests need no fixed port and no
-    // ten-second waits; the program uses the defaults.
+    // Where the printer is: the address text, by default the one the operator
+    // entered. The built-in simulated printer answers at its own address
+    // whatever was typed.
+    using AddressSource = std::function<std::string()>;
+
+    // The port and time-outs are parameters so tests need no fixed port and
+    // no ten-second waits; the program uses the defaults.
     explicit CEthernetIF(uint16_t port = kPrinterPort, int receiveTimeoutMs = kReceiveTimeoutMs,
-                         int connectTimeoutMs = kConnectTimeoutMs);
+                         int connectTimeoutMs = kConnectTimeoutMs,
+                         int sendTimeoutMs = kSendTimeoutMs, AddressSource address = {});
     ~CEthernetIF() override;
 
     int Open() override;
     void Close() override;
     int Read(uint8_t* buffer, int capacity, int paced) override;
     int Write(const uint8_t* data, int length) override;
+    int ReceiveWaitMs() const override { return m_receiveTimeoutMs; }
+    bool HasFailed() const override { return m_hungUp; }
 
     int SocketForTest() const { return m_socket; }
 
@@ -40,13 +53,17 @@ private:
     uint16_t m_port;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
+    int m_sendTimeoutMs;
+    AddressSource m_address;
     int m_socket = -1;
     // A Read happened since the last Write: the rest of that reply may have
     // arrived meanwhile, and it is not the answer to the next request.
     bool m_replyMayTrail = false;
-    // The printer closed or reset the connection. A write into it would
-    // still "succeed" once, and the request would be lost without a word;
-    // every Write fails instead, so the sending forms reconnect.
+    // The printer closed or reset the connection, or stopped taking data in
+    // the middle of a frame. A write into it would still "succeed" once (or
+    // finish the frame in the wrong place), and the request would be lost
+    // without a word; every Write fails instead, so the sending forms
+    // reconnect.
     bool m_hungUp = false;
 };
 

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <set>
 
+#include "links/usb_device_id.h"
+#include "links/usblp_node.h"
+
 namespace {
 
 // The printer class: subclass 1 "printer", protocol 2 "bidirectional", the
@@ -20,6 +23,7 @@ constexpr int kSerialBufferSize = 256;
 constexpr int kDefaultMaxPacket = 64;
 
 struct PrinterInterface {
+    int configuration = 0;  // bConfigurationValue of the active configuration
     int number = -1;
     int altSetting = 0;
     uint8_t outEndpoint = 0;
@@ -44,6 +48,7 @@ bool FindPrinterInterface(libusb_device* device, PrinterInterface& found) {
                 continue;
             }
             PrinterInterface candidate;
+            candidate.configuration = config->bConfigurationValue;
             candidate.number = alt.bInterfaceNumber;
             candidate.altSetting = alt.bAlternateSetting;
             for (int e = 0; e < alt.bNumEndpoints; ++e) {
@@ -70,6 +75,66 @@ bool FindPrinterInterface(libusb_device* device, PrinterInterface& found) {
     }
     libusb_free_config_descriptor(config);
     return ok;
+}
+
+// The printer class's GET_DEVICE_ID: a class request to the interface that
+// reads the IEEE 1284 device ID.
+constexpr uint8_t kGetDeviceIdRequestType = static_cast<uint8_t>(LIBUSB_ENDPOINT_IN) |
+                                            static_cast<uint8_t>(LIBUSB_REQUEST_TYPE_CLASS) |
+                                            static_cast<uint8_t>(LIBUSB_RECIPIENT_INTERFACE);
+constexpr uint8_t kGetDeviceId = 0;
+constexpr int kDeviceIdBufferSize = 1024;
+constexpr unsigned int kDeviceIdTimeoutMs = 5000;
+
+// The kernel's name of a device's interface, for asking its printer driver.
+std::string InterfaceName(libusb_device* device, int configuration, int interfaceNumber) {
+    uint8_t portNumbers[kMaxPortDepth] = {};
+    const int depth = libusb_get_port_numbers(device, portNumbers, kMaxPortDepth);
+    return UsbInterfaceName(libusb_get_bus_number(device),
+                            std::vector<int>(portNumbers, portNumbers + std::max(depth, 0)),
+                            configuration, interfaceNumber);
+}
+
+// GET_DEVICE_ID names the configuration by its index, not its value.
+int ConfigurationIndex(libusb_device* device, int configuration) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) != 0) return 0;
+    for (uint8_t i = 0; i < descriptor.bNumConfigurations; ++i) {
+        libusb_config_descriptor* config = nullptr;
+        if (libusb_get_config_descriptor(device, i, &config) != 0 || config == nullptr) continue;
+        const bool match = config->bConfigurationValue == configuration;
+        libusb_free_config_descriptor(config);
+        if (match) return i;
+    }
+    return 0;
+}
+
+// The printer's IEEE 1284 device ID; empty when it gives none. Where the
+// kernel's printer driver holds the interface, the ID that driver read when
+// it bound: asking the printer would mean taking the interface from it.
+// Otherwise the interface is claimed just for the request, without taking
+// it from any driver.
+std::string ReadDeviceId(libusb_device* device) {
+    PrinterInterface printer;
+    if (!FindPrinterInterface(device, printer)) return {};
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(device, &handle) != 0) return {};
+    std::string id;
+    if (libusb_kernel_driver_active(handle, printer.number) == 1) {
+        id = UsblpDeviceId(InterfaceName(device, printer.configuration, printer.number))
+                 .value_or(std::string());
+    } else if (libusb_claim_interface(handle, printer.number) == 0) {
+        unsigned char reply[kDeviceIdBufferSize] = {};
+        const int got = libusb_control_transfer(
+            handle, kGetDeviceIdRequestType, kGetDeviceId,
+            static_cast<uint16_t>(ConfigurationIndex(device, printer.configuration)),
+            static_cast<uint16_t>(printer.number << 8 | printer.altSetting), reply, sizeof reply,
+            kDeviceIdTimeoutMs);
+        if (got > 0) id = DeviceIdFromReply(reply, got);
+        libusb_release_interface(handle, printer.number);
+    }
+    libusb_close(handle);
+    return id;
 }
 
 UsbIoResult ToResult(int status) {
@@ -236,6 +301,10 @@ bool CLibusbBackend::Enumerate(std::vector<UsbDeviceInfo>& devices) {
     std::vector<Listed> listed;
     if (!List(listed)) return false;
     for (Listed& entry : listed) {
+        // Print queues may name the maker's printers by their device ID.
+        if (entry.info.vendorId == kMakerUsbVendorId) {
+            entry.info.deviceId = ReadDeviceId(entry.device);
+        }
         devices.push_back(std::move(entry.info));
         libusb_unref_device(entry.device);
     }
@@ -271,8 +340,12 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     if (device == nullptr) return nullptr;
     PrinterInterface interface;
     libusb_device_handle* handle = nullptr;
+    // A program printing through the kernel's printer driver holds the
+    // printer: detaching the driver below would cut its job off mid-card.
     const bool opened =
-        FindPrinterInterface(device, interface) && libusb_open(device, &handle) == 0;
+        FindPrinterInterface(device, interface) &&
+        !UsblpNodeBusy(InterfaceName(device, interface.configuration, interface.number)) &&
+        libusb_open(device, &handle) == 0;
     libusb_unref_device(device);
     if (!opened) return nullptr;
 

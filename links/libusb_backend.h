@@ -16,6 +16,8 @@ struct libusb_device;
 // (class 7, subclass 1, bidirectional protocol 2). While the link holds them
 // the kernel's usblp driver is detached from that interface; it is attached
 // again when the last pipe closes, so the printing service can print again.
+// A printer whose usblp node another program has open is left alone: that
+// program is printing, and the driver is never detached from under it.
 class CLibusbBackend : public IUsbBackend {
 public:
     CLibusbBackend();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -31,7 +32,10 @@ int CParallelIF::Open() {
     m_registers.reset();
     m_registers = m_opener ? m_opener() : nullptr;
     if (!m_registers) return 0;
-    m_printerSilent = false;
+    // A printer taken for gone stays so across the reconnect a failed write
+    // starts: the open always succeeds, and the first look at the lines tells
+    // whether it is back. Otherwise every reconnect would wait out the long
+    // limit again.
     PutLinesAtRest();
     return 1;
 }
@@ -48,16 +52,16 @@ void CParallelIF::ChangeControl(uint8_t bit, bool set) {
                                static_cast<uint8_t>(set ? control | bit : control & ~bit));
 }
 
-bool CParallelIF::WaitForStatus(uint8_t bit, bool set) {
+bool CParallelIF::WaitForStatus(uint8_t bit, bool set, bool longWait) {
     const auto satisfied = [&] { return ((ReadStatus() & bit) != 0) == set; };
     if (m_printerSilent) {
         if (!satisfied()) return false;
         m_printerSilent = false;
         return true;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_limits.deadlineMs);
-    const long long maxPolls = std::max<long long>(m_limits.maxPolls, 1);
-    for (long long polls = 0; polls < maxPolls; ++polls) {
+    const int deadlineMs = longWait ? m_limits.busyDeadlineMs : m_limits.deadlineMs;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
+    for (long long polls = 0; m_limits.maxPolls <= 0 || polls < m_limits.maxPolls; ++polls) {
         if (satisfied()) return true;
         if (Clock::now() >= deadline) break;
     }
@@ -74,14 +78,16 @@ void CParallelIF::PutLinesAtRest() {
 // --- forward channel: compatibility mode ---------------------------------------
 
 bool CParallelIF::SendByte(uint8_t byte) {
-    if (!WaitForStatus(lpt::kStatusNotBusy, true)) return false;
+    if (!WaitForStatus(lpt::kStatusNotBusy, true, true)) return false;
     m_registers->WriteRegister(lpt::kDataRegister, byte);
     // The strobe pulse lasts as long as the two register accesses between
     // its edges: a microsecond or more, above the half microsecond a printer
     // needs.
     SetControl(lpt::kControlStrobe);
     ClearControl(lpt::kControlStrobe);
-    return WaitForStatus(lpt::kStatusAck, true);
+    // A printer that turns busy with this byte acknowledges it only when it
+    // takes input again.
+    return WaitForStatus(lpt::kStatusAck, true, true);
 }
 
 int CParallelIF::Write(const uint8_t* data, int length) {
@@ -92,7 +98,7 @@ int CParallelIF::Write(const uint8_t* data, int length) {
         // forms reconnect.
         if (!SendByte(data[i])) return 0;
     }
-    if (!WaitForStatus(lpt::kStatusNotBusy, true)) return 0;
+    if (!WaitForStatus(lpt::kStatusNotBusy, true, true)) return 0;
     return length;
 }
 
@@ -120,12 +126,13 @@ uint8_t CParallelIF::ReadNibble() {
     return nibble;
 }
 
-int CParallelIF::ReceiveReply(uint8_t* buffer, int capacity) {
+int CParallelIF::ReceiveReply(uint8_t* buffer, int capacity, bool& offered) {
     int stored = 0;
     int dropped = 0;
     while (stored < capacity || dropped < kMaxDroppedBytes) {
         // nDataAvail low: the printer has another byte.
         if (ReadStatus() & lpt::kStatusFault) break;
+        offered = true;
 
         SetControl(lpt::kControlAutoFeed);
         if (!WaitForStatus(lpt::kStatusAck, false)) break;
@@ -165,10 +172,24 @@ void CParallelIF::Terminate() {
     ClearControl(lpt::kControlAutoFeed);
 }
 
-int CParallelIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
-    if (!m_registers || buffer == nullptr || capacity <= 0) return 0;
+int CParallelIF::ReadOnce(uint8_t* buffer, int capacity, bool& offered) {
+    offered = false;
     int count = 0;
-    if (Negotiate()) count = ReceiveReply(buffer, capacity);
+    if (Negotiate()) count = ReceiveReply(buffer, capacity, offered);
     Terminate();
     return count;
+}
+
+int CParallelIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
+    if (!m_registers || buffer == nullptr || capacity <= 0) return 0;
+    // A reply that is not ready yet is not "no reply": ask again for a while.
+    // A printer that does not follow the negotiation at all is gone, and
+    // asking again would only wait out the limits again.
+    const auto until = Clock::now() + std::chrono::milliseconds(m_limits.replyWaitMs);
+    for (;;) {
+        bool offered = false;
+        const int count = ReadOnce(buffer, capacity, offered);
+        if (offered || count > 0 || m_printerSilent || Clock::now() >= until) return count;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRenegotiatePauseMs));
+    }
 }

@@ -8,6 +8,26 @@
 #include "links/character_interface.h"
 #include "links/port_registers.h"
 
+// A handshake wait gives up at whichever comes first: the deadline,
+// measured on a steady clock, or the number of status reads (0: no
+// count). A printer answers a handshake step within microseconds (IEEE
+// 1284 allows 35 ms), so a second is generous yet short enough not to
+// leave the window frozen for long. The read count exists for tests
+// against the simulated peripheral, whose accesses are nearly free and
+// which answers after a number of reads: it keeps them deterministic.
+//
+// Inside Write, Busy and the acknowledge may take up to busyDeadlineMs: a
+// printer with a full buffer or erasing its flash holds Busy for
+// seconds. When the printer has no reply to offer yet, Read negotiates
+// again for up to replyWaitMs before it reports nothing, as a reply may
+// come a moment after its request.
+struct ParallelWaitLimits {
+    int deadlineMs;
+    long long maxPolls;
+    int busyDeadlineMs = 30000;
+    int replyWaitMs = 2000;
+};
+
 // A printer on the PC's parallel port, driven register by register: bytes go
 // out with the compatibility-mode strobe handshake, the reply comes back
 // through the IEEE 1284 nibble-mode reverse channel, four status lines at a
@@ -22,26 +42,19 @@
 // Every wait on a status line is bounded (WaitLimits). A wait that expires
 // makes Write return 0 and ends Read with the bytes received so far, the port
 // put back in compatibility mode. After an expired wait the link takes the
-// printer for gone: each later wait looks at the lines once, until one finds
-// what it waits for. So a missing printer costs one time limit per
-// connection, not one per request, and a firmware image sent one byte per
-// Write to a printer that went away does not take a time limit per byte.
+// printer for gone: the first wait of each later Write or Read looks at the
+// lines once, until one finds what it waits for. So a missing printer costs
+// one time limit, not one per request or per reconnect. Inside one Write the
+// waits are always full ones: a printer that holds Busy while its buffer is
+// full or its flash is erased takes seconds, and a byte must not be dropped
+// for that.
 class CParallelIF : public CCharacterInterface {
 public:
-    // One wait gives up at whichever comes first: the deadline, measured on
-    // a steady clock, or the number of status reads. The deadline is what
-    // matters on real hardware: a printer answers a handshake step within
-    // microseconds (IEEE 1284 allows 35 ms) and holds Busy for a frame for
-    // milliseconds, so a second is generous yet short enough not to leave
-    // the window frozen for long. A port access costs a microsecond or more
-    // there, so the read count never cuts a real wait short; against the
-    // simulated peripheral, whose accesses are nearly free, it ends the wait
-    // after a fixed number of reads, which keeps tests deterministic.
-    struct WaitLimits {
-        int deadlineMs;
-        long long maxPolls;
-    };
-    static constexpr WaitLimits kDefaultWaitLimits{1000, 4'000'000};
+    using WaitLimits = ParallelWaitLimits;
+    static constexpr WaitLimits kDefaultWaitLimits{1000, 0};
+    // Between two negotiations that found no reply: the port is left alone
+    // for a moment rather than hammered.
+    static constexpr int kRenegotiatePauseMs = 2;
 
     // Reply bytes the printer still offers once the caller's area is full are
     // read and dropped, so they cannot open the next reply. Replies are far
@@ -76,15 +89,19 @@ private:
     void SetControl(uint8_t bit) { ChangeControl(bit, true); }
     void ClearControl(uint8_t bit) { ChangeControl(bit, false); }
     // Polls the status register until `bit` reads as `set`; false when the
-    // wait expired.
-    bool WaitForStatus(uint8_t bit, bool set);
+    // wait expired. `long` waits are those inside Write.
+    bool WaitForStatus(uint8_t bit, bool set, bool longWait = false);
 
     void PutLinesAtRest();
     bool SendByte(uint8_t byte);
     // Into nibble mode; false when the printer did not follow.
     bool Negotiate();
+    // One negotiation, transfer and termination; `offered` tells whether the
+    // printer had reply data at all.
+    int ReadOnce(uint8_t* buffer, int capacity, bool& offered);
     // The reverse transfer: stores up to `capacity` bytes, drops the rest.
-    int ReceiveReply(uint8_t* buffer, int capacity);
+    // `offered` tells whether the printer had any byte to give.
+    int ReceiveReply(uint8_t* buffer, int capacity, bool& offered);
     uint8_t ReadNibble();
     // Back to compatibility mode, whatever state the reverse channel was
     // left in; the outcome of its waits does not matter.

@@ -9,11 +9,12 @@
 // maker's printers by it alone; the product ID only names the model.
 inline constexpr uint16_t kMakerUsbVendorId = 0x3c7a;
 
-// The device paths keep the form the printer-selection code has always
-// parsed: a prefix ending in '#', "vid_" and four hex digits, '&', "pid_" and
-// four hex digits, '#', the instance segment, '#', the USB device interface
-// class in braces. Everything that picks a printer apart (product digits,
-// instance, vendor filter) reads it from this text.
+// A device path names a device in one text that the selection, discovery
+// and link all pass around: a prefix ending in '#', "vid_" and four hex
+// digits, '&', "pid_" and four hex digits, '#', the instance segment, '#',
+// the USB device interface class in braces. Fixed places let everything that
+// picks a printer apart (product digits, instance, vendor filter) read them
+// by position, so no part may hold a '#' of its own.
 inline constexpr const char* kUsbDevicePathPrefix = "\\\\?\\usb#";
 inline constexpr const char* kUsbDeviceInterfaceClass = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
@@ -25,6 +26,8 @@ struct UsbDeviceInfo {
     // The device's serial-number string; empty when it has none (the path
     // then names the device by bus and port instead).
     std::string serial;
+    // The printer's IEEE 1284 device ID; empty when none was read.
+    std::string deviceId;
 };
 
 // `\\?\usb#vid_vvvv&pid_pppp#INSTANCE#{a5dcbf10-...}`, lower-case hex.
@@ -71,7 +74,8 @@ public:
     // check).
     virtual bool CanOpen(const std::string& devicePath) = 0;
     // Opens the device and claims its printer interface, then lets go again.
-    // Fails while anyone, this program included, holds the interface.
+    // Fails while anyone, this program included, holds the interface, also
+    // when another program prints through the kernel's printer driver.
     virtual bool ProbeExclusive(const std::string& devicePath) = 0;
     // Opens one pipe; nullptr when the device is gone, busy or has no such
     // pipe.

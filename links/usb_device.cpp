@@ -1,6 +1,7 @@
 #include "links/usb_device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 
 #include "links/usb_discovery.h"
@@ -39,6 +40,8 @@ int CUSBDevice::Open() {
 void CUSBDevice::Close() {
     m_readPipe.reset();
     m_writePipe.reset();
+    m_replyMayTrail = false;
+    m_failed = false;
 }
 
 bool CUSBDevice::FindFirstUsbPrinter(uint32_t platformId, std::string& devicePath) {
@@ -65,25 +68,55 @@ void CUSBDevice::ReportInvalidHandle() {
     out << kInvalidHandleText << std::flush;
 }
 
+void CUSBDevice::DropStaleInput() {
+    uint8_t scratch[4096];
+    for (int dropped = 0; dropped < kMaxStaleBytes;) {
+        int received = 0;
+        // The shortest time-out there is: only what has already arrived.
+        const UsbIoResult result = m_readPipe->BulkRead(scratch, sizeof scratch, 1, received);
+        if (received <= 0 || result == UsbIoResult::Failed) return;
+        dropped += received;
+    }
+}
+
 int CUSBDevice::Write(const uint8_t* data, int length) {
     if (!m_writePipe) {
         ReportInvalidHandle();
         return 0;
     }
     if (data == nullptr || length <= 0) return 0;
+    // Only the first write after a read looks: the chunks of a transfer
+    // follow each other without one.
+    if (m_replyMayTrail && m_readPipe) {
+        m_replyMayTrail = false;
+        DropStaleInput();
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto stall = std::chrono::milliseconds(m_parts.times.writeStallMs);
+    Clock::time_point lastProgress = Clock::now();
     int remaining = length;
     while (remaining > 0) {
         const int chunk = std::min(remaining, kLargestPipeWrite);
         int written = 0;
-        if (m_writePipe->BulkWrite(data, chunk, kPipeWriteTimeoutMs, written) !=
-            UsbIoResult::Done) {
+        const UsbIoResult result =
+            m_writePipe->BulkWrite(data, chunk, m_parts.times.pipeWriteMs, written);
+        if (result == UsbIoResult::Failed) {
+            m_failed = true;
             return 0;
         }
-        // A pipe that takes nothing would be asked again for ever.
-        if (written <= 0) return 0;
-        written = std::min(written, chunk);
-        remaining -= written;
-        data += written;
+        written = std::clamp(written, 0, chunk);
+        // A pipe that says it is done yet took nothing would be asked again
+        // for ever, without even waiting.
+        if (result == UsbIoResult::Done && written == 0) return 0;
+        // A transfer that timed out having moved part of the chunk carries
+        // on with the rest; one that moves nothing for too long has failed.
+        if (written > 0) {
+            remaining -= written;
+            data += written;
+            lastProgress = Clock::now();
+        } else if (Clock::now() - lastProgress >= stall) {
+            return 0;
+        }
     }
     return length;
 }
@@ -94,14 +127,20 @@ int CUSBDevice::Read(uint8_t* buffer, int capacity, int paced) {
         return 0;
     }
     if (buffer == nullptr || capacity <= 0) return 0;
+    m_replyMayTrail = true;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         // Printers of the slower families need time before they answer.
         if (paced) m_parts.host.Pause(kPacedReadPauseMs);
         int received = 0;
         const UsbIoResult result =
-            m_readPipe->BulkRead(buffer, capacity, kReadAttemptTimeoutMs, received);
-        if (result == UsbIoResult::Failed) return 0;
+            m_readPipe->BulkRead(buffer, capacity, m_parts.times.readAttemptMs, received);
+        // Bytes that moved before a failure are the printer's reply all the
+        // same.
         if (received > 0) return std::min(received, capacity);
+        if (result == UsbIoResult::Failed) {
+            m_failed = true;
+            return 0;
+        }
     }
     return 0;
 }

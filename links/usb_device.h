@@ -19,6 +19,21 @@ inline constexpr uint32_t kPlatformWin32Nt = 2;
 // Linux tells the maker's printers apart by vendor ID like the NT family.
 uint32_t LinuxPlatformId();
 
+// How long the link waits on the pipes. The defaults are the program's;
+// tests shorten them.
+struct UsbLinkTimes {
+    // How long one read attempt waits for the printer to start answering:
+    // short, so a silent printer gives up after its 100 attempts in about
+    // two seconds (twelve when paced).
+    int readAttemptMs = 20;
+    // One bulk OUT transfer; one that times out having moved part of a
+    // chunk carries on with the rest.
+    int pipeWriteMs = 5000;
+    // A write gives up only after this long without progress: a printer
+    // erasing its flash or with a full buffer takes nothing for seconds.
+    int writeStallMs = 30000;
+};
+
 // What a USB link is built from. The composition root owns the selection
 // runner and the host services; both outlive every link.
 struct UsbLinkParts {
@@ -29,6 +44,7 @@ struct UsbLinkParts {
     std::function<uint32_t()> platformId = LinuxPlatformId;
     // Where the link's one diagnostic line goes.
     std::ostream* diagnostics = nullptr;  // nullptr: standard output
+    UsbLinkTimes times = {};
 };
 
 // A printer attached by USB. Every Open checks that one of the maker's
@@ -39,12 +55,10 @@ public:
     static constexpr int kLargestPipeWrite = 50000;
     static constexpr int kReadAttempts = 100;
     static constexpr int kPacedReadPauseMs = 100;
-    // How long one read attempt waits for the printer to start answering:
-    // short, so a silent printer gives up after its 100 attempts in about
-    // two seconds (twelve when paced).
-    static constexpr int kReadAttemptTimeoutMs = 20;
-    // A printer that accepts no data for this long has failed.
-    static constexpr int kPipeWriteTimeoutMs = 5000;
+    // Input the printer may still send after the part of a reply that was
+    // read (a late reply, the rest of an overlong one) is dropped before the
+    // next request goes out, at most this many bytes.
+    static constexpr int kMaxStaleBytes = 1 << 20;
 
     static constexpr const char* kOnlyDeviceText =
         "Please ensure the printer is the only USB device connected";
@@ -58,6 +72,7 @@ public:
     void Close() override;
     int Read(uint8_t* buffer, int capacity, int paced) override;
     int Write(const uint8_t* data, int length) override;
+    bool HasFailed() const override { return m_failed; }
 
     // The presence check: the first present device that qualifies and can be
     // opened (any vendor below the NT family, else only the maker's). Tells
@@ -70,8 +85,16 @@ public:
 
 private:
     void ReportInvalidHandle();
+    // Reads and drops whatever the read pipe holds now.
+    void DropStaleInput();
 
     UsbLinkParts m_parts;
     std::unique_ptr<IUsbPipe> m_writePipe;
     std::unique_ptr<IUsbPipe> m_readPipe;
+    // A read happened since the last write: a reply that came late, or the
+    // rest of one, may be waiting, and it is not the answer to the next
+    // request.
+    bool m_replyMayTrail = false;
+    // A transfer failed outright: the device is gone or refused.
+    bool m_failed = false;
 };

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "links/usb_device_id.h"
+
 namespace {
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
@@ -126,10 +128,11 @@ int CUsbDiscovery::DiscoverUsbPrinters(const std::string& productFilter) {
 }
 
 std::string CUsbDiscovery::FindInstalledPrinterName(const UsbDeviceInfo& device) {
-    if (device.serial.empty()) return {};
+    const std::string deviceSerial = PrintQueueSerial(device);
+    if (deviceSerial.empty()) return {};
     for (const PrintQueue& queue : m_queues.ListQueues()) {
         const std::optional<std::string> serial = UsbSerialFromDeviceUri(queue.deviceUri);
-        if (serial && EqualNoCase(*serial, device.serial)) return queue.name;
+        if (serial && EqualNoCase(*serial, deviceSerial)) return queue.name;
     }
     return {};
 }

@@ -69,8 +69,9 @@ public:
     int DiscoverUsbPrinters(const std::string& productFilter);
 
     // The first queue, in the printing service's order, whose usb:// device
-    // URI names the device's serial number (without regard to case). Empty
-    // when the device has no serial number or no queue matches.
+    // URI names the device's serial number (without regard to case): the one
+    // its IEEE 1284 device ID states, else its USB serial-number string.
+    // Empty when the device has neither or no queue matches.
     std::string FindInstalledPrinterName(const UsbDeviceInfo& device);
 
     IUsbBackend& Backend() { return m_backend; }

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <utility>
 
 #include "links/program_state.h"
 #include "pages/ip_address_edit.h"
@@ -204,8 +205,15 @@ void CEthernetPP::SaveToFlash() {
         Msg().SendModify(cmd::DYN, m_addressMode == kModeDynamic ? kDynamicValue : kStaticValue);
     }
     // The addresses go whatever the mode: a printer set to dynamic keeps
-    // them for the day it is switched back to static.
-    Msg().SendModify(cmd::IPA, AddressToWire(m_ipAddress->Address()));
-    Msg().SendModify(cmd::SNM, AddressToWire(m_subnetMask->Address()));
-    Msg().SendModify(cmd::GWY, AddressToWire(m_gateway->Address()));
+    // them for the day it is switched back to static. A field left wholly
+    // blank holds no value (the printer reported none and nobody typed one):
+    // sending it as 0.0.0.0 would overwrite an address the printer keeps.
+    const std::pair<int, CIpAddressEdit*> addresses[] = {
+        {cmd::IPA, m_ipAddress},
+        {cmd::SNM, m_subnetMask},
+        {cmd::GWY, m_gateway},
+    };
+    for (const auto& [command, field] : addresses) {
+        if (!field->IsBlank()) Msg().SendModify(command, AddressToWire(field->Address()));
+    }
 }

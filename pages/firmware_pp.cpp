@@ -51,8 +51,10 @@ constexpr int kEndResultOk = 1;
 // Reads for the checksum go through a buffer of this size.
 constexpr int64_t kSumBufferSize = 4096;
 
-// File names are compared as the Windows tool always did, case-blind for
-// ASCII letters; other bytes (UTF-8 sequences included) stay as they are.
+// Firmware files come from the maker with names in either case, so the
+// extension test is case-blind for ASCII letters; other bytes (UTF-8
+// sequences included) stay as they are, as lowering them could change a
+// multi-byte name into another.
 std::string LowerAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -154,8 +156,10 @@ CFirmwarePP::ByteSum CFirmwarePP::SumBytes(CSourceFile& file) {
 }
 
 std::string CFirmwarePP::ExtensionForVersion(const std::optional<std::string>& version) {
-    // An empty version names no family: it is treated as no version at all.
-    if (!version || version->empty()) return kDefaultExtension;
+    if (!version) return kDefaultExtension;
+    // An empty version is still an answer: it names no letter, so the
+    // extension is ".cf" alone rather than a guessed family's.
+    if (version->empty()) return kCfPrefix;
     const char first = (*version)[0];
     if (first == 'V') return kVFamilyExtension;
     return kCfPrefix + LowerAscii(std::string(1, first));
@@ -175,6 +179,11 @@ void CFirmwarePP::OnInitDialog() {
         }
         m_laminatorPathEdit->setText(QString::fromLatin1(kNotApplicableText));
     }
+}
+
+void CFirmwarePP::OnSetActive() {
+    // The sheet's pages share one default button; on this tab Enter upgrades.
+    MakeDefault(m_printerUpgrade);
 }
 
 void CFirmwarePP::OnChoosePrinterFile() {
@@ -208,8 +217,11 @@ void CFirmwarePP::OnUpgradePrinter() {
         // The printer states its sum as a signed decimal, so an image whose
         // sum reaches 2^31 comes back negative: compare the 32 bits.
         const std::optional<int32_t> reported = Msg().SendFirmwareImage(*file);
-        if (reported && static_cast<uint32_t>(*reported) == sum.sum) {
-            Msg().SendCommand(cmd::UPG);
+        // The image is only installed once "UPG" reaches the printer; a
+        // command that never left must not be followed by the wait and the
+        // success box.
+        const bool matched = reported && static_cast<uint32_t>(*reported) == sum.sum;
+        if (matched && Msg().SendCommand(cmd::UPG)) {
             CFirmwarePathStore::Store(m_printerPath);
             WaitForPrinterRestart();
             Host().Message(kSuccessText, MsgButtons::Ok);
@@ -243,6 +255,7 @@ void CFirmwarePP::OnChooseLaminatorFile() {
 
 void CFirmwarePP::OnUpgradeLaminator() {
     std::unique_ptr<CDiskFile> file;
+    bool sent = false;
     {
         WaitCursor wait(Host());
         file = CDiskFile::Open(m_laminatorPath);
@@ -257,9 +270,9 @@ void CFirmwarePP::OnUpgradeLaminator() {
         }
         if (Host().Message(kConfirmLaminatorText, MsgButtons::YesNo) != MsgResult::Yes) return;
         // The laminator acknowledges nothing: it resets once it has the file.
-        Msg().SendLaminatorFirmware(*file);
+        sent = Msg().SendLaminatorFirmware(*file);
     }
     if (!file->Close()) Host().Message(kCloseErrorText, MsgButtons::Ok);
-    Host().Message(kLaminatorStartedText, MsgButtons::Ok);
+    Host().Message(sent ? kLaminatorStartedText : kSendErrorText, MsgButtons::Ok);
     Sheet().EndDialog(kEndResultOk);
 }

@@ -37,7 +37,7 @@ public:
 
     // The printer firmware extension chosen from the firmware version: ".bin"
     // for a "V" version, ".cf" and the version's first letter in lower case
-    // otherwise, ".cfa" without a version.
+    // otherwise, ".cf" alone for an empty version, ".cfa" without one.
     static std::string ExtensionForVersion(const std::optional<std::string>& version);
 
     const std::string& PrinterPath() const { return m_printerPath; }
@@ -45,6 +45,7 @@ public:
 
 protected:
     void OnInitDialog() override;
+    void OnSetActive() override;
 
 private:
     void OnChoosePrinterFile();

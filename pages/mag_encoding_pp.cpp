@@ -129,7 +129,7 @@ void CMagEncodingPP::OnEncode() {
 }
 
 void CMagEncodingPP::OnSelfTest() {
-    Msg().SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic));
+    if (!Msg().SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic))) return;
     // The printer starts moving the card; give it a moment before the
     // operator can send the next request.
     Host().Pause(CMessageIF::kShortPauseMs);

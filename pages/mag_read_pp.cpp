@@ -101,7 +101,7 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
 void CMagReadPP::OnSetActive() {
     // Every page of the sheet shares one default button; on this tab it is
     // "Read".
-    m_read->setDefault(true);
+    MakeDefault(m_read);
 }
 
 void CMagReadPP::SetLed(int index, cardread::TrackLed led) {
@@ -150,7 +150,9 @@ void CMagReadPP::OnRead() {
     int received = 0;
     {
         const WaitCursor wait(Host());
-        Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)));
+        // A request that never left has no record coming; whatever link a
+        // reconnect made meanwhile holds nothing of this read.
+        if (!Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)))) return;
         received = Msg().ReadFixedReply(record.data());
     }
     const cardread::CardReadView view =

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QLineEdit>
+#include <QPushButton>
 #include <algorithm>
 
 namespace {
@@ -46,6 +47,13 @@ void CPageBase::Activate() {
         OnInitDialog();
     }
     OnSetActive();
+}
+
+void CPageBase::MakeDefault(QPushButton* button) {
+    // Off and on again: setting the flag it already has would not take the
+    // role back from a button that took it meanwhile.
+    button->setDefault(false);
+    button->setDefault(true);
 }
 
 QSize CPageBase::sizeHint() const {

@@ -13,6 +13,7 @@
 class CMessageIF;
 class IHostServices;
 class QLineEdit;
+class QPushButton;
 
 // What a page may ask of the sheet that holds it. The main sheet implements
 // it; page tests use a recording stand-in, so a page runs without a sheet.
@@ -37,10 +38,10 @@ struct PageContext {
     IPageSheet& sheet;
 };
 
-// Maps dialog-template coordinates to pixels for a font, the way the
-// dialog manager the layouts were drawn for does: a horizontal unit is a
-// quarter of the font's average letter width, a vertical one an eighth of
-// its height. Layouts thus keep their proportions under any system font.
+// Maps dialog-template coordinates to pixels for a font: a horizontal unit
+// is a quarter of the font's average letter width, a vertical one an eighth
+// of its height. The page layouts are given in these units so that they keep
+// their proportions, and their labels still fit, under any system font.
 class CDialogUnits {
 public:
     explicit CDialogUnits(const QFont& font);
@@ -100,6 +101,11 @@ protected:
     // template.
     void NudgePlacement(QWidget* control, const QMargins& pixels);
     const CDialogUnits& Units() const { return m_units; }
+
+    // Makes `button` the one Enter presses. The sheet's pages share one
+    // window and with it one default button, which another page may have
+    // taken while this one was hidden.
+    static void MakeDefault(QPushButton* button);
 
     void resizeEvent(QResizeEvent* event) override;
 

@@ -225,10 +225,7 @@ void CPrinterIdentityPP::SetDefaultButton(QPushButton* button) {
     for (QPushButton* other : {m_refresh, m_save}) {
         if (other != button) other->setDefault(false);
     }
-    // Off and on again, so the dialog takes it as its default even when
-    // another page's button took that role meanwhile.
-    button->setDefault(false);
-    button->setDefault(true);
+    MakeDefault(button);
 }
 
 void CPrinterIdentityPP::Refresh() {
@@ -259,6 +256,9 @@ void CPrinterIdentityPP::Refresh() {
     Msg().ShowStatus(cmd::FEP, imageEnd);
     CLineEditText position(*m_position);
     Msg().ShowStatus(cmd::FPP, position);
+    // Every setting the refresh writes counts as a change, also one that
+    // came back the same: what Enter saves next is what now stands here.
+    SetDefaultButton(m_save);
 
     // Printers that do not report a model keep the last one shown.
     if (const std::optional<std::string> model = Msg().RequestStatus(cmd::MDL)) {
@@ -303,7 +303,9 @@ void CPrinterIdentityPP::OnReset() {
     if (Host().Message(kResetQuestion, MsgButtons::YesNo) != MsgResult::Yes) return;
     {
         WaitCursor busy(Host());
-        Msg().SendCommand(cmd::DEF_RST);
+        // A reset that never left leaves the printer as it was: nothing to
+        // wait for, and no restart to reconnect after.
+        if (!Msg().SendCommand(cmd::DEF_RST)) return;
         Host().Pause(kResetPauseMs);
     }
     Host().Message(kReconnectNotice, MsgButtons::Ok);

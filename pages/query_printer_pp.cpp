@@ -2,12 +2,18 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStyledItemDelegate>
 #include <ctime>
 #include <memory>
+#include <optional>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "pages/query_report.h"
 #include "protocol/message_if.h"
@@ -24,6 +30,63 @@ constexpr const char* kShell = "cmd.exe";
 constexpr const char* kEnableCommand = "c:\\enableomnikey.bat";
 constexpr const char* kDisableCommand = "c:\\disableomnikey.bat";
 #endif
+
+// Writes all of `bytes`, unbuffered, so a write that falls short shows here
+// rather than in a flush nobody checks.
+bool WriteAll(QFileDevice& file, const QByteArray& bytes) {
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) return false;
+        done += written;
+    }
+    return true;
+}
+
+// A file with more than one name (hard links): every name must see the new
+// report, and a replacement would leave the others with the old one.
+bool HasOtherNames(const QString& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_nlink > 1;
+#endif
+}
+
+// Truncates the file and writes the report into it. No value on success,
+// otherwise the reason.
+std::optional<QString> SaveInPlace(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
+        WriteAll(file, bytes)) {
+        file.close();
+        if (file.error() == QFileDevice::NoError) return std::nullopt;
+    }
+    return file.errorString();
+}
+
+// Written beside the target and renamed over it only when complete: a save
+// that fails leaves an earlier report as it was. No value on success,
+// otherwise the reason.
+std::optional<QString> SaveReport(const QString& path, const QByteArray& bytes) {
+    if (HasOtherNames(path)) return SaveInPlace(path, bytes);
+    QSaveFile file(path);
+    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const bool written = opened && WriteAll(file, bytes);
+    if (written && file.commit()) return std::nullopt;
+    const QString reason = file.errorString();
+    const bool writeFailed = opened && (!written || file.error() == QFileDevice::WriteError);
+    if (opened) file.cancelWriting();
+    // The new report could not be made beside the file or take its name (a
+    // folder the user may not write, a name too long to extend, a sticky
+    // folder), yet the file itself may be writable: the operator chose it,
+    // and overwriting it is what the save promised. A write that failed (a
+    // full disk) would fail there too, and cost the old report.
+    if (!writeFailed && QFileInfo(path).isFile()) return SaveInPlace(path, bytes);
+    return reason;
+}
 
 std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
@@ -123,11 +186,14 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
     // A printer that never says "END" would otherwise be asked forever: the
     // run stops once the item number would wrap, and at once when a request
     // cannot go out at all (the family does not take the command, or the
-    // link refused it), as every further request would fare the same.
+    // link refused it) or nothing came back within the link's wait, as every
+    // further request would fare the same: a silent printer would cost the
+    // whole wait for each of the remaining items.
     for (int item = query_report::kFirstItem; item <= query_report::kLastItem; ++item) {
-        bool sent = false;
-        const std::string reply = Msg().RequestNumbered(command, static_cast<int8_t>(item), sent);
-        if (!sent || reply == query_report::kEndReply) break;
+        bool answered = false;
+        const std::string reply =
+            Msg().RequestNumbered(command, static_cast<int8_t>(item), answered);
+        if (!answered || reply == query_report::kEndReply) break;
         if (reply == query_report::kSkipReply) continue;
         for (const std::string& line : query_report::SplitReply(reply)) AddLine(line);
     }
@@ -158,23 +224,12 @@ void CQueryPrinterPP::OnSave() {
         bytes += kLineEnd;
     }
 
-    // Written beside the target and renamed over it only when complete: a
-    // save that fails leaves an earlier report as it was. Unbuffered, so a
-    // write that falls short shows here: an error met while a buffer is
-    // flushed at commit would go unnoticed and the short file would win.
-    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(*path)));
-    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    for (qint64 done = 0; saved && done < bytes.size();) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        saved = written > 0;
-        done += written;
-    }
-    if (saved && file.commit()) return;
-    const QString reason = file.errorString();
-    file.cancelWriting();
+    const QString target = QFile::decodeName(QByteArray::fromStdString(*path));
+    const std::optional<QString> reason = SaveReport(target, bytes);
+    if (!reason) return;
     const std::string text = "The report could not be saved to\n" +
                              ToLatin1(QFile::decodeName(QByteArray::fromStdString(*path))) +
-                             "\n\n" + ToLatin1(reason);
+                             "\n\n" + ToLatin1(*reason);
     Host().Message(text, MsgButtons::Ok, MsgIcon::Exclamation);
 }
 

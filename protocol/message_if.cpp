@@ -1,6 +1,7 @@
 #include "protocol/message_if.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -158,27 +159,28 @@ std::string_view CMessageIF::ReadReplyText(int paced) {
 
 std::string CMessageIF::ReadReply(int paced) { return std::string(ReadReplyText(paced)); }
 
-void CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,
+bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,
                               int pauseMs) {
-    if (command < 0 || command >= cmd::COUNT) return;
+    if (command < 0 || command >= cmd::COUNT) return false;
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;
     if (!SendFrame(prefix, entry.mnemonic, parameter, true, entry.familyMask, writeFailed)) {
         if (writeFailed) ConnectPrinter();
-        return;
+        return false;
     }
     if (pauseMs > 0) m_host.Pause(pauseMs);
+    return true;
 }
 
 // --- request forms ----------------------------------------------------------
 
 std::string CMessageIF::RequestNumbered(int command, int8_t number) {
-    bool sent = false;
-    return RequestNumbered(command, number, sent);
+    bool answered = false;
+    return RequestNumbered(command, number, answered);
 }
 
-std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& sent) {
-    sent = false;
+std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& answered) {
+    answered = false;
     if (command < 0 || command >= cmd::COUNT) return {};
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;
@@ -186,8 +188,9 @@ std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& sent) 
                    entry.familyMask, writeFailed)) {
         return {};
     }
-    sent = true;
-    return ReadReply(static_cast<int>(m_family & family::kA));
+    std::string reply(ReadReplyText(static_cast<int>(m_family & family::kA)));
+    answered = m_replyUsed > 0;
+    return reply;
 }
 
 std::optional<std::string> CMessageIF::RequestStatus(int command) {
@@ -216,16 +219,16 @@ void CMessageIF::SendCommandAndWait(int command, const std::string& text) {
     SendAndPause(Prefix::Req, command, text, ethernet ? kModifyPauseMs : kShortPauseMs);
 }
 
-void CMessageIF::SendCommand(int command, const std::optional<std::string>& text) {
-    SendAndPause(Prefix::Req, command, text.value_or(std::string()), 0);
+bool CMessageIF::SendCommand(int command, const std::optional<std::string>& text) {
+    return SendAndPause(Prefix::Req, command, text.value_or(std::string()), 0);
 }
 
-void CMessageIF::SendCommandText(const std::optional<std::string>& text) {
-    if (!text) return;
+bool CMessageIF::SendCommandText(const std::optional<std::string>& text) {
+    if (!text) return false;
     bool writeFailed = false;
-    if (!SendFrame(Prefix::Req, *text, {}, false, 0, writeFailed) && writeFailed) {
-        ConnectPrinter();
-    }
+    if (SendFrame(Prefix::Req, *text, {}, false, 0, writeFailed)) return true;
+    if (writeFailed) ConnectPrinter();
+    return false;
 }
 
 void CMessageIF::ShowStatus(int command, CTextWindow& window) {
@@ -284,13 +287,22 @@ std::optional<std::string> CMessageIF::ParseReplyText(int command, std::string_v
 
 int CMessageIF::ReadFixedReply(uint8_t* buffer) {
     if (!m_link || !buffer) return 0;
+    using Clock = std::chrono::steady_clock;
+    // An empty read is "nothing yet" on most links (the parallel port says 0
+    // while the card is still in the reader): the record ends only once the
+    // link's own receive wait passes without a byte, or the link has failed.
+    const auto wait = std::chrono::milliseconds(std::max(m_link->ReceiveWaitMs(), 0));
+    Clock::time_point lastProgress = Clock::now();
     int received = 0;
     while (received < kCardRecordSize) {
         const int room = kCardRecordSize - received;
         const int n = m_link->Read(buffer + received, room, static_cast<int>(m_family & family::kA));
-        // A link that stops delivering ends the record; what arrived stays.
-        if (n <= 0) break;
-        received += std::min(n, room);
+        if (n > 0) {
+            received += std::min(n, room);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (m_link->HasFailed() || Clock::now() - lastProgress >= wait) break;
     }
     return received;
 }
@@ -324,10 +336,17 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
         // A file that yields less than its length promised ends the data here
         // rather than spinning on empty reads.
         if (got <= 0) break;
+        // A printer that stopped taking data will not take the rest either:
+        // each further write would only wait out the link's limit again.
+        bool written = true;
         if (bytewise) {
-            for (int64_t i = 0; i < got; ++i) m_link->Write(chunk + i, 1);
+            for (int64_t i = 0; i < got && written; ++i) written = m_link->Write(chunk + i, 1) == 1;
         } else {
-            m_link->Write(chunk, static_cast<int>(got));
+            written = m_link->Write(chunk, static_cast<int>(got)) == static_cast<int>(got);
+        }
+        if (!written) {
+            m_host.EndProgress();
+            return std::nullopt;
         }
         sent += got;
         if (sent - lastReported >= kProgressStep || sent == length) {
@@ -347,16 +366,22 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
     return ToInteger(*checksum);
 }
 
-void CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
-    if (!m_link) return;
-    const uint32_t length = static_cast<uint32_t>(std::max<int64_t>(file.Length(), 0));
+bool CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
+    if (!m_link) return false;
+    const int64_t fileLength = std::max<int64_t>(file.Length(), 0);
+    const uint32_t length = static_cast<uint32_t>(fileLength);
     std::string head = "\x01,REQ,LAM_FRM" + std::to_string(length) + ",\x1c,";
     std::vector<uint8_t> text;
     try {
+        // A link write takes a 32-bit count: a frame beyond it cannot be
+        // sent whole, and reserving it would take gigabytes for nothing.
+        if (fileLength > static_cast<int64_t>(INT_MAX) - static_cast<int64_t>(head.size()) - 1) {
+            throw std::bad_alloc();
+        }
         text.assign(head.size() + static_cast<size_t>(length) + 64, 0);
     } catch (const std::bad_alloc&) {
         m_host.Message(kNoMemoryText, MsgButtons::Ok);
-        return;
+        return false;
     }
     std::memcpy(text.data(), head.data(), head.size());
     file.SeekToStart();
@@ -371,9 +396,8 @@ void CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
     // The frame is text: it ends at the first zero byte, where the ETX goes.
     const size_t end = strnlen(reinterpret_cast<const char*>(text.data()), text.size() - 1);
     text[end] = kETX;
-    const size_t total = end + 1;
-    if (total > static_cast<size_t>(INT_MAX)) return;
-    m_link->Write(text.data(), static_cast<int>(total));
+    const int total = static_cast<int>(end + 1);
+    return m_link->Write(text.data(), total) == total;
 }
 
 void CMessageIF::SendFile(CSourceFile& file) {

@@ -60,32 +60,39 @@ public:
 
     // --- request forms ----------------------------------------------------
     std::string RequestNumbered(int command, int8_t number);
-    // As above; `sent` tells whether the frame went out at all. A request the
-    // family gate held back or the link refused reads as the empty text, just
-    // like a printer that stayed silent; a caller looping over items needs to
-    // tell the two apart to stop.
-    std::string RequestNumbered(int command, int8_t number, bool& sent);
+    // As above; `answered` tells whether the frame went out and the printer
+    // sent anything back at all. A request the family gate held back, one the
+    // link refused and one the printer let pass in silence all read as the
+    // empty text, just like an empty reply; a caller looping over items needs
+    // to tell them apart to stop.
+    std::string RequestNumbered(int command, int8_t number, bool& answered);
     std::optional<std::string> RequestStatus(int command);
     void SendModify(int command, const std::string& text);
     void SendCommandAndWait(int command, const std::string& text);
-    void SendCommand(int command, const std::optional<std::string>& text = std::nullopt);
-    void SendCommandText(const std::optional<std::string>& text);
+    // True when the frame went out. A caller that goes on to pause, read or
+    // claim success must not do so for a command the printer never saw.
+    bool SendCommand(int command, const std::optional<std::string>& text = std::nullopt);
+    bool SendCommandText(const std::optional<std::string>& text);
     void ShowStatus(int command, CTextWindow& window);
     void SendModifyFromControl(int command, const CTextWindow& window);
 
     // --- replies ----------------------------------------------------------
     std::optional<std::string> ParseReply(int command, const std::string& reply);
-    // Fills the caller's 548-byte buffer; stops early (keeping what arrived)
-    // when the link stops delivering. Returns the number of bytes received.
+    // Fills the caller's 548-byte buffer, reading on through empty reads; stops
+    // early (keeping what arrived) once nothing has come for the link's
+    // receive wait, or the link has failed. Returns the number of bytes
+    // received.
     int ReadFixedReply(uint8_t* buffer);
 
     // --- transfers --------------------------------------------------------
     // The number the printer reports after "CHK" for the image; no value when
-    // the header could not be written or the reply carried no "CHK" field.
+    // the header or a piece of the image could not be written, or the reply
+    // carried no "CHK" field.
     // (A plain 0 for those would pass for the checksum of an empty or
     // all-zero image.)
     std::optional<int32_t> SendFirmwareImage(CSourceFile& file);
-    void SendLaminatorFirmware(CSourceFile& file);
+    // True when the whole frame went out.
+    bool SendLaminatorFirmware(CSourceFile& file);
     void SendFile(CSourceFile& file);
     void SendMagneticEncode(const std::string& track1, const std::string& track2,
                             const std::string& track3, bool highCoercivity);
@@ -101,7 +108,8 @@ private:
     bool SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter,
                    bool gated, uint32_t mask, bool& writeFailed);
     // The sending forms: on a failed write, reconnect; otherwise pause.
-    void SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
+    // True when the frame went out.
+    bool SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
     // One read into a fresh reply area; the reply as text up to its first zero.
     std::string ReadReply(int paced);
     // The same text in the reply area itself, valid until the next read.

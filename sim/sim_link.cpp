@@ -1,8 +1,15 @@
 #include "sim/sim_link.h"
 
+#include <algorithm>
+#include <thread>
 #include <utility>
 
-CSimLink::CSimLink(std::shared_ptr<CSimPrinter> printer) : m_printer(std::move(printer)) {}
+using Clock = CSimPrinter::Clock;
+
+CSimLink::CSimLink(std::shared_ptr<CSimPrinter> printer) : CSimLink(std::move(printer), Waits{}) {}
+
+CSimLink::CSimLink(std::shared_ptr<CSimPrinter> printer, Waits waits)
+    : m_printer(std::move(printer)), m_waits(waits) {}
 
 int CSimLink::Open() {
     ++m_opens;
@@ -18,16 +25,36 @@ void CSimLink::Close() {
     m_open = false;
 }
 
+bool CSimLink::HasFailed() const { return m_open && m_printer->ConnectionClosed(); }
+
 int CSimLink::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (!m_open || buffer == nullptr || capacity <= 0) return -1;
-    size_t count = m_printer->TakeReply(buffer, static_cast<size_t>(capacity));
-    if (count > 0) return static_cast<int>(count);
-    return m_printer->ConnectionClosed() ? 0 : -1;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_waits.receiveMs);
+    for (;;) {
+        const size_t count = m_printer->TakeReply(buffer, static_cast<size_t>(capacity));
+        if (count > 0) return static_cast<int>(count);
+        if (m_printer->ConnectionClosed()) return 0;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return -1;
+        // Nothing arrives in process but what falls due: sleep until then.
+        std::this_thread::sleep_until(std::min(deadline, m_printer->NextReplyDue().value_or(deadline)));
+    }
 }
 
 int CSimLink::Write(const uint8_t* data, int length) {
     if (!m_open || data == nullptr || length <= 0) return 0;
-    if (m_printer->ConnectionClosed() || m_printer->IsAbsent()) return 0;
-    m_printer->Receive(data, static_cast<size_t>(length));
-    return length;
+    int sent = 0;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_waits.writeMs);
+    while (sent < length) {
+        if (m_printer->ConnectionClosed() || m_printer->IsAbsent()) return 0;
+        const size_t taken = m_printer->Receive(data + sent, static_cast<size_t>(length - sent));
+        if (taken > 0) {
+            sent += static_cast<int>(taken);
+            deadline = Clock::now() + std::chrono::milliseconds(m_waits.writeMs);
+            continue;
+        }
+        if (Clock::now() >= deadline) break;
+        std::this_thread::sleep_until(std::min(deadline, m_printer->TakesInputAt()));
+    }
+    return sent;
 }

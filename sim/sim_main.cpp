@@ -12,7 +12,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "sim/sim_options.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 
@@ -22,23 +24,20 @@ constexpr uint16_t kDefaultPort = 9100;
 // Longer frames (firmware images, print files) are cut in the log.
 constexpr size_t kMaxDumpBytes = 512;
 
-const char* const kUsage =
+constexpr const char* kUsageHead =
     "usage: tessaly-printer-sim [options]\n"
     "  --port N               TCP port on 127.0.0.1 (default 9100, 0 = any free port)\n"
-    "  --log-frames           print every frame received, with a hex dump\n"
-    "  --family-version V     the VRS value; its first letter is the family (default E3.05)\n"
-    "  --serial S             the MSR value\n"
-    "  --pid N                the product id (6144 and 36864-36867 have Ethernet)\n"
-    "  --model N              the MDL model code\n"
-    "  --value MN=TEXT        any status value\n"
-    "  --track1|--track2|--track3 TEXT   the card's magnetic tracks (data only)\n"
-    "  --checksum correct|omitted|wrong  the reply to a firmware image\n"
-    "  --never-end            answer '@@@' instead of END after the last query item\n"
-    "  --fault silent|close|garbage|one-byte|long|hang-up   misbehave (repeatable)\n";
+    "  --log-frames           print every frame received, with a hex dump\n";
 
-bool ParseNumber(std::string_view text, long long& value) {
+void PrintUsage(std::FILE* to) {
+    std::fputs(kUsageHead, to);
+    std::fputs(kSimPrinterOptionsHelp, to);
+}
+
+bool ParsePort(const std::string& text, long long& value) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size();
+    return error == std::errc{} && end == text.data() + text.size() && value >= 0 &&
+           value <= 65535;
 }
 
 void PrintFrame(const SimFrame& frame) {
@@ -73,28 +72,9 @@ void PrintFrame(const SimFrame& frame) {
     std::fflush(stdout);
 }
 
-bool ApplyFault(std::string_view name, SimFaults& faults) {
-    if (name == "silent") {
-        faults.silent = true;
-    } else if (name == "close") {
-        faults.closeOnRequest = true;
-    } else if (name == "garbage") {
-        faults.garbageReplies = true;
-    } else if (name == "one-byte") {
-        faults.oneBytePieces = true;
-    } else if (name == "long") {
-        faults.longReplies = true;
-    } else if (name == "hang-up") {
-        faults.hangUpMidReply = true;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-int Usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "tessaly-printer-sim: %s\n", problem);
-    std::fputs(kUsage, stderr);
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "tessaly-printer-sim: %s\n", problem.c_str());
+    PrintUsage(stderr);
     return 2;
 }
 
@@ -105,56 +85,27 @@ int main(int argc, char** argv) {
     long long port = kDefaultPort;
     bool logFrames = false;
 
-    for (int i = 1; i < argc; ++i) {
-        std::string_view option = argv[i];
-        auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        auto needNumber = [&](long long& value) {
-            const char* text = next();
-            return text != nullptr && ParseNumber(text, value);
-        };
-        long long number = 0;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        std::string problem;
+        switch (ParseSimPrinterOption(args, i, state, problem)) {
+            case SimOptionResult::Taken:
+                continue;
+            case SimOptionResult::Bad:
+                return Usage(problem);
+            case SimOptionResult::NotAnOption:
+                break;
+        }
         if (option == "--help" || option == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return 0;
         } else if (option == "--log-frames") {
             logFrames = true;
-        } else if (option == "--never-end") {
-            state.numberedTailReply = "@@@";
         } else if (option == "--port") {
-            if (!needNumber(port) || port < 0 || port > 65535) return Usage("bad --port");
-        } else if (option == "--pid" || option == "--model") {
-            if (!needNumber(number)) return Usage("expected a number");
-            state.values[option == "--pid" ? "PID" : "MDL"] = std::to_string(number);
-        } else if (option == "--family-version" || option == "--serial") {
-            const char* text = next();
-            if (text == nullptr) return Usage("expected a value");
-            state.values[option == "--serial" ? "MSR" : "VRS"] = text;
-        } else if (option == "--value") {
-            const char* text = next();
-            const char* equals = text ? std::strchr(text, '=') : nullptr;
-            if (equals == nullptr || equals == text) return Usage("expected --value MN=TEXT");
-            state.values[std::string(text, equals)] = equals + 1;
-        } else if (option == "--track1" || option == "--track2" || option == "--track3") {
-            const char* text = next();
-            if (text == nullptr) return Usage("expected track data");
-            state.card[static_cast<size_t>(option.back() - '1')].data = text;
-        } else if (option == "--checksum") {
-            const char* text = next();
-            std::string_view mode = text ? text : "";
-            if (mode == "correct") {
-                state.checksumReply = SimChecksumReply::Correct;
-            } else if (mode == "omitted") {
-                state.checksumReply = SimChecksumReply::Omitted;
-            } else if (mode == "wrong") {
-                state.checksumReply = SimChecksumReply::Wrong;
-            } else {
-                return Usage("expected --checksum correct|omitted|wrong");
-            }
-        } else if (option == "--fault") {
-            const char* text = next();
-            if (text == nullptr || !ApplyFault(text, state.faults)) return Usage("unknown fault");
+            if (i + 1 >= args.size() || !ParsePort(args[++i], port)) return Usage("bad --port");
         } else {
-            return Usage(("unknown option " + std::string(option)).c_str());
+            return Usage("unknown option " + option);
         }
     }
 

@@ -71,6 +71,7 @@ void CSimParallelPort::WriteRegister(uint16_t address, uint8_t value) {
 uint8_t CSimParallelPort::ReadStatus() {
     if (m_options.absent || !m_printer || m_printer->IsAbsent()) return kFloatingStatus;
     if (m_options.stuckBusy) return StatusOf(Lines{.busy = true});
+    if (m_phase == Phase::Compatibility && HoldsBusy()) return StatusOf(Lines{.busy = true});
     while (!m_pending.empty() && m_pending.front().reads <= 0) m_pending.pop_front();
     if (m_pending.empty()) return m_status;
     --m_pending.front().reads;
@@ -90,8 +91,24 @@ CSimParallelPort::Lines CSimParallelPort::ReverseIdleLines() const {
     return Lines{.busy = false, .ack = true, .paperOut = !more, .select = false, .fault = !more};
 }
 
+bool CSimParallelPort::HoldsBusy() {
+    // A byte the printer refused is offered again once it takes input; Busy
+    // stays high until then (for ever once the printer went silent).
+    if (m_refused) {
+        if (m_printer->Receive(&*m_refused, 1) != 1) return true;
+        m_refused.reset();
+        ++m_bytesReceived;
+    }
+    // A busy window that the last byte opened.
+    const CSimPrinter::Clock::time_point ready = m_printer->TakesInputAt();
+    return ready != CSimPrinter::Clock::time_point::max() && CSimPrinter::Clock::now() < ready;
+}
+
 void CSimParallelPort::AcceptForwardByte() {
-    m_printer->Receive(&m_data, 1);
+    if (m_printer->Receive(&m_data, 1) != 1) {
+        m_refused = m_data;
+        return;
+    }
     ++m_bytesReceived;
     // Busy at once, then the acknowledge pulse, then ready again. A printer
     // that answers at once shows neither.

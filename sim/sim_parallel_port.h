@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "links/port_registers.h"
@@ -38,9 +39,11 @@ struct SimPortAccess {
 // negotiation, offers its reply four status lines at a time, and returns to
 // compatibility mode on termination.
 //
-// There is no clock and no thread: the peripheral moves when the link
-// changes a control line, and its answers appear on the status lines after
-// a number of status reads, so every run is the same.
+// There is no thread: the peripheral moves when the link changes a control
+// line, and its answers appear on the status lines after a number of status
+// reads, so every run is the same. Only the printer's own timing runs on the
+// clock: Busy is held through a busy window, and reply data shows as
+// available once it is due.
 //
 // Single-threaded: the link and the test use it from one thread.
 class CSimParallelPort : public IPortRegisters {
@@ -98,6 +101,8 @@ private:
 
     static uint8_t StatusOf(const Lines& lines);
     bool Unresponsive() const;
+    // Busy held: a busy window, or a byte the printer has not taken yet.
+    bool HoldsBusy();
     bool DataAvailable() const;
     uint8_t ReadStatus();
     void OnControl(uint8_t before, uint8_t after);
@@ -116,6 +121,7 @@ private:
     uint8_t m_status;
     std::deque<Showing> m_pending;
     uint8_t m_byte = 0;  // the reply byte on offer
+    std::optional<uint8_t> m_refused;  // strobed while the printer took nothing
     int m_offered = 0;   // reply bytes offered in this transfer
 
     bool m_recording = true;

@@ -91,45 +91,125 @@ std::array<simcard::SimTrack, 3> SimPrinterState::DefaultCard() {
 
 CSimPrinter::CSimPrinter(SimPrinterState state) : m_state(std::move(state)) {}
 
-void CSimPrinter::Receive(const uint8_t* data, size_t length) {
+size_t CSimPrinter::Receive(const uint8_t* data, size_t length) {
     std::vector<SimFrame> seen;
     std::function<void(const SimFrame&)> observer;
+    size_t taken = 0;
     {
         std::lock_guard lock(m_mutex);
-        if (m_closed || m_hangUpWhenSent || data == nullptr) return;
+        if (m_closed || m_hangUpWhenSent || data == nullptr) return 0;
+        const Clock::time_point now = Clock::now();
+        if (m_silent || now < m_busyUntil) return 0;
+        taken = length;
+        const SimTiming& timing = m_state.timing;
+        const bool busyArmed = timing.busyMs > 0 && timing.busyAfterBytes > 0 && !m_busyDone;
+        if (busyArmed && m_frameBytes + static_cast<long long>(length) >= timing.busyAfterBytes) {
+            // The byte that fills the buffer is taken; nothing after it.
+            taken = static_cast<size_t>(timing.busyAfterBytes - m_frameBytes);
+            m_busyDone = true;
+            m_busyUntil = now + std::chrono::milliseconds(timing.busyMs);
+        }
+        m_frameBytes += static_cast<long long>(taken);
         std::vector<CSimFrameParser::Output> pieces;
-        m_parser.Feed(data, length, pieces);
+        m_parser.Feed(data, taken, pieces);
         for (const auto& piece : pieces) {
+            if (m_silent) break;
             Record(piece);
             if (m_observer) seen.push_back(piece.frame);
             if (piece.frame.kind == SimFrameKind::Raw) continue;
+            // A whole frame is in: the next one may fill the buffer again.
+            m_frameBytes = 0;
+            m_busyDone = false;
             if (m_state.faults.closeOnRequest) {
                 m_closed = true;
                 m_reply.clear();
+                m_offers.clear();
                 break;
             }
+            m_replyDelayMs = ReplyDelayMs(piece.frame);
             Handle(piece.frame);
+            ++m_framesHandled;
+            if (timing.offAfterFrames >= 0 && m_framesHandled >= timing.offAfterFrames) {
+                m_silent = true;
+            }
         }
         observer = m_observer;
     }
     if (observer) {
         for (const SimFrame& frame : seen) observer(frame);
     }
+    return taken;
 }
 
-size_t CSimPrinter::TakeReply(uint8_t* buffer, size_t capacity) {
+CSimPrinter::Clock::time_point CSimPrinter::TakesInputAt() const {
+    std::lock_guard lock(m_mutex);
+    if (m_silent) return Clock::time_point::max();
+    return m_busyUntil;
+}
+
+int CSimPrinter::ReplyDelayMs(const SimFrame& frame) {
+    const SimTiming& timing = m_state.timing;
+    if (frame.kind == SimFrameKind::Firmware) return timing.flashMs;
+    if (frame.kind == SimFrameKind::Request && frame.prefix == "REQ," && frame.mnemonic == "MSV") {
+        return timing.cardDelayMs;
+    }
+    if (frame.kind == SimFrameKind::Request && frame.prefix == "REQ,STA," &&
+        timing.lateReplyMs > 0 && !m_lateUsed) {
+        m_lateUsed = true;
+        return timing.lateReplyMs;
+    }
+    return timing.replyDelayMs;
+}
+
+size_t CSimPrinter::DueBytes(Clock::time_point now) const {
+    size_t due = 0;
+    for (const Offer& offer : m_offers) {
+        if (offer.due > now) break;
+        due += offer.bytes;
+    }
+    return due;
+}
+
+size_t CSimPrinter::TakeReply(uint8_t* buffer, size_t capacity, bool oneReply) {
     std::lock_guard lock(m_mutex);
     if (buffer == nullptr) return 0;
-    size_t count = std::min(capacity, m_reply.size());
+    size_t count = std::min(capacity, DueBytes(Clock::now()));
+    if (oneReply && !m_offers.empty()) count = std::min(count, m_offers.front().bytes);
     if (m_state.faults.oneBytePieces) count = std::min<size_t>(count, 1);
     std::copy_n(m_reply.begin(), count, buffer);
     m_reply.erase(m_reply.begin(), m_reply.begin() + static_cast<std::ptrdiff_t>(count));
+    for (size_t left = count; left > 0;) {
+        Offer& front = m_offers.front();
+        const size_t used = std::min(left, front.bytes);
+        front.bytes -= used;
+        left -= used;
+        if (front.bytes == 0) m_offers.pop_front();
+    }
     return count;
 }
 
 size_t CSimPrinter::PendingReplyBytes() const {
     std::lock_guard lock(m_mutex);
+    return DueBytes(Clock::now());
+}
+
+size_t CSimPrinter::ScheduledReplyBytes() const {
+    std::lock_guard lock(m_mutex);
     return m_reply.size();
+}
+
+std::optional<CSimPrinter::Clock::time_point> CSimPrinter::NextReplyDue() const {
+    std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    for (const Offer& offer : m_offers) {
+        if (offer.due > now) return offer.due;
+    }
+    return std::nullopt;
+}
+
+bool CSimPrinter::IsSilent() const {
+    std::lock_guard lock(m_mutex);
+    return m_silent;
 }
 
 bool CSimPrinter::ConnectionClosed() const {
@@ -141,6 +221,10 @@ void CSimPrinter::StartConnection() {
     std::lock_guard lock(m_mutex);
     m_parser.Reset();
     m_reply.clear();
+    m_offers.clear();
+    m_frameBytes = 0;
+    m_busyDone = false;
+    m_busyUntil = {};
     m_closed = false;
     m_hangUpWhenSent = false;
     ++m_connections;
@@ -174,6 +258,11 @@ SimPrinterState CSimPrinter::GetState() const {
 void CSimPrinter::UpdateState(const std::function<void(SimPrinterState&)>& change) {
     std::lock_guard lock(m_mutex);
     if (change) change(m_state);
+    // New timing starts afresh: a late reply is due again, and a printer
+    // switched back on takes input.
+    m_lateUsed = false;
+    const long long off = m_state.timing.offAfterFrames;
+    m_silent = off >= 0 && m_framesHandled >= off;
 }
 
 std::optional<std::string> CSimPrinter::Value(const std::string& mnemonic) const {
@@ -216,8 +305,12 @@ void CSimPrinter::Reply(std::string reply) {
         m_hangUpWhenSent = true;
     }
     // A host that never reads must not make the printer grow without bound.
-    if (m_reply.size() + reply.size() > kMaxPendingReply) return;
+    if (m_reply.size() + reply.size() > kMaxPendingReply || reply.empty()) return;
     m_reply.insert(m_reply.end(), reply.begin(), reply.end());
+    // Offered once its time has come, and never before the reply ahead of it.
+    Clock::time_point due = Clock::now() + std::chrono::milliseconds(m_replyDelayMs);
+    if (!m_offers.empty()) due = std::max(due, m_offers.back().due);
+    m_offers.push_back({reply.size(), due});
 }
 
 void CSimPrinter::AddToCounter(const std::string& mnemonic, long long delta) {

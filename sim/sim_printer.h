@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -32,6 +33,30 @@ struct SimFaults {
     bool hangUpMidReply = false;  // a reply's first half goes out, then the connection drops
 };
 
+// Time the printer takes, as real printers do. Every transport (in-process
+// link, TCP server, parallel peripheral, USB backend) honours the same model,
+// so a link is tested against a slow printer the same way on each. All 0 (and
+// offAfterFrames -1): a printer that answers at once and never holds up input.
+struct SimTiming {
+    // Each reply is offered this long after its request ended.
+    int replyDelayMs = 0;
+    // The "MSV" card record instead comes this long after its request: the
+    // card travels through the reader first.
+    int cardDelayMs = 0;
+    // After busyAfterBytes bytes of a frame the printer takes nothing for
+    // busyMs (a full buffer, a flash erase); once per frame.
+    int busyMs = 0;
+    long long busyAfterBytes = 0;
+    // The next status reply comes this late, later than any link waits; once.
+    int lateReplyMs = 0;
+    // The "CHK" reply to a firmware image comes this long after the image
+    // ended (the flash is written first).
+    int flashMs = 0;
+    // After this many frames the printer goes silent for good: it takes no
+    // more bytes and answers nothing. -1: never.
+    long long offAfterFrames = -1;
+};
+
 // Everything a test or the command line may set. The defaults describe a
 // plausible Ethernet-capable printer of the "E" family.
 struct SimPrinterState {
@@ -50,6 +75,7 @@ struct SimPrinterState {
     simcard::SimRecordFaults cardRecordFaults;
     SimChecksumReply checksumReply = SimChecksumReply::Correct;
     SimFaults faults;
+    SimTiming timing;
     // Switched off or unplugged: the in-process link cannot open.
     bool absent = false;
 
@@ -68,6 +94,8 @@ struct SimPrinterState {
 // or changes the state.
 class CSimPrinter {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static constexpr size_t kMaxPendingReply = 256 * 1024;
     static constexpr size_t kMaxFrames = 10000;
     static constexpr size_t kLongReplySize = 1500;
@@ -78,12 +106,27 @@ public:
     CSimPrinter& operator=(const CSimPrinter&) = delete;
 
     // --- transport side ---------------------------------------------------
-    // Stream input from the host, cut anywhere.
-    void Receive(const uint8_t* data, size_t length);
-    // Moves queued reply bytes into `buffer` (at most `capacity`, and only one
-    // byte when replies go out in one-byte pieces); returns the count.
-    size_t TakeReply(uint8_t* buffer, size_t capacity);
+    // Stream input from the host, cut anywhere. Returns how many bytes the
+    // printer took: fewer than `length` when it turned busy or silent on the
+    // way, 0 while it is busy or silent. The transport keeps the rest and
+    // offers it again once TakesInputAt() has come.
+    size_t Receive(const uint8_t* data, size_t length);
+    // When the printer takes input again: now or earlier when it is ready,
+    // the end of a busy window, or Clock::time_point::max() once silent.
+    Clock::time_point TakesInputAt() const;
+    // Moves reply bytes that are due into `buffer` (at most `capacity`, and
+    // only one byte when replies go out in one-byte pieces); returns the
+    // count. `oneReply` stops at the end of a reply, as a USB printer ends
+    // each reply's transfer with a short packet.
+    size_t TakeReply(uint8_t* buffer, size_t capacity, bool oneReply = false);
+    // Reply bytes offered now (due), and all queued ones, due or not.
     size_t PendingReplyBytes() const;
+    size_t ScheduledReplyBytes() const;
+    // When the first reply byte not yet due will be offered; none when
+    // nothing waits.
+    std::optional<Clock::time_point> NextReplyDue() const;
+    // The printer went silent (timing.offAfterFrames).
+    bool IsSilent() const;
     // The printer dropped the connection (faults closeOnRequest, and
     // hangUpMidReply once the half reply is taken). Input is ignored until
     // the next connection.
@@ -112,6 +155,9 @@ private:
     void HandleMagEncode(const SimFrame& frame);
     void Record(const CSimFrameParser::Output& piece);
     void Reply(std::string reply);
+    // The delay before the reply to `frame` is offered.
+    int ReplyDelayMs(const SimFrame& frame);
+    size_t DueBytes(Clock::time_point now) const;
     void AddToCounter(const std::string& mnemonic, long long delta);
 
     mutable std::mutex m_mutex;
@@ -119,6 +165,22 @@ private:
     CSimFrameParser m_parser;
     std::deque<SimFrame> m_frames;
     std::deque<uint8_t> m_reply;
+    // When the queued reply bytes are offered: runs of m_reply in order, each
+    // with its time. Replies never overtake each other.
+    struct Offer {
+        size_t bytes;
+        Clock::time_point due;
+    };
+    std::deque<Offer> m_offers;
+    // Bytes of the current frame so far, and whether its busy window came.
+    long long m_frameBytes = 0;
+    bool m_busyDone = false;
+    Clock::time_point m_busyUntil{};
+    long long m_framesHandled = 0;
+    bool m_silent = false;
+    bool m_lateUsed = false;
+    // The delay of the replies to the frame being handled.
+    int m_replyDelayMs = 0;
     bool m_closed = false;
     bool m_hangUpWhenSent = false;
     int m_connections = 0;

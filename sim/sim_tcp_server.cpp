@@ -8,7 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -18,6 +21,7 @@ namespace {
 constexpr int kBacklog = 8;
 // Large enough that a firmware image streams in few calls.
 constexpr size_t kChunk = 64 * 1024;
+constexpr auto kHeldInputLook = std::chrono::milliseconds(50);
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -82,15 +86,33 @@ void CSimTcpServer::Stop() {
     CloseFd(m_wakeWrite);
 }
 
+namespace {
+
+// Milliseconds from now until `when`, for poll: -1 (no limit) when there is
+// nothing to wait for, at least 1 so a due time is not spun on.
+int PollTimeout(std::optional<std::chrono::steady_clock::time_point> when) {
+    if (!when) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *when - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count() + 1, 1, 60'000));
+}
+
+}  // namespace
+
 void CSimTcpServer::Run() {
     int client = -1;
     // Reply bytes taken from the printer but not yet accepted by the socket.
     std::string out;
+    // Bytes read from the socket that the printer has not taken yet (it is
+    // busy or silent). While any wait, the socket is not read: its buffers
+    // fill and the host's sends stall, as with a real printer.
+    std::string in;
     uint8_t buffer[kChunk];
 
     auto dropClient = [&] {
         CloseFd(client);
         out.clear();
+        in.clear();
     };
     // Sends as much as the socket takes without blocking. With one-byte
     // pieces the printer hands out one byte per call, so each goes in a
@@ -114,17 +136,37 @@ void CSimTcpServer::Run() {
             }
         }
     };
+    // Hands the printer what it will take of the held input.
+    auto feedHeld = [&] {
+        if (in.empty()) return;
+        const size_t taken =
+            m_printer->Receive(reinterpret_cast<const uint8_t*>(in.data()), in.size());
+        in.erase(0, taken);
+    };
 
     while (!m_stop) {
         pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {-1, 0, 0}};
+        int timeout = -1;
         if (client < 0) {
             fds[1] = {m_listen, POLLIN, 0};
         } else {
-            short events = POLLIN;
+            // Held input: the socket is not read, but a host that leaves
+            // must still be noticed.
+            short events = in.empty() ? POLLIN : POLLRDHUP;
             if (!out.empty() || m_printer->PendingReplyBytes() > 0) events |= POLLOUT;
             fds[1] = {client, events, 0};
+            // Wake for a reply that falls due and for the end of a busy window.
+            std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
+            if (!in.empty()) {
+                // A silent printer is looked at now and then: a test may
+                // switch it on again.
+                const auto ready = std::min(m_printer->TakesInputAt(),
+                                            std::chrono::steady_clock::now() + kHeldInputLook);
+                wake = wake ? std::min(*wake, ready) : ready;
+            }
+            timeout = PollTimeout(wake);
         }
-        int ready = ::poll(fds, 2, -1);
+        int ready = ::poll(fds, 2, timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
             break;
@@ -145,10 +187,16 @@ void CSimTcpServer::Run() {
             continue;
         }
 
-        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+        if (!in.empty() && (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+            dropClient();
+            continue;
+        }
+        feedHeld();
+        if (in.empty() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
             if (got > 0) {
-                m_printer->Receive(buffer, static_cast<size_t>(got));
+                in.assign(reinterpret_cast<const char*>(buffer), static_cast<size_t>(got));
+                feedHeld();
                 if (m_printer->ConnectionClosed()) {
                     dropClient();
                     continue;

@@ -1,6 +1,15 @@
 #include "sim/sim_usb_backend.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+namespace {
+using Clock = CSimPrinter::Clock;
+}  // namespace
+
+#include "links/usb_device_id.h"
 
 class CSimUsbBackend::Pipe : public IUsbPipe {
 public:
@@ -16,7 +25,6 @@ public:
 
     UsbIoResult BulkWrite(const uint8_t* data, int length, int timeoutMs,
                           int& transferred) override {
-        (void)timeoutMs;
         transferred = 0;
         m_backend.writeLengths.push_back(length);
         const SimUsbDevice& device = m_slot->device;
@@ -24,11 +32,20 @@ public:
             return UsbIoResult::Failed;
         }
         if (device.printer->IsAbsent()) return UsbIoResult::Failed;
-        transferred = device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
-        if (transferred > 0) {
-            device.printer->Receive(data, static_cast<size_t>(transferred));
-            m_backend.wire.append(reinterpret_cast<const char*>(data),
-                                  static_cast<size_t>(transferred));
+        const int offered = device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
+        // A busy printer takes nothing: the transfer waits for it until its
+        // time-out, then ends having moved only part.
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (transferred < offered) {
+            const size_t taken = device.printer->Receive(data + transferred,
+                                                         static_cast<size_t>(offered - transferred));
+            if (taken > 0) {
+                m_backend.wire.append(reinterpret_cast<const char*>(data + transferred), taken);
+                transferred += static_cast<int>(taken);
+                continue;
+            }
+            if (Clock::now() >= deadline) return UsbIoResult::TimedOut;
+            std::this_thread::sleep_until(std::min(deadline, device.printer->TakesInputAt()));
         }
         return UsbIoResult::Done;
     }
@@ -42,8 +59,16 @@ public:
         }
         if (device.printer->IsAbsent()) return UsbIoResult::Failed;
         if (device.neverAnswers) return UsbIoResult::TimedOut;
-        transferred =
-            static_cast<int>(device.printer->TakeReply(buffer, static_cast<size_t>(capacity)));
+        // A reply on its way is waited for within the time-out; with none
+        // queued the read times out at once, which keeps tests of a silent
+        // printer fast.
+        if (std::optional<Clock::time_point> due = device.printer->NextReplyDue();
+            due && device.printer->PendingReplyBytes() == 0) {
+            std::this_thread::sleep_until(
+                std::min(*due, Clock::now() + std::chrono::milliseconds(timeoutMs)));
+        }
+        transferred = static_cast<int>(
+            device.printer->TakeReply(buffer, static_cast<size_t>(capacity), true));
         return transferred > 0 ? UsbIoResult::Done : UsbIoResult::TimedOut;
     }
 
@@ -77,8 +102,8 @@ bool CSimUsbBackend::Enumerate(std::vector<UsbDeviceInfo>& devices) {
     ++enumerations;
     if (enumerationFails) return false;
     for (const auto& slot : m_devices) {
-        devices.push_back(
-            {slot->path, slot->device.vendorId, slot->device.productId, slot->device.serial});
+        devices.push_back({slot->path, slot->device.vendorId, slot->device.productId,
+                           slot->device.serial, slot->device.deviceId});
     }
     return true;
 }
@@ -120,8 +145,9 @@ std::vector<PrintQueue> CSimUsbBackend::ListQueues() {
     for (const auto& slot : m_devices) {
         const SimUsbDevice& device = slot->device;
         if (device.queueName.empty()) continue;
-        queues.push_back(
-            {device.queueName, "usb://Velmora/Card%20Printer?serial=" + device.serial});
+        const std::string serial = PrintQueueSerial(
+            {slot->path, device.vendorId, device.productId, device.serial, device.deviceId});
+        queues.push_back({device.queueName, "usb://Velmora/Card%20Printer?serial=" + serial});
     }
     return queues;
 }

@@ -14,6 +14,8 @@ struct SimUsbDevice {
     uint16_t productId = 0x8801;
     // Empty: no serial number; the path then names bus and port.
     std::string serial;
+    // The IEEE 1284 device ID the printer reports; empty when it gives none.
+    std::string deviceId;
     int bus = 1;
     std::vector<int> ports{1};
     // The print queue installed on it; empty when none.
@@ -37,7 +39,7 @@ struct SimUsbDevice {
 
 // The machine's USB with simulated devices, and the print queues installed
 // on them as the printing service would list them ("usb://" URIs naming each
-// device's serial number). Records what the link does to it.
+// device by the serial number its device ID states, else by its USB one). Records what the link does to it.
 class CSimUsbBackend : public IUsbBackend, public IPrintQueueSource {
 public:
     // Adds a device; returns its path.

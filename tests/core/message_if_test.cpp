@@ -1,6 +1,7 @@
 #include "protocol/message_if.h"
 
 #include <cstring>
+#include <utility>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -62,22 +63,28 @@ protected:
 // Command table
 
 TEST(CommandTable, EntriesAndMasks) {
-    EXPECT_EQ(kCommandTable.size(), 75u);
-    struct Row { int index; const char* mnemonic; uint32_t mask; };
-    const Row rows[] = {
-        {0, "MSR", 1407}, {3, "CHK", 1407}, {4, "VRS", 1407}, {5, "MDL", 1403},
-        {9, "UPN", 1403}, {10, "BACK", 1407}, {30, "PRINT", 1407}, {32, "UNSET", 1407},
-        {47, "DEF,RST", 1407}, {49, "TCQ", 1407}, {55, "ERR", 1407}, {58, "LBM", 1403},
-        {59, "PBM", 1403}, {60, "TGD", 2}, {63, "TGT", 2}, {64, "", 2}, {65, "", 1403},
-        {66, "QPR", 1403}, {67, "MAC", 24}, {71, "DYN", 1407}, {72, "MSV", 1407},
-        {73, "SNR", 1403}, {74, "MIP", 1407},
+    ASSERT_EQ(kCommandTable.size(), 75u);
+    // Every row, by index: mnemonic and family mask.
+    const std::pair<const char*, uint32_t> rows[75] = {
+        {"MSR", 1407},  {"BSR", 1407},  {"PSR", 1407},  {"CHK", 1407},     {"VRS", 1407},
+        {"MDL", 1403},  {"VID", 1403},  {"PID", 1403},  {"USN", 1403},     {"UPN", 1403},
+        {"BACK", 1407}, {"BAR", 1407},  {"CAM", 1407},  {"DBA", 1407},     {"DYE", 1407},
+        {"ENC", 1407},  {"FED", 1407},  {"FFF", 1407},  {"FLIP", 1407},    {"RED", 1407},
+        {"SPD", 1407},  {"TAC", 1407},  {"TOS", 1407},  {"TST", 1407},     {"CLN", 1407},
+        {"CHP", 1407},  {"EJT", 1407},  {"GEM", 1407},  {"MIF", 1407},     {"RAMP", 1407},
+        {"PRINT", 1407}, {"SET", 1407}, {"UNSET", 1407}, {"DBG", 1407},    {"LCX", 1407},
+        {"HEAD", 1407}, {"HFD", 1407},  {"OKY", 1407},  {"CAN", 1407},     {"FPP", 1407},
+        {"FDC", 1407},  {"CCP", 1407},  {"FSS", 1407},  {"FSP", 1407},     {"FEP", 1407},
+        {"CLP", 1407},  {"CRQ", 1407},  {"DEF,RST", 1407}, {"TCP", 1407},  {"TCQ", 1407},
+        {"CPQ", 1407},  {"TPQ", 1407},  {"TCN", 1407},  {"DFR", 1407},     {"CCQ", 1407},
+        {"ERR", 1407},  {"FRM", 1407},  {"UPG", 1407},  {"LBM", 1403},     {"PBM", 1403},
+        {"TGD", 2},     {"TGH", 2},     {"TGL", 2},     {"TGT", 2},        {"", 2},
+        {"", 1403},     {"QPR", 1403},  {"MAC", 24},    {"IPA", 1407},     {"SNM", 1407},
+        {"GWY", 1407},  {"DYN", 1407},  {"MSV", 1407},  {"SNR", 1403},     {"MIP", 1407},
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(kCommandTable[r.index].mnemonic, r.mnemonic) << r.index;
-        EXPECT_EQ(kCommandTable[r.index].familyMask, r.mask) << r.index;
-        if (*r.mnemonic) {
-            EXPECT_EQ(CommandIndex(r.mnemonic), r.index);
-        }
+    for (int i = 0; i < cmd::COUNT; ++i) {
+        EXPECT_EQ(kCommandTable[i].mnemonic, rows[i].first) << i;
+        EXPECT_EQ(kCommandTable[i].familyMask, rows[i].second) << i;
     }
     // Every named entry is unique and short enough for the request area.
     for (int i = 0; i < cmd::COUNT; ++i) {
@@ -213,6 +220,16 @@ TEST_F(Protocol, ReadsUseCapacity1024AndThePacedBit) {
     link->QueueNothing();
     msg.RequestStatus(cmd::MSR);
     EXPECT_THAT(link->readPaced, ElementsAre(4));
+
+    // The card record is read like a numbered reply: paced for "A" only.
+    uint8_t record[548];
+    for (const auto& [version, paced] : {std::pair{"A4.01", 2}, {"V1.0", 0}, {"E3.05", 0}}) {
+        Connect(version);
+        link->readPaced.clear();
+        link->QueueReply(std::string(548, 'r'));
+        EXPECT_EQ(msg.ReadFixedReply(record), 548);
+        EXPECT_THAT(link->readPaced, ElementsAre(paced)) << version;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -362,6 +379,28 @@ TEST_F(Protocol, ConnectLoopCancelRetryAndSuccess) {
     EXPECT_EQ(msg.GetPrinterFamily(), family::kH);
 }
 
+TEST_F(Protocol, ConnectPrinterIsNotReenteredWhileItRuns) {
+    // A failed write while the pages are rebuilt, or anything else that asks
+    // to connect meanwhile, gets 0 and starts no second loop.
+    int inner = -1;
+    bool once = false;
+    sheet.onRebuild = [&] {
+        if (std::exchange(once, true)) return;  // an unguarded loop would recurse
+        link->writeResults = {0};
+        EXPECT_FALSE(msg.SendCommandText(std::string("TST")));
+        inner = msg.ConnectPrinter();
+    };
+    prepare = [](ScriptedLink& l) { l.QueueReply("VRSE3.05,"); };
+    EXPECT_EQ(msg.SelectPort("Ethernet"), 1);
+    EXPECT_EQ(inner, 0);
+    EXPECT_EQ(link->opens, 1);
+    EXPECT_EQ(sheet.rebuilds, 1);
+    // Once it has ended, the next call runs again.
+    link->QueueReply("VRSE3.05,");
+    EXPECT_EQ(msg.ConnectPrinter(), 1);
+    EXPECT_EQ(link->opens, 2);
+}
+
 TEST_F(Protocol, ANewPortClosesTheOldLinkBeforeCreatingTheNew) {
     Connect("E3.05");
     ScriptedLink* old = link;
@@ -413,44 +452,56 @@ TEST_F(Protocol, FailedWritesReconnectOnlyForSendingForms) {
     EXPECT_EQ(sheet.rebuilds, 2);
     EXPECT_TRUE(host.pauses.empty());
 
-    // A write that took only part of the frame counts as failed too.
+    // A write that took only part of the frame counts as failed too. The
+    // commands tell a caller whether they left, so it neither waits nor
+    // reports success for one that did not.
     link->writeResults = {5};
     link->QueueReply("VRSE3.05,");
-    msg.SendCommandText(std::string("TST"));
+    EXPECT_FALSE(msg.SendCommandText(std::string("TST")));
     EXPECT_EQ(sheet.rebuilds, 3);
+    link->writeResults = {0};
+    link->QueueReply("VRSE3.05,");
+    EXPECT_FALSE(msg.SendCommand(cmd::UPG));
+    EXPECT_EQ(sheet.rebuilds, 4);
+    EXPECT_FALSE(msg.SendCommand(cmd::TGD));  // gated off for "E": no reconnect
+    EXPECT_FALSE(msg.SendCommandText(std::nullopt));
+    EXPECT_EQ(sheet.rebuilds, 4);
+    EXPECT_TRUE(msg.SendCommand(cmd::UPG));
+    EXPECT_TRUE(msg.SendCommandText(std::string("ENC")));
     link->writeResults = {5};
     link->QueueReply("MSR1,");
     EXPECT_EQ(msg.RequestStatus(cmd::MSR), std::nullopt);
 }
 
-TEST_F(Protocol, NumberedRequestTellsWhetherItWentOut) {
-    // An empty reply alone cannot tell a silent printer from a request that
-    // never left; the report loop stops only on the latter.
+TEST_F(Protocol, NumberedRequestTellsWhetherThePrinterAnswered) {
+    // An empty text alone cannot tell a silent printer or a request that
+    // never left from an empty reply; the report loop stops on the former.
     struct Case {
         const char* version;
         int writeResult;  // -1: the link takes the whole frame
-        bool replies;
-        bool sent;
+        const char* reply;  // nullptr: the printer stays silent
+        bool answered;
         const char* text;
     };
     const Case cases[] = {
-        {"E3.05", -1, true, true, "CARD IN HOPPER"},
-        {"E3.05", -1, false, true, ""},
-        {"V1.0", -1, true, false, ""},
-        {"E3.05", 0, true, false, ""},
-        {"E3.05", 5, true, false, ""},
+        {"E3.05", -1, "CARD IN HOPPER", true, "CARD IN HOPPER"},
+        {"E3.05", -1, nullptr, false, ""},
+        {"E3.05", -1, "\0tail", true, ""},
+        {"V1.0", -1, "CARD IN HOPPER", false, ""},
+        {"E3.05", 0, "CARD IN HOPPER", false, ""},
+        {"E3.05", 5, "CARD IN HOPPER", false, ""},
     };
     for (const Case& c : cases) {
         ASSERT_NO_FATAL_FAILURE(Connect(c.version));
         link->writeResults = {c.writeResult};
-        if (c.replies) link->QueueReply("CARD IN HOPPER");
-        bool sent = !c.sent;
-        EXPECT_EQ(msg.RequestNumbered(cmd::SNR, 7, sent), c.text) << c.version << c.writeResult;
-        EXPECT_EQ(sent, c.sent) << c.version << " " << c.writeResult;
+        if (c.reply) link->QueueReply(c.reply[0] ? std::string(c.reply) : std::string("\0tail", 5));
+        bool answered = !c.answered;
+        EXPECT_EQ(msg.RequestNumbered(cmd::SNR, 7, answered), c.text) << c.version << c.writeResult;
+        EXPECT_EQ(answered, c.answered) << c.version << " " << c.writeResult;
     }
-    bool sent = true;
-    EXPECT_EQ(msg.RequestNumbered(cmd::COUNT, 1, sent), "");
-    EXPECT_FALSE(sent);
+    bool answered = true;
+    EXPECT_EQ(msg.RequestNumbered(cmd::COUNT, 1, answered), "");
+    EXPECT_FALSE(answered);
 }
 
 TEST_F(Protocol, NoLinkMeansNothingHappens) {

@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr CParallelIF::WaitLimits kCountedLimits{60000, 200};
+// A reply not ready is not asked for again (replyWaitMs 0).
+constexpr CParallelIF::WaitLimits kCountedLimits{60000, 200, 60000, 0};
 
 // Records the length of every Write it passes on.
 class CountingParallelIF : public CParallelIF {

@@ -202,12 +202,27 @@ TEST_F(Transfers, LaminatorFrameIsCutAtTheFirstZeroByte) {
     for (const Row& row : rows) {
         link->writes.clear();
         CMemoryFile file(row.file);
-        msg.SendLaminatorFirmware(file);
+        EXPECT_TRUE(msg.SendLaminatorFirmware(file));
         EXPECT_THAT(link->writes, ElementsAre(row.wire));
     }
     // The laminator never answers: nothing is read, nothing awaited.
     EXPECT_TRUE(link->readCapacities.empty());
     EXPECT_TRUE(host.pauses.empty());
+    EXPECT_TRUE(host.boxes.empty());
+
+    // Beyond a link write's 32-bit count the frame cannot go whole: refused
+    // before gigabytes are reserved or a byte is read.
+    link->writes.clear();
+    ShrunkFile huge((int64_t{1} << 32) + 5, 0);
+    EXPECT_FALSE(msg.SendLaminatorFirmware(huge));
+    EXPECT_EQ(huge.reads, 0);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "Insufficient system memory");
+    // A frame the link refused was not sent either.
+    link->writeResults = {3};
+    CMemoryFile file(":00\r\n");
+    EXPECT_FALSE(msg.SendLaminatorFirmware(file));
+    EXPECT_EQ(link->writes.size(), 1u);
 }
 
 TEST_F(Transfers, PrintFileGoesOutUnchangedInOneWrite) {

@@ -255,7 +255,7 @@ TEST_F(OpenUsbLink, ReadsTheReplyToARequest) {
     const std::string reply(area.begin(), area.begin() + n);
     EXPECT_NE(reply.find("MSRE1234567"), std::string::npos) << reply;
     EXPECT_TRUE(std::all_of(area.begin() + n, area.end(), [](uint8_t b) { return b == 0; }));
-    EXPECT_EQ(usb->readTimeouts.front(), CUSBDevice::kReadAttemptTimeoutMs);
+    EXPECT_EQ(usb->readTimeouts.front(), UsbLinkTimes{}.readAttemptMs);
 }
 
 TEST_F(OpenUsbLink, SilentPrinterReadsNothingAfter100Attempts) {
@@ -266,7 +266,7 @@ TEST_F(OpenUsbLink, SilentPrinterReadsNothingAfter100Attempts) {
     EXPECT_EQ(usb->readTimeouts.size(), 100u);
     EXPECT_TRUE(host.pauses.empty());
     // About two seconds of waiting in the pipe.
-    EXPECT_EQ(100 * CUSBDevice::kReadAttemptTimeoutMs, 2000);
+    EXPECT_EQ(100 * UsbLinkTimes{}.readAttemptMs, 2000);
 
     usb->readTimeouts.clear();
     EXPECT_EQ(link->Read(area.data(), 1024, 1), 0);

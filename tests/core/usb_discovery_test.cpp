@@ -5,10 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "links/program_state.h"
+#include "links/usb_device_id.h"
+#include "links/usblp_node.h"
 #include "links/usb_selection.h"
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
@@ -91,7 +97,7 @@ TEST(UsbPrintQueues, FirstQueueOnTheDeviceWinsRegardlessOfCase) {
         {"Back office", "usb://Velmora/VERITONE?serial=A12345"},
     };
     CUsbDiscovery discovery(usb, usb);
-    UsbDeviceInfo device{"", kMakerUsbVendorId, 0x8801, "A12345"};
+    UsbDeviceInfo device{"", kMakerUsbVendorId, 0x8801, "A12345", ""};
     EXPECT_EQ(discovery.FindInstalledPrinterName(device), "Front desk");
 
     device.serial = "NOPE";
@@ -101,6 +107,63 @@ TEST(UsbPrintQueues, FirstQueueOnTheDeviceWinsRegardlessOfCase) {
     usb.extraQueues.push_back({"Blank", "usb://Velmora/VERITONE?serial="});
     device.serial.clear();
     EXPECT_EQ(discovery.FindInstalledPrinterName(device), "");
+}
+
+// The printing system names a queue by the serial number the printer's
+// device ID states, and by its USB serial-number string only without one.
+TEST(UsbPrintQueues, TheDeviceIdSerialNamesTheQueueWhereThereIsOne) {
+    struct Row {
+        const char* deviceId;
+        const char* serial;  // the USB serial-number string
+        const char* queue;   // the queue found
+    };
+    const Row rows[] = {
+        {"MFG:Velmora;MDL:VERITONE;SERN:DEV42;", "USB7", "By device ID"},
+        {"MFG:Velmora;SERIALNUMBER: DEV42 ;", "USB7", "By device ID"},
+        {"mfg:Velmora;sn:dev42", "", "By device ID"},
+        {"SN:USB7;SERN:DEV42;", "", "By device ID"},  // SERN first, in any order
+        {"MFG:Velmora;SERN:;DESN:DEV42;", "USB7", "By USB serial"},
+        {"MFG:Velmora;", "", ""},
+    };
+    CSimUsbBackend usb;
+    usb.extraQueues = {
+        {"By USB serial", "usb://Velmora/VERITONE?serial=USB7"},
+        {"By device ID", "usb://Velmora/VERITONE?serial=DEV42"},
+    };
+    CUsbDiscovery discovery(usb, usb);
+    for (const Row& row : rows) {
+        const UsbDeviceInfo device{"", kMakerUsbVendorId, 0x8801, row.serial, row.deviceId};
+        EXPECT_EQ(discovery.FindInstalledPrinterName(device), row.queue) << row.deviceId;
+    }
+
+    // The reply of the request: two length bytes (big-endian, counting
+    // themselves), then the text; little-endian and overlong lengths occur.
+    const auto reply = [](std::string bytes) {
+        return DeviceIdFromReply(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                 static_cast<int>(bytes.size()));
+    };
+    EXPECT_EQ(reply(std::string("\0\x0cSERN:A1;xyz", 13)), "SERN:A1;xy");
+    EXPECT_EQ(reply(std::string("\x0c\0SERN:A1;xyz", 13)), "SERN:A1;xy");
+    EXPECT_EQ(reply(std::string("\x7f\x7fSN:B2;\0\0", 10)), "SN:B2;");
+    EXPECT_EQ(reply(std::string("\0\x02", 2)), "");
+}
+
+// The kernel printer driver's view of an interface, from its device folder
+// (a stand-in tree here): node names, and the device ID it read.
+TEST(UsblpNode, NamesAndDeviceIdComeFromTheInterfaceFolder) {
+    EXPECT_EQ(UsbInterfaceName(3, {1, 4, 2}, 1, 0), "3-1.4.2:1.0");
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("usblp-test-" + std::to_string(::getpid()));
+    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp3");
+    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp1");
+    fs::create_directories(root / "1-3:1.0");
+    std::ofstream(root / "1-2:1.0" / "ieee1284_id") << "MFG:Velmora;SERN:DEV42;\n";
+    EXPECT_EQ(UsblpNodeNames("1-2:1.0", root.string()), (std::vector<std::string>{"lp1", "lp3"}));
+    EXPECT_EQ(UsblpDeviceId("1-2:1.0", root.string()), "MFG:Velmora;SERN:DEV42;");
+    // Not bound to the driver: no node, no ID.
+    EXPECT_TRUE(UsblpNodeNames("1-3:1.0", root.string()).empty());
+    EXPECT_EQ(UsblpDeviceId("1-3:1.0", root.string()), std::nullopt);
+    fs::remove_all(root);
 }
 
 // --- discovery ------------------------------------------------------------------

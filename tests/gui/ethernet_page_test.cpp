@@ -266,7 +266,7 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
         {"128.0.0.0", "-2147483648"},
         {"127.255.255.255", "2147483647"},
         {"10..5.", "167773440"},
-        {"...", "0"},
+        {".0..", "0"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.typed);
@@ -287,25 +287,38 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
     }
 }
 
-TEST_F(EthernetPage, UnreportedModeIsNotWrittenUntilTheOperatorChoosesOne) {
+// A value the printer did not report and nobody typed is not written back:
+// neither a mode nobody chose nor a blank address over the one it keeps.
+TEST_F(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     SimPageRig rig;
     rig.Remove("DYN");
+    rig.Remove("SNM");
     CEthernetPP page(rig.context);
     EthernetControls c(page);
     ASSERT_TRUE(c.Complete());
     page.Activate();
     ASSERT_FALSE(c.dynamic->isChecked() || c.fixed->isChecked());
+    ASSERT_TRUE(c.mask->IsBlank());
 
     rig.Forget();
     c.save->click();
-    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"IPA", "SNM", "GWY"}));
+    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"IPA", "GWY"}));
     EXPECT_EQ(rig.printer->Value("DYN"), std::nullopt);
+    EXPECT_EQ(rig.printer->Value("SNM"), std::nullopt);
 
     c.fixed->click();
+    c.mask->Field(0)->setText(QStringLiteral("255"));
     rig.Forget();
     c.save->click();
     EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "SNM", "GWY"}));
     EXPECT_EQ(rig.printer->Value("DYN"), "0");
+    EXPECT_EQ(rig.printer->Value("SNM"), "-16777216");
+
+    // Emptied by the operator: no value again.
+    c.mask->Clear();
+    rig.Forget();
+    c.save->click();
+    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "GWY"}));
 }
 
 TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {

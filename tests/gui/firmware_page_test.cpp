@@ -216,7 +216,8 @@ TEST_F(FirmwarePage, ExtensionFollowsTheFirmwareVersion) {
         {"A2.00", "Velmora Firmware Files (*.cfa)"},
         {"Q1.0", "Velmora Firmware Files (*.cfq)"},
         {std::nullopt, "Velmora Firmware Files (*.cfa)"},
-        {"", "Velmora Firmware Files (*.cfa)"},
+        // An empty version is an answer without a letter.
+        {"", "Velmora Firmware Files (*.cf)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.version.value_or("(none)"));
@@ -348,6 +349,41 @@ TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
     }
 }
 
+// An "UPG" that never reaches the printer installs nothing: no stored path,
+// no countdown, the failure box; the program still ends.
+TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
+    ScriptedLink* link = nullptr;
+    rig.msg.SetLinkFactory([&](int, const std::string&) {
+        auto made = std::make_unique<ScriptedLink>();
+        made->QueueReply("VRSE3.05,");
+        link = made.get();
+        return made;
+    });
+    ASSERT_EQ(rig.msg.SelectPort("USB"), 1);
+    link->QueueReply("VRSE3.05,");
+    page = std::make_unique<CFirmwarePP>(rig.context);
+    page->show();
+    page->Activate();
+    const std::string image = Image(300);
+    Choose("1066", WriteFile("fw.cfe", image));
+    const std::optional<QString> stored = StoredPath();
+    CMemoryFile content(image);
+    link->QueueReply("CHK" + std::to_string(CFirmwarePP::SumBytes(content).sum) + ",");
+    // Header, image and ETX go out; "UPG" is refused.
+    link->writeResults = {-1, -1, -1, 0};
+    link->QueueReply("VRSE3.05,");
+    const int rebuilds = rig.sheet.rebuilds;
+    Control<QPushButton>("1068")->click();
+
+    EXPECT_EQ(rig.sheet.rebuilds, rebuilds + 1);  // the refused write reconnected
+    EXPECT_EQ(StoredPath(), stored);
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSendError));
+    EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs);
+    EXPECT_EQ(rig.host.progressEnds, 1);  // the image's window; no countdown
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+    EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
+}
+
 TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
     ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
     const std::string good = WriteFile("fw.cfe", Image(10));
@@ -408,6 +444,13 @@ TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_TRUE(rig.host.pauses.empty());
     EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
+
+    // A frame the link refused is no upgrade in progress.
+    rig.host = FakeHost{};
+    printer->UpdateState([](SimPrinterState& state) { state.absent = true; });
+    Control<QPushButton>("1104")->click();
+    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kSendError));
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
 TEST_F(FirmwarePage, LaminatorRefusalsSendNothing) {

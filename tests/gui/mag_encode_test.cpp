@@ -272,4 +272,14 @@ TEST(MagEncodePage, SelfTestSendsEncThenWaits) {
         EXPECT_EQ(frames[0].bytes, Framed("REQ,ENC"));
         EXPECT_EQ(rig.host.pauses, std::vector<int>{CMessageIF::kShortPauseMs});
     }
+
+    // A self test that never left: the reconnect is offered, no wait follows.
+    SimPageRig rig("E3.05");
+    CMagEncodingPP page(rig.context);
+    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
+    rig.host.boxAnswers = {MsgResult::Cancel};
+    MagControls(page).selfTest->click();
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
+    EXPECT_TRUE(rig.host.pauses.empty());
 }

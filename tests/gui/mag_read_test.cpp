@@ -7,11 +7,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,8 +21,11 @@
 #include "gui_helpers.h"
 #include "page_harness.h"
 #include "pages/mag_read_pp.h"
+#include "links/program_state.h"
+#include "links/usb_selection.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "sim/simulated_printer_ports.h"
 
 namespace {
 
@@ -40,6 +45,10 @@ struct MagReadRig {
     CMessageIF msg{host};
     RecordingSheet sheet;
     PageContext context{msg, host, sheet};
+    struct NoSelection : IUsbSelectionRunner {
+        void RunSelection(CUsbDiscovery&, IHostServices&) override {}
+    } noSelection;
+    std::unique_ptr<CSimulatedPrinterPorts> ports;
     std::shared_ptr<CSimPrinter> printer;
     std::unique_ptr<CMagReadPP> page;
 
@@ -49,10 +58,29 @@ struct MagReadRig {
         state.values["VRS"] = version;
         if (setUp) setUp(state);
         printer = std::make_shared<CSimPrinter>(state);
-        msg.SetMainSheet(&sheet);
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-        msg.SelectPort("USB");
+        Start("USB");
+    }
+    // The program's own link for `port` to the built-in simulated printer,
+    // with the program's own waits.
+    MagReadRig(const std::string& port, const SimTiming& timing) {
+        tessaly::ResetUsbState();
+        SimPrinterState state;
+        state.timing = timing;
+        ports = std::make_unique<CSimulatedPrinterPorts>(state);
+        EXPECT_TRUE(ports->Start(nullptr));
+        printer = ports->Printer();
+        msg.SetLinkFactory(ports->Factory(host, noSelection));
+        Start(port);
+    }
+    ~MagReadRig() {
+        if (ports) tessaly::ResetUsbState();
+    }
+
+    void Start(const std::string& port) {
+        msg.SetMainSheet(&sheet);
+        msg.SelectPort(port);
         printer->ClearFrames();
         page = std::make_unique<CMagReadPP>(context);
         // Its full size: a window shown without one is held to part of the
@@ -171,6 +199,24 @@ TEST(MagReadPage, TheTickedTracksAreReadBackGreen) {
     }
 }
 
+TEST(MagReadPage, ACardThatTakesItsTimeReadsWholeOnEveryPortKind) {
+    // Longer than one Read of the USB and parallel links waits; the record
+    // is read on through their empty reads.
+    SimTiming slowCard;
+    slowCard.cardDelayMs = 2500;
+    for (const char* port : {"LPT1:", "USB", "Ethernet"}) {
+        SCOPED_TRACE(port);
+        MagReadRig rig(port, slowCard);
+        rig.Tick({1, 2, 3});
+        rig.Read();
+        EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
+        EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
+        EXPECT_TRUE(rig.host.boxes.empty());
+        // Nothing of the record is left to spoil the next reply.
+        EXPECT_EQ(rig.msg.RequestStatus(cmd::MSR), rig.printer->Value("MSR"));
+    }
+}
+
 TEST(MagReadPage, RecordFaultsShowAsTheyShould) {
     struct Case {
         const char* name;
@@ -238,6 +284,49 @@ TEST(MagReadPage, RecordFaultsShowAsTheyShould) {
     }
 }
 
+// What the operator sees is the icon: the green LED for a good track, the
+// red one for a failed track, neither for a track not read.
+TEST(MagReadPage, LedsLightGreenForAGoodTrackAndRedForAFailedOne) {
+    MagReadRig rig("E3.05", [](SimPrinterState& s) { s.card[1].failed = true; });
+    rig.Tick({1, 2});
+    rig.Read();
+    // The LED colours of the pixels each indicator shows.
+    const auto lit = [](CLedButton* led) {
+        const QImage image = led->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        std::set<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+        }
+        return std::make_pair(colours.count(qRgb(0, 255, 0)) > 0,
+                              colours.count(qRgb(255, 0, 0)) > 0);
+    };
+    EXPECT_EQ(lit(rig.Led(1)), std::make_pair(true, false));
+    EXPECT_EQ(lit(rig.Led(2)), std::make_pair(false, true));
+    EXPECT_EQ(lit(rig.Led(3)), std::make_pair(false, false));
+}
+
+// An "MSV" the link refused asks for no record: whatever a reconnect's link
+// holds is not taken for the card.
+TEST(MagReadPage, NoRecordIsReadForARequestThatDidNotGoOut) {
+    PageRig rig;
+    ScriptedLink& link = rig.Connect();
+    CMagReadPP page(rig.context);
+    page.show();
+    page.Activate();
+    page.findChild<QCheckBox*>("1141")->setChecked(true);
+    link.QueueReply("VRSE3.05,");  // the firmware gate's query
+    link.writeResults = {-1, 0};   // "MSV" refused
+    link.QueueReply("VRSE3.05,");  // the reconnect's detection
+    link.QueueReply(std::string(548, ' '));
+    gui::Click(page.findChild<QPushButton*>("1137"));
+
+    EXPECT_EQ(rig.sheet.rebuilds, 2);
+    EXPECT_EQ(link.reads.size(), 1u);
+    EXPECT_TRUE(page.findChild<QPlainTextEdit*>("1138")->toPlainText().isEmpty());
+    EXPECT_TRUE(rig.host.boxes.empty());
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
 TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {
     const std::string need401 = "This function requires printer  \nfirmware version >=  v4.01  \n";
     const std::string need302 = "This function requires printer  \nfirmware version >=  v3.02  \n";
@@ -269,7 +358,7 @@ TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {
 TEST(MagReadPage, AVersionThePrinterDoesNotReportDoesNotBlockTheRead) {
     // Family A from the connect; since then the printer stopped reporting
     // its version.
-    MagReadRig rig("A3.00", {});
+    MagReadRig rig("A3.00");
     rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
     rig.Tick({1, 2, 3});
     rig.Read();

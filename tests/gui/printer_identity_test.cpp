@@ -381,6 +381,26 @@ TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
+// A reset the printer never received: no pause, no notice, no return to
+// the port choice.
+TEST(PrinterIdentityPage, AResetThatDoesNotGoOutClaimsNothing) {
+    SimRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    CPrinterIdentityPP page(rig.context);
+    page.Activate();
+    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
+    rig.host.pauses.clear();
+    rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Cancel};
+
+    gui::Click(Button(page, "1055"));
+
+    ASSERT_EQ(rig.host.boxes.size(), 2u);
+    EXPECT_EQ(rig.host.boxes[1].text, CMessageIF::kConnectFailedText);
+    EXPECT_TRUE(rig.host.pauses.empty());
+    EXPECT_TRUE(rig.sheet.activePages.empty());
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
+}
+
 TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
     SimRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
@@ -458,20 +478,43 @@ struct SimSheetRig : SheetRig {
 
 }  // namespace
 
+// The sheet's pages share one default button: each page's must hold when
+// the operator turns to it, whatever the pages before it took.
 TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     SimSheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     CPrinterIdentityPP* page = rig.Identity();
     ASSERT_NE(page, nullptr);
     gui::Click(Button(*page, "1066"));
-    // Another page takes the sheet's default button while it is shown; back
-    // here, Enter is this page's again.
+    ASSERT_TRUE(Button(*page, "1066")->isDefault());
+
+    // Upgrade Firmware: Enter upgrades (the question comes first).
+    rig.ClickTab(3);
+    QWidget* firmware = rig.sheet->PageAt(3);
+    ASSERT_NE(firmware, nullptr);
+    EXPECT_TRUE(Button(*firmware, "1068")->isDefault());
+    rig.host.boxAnswers = {MsgResult::No};
+    rig.host.boxes.clear();
+    gui::KeyClick(Edit(*firmware, "1067"), Qt::Key_Return);
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].text.rfind("This command will upgrade the firmware", 0), 0u);
+
+    // Another page takes the default while it is shown; back here, the
+    // activation's refresh writes the settings again, unchanged, which still
+    // counts as a change: Enter saves.
     rig.ClickTab(2);
     (new QPushButton(QStringLiteral("Other"), rig.sheet->PageAt(2)))->setDefault(true);
     rig.ClickTab(1);
-    ASSERT_EQ(page->DefaultButton(), Button(*page, "1066"));
+    ASSERT_EQ(page->DefaultButton(), Button(*page, "1065"));
+    EXPECT_FALSE(Button(*page, "1066")->isDefault());
     rig.printer->ClearFrames();
+    gui::KeyClick(Edit(*page, "1000"), Qt::Key_Return);
+    std::vector<std::string> requests = Requests(*rig.printer);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0], "REQ,MOD,FDC50");
 
+    gui::Click(Button(*page, "1066"));
+    rig.printer->ClearFrames();
     gui::KeyClick(Edit(*page, "1000"), Qt::Key_Return);
     EXPECT_EQ(Requests(*rig.printer), StatusRefresh());
 
@@ -479,7 +522,7 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     gui::KeyClick(Edit(*page, "1047"), Qt::Key_9, QStringLiteral("9"));
     rig.printer->ClearFrames();
     gui::KeyClick(Edit(*page, "1047"), Qt::Key_Return);
-    const std::vector<std::string> requests = Requests(*rig.printer);
+    requests = Requests(*rig.printer);
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0], "REQ,MOD,FDC50");
     EXPECT_EQ(rig.printer->Value("FSP"), "409");
@@ -530,7 +573,10 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
     EXPECT_EQ(rig.Identity(), fresh);
 }
 
-TEST(PrinterIdentityPage, ReconnectDuringResetStillEndsOnComms) {
+// The reset's write fails and the operator reconnects: the printer never
+// had the reset, so there is no notice and no return to the port choice;
+// the sheet shows the rebuilt pages.
+TEST(PrinterIdentityPage, AResetLostToAReconnectIsNotReported) {
     SimSheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
@@ -545,10 +591,10 @@ TEST(PrinterIdentityPage, ReconnectDuringResetStillEndsOnComms) {
     gui::Click(Button(*old, "1055"));
     rig.host.onPause = nullptr;
 
-    ASSERT_EQ(rig.host.boxes.size(), 3u);
-    EXPECT_EQ(rig.host.boxes[2].text, "Please allow the printer to reset before reconnecting");
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 0);
-    EXPECT_EQ(rig.sheet->PageCount(), 1);
+    ASSERT_EQ(rig.host.boxes.size(), 2u);
+    EXPECT_EQ(rig.host.boxes[1].text, CMessageIF::kConnectFailedText);
+    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
+    EXPECT_EQ(rig.sheet->PageCount(), 8);
     gui::FlushDeferredDeletes();
     EXPECT_TRUE(old.isNull());
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -262,7 +263,7 @@ TEST(QueryPrinterPage, ReplyRulesAndALinkThatFailsMidRun) {
     CQueryPrinterPP page(rig.context);
     page.Activate();
     link.QueueReply("A\r\nB");                        // 1
-    link.QueueNothing();                              // 2: silence adds an empty line
+    link.QueueReply(std::string(1, '\0'));             // 2: an empty reply, an empty line
     link.QueueReply("@@@");                           // 3
     link.QueueReply("END\n");                         // 4: not the end marker
     link.QueueReply("@@@\n");                         // 5: nor the skip marker
@@ -287,6 +288,17 @@ TEST(QueryPrinterPage, ReplyRulesAndALinkThatFailsMidRun) {
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_TRUE(page.SaveButton()->isEnabled());
+
+    // A printer that falls silent ends the run at once, keeping the lines.
+    link.writes.clear();
+    link.writeResults.clear();
+    link.reads.clear();
+    link.QueueReply("X");
+    link.QueueNothing();
+    link.QueueReply("NEVER READ");
+    gui::Click(page.QueryButton());
+    EXPECT_EQ(link.writes.size(), 2u);
+    EXPECT_EQ(ToLatin1(page.ReportList()->item(page.ReportList()->count() - 1)->text()), "X");
 }
 
 TEST(QueryPrinterPage, SaveWritesTheLinesWithCrLfAsLatin1) {
@@ -371,6 +383,53 @@ TEST(QueryPrinterPage, AFailedSaveSaysWhyAndLeavesTheOldFile) {
     EXPECT_GT(text.size(), text.find(path.toStdString()) + path.size() + 2) << text;
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.txt"});
     EXPECT_EQ(rig.ReportLines().size(), reportLines);
+}
+
+// Where the report cannot be written beside the file and renamed over it,
+// an existing file is written in place; a file with further names (hard
+// links) always is, so that every name shows the new report.
+TEST(QueryPrinterPage, SaveWritesInPlaceWhereItCannotReplaceTheFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SimRig rig;
+    gui::Click(rig.page->QueryButton());
+    std::string report;
+    for (const std::string& line : rig.ReportLines()) report += line + "\r\n";
+    const auto save = [&](const QString& path) {
+        rig.host.saveFileAnswers.push_back(QFile::encodeName(path).toStdString());
+        gui::Click(rig.page->SaveButton());
+    };
+    const auto writeOld = [](const QString& path) {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("earlier report, longer than the new one would be if it were cut short\r\n");
+    };
+
+    // No temporary name fits beside a name this long (root included).
+    const QString longName = dir.filePath(QString(250, QLatin1Char('r')));
+    ASSERT_NO_FATAL_FAILURE(writeOld(longName));
+    save(longName);
+    EXPECT_EQ(ReadFile(longName), report);
+
+    const QString path = dir.filePath("report.txt");
+    const QString other = dir.filePath("same-file.txt");
+    ASSERT_NO_FATAL_FAILURE(writeOld(path));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
+    save(path);
+    EXPECT_EQ(ReadFile(path), report);
+    EXPECT_EQ(ReadFile(other), report);
+
+    // A folder the user may not write (permissions do not hold back root).
+    if (::geteuid() != 0) {
+        const QString locked = dir.filePath("locked");
+        ASSERT_TRUE(QDir().mkdir(locked));
+        ASSERT_NO_FATAL_FAILURE(writeOld(locked + "/report.txt"));
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+        save(locked + "/report.txt");
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_EQ(ReadFile(locked + "/report.txt"), report);
+    }
+    EXPECT_TRUE(rig.host.boxes.empty());
 }
 
 TEST(QueryPrinterPage, PrintBreaksPagesOnTheCanvasTheDialogGave) {

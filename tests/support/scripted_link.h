@@ -29,6 +29,9 @@ public:
     std::vector<int> readPaced;
     int opens = 0;
     int closes = 0;
+    // How long a reader waits through empty reads; 0 ends at the first.
+    int receiveWaitMs = 0;
+    bool failed = false;
     bool* destroyedFlag = nullptr;
 
     ~ScriptedLink() override {
@@ -53,6 +56,8 @@ public:
         return r;
     }
     void Close() override { ++closes; }
+    int ReceiveWaitMs() const override { return receiveWaitMs; }
+    bool HasFailed() const override { return failed; }
     int Read(uint8_t* buffer, int capacity, int paced) override {
         readCapacities.push_back(capacity);
         readPaced.push_back(paced);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "protocol/message_if.h"
+#include "sim/sim_parallel_port.h"
+#include "sim/sim_printer.h"
+#include "sim/sim_tcp_server.h"
+#include "sim/sim_usb_backend.h"
+
+class IUsbSelectionRunner;
+
+// One simulated printer behind all three port kinds, for running the real
+// program without hardware (demos, training, end-to-end checks). The links
+// are the program's own: USB discovery lists the printer with a print
+// queue, LPT1: to LPT4: reach its IEEE 1284 peripheral, and Ethernet reaches
+// it over a loopback socket whatever address is typed.
+class CSimulatedPrinterPorts {
+public:
+    static constexpr const char* kQueueName = "Tessaly-Simulated-Printer";
+    static constexpr const char* kUsbSerial = "SIM00001";
+
+    explicit CSimulatedPrinterPorts(SimPrinterState state);
+    ~CSimulatedPrinterPorts();
+
+    CSimulatedPrinterPorts(const CSimulatedPrinterPorts&) = delete;
+    CSimulatedPrinterPorts& operator=(const CSimulatedPrinterPorts&) = delete;
+
+    // Starts the printer's TCP side on a free loopback port.
+    bool Start(std::string* error);
+    // Links to the simulated printer. This object, `host` and `selection`
+    // must outlive every link the factory makes.
+    LinkFactory Factory(IHostServices& host, IUsbSelectionRunner& selection);
+
+    const std::shared_ptr<CSimPrinter>& Printer() const { return m_printer; }
+    uint16_t TcpPort() const { return m_server.Port(); }
+
+private:
+    std::shared_ptr<CSimPrinter> m_printer;
+    CSimTcpServer m_server;
+    std::shared_ptr<CSimParallelPort> m_parallel;
+    std::shared_ptr<CSimUsbBackend> m_usb;
+};
