@@ -8,7 +8,9 @@
 # `make package` builds the Debian package tessaly_<version>-1_amd64.deb at
 # the top of the tree and runs lintian on it; `make package-check` then
 # unpacks it into a scratch root and runs the programs from there.
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check clean
+# `make screenshots` redraws the README's pictures in docs/ (Xvfb and the
+# simulator; nothing else depends on it).
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots clean
 
 FUZZ_SECONDS ?= 60
 
@@ -21,6 +23,9 @@ build: deps
 
 demo: build
 	@scripts/demo.sh
+
+screenshots: build
+	@scripts/screenshots.sh
 
 # The whole suite, then a few seconds of fuzzing per target so the fuzz
 # targets stay alive.

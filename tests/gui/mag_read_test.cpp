@@ -21,8 +21,11 @@
 #include "gui_helpers.h"
 #include "page_harness.h"
 #include "pages/mag_read_pp.h"
+#include "links/program_state.h"
+#include "links/usb_selection.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "sim/simulated_printer_ports.h"
 
 namespace {
 
@@ -42,6 +45,10 @@ struct MagReadRig {
     CMessageIF msg{host};
     RecordingSheet sheet;
     PageContext context{msg, host, sheet};
+    struct NoSelection : IUsbSelectionRunner {
+        void RunSelection(CUsbDiscovery&, IHostServices&) override {}
+    } noSelection;
+    std::unique_ptr<CSimulatedPrinterPorts> ports;
     std::shared_ptr<CSimPrinter> printer;
     std::unique_ptr<CMagReadPP> page;
 
@@ -51,10 +58,29 @@ struct MagReadRig {
         state.values["VRS"] = version;
         if (setUp) setUp(state);
         printer = std::make_shared<CSimPrinter>(state);
-        msg.SetMainSheet(&sheet);
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-        msg.SelectPort("USB");
+        Start("USB");
+    }
+    // The program's own link for `port` to the built-in simulated printer,
+    // with the program's own waits.
+    MagReadRig(const std::string& port, const SimTiming& timing) {
+        tessaly::ResetUsbState();
+        SimPrinterState state;
+        state.timing = timing;
+        ports = std::make_unique<CSimulatedPrinterPorts>(state);
+        EXPECT_TRUE(ports->Start(nullptr));
+        printer = ports->Printer();
+        msg.SetLinkFactory(ports->Factory(host, noSelection));
+        Start(port);
+    }
+    ~MagReadRig() {
+        if (ports) tessaly::ResetUsbState();
+    }
+
+    void Start(const std::string& port) {
+        msg.SetMainSheet(&sheet);
+        msg.SelectPort(port);
         printer->ClearFrames();
         page = std::make_unique<CMagReadPP>(context);
         // Its full size: a window shown without one is held to part of the
@@ -170,6 +196,24 @@ TEST(MagReadPage, TheTickedTracksAreReadBackGreen) {
             EXPECT_EQ(rig.Leds()[track - 1], ticked ? kPass : kOff);
             EXPECT_EQ(rig.Led(track)->accessibleDescription(), ticked ? "pass" : "off");
         }
+    }
+}
+
+TEST(MagReadPage, ACardThatTakesItsTimeReadsWholeOnEveryPortKind) {
+    // Longer than one Read of the USB and parallel links waits; the record
+    // is read on through their empty reads.
+    SimTiming slowCard;
+    slowCard.cardDelayMs = 2500;
+    for (const char* port : {"LPT1:", "USB", "Ethernet"}) {
+        SCOPED_TRACE(port);
+        MagReadRig rig(port, slowCard);
+        rig.Tick({1, 2, 3});
+        rig.Read();
+        EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
+        EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
+        EXPECT_TRUE(rig.host.boxes.empty());
+        // Nothing of the record is left to spoil the next reply.
+        EXPECT_EQ(rig.msg.RequestStatus(cmd::MSR), rig.printer->Value("MSR"));
     }
 }
 
@@ -314,7 +358,7 @@ TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {
 TEST(MagReadPage, AVersionThePrinterDoesNotReportDoesNotBlockTheRead) {
     // Family A from the connect; since then the printer stopped reporting
     // its version.
-    MagReadRig rig("A3.00", {});
+    MagReadRig rig("A3.00");
     rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
     rig.Tick({1, 2, 3});
     rig.Read();
