@@ -4,7 +4,13 @@
 # Proof targets: `make fuzz` (every fuzz target for FUZZ_SECONDS each),
 # `make valgrind` (the core tests under memcheck), `make bench` (Release
 # benchmarks, table and JSON).
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench format format-check clean
+#
+# `make package` builds the Debian package tessaly_<version>-1_amd64.deb at
+# the top of the tree and runs lintian on it; `make package-check` then
+# unpacks it into a scratch root and runs the programs from there.
+# `make screenshots` redraws the README's pictures in docs/ (Xvfb and the
+# simulator; nothing else depends on it).
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots format format-check clean
 
 FUZZ_SECONDS ?= 60
 # Extra configure options, e.g. CMAKE_FLAGS=-DTESSALY_WERROR=ON (as CI does).
@@ -19,6 +25,9 @@ build: deps
 
 demo: build
 	@scripts/demo.sh
+
+screenshots: build
+	@scripts/screenshots.sh
 
 # The whole suite, then a few seconds of fuzzing per target so the fuzz
 # targets stay alive.
@@ -55,5 +64,11 @@ format-check: deps
 format: deps
 	@scripts/check-format.sh --fix
 
+package:
+	@packaging/build-package.sh
+
+package-check: package
+	@packaging/check-package.sh
+
 clean:
-	rm -rf build build-asan build-fuzz build-release
+	rm -rf build build-asan build-fuzz build-release build-package tessaly_*.deb

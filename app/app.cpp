@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include <QCommandLineParser>
 #include <cstdio>
 #include <vector>
 
@@ -24,8 +25,12 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
       m_usbSelection([this]() -> QWidget* { return m_sheet.get(); }),
       m_msg(m_host) {
     const std::vector<std::string> args = ProgramArguments();
-    if (args.empty() || args.front() != kSimulatedPrinterOption) {
+    if (args.empty()) {
         m_msg.SetLinkFactory(DefaultLinkFactory(m_state, m_host, m_usbSelection));
+        return;
+    }
+    if (args.front() != kSimulatedPrinterOption) {
+        m_startProblem = "unknown option " + args.front();
         return;
     }
     SimPrinterState state;
@@ -53,6 +58,46 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
 }
 
 CKTUtilityApp::~CKTUtilityApp() = default;
+
+std::optional<int> CKTUtilityApp::AnswerInformationOptions(int argc, char** argv) {
+    // Words after --simulated-printer belong to the simulated printer, and
+    // Qt's own (-platform, -style) are QApplication's: neither is an error
+    // here; the constructor judges what is left once QApplication has run.
+    QStringList own;
+    for (int i = 0; i < argc; ++i) {
+        const QString word = QString::fromLocal8Bit(argv[i]);
+        if (i > 0 && word == QLatin1String(kSimulatedPrinterOption)) break;
+        own << word;
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Maintenance of ID-card printers attached by USB, a parallel port or Ethernet.\n"
+        "Without options the program opens its window."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOption(QCommandLineOption(
+        QLatin1String(kSimulatedPrinterOption + 2),
+        QStringLiteral("Connect every port kind to one built-in simulated printer; the "
+                       "simulator options below may follow.")));
+    parser.parse(own);
+    if (!parser.isSet(help) && !parser.isSet(version)) return std::nullopt;
+
+    // A core application, no GUI: it gives both texts the program's name.
+    QCoreApplication core(argc, argv);
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        std::printf("\nSimulator options, after %s:\n%s", kSimulatedPrinterOption,
+                    kSimPrinterOptionsHelp);
+    } else {
+        std::printf("%s %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
+                    QCoreApplication::applicationVersion().toLocal8Bit().constData());
+    }
+    return 0;
+}
 
 int CKTUtilityApp::Run() {
     if (!m_startProblem.empty()) {

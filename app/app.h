@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/qt_host_services.h"
@@ -24,6 +25,10 @@ public:
     // Runs the sheet modally; returns the program's exit code (2 for a bad
     // command line).
     int Run();
+
+    // Answers --help and --version on standard output before any window or
+    // display is needed; returns the exit code when one of them was asked for.
+    static std::optional<int> AnswerInformationOptions(int argc, char** argv);
 
     // The program's own command-line option: the real program with one
     // simulated printer behind all three port kinds; simulator options follow.

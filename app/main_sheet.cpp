@@ -1,10 +1,13 @@
 #include "app/main_sheet.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 #include "pages/comms_pp.h"
 #include "resources/strings.h"
@@ -38,9 +41,10 @@ CMainSheet::CMainSheet(CMessageIF& msg, IHostServices& host, tessaly::ProgramSta
     const CDialogUnits units(font());
 
     m_tabs = new QTabWidget(this);
-    // All eight tabs stay in view; the sheet widens to hold them once the
-    // feature pages arrive rather than hiding some behind scroll arrows.
-    m_tabs->setUsesScrollButtons(false);
+    // The window takes the width of all eight tabs from the start (see
+    // SteadyWidth); where the screen is narrower than that, the tab strip
+    // scrolls rather than pushing the window off the screen.
+    m_tabs->setUsesScrollButtons(true);
     m_comms = new CCommsPP(m_context);
     m_tabs->addTab(m_comms, m_comms->Title());
     connect(m_tabs, &QTabWidget::currentChanged, this, &CMainSheet::OnCurrentChanged);
@@ -113,19 +117,31 @@ void CMainSheet::RemoveFeaturePages() {
 
 void CMainSheet::FitToPages(const QRect& before) {
     if (!isVisible() || isMaximized() || isMinimized()) return;
-    // The layout has already grown the window to the new tabs' minimum, to
+    // The layout has already grown the window to the new pages' minimum, to
     // the right of where it stood; centre it where it was, on the screen.
     layout()->activate();
     QRect frame = frameGeometry();
-    if (frame.size() == before.size()) return;
-    frame.moveCenter(before.center());
-    if (const QScreen* where = screen()) {
-        const QRect available = where->availableGeometry();
-        if (frame.right() > available.right()) frame.moveRight(available.right());
-        if (frame.left() < available.left()) frame.moveLeft(available.left());
-        if (frame.top() < available.top()) frame.moveTop(available.top());
+    const bool tooWide = width() > std::max(ScreenWidthLimit(), minimumWidth());
+    if (frame.size() == before.size() && !tooWide) return;
+    if (frame.size() != before.size()) {
+        frame.moveCenter(before.center());
+        move(frame.topLeft());
     }
-    move(frame.topLeft());
+    KeepOnScreen();
+}
+
+void CMainSheet::KeepOnScreen() {
+    if (!isVisible() || isMaximized() || isMinimized()) return;
+    const int limit = std::max(ScreenWidthLimit(), minimumWidth());
+    if (width() > limit) resize(limit, height());
+    const QScreen* where = screen();
+    if (!where) return;
+    const QRect available = where->availableGeometry();
+    QRect frame = frameGeometry();
+    if (frame.right() > available.right()) frame.moveRight(available.right());
+    if (frame.left() < available.left()) frame.moveLeft(available.left());
+    if (frame.top() < available.top()) frame.moveTop(available.top());
+    if (frame.topLeft() != frameGeometry().topLeft()) move(frame.topLeft());
 }
 
 int CMainSheet::PageCount() const { return m_tabs->count(); }
@@ -136,8 +152,68 @@ CPageBase* CMainSheet::PageAt(int index) const {
 
 int CMainSheet::CurrentIndex() const { return m_tabs->currentIndex(); }
 
+int CMainSheet::SteadyWidth() const {
+    // The sheet's own wish with all eight titles in its tab strip, whether
+    // or not the feature pages are there yet, so connecting does not make
+    // the window jump. A tab widget like the sheet's, holding every title
+    // over empty pages and not allowed to scroll, says what the strip needs.
+    QTabWidget probe;
+    probe.setFont(m_tabs->font());
+    probe.setUsesScrollButtons(false);
+    probe.addTab(new QWidget, m_comms->Title());
+    for (const QString& title : FeaturePageTitles()) probe.addTab(new QWidget, title);
+    const int tabs = m_tabs->sizeHint().width();
+    const int width = sizeHint().width() - tabs + std::max(tabs, probe.minimumSizeHint().width());
+    return std::max(std::min(width, ScreenWidthLimit()), minimumWidth());
+}
+
+int CMainSheet::ScreenWidthLimit() const {
+    const QScreen* where = screen();
+    if (!where) return QWIDGETSIZE_MAX;
+    // The window manager's frame is known once the window has been mapped.
+    const int decoration = frameGeometry().width() - geometry().width();
+    return where->availableGeometry().width() - decoration;
+}
+
+void CMainSheet::setVisible(bool visible) {
+    // Sized before it first appears, so the window is placed for the size
+    // it keeps.
+    if (visible && !m_widthSettled && !isMaximized()) {
+        m_widthSettled = true;
+        ensurePolished();
+        layout()->activate();
+        resize(SteadyWidth(), sizeHint().height());
+    }
+    QDialog::setVisible(visible);
+}
+
+void CMainSheet::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    FitToFrame();
+}
+
+bool CMainSheet::eventFilter(QObject* watched, QEvent* event) {
+    // A window manager frames the window before it first shows it.
+    if (watched == windowHandle() && event->type() == QEvent::Expose) FitToFrame();
+    return QDialog::eventFilter(watched, event);
+}
+
+void CMainSheet::FitToFrame() {
+    // The window manager's frame is known only once the window is up (at
+    // once on some platforms, by its first exposure or move on others); a
+    // frame that takes the window past the screen's edge is made room for,
+    // once. Later moves are the operator's own.
+    if (isVisible() && !m_frameSeen && frameGeometry() != geometry()) {
+        m_frameSeen = true;
+        if (windowHandle()) windowHandle()->removeEventFilter(this);
+        KeepOnScreen();
+    }
+}
+
 void CMainSheet::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (!m_frameSeen && windowHandle()) windowHandle()->installEventFilter(this);
+    FitToFrame();
     // The page shown first is activated when the window first appears, as
     // every page is activated when it first becomes visible.
     CPageBase* page = PageAt(CurrentIndex());

@@ -43,13 +43,21 @@ public:
     QTabWidget* Tabs() const { return m_tabs; }
     QPushButton* ExitButton() const { return m_exit; }
 
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnCurrentChanged(int index);
     void ActivatePage(int index);
     void FitToPages(const QRect& before);
+    int SteadyWidth() const;
+    int ScreenWidthLimit() const;
+    void KeepOnScreen();
+    void FitToFrame();
 
     PageContext m_context;
     FeaturePageFactory m_factory;
@@ -62,4 +70,6 @@ private:
     // Tab changes made by the sheet itself are not operator choices and must
     // not run a page's activation.
     int m_ownTabChanges = 0;
+    bool m_widthSettled = false;
+    bool m_frameSeen = false;
 };

@@ -16,3 +16,12 @@ FeaturePages CreateFeaturePages(const PageContext& context) {
         std::make_unique<CMagReadPP>(context),
     };
 }
+
+QStringList FeaturePageTitles() {
+    return {
+        CPrinterIdentityPP::tr("Printer Identity"), CStats_CmndsPP::tr("Statistics / Commands"),
+        QStringLiteral("Upgrade Firmware"),         CQueryPrinterPP::tr("Query Printer"),
+        CEthernetPP::tr("Ethernet"),                CMagEncodingPP::tr("Mag Encode"),
+        CMagReadPP::tr("Mag Read"),
+    };
+}

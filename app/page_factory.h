@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include <QStringList>
+
 #include "pages/page_base.h"
 
 inline constexpr int kFeaturePageCount = 7;
@@ -15,3 +17,7 @@ using FeaturePageFactory = std::function<FeaturePages(const PageContext&)>;
 // Printer Identity, Statistics / Commands, Upgrade Firmware, Query Printer,
 // Ethernet, Mag Encode, Mag Read.
 FeaturePages CreateFeaturePages(const PageContext& context);
+
+// Their tab titles in the same order, for a sheet that takes its width
+// before the pages exist.
+QStringList FeaturePageTitles();

@@ -40,7 +40,9 @@ void CLedButton::SetAlignment(uint32_t bits) {
 CLedButton::LedData CLedButton::SystemColours() const {
     LedData data;
     data.text = palette().color(QPalette::ButtonText);
-    data.background = palette().color(QPalette::Button);
+    // No face of its own: an LED shows the surface it sits on, whose shading
+    // (a group box's, say) a plain button colour would cut a tile out of.
+    data.background = QColor(Qt::transparent);
     return data;
 }
 
@@ -87,8 +89,8 @@ bool CLedButton::HasIcon(unsigned state) const {
 
 void CLedButton::changeEvent(QEvent* event) {
     QPushButton::changeEvent(event);
-    // The system colours changed (or someone set ours): every state follows
-    // the new button colours.
+    // The system colours changed (or someone set ours): every state goes back
+    // to the system colours.
     if (event->type() == QEvent::PaletteChange) {
         const LedData colours = SystemColours();
         for (LedData& data : m_states) {

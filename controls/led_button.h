@@ -44,16 +44,18 @@ public:
     void SetAlignment(uint32_t bits);
     uint32_t Alignment() const { return m_style; }
 
-    // Starts over with `count` states, none with an icon, all in the current
-    // button colours. The current state stays as it was, even when it is now
-    // out of range: the control then paints in the button colours alone.
+    // Starts over with `count` states, none with an icon, all in the system
+    // colours: button text over no fill of their own. The current state
+    // stays as it was, even when it is now out of range: the control then
+    // paints those colours alone.
     void SetStateCount(unsigned count, bool repaint);
     // Gives `state` the icon with resource number `iconId`, scaled to
     // width x height (0 x 0: the icon's own size). False for a state out of
     // range, or when the icon cannot be loaded (the state is then without).
     bool SetStateIcon(unsigned state, int iconId, int width = 0, int height = 0);
     // Caption and background colours of one state, until the system colours
-    // change. False for a state out of range.
+    // change; a transparent background shows what lies behind the control.
+    // False for a state out of range.
     bool SetStateColors(unsigned state, const QColor& text, const QColor& background);
     // Shows `state` when it is in range and differs from the current one;
     // otherwise nothing happens, not even a repaint.

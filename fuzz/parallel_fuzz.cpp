@@ -16,8 +16,9 @@
 
 namespace {
 
-// Counted waits keep each run short and the same every time.
-constexpr CParallelIF::WaitLimits kLimits{60000, 64};
+// Counted waits keep each run short and the same every time; a reply not
+// ready is not asked for again.
+constexpr CParallelIF::WaitLimits kLimits{60000, 64, 60000, 0};
 constexpr size_t kMaxReply = 4096;
 
 int Write(CParallelIF& link, const std::string& bytes) {

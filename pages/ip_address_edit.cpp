@@ -1,11 +1,15 @@
 #include "pages/ip_address_edit.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QValidator>
 #include <utility>
 
@@ -33,10 +37,9 @@ public:
 
 CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QFrame(parent) {
     // One sunken edit frame holding four borderless fields, so the address
-    // reads as a single entry box.
+    // reads as a single entry box. The frame keeps its width for the layout;
+    // paintEvent draws it.
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    setBackgroundRole(QPalette::Base);
-    setAutoFillBackground(true);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 1, 2, 1);
@@ -53,8 +56,8 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QFrame(parent) {
         field->setAlignment(Qt::AlignCenter);
         field->setMaxLength(kMaxDigits);
         field->setValidator(new FieldValidator(field));
-        // Tab leaves the address as a whole; the fields are reached by typing
-        // and the arrow keys.
+        // Tab leaves the address as a whole; the fields are reached by typing,
+        // the arrow keys and the mouse.
         field->setFocusPolicy(Qt::ClickFocus);
         field->installEventFilter(this);
         connect(field, &QLineEdit::textEdited, this, [this, i] { OnFieldEdited(i); });
@@ -62,8 +65,12 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QFrame(parent) {
         layout->addWidget(field, 1);
         m_fields[i] = field;
     }
+    // Tab enters the address at its first number. Qt hands a frame's focus
+    // policy on to its focus proxy and leaves a widget with a proxy out of
+    // the Tab chain, so the first number itself must take both Tab and the
+    // mouse; a Tab-only policy here made it ignore clicks.
     setFocusProxy(m_fields[0]);
-    setFocusPolicy(Qt::TabFocus);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 uint32_t CIpAddressEdit::Address() const {
@@ -120,6 +127,24 @@ QSize CIpAddressEdit::sizeHint() const {
                  m_fields[0]->sizeHint().height() + frame);
 }
 
+bool CIpAddressEdit::HasFocusWithin() const {
+    const QWidget* focused = QApplication::focusWidget();
+    return focused && isAncestorOf(focused);
+}
+
+void CIpAddressEdit::paintEvent(QPaintEvent*) {
+    // Drawn as the style draws a line edit, focus outline included, whichever
+    // of the four numbers holds the caret: the address is one input.
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    option.initFrom(this);
+    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    if (HasFocusWithin()) option.state |= QStyle::State_HasFocus;
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+}
+
 int CIpAddressEdit::IndexOf(QObject* field) const {
     for (int i = 0; i < kFieldCount; ++i) {
         if (m_fields[i] == field) return i;
@@ -155,6 +180,11 @@ bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
 
     if (event->type() == QEvent::FocusIn) {
         m_currentField = field;
+        update();
+        return false;
+    }
+    if (event->type() == QEvent::FocusOut) {
+        update();
         return false;
     }
     if (event->type() != QEvent::KeyPress) return false;

@@ -45,8 +45,10 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    bool HasFocusWithin() const;
     int IndexOf(QObject* field) const;
     void OnFieldEdited(int field);
     void MoveCaretTo(int field, bool atEnd);

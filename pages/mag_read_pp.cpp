@@ -82,8 +82,7 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
         m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Fail), ledicon::kRed);
         m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Off), ledicon::kDark);
         SetLed(i, cardread::TrackLed::Off);
-        // About the icon's own size: the control's face shows only as a thin
-        // rim around the LED.
+        // About the icon's own size, on the group's own background.
         Place(m_led[i], 321, top + 9, 10, 10);
     }
 

@@ -29,7 +29,9 @@ int CDialogUnits::X(int units) const { return MulDiv(units, m_baseX, 4); }
 int CDialogUnits::Y(int units) const { return MulDiv(units, m_baseY, 8); }
 
 QRect CDialogUnits::Rect(int x, int y, int width, int height) const {
-    return QRect(X(x), Y(y), X(width), Y(height));
+    // Each edge is mapped on its own, so edges that meet in the template meet
+    // on screen too instead of drifting apart by a rounded pixel.
+    return QRect(QPoint(X(x), Y(y)), QPoint(X(x + width) - 1, Y(y + height) - 1));
 }
 
 QSize CDialogUnits::Size(int width, int height) const { return QSize(X(width), Y(height)); }
@@ -67,7 +69,20 @@ void CPageBase::Place(QWidget* control, int x, int y, int width, int height) {
     QRect rect = m_units.Rect(x, y, width, height);
     if (height <= 0) rect.setHeight(control->sizeHint().height());
     m_placements.push_back({control, rect});
-    control->setGeometry(rect.translated(TemplateOffset(), 0));
+    control->setGeometry(Arranged(m_placements.back()));
+}
+
+void CPageBase::SetGrowingControl(QWidget* control) {
+    m_growing = control;
+    Arrange();
+}
+
+void CPageBase::NudgePlacement(QWidget* control, const QMargins& pixels) {
+    for (Placement& placement : m_placements) {
+        if (placement.control != control) continue;
+        placement.rect = placement.rect.marginsRemoved(pixels);
+        control->setGeometry(Arranged(placement));
+    }
 }
 
 int CPageBase::TemplateOffset() const {
@@ -75,12 +90,33 @@ int CPageBase::TemplateOffset() const {
     return std::max(0, (width() - m_templateSize.width()) / 2);
 }
 
+QRect CPageBase::Arranged(const Placement& placement) const {
+    const auto growing =
+        std::find_if(m_placements.begin(), m_placements.end(),
+                     [this](const Placement& p) { return m_growing && p.control == m_growing; });
+    if (growing == m_placements.end() || !m_templateSize.isValid()) {
+        return placement.rect.translated(TemplateOffset(), 0);
+    }
+    const int extraWidth = std::max(0, width() - m_templateSize.width());
+    const int extraHeight = std::max(0, height() - m_templateSize.height());
+    if (placement.control == m_growing) {
+        return placement.rect.adjusted(0, 0, extraWidth, extraHeight);
+    }
+    QRect rect = placement.rect;
+    if (rect.left() > growing->rect.right()) rect.translate(extraWidth, 0);
+    if (rect.top() > growing->rect.bottom()) rect.translate(0, extraHeight);
+    return rect;
+}
+
+void CPageBase::Arrange() {
+    for (const Placement& placement : m_placements) {
+        if (placement.control) placement.control->setGeometry(Arranged(placement));
+    }
+}
+
 void CPageBase::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    const int offset = TemplateOffset();
-    for (const Placement& placement : m_placements) {
-        if (placement.control) placement.control->setGeometry(placement.rect.translated(offset, 0));
-    }
+    Arrange();
 }
 
 QString FromLatin1(const std::string& text) {

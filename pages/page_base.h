@@ -97,6 +97,15 @@ protected:
     // The template stays centred across a page made wider by the sheet.
     void SetTemplateSize(int width, int height);
     void Place(QWidget* control, int x, int y, int width, int height);
+    // Gives the room a page gets beyond its template (a maximised sheet) to
+    // one placed control instead of centring the template: the control
+    // grows right and down, and what stands to its right or below it moves
+    // along, so a list shows more lines.
+    void SetGrowingControl(QWidget* control);
+    // Moves a placed control's edges inward by whole pixels (outward when
+    // negative), for edges that depend on the style rather than on the
+    // template.
+    void NudgePlacement(QWidget* control, const QMargins& pixels);
     const CDialogUnits& Units() const { return m_units; }
 
     // Makes `button` the one Enter presses. The sheet's pages share one
@@ -112,12 +121,15 @@ private:
         QRect rect;  // pixels, relative to the template's top-left
     };
     int TemplateOffset() const;
+    QRect Arranged(const Placement& placement) const;
+    void Arrange();
 
     PageContext m_context;
     QString m_title;
     CDialogUnits m_units;
     QSize m_templateSize;
     std::vector<Placement> m_placements;
+    QPointer<QWidget> m_growing;
     bool m_initialised = false;
 };
 

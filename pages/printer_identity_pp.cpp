@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGroupBox>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,8 +47,10 @@ constexpr const char* kReconnectNotice = "Please allow the printer to reset befo
 constexpr int kWidth = 337;
 constexpr int kHeight = 140;
 constexpr int kEditHeight = 12;
-constexpr int kButtonWidth = 50;
+constexpr int kButtonWidth = 60;
 constexpr int kButtonHeight = 14;
+constexpr int kFirstRow = 21;
+constexpr int kRowPitch = 16;
 
 // Only digits may be typed or pasted into a setting. A value the printer
 // reported with other characters is still shown as it came, and the keys are
@@ -69,6 +72,18 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
+// The first pixel row a group box paints away from its caption: where its
+// frame begins.
+int FrameTop(QGroupBox* box) {
+    const QImage image = box->grab().toImage();
+    const int x = image.width() * 3 / 4;
+    const QRgb background = image.pixel(x, 0);
+    for (int y = 1; y < image.height(); ++y) {
+        if (image.pixel(x, y) != background) return qRound(y / image.devicePixelRatio());
+    }
+    return 0;
+}
 
 QLineEdit* AddEdit(QWidget* page, const char* id, bool readOnly) {
     auto* edit = new QLineEdit(page);
@@ -114,9 +129,13 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
 
     // Group boxes first, so the controls placed over them stay on top.
     auto* identityGroup = new QGroupBox(this);
-    Place(identityGroup, 7, 7, 165, 88);
+    Place(identityGroup, 7, 7, 165, 82);
     auto* configGroup = new QGroupBox(tr("Configuration"), this);
     Place(configGroup, 180, 7, 150, 126);
+    // The style draws a captioned frame below its caption; the uncaptioned
+    // one starts that much lower so the two frames share a top edge.
+    NudgePlacement(identityGroup,
+                   QMargins(0, FrameTop(configGroup) - FrameTop(identityGroup), 0, 0));
 
     struct Row {
         QLineEdit*& edit;
@@ -129,16 +148,17 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
         {m_version, "1003", tr("Firmware Version:")},
         {m_productId, "1004", tr("Product ID:")},
     };
-    int y = 19;
+    // Both columns share their rows.
+    int y = kFirstRow;
     for (const Row& row : identityRows) {
         row.edit = AddEdit(this, row.id, true);
         Place(AddLabel(this, row.label, row.edit), 15, y + 2, 64, 8);
         Place(row.edit, 82, y, 82, kEditHeight);
-        y += 18;
+        y += kRowPitch;
     }
 
     m_refresh = AddButton(this, tr("Refresh"), "1066");
-    Place(m_refresh, 64, 105, kButtonWidth, kButtonHeight);
+    Place(m_refresh, 60, 109, kButtonWidth, kButtonHeight);
 
     const Row settingRows[] = {
         {m_imageStart, "1047", tr("Image Start:")},
@@ -148,7 +168,7 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
     };
     auto* digitFilter = new CDigitKeyFilter(this);
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
-    y = 21;
+    y = kFirstRow;
     for (const Row& row : settingRows) {
         row.edit = AddEdit(this, row.id, false);
         row.edit->setValidator(new QRegularExpressionValidator(digits, row.edit));
@@ -158,16 +178,16 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
         // Typed or written by a refresh, a changed setting is what Enter
         // should save next.
         connect(row.edit, &QLineEdit::textChanged, this, [this] { SetDefaultButton(m_save); });
-        y += 16;
+        y += kRowPitch;
     }
 
     m_save = AddButton(this, tr("Save"), "1065");
     Place(AddLabel(this, tr("Save new settings:"), m_save), 188, 91, 72, 8);
-    Place(m_save, 262, 88, 60, kButtonHeight);
+    Place(m_save, 262, 88, kButtonWidth, kButtonHeight);
 
     m_reset = AddButton(this, tr("Reset"), "1055");
     Place(AddLabel(this, tr("Reset to original\nfactory settings:"), m_reset), 188, 107, 72, 18);
-    Place(m_reset, 262, 109, 60, kButtonHeight);
+    Place(m_reset, 262, 109, kButtonWidth, kButtonHeight);
 
     connect(m_refresh, &QPushButton::clicked, this, &CPrinterIdentityPP::OnRefreshClicked);
     connect(m_save, &QPushButton::clicked, this, &CPrinterIdentityPP::OnSave);

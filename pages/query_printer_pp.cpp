@@ -136,7 +136,8 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     auto makeButton = [this](const char* id, const QString& text) {
         auto* button = new QPushButton(text, this);
         button->setObjectName(QString::fromLatin1(id));
-        button->setAutoDefault(false);
+        // Enter presses the focused button, as on every page.
+        button->setAutoDefault(true);
         return button;
     };
     m_query = makeButton("1101", tr("Query"));
@@ -151,6 +152,8 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     Place(m_off, 306, 43, 24, 14);
     Place(m_save, 280, 101, 50, 14);
     Place(m_print, 280, 119, 50, 14);
+    // A maximised sheet is room for more of a long report.
+    SetGrowingControl(m_list);
 
     // Nothing to save or print until a report has run.
     m_save->setEnabled(false);

@@ -107,7 +107,8 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
     m_command->setAccessibleName(tr("Quick Commands"));
     m_command->setMaxLength(kCommandLimit);
     m_command->setValidator(new CUpperCaseValidator(m_command));
-    Place(m_command, 15, 83, 258, kEditHeight);
+    // Ends where the path box below it ends.
+    Place(m_command, 15, 83, 262, kEditHeight);
     m_send = AddButton(this, tr("Send"), "1104");
     Place(m_send, 283, 82, kButtonWidth, kButtonHeight);
 

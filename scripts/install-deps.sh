@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
-# Idempotent: quiet and quick when everything is already there.
+# Installs the Debian packages the build, the tests and the demo need, and
+# any further packages named as arguments (the package build adds its tools
+# this way). Idempotent: quiet and quick when everything is already there.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format valgrind
   xvfb xauth fonts-dejavu-core
+  "$@"
 )
 
 missing=()

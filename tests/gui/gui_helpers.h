@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QFont>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
@@ -88,6 +89,21 @@ private:
     QTimer m_timer;
     QPointer<QWidget> m_ignore;
     bool m_ran = false;
+};
+
+// The application font `scale` times its size for the helper's lifetime;
+// widgets made meanwhile lay themselves out for it.
+class ScaledAppFont {
+public:
+    explicit ScaledAppFont(double scale) : m_normal(QApplication::font()) {
+        QFont font = m_normal;
+        font.setPointSizeF(m_normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+    }
+    ~ScaledAppFont() { QApplication::setFont(m_normal); }
+
+private:
+    QFont m_normal;
 };
 
 // Deletes the objects handed to deleteLater, as returning to the event loop

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QLineEdit>
+#include <QTest>
 #include <QWidget>
 
 #include "gui_helpers.h"
@@ -99,4 +101,28 @@ TEST(IpAddressEdit, BackspaceAndArrowsCrossFieldEdges) {
     gui::KeyClick(rig.Focused(), Qt::Key_Left);
     EXPECT_EQ(rig.Focused(), rig.edit->Field(0));
     EXPECT_EQ(rig.edit->Field(0)->cursorPosition(), 0);
+}
+
+// A mouse click on any of the four numbers puts the caret there, and the
+// address then wears the focus outline a line edit wears.
+TEST(IpAddressEdit, ClickPutsTheCaretInThatNumberAndShowsFocus) {
+    for (int clicked = 0; clicked < CIpAddressEdit::kFieldCount; ++clicked) {
+        EditRig rig;
+        rig.window.resize(240, 100);
+        rig.edit->resize(rig.edit->sizeHint());
+        auto* other = new QLineEdit(&rig.window);
+        other->setGeometry(0, 60, 100, 20);
+        other->show();
+        rig.window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&rig.window));
+        other->setFocus();
+        const QImage unfocused = rig.edit->grab().toImage();
+
+        QLineEdit* field = rig.edit->Field(clicked);
+        const QPoint inWindow = field->mapTo(&rig.window, field->rect().center());
+        QTest::mouseClick(rig.window.windowHandle(), Qt::LeftButton, {}, inWindow);
+        EXPECT_EQ(rig.Focused(), field) << "number " << clicked + 1;
+        const QPoint topEdge(unfocused.width() / 2, 0);
+        EXPECT_NE(rig.edit->grab().toImage().pixel(topEdge), unfocused.pixel(topEdge)) << clicked + 1;
+    }
 }

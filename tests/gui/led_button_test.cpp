@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QImage>
 #include <QPalette>
 #include <functional>
@@ -321,13 +322,45 @@ TEST(LedButton, ChangedSystemColoursRepaintEveryState) {
         ~RestorePalette() { QApplication::setPalette(saved); }
     } restore;
     QPalette changed = restore.saved;
-    changed.setColor(QPalette::Button, QColor(0, 128, 128));
+    changed.setColor(QPalette::Window, QColor(0, 128, 128));
     EXPECT_GE(PaintsDuring(led, [&] { QApplication::setPalette(changed); }), 1);
 
-    // Every state, not only the current one, took the new colours.
+    // Every state, not only the current one, gave up its own face for the
+    // system's: no fill, so what lies behind the control (here the window
+    // colour a lone control is drawn on) shows.
     for (unsigned state : {2u, 0u, 3u}) {
         led.SetState(state);
         EXPECT_EQ(Render(led).pixel(29, 19), qRgb(0, 128, 128)) << "state " << state;
+    }
+}
+
+// On a group box the LED's rim is the group's own shading: no tile of a
+// button colour shows around the icon, however large the control.
+TEST(LedButton, ShowsTheSurfaceItSitsOnAroundItsIcon) {
+    for (const int side : {17, 26}) {
+        QGroupBox group(QStringLiteral("Tracks"));
+        group.resize(160, 100);
+        auto* led = new CLedButton(&group);
+        led->SetStateCount(3, true);
+        ASSERT_TRUE(led->SetStateIcon(2, ledicon::kGreen));
+        led->SetState(2);
+        led->setGeometry(100, 50, side, side);
+        group.show();
+        const QImage lit = group.grab().toImage();
+        led->hide();
+        const QImage bare = group.grab().toImage();
+
+        const QPoint icon = led->geometry().topLeft() + QPoint(0, (side - 16) / 2);
+        EXPECT_EQ(lit.pixel(icon + kLedInside), kGreen | 0xFF000000u);
+        int differing = 0;  // outside the LED's own drawing
+        for (int y = 50; y < 50 + side; ++y) {
+            for (int x = 100; x < 100 + side; ++x) {
+                const QPoint at = QPoint(x, y) - icon;
+                const bool drawn = QRect(0, 0, 16, 16).contains(at) && kLedMap[at.y()][at.x()] != '.';
+                if (!drawn && lit.pixel(x, y) != bare.pixel(x, y)) ++differing;
+            }
+        }
+        EXPECT_EQ(differing, 0) << "side " << side;
     }
 }
 

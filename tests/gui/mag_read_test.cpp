@@ -21,9 +21,11 @@
 #include "gui_helpers.h"
 #include "page_harness.h"
 #include "pages/mag_read_pp.h"
+#include "links/program_state.h"
+#include "links/usb_selection.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
-#include "links/program_state.h"
+#include "sim/simulated_printer_ports.h"
 
 namespace {
 
@@ -45,19 +47,38 @@ struct MagReadRig {
     CMessageIF msg{host};
     RecordingSheet sheet;
     PageContext context{msg, host, sheet, state};
+    struct NoSelection : IUsbSelectionRunner {
+        void RunSelection(CUsbDiscovery&, IHostServices&) override {}
+    } noSelection;
+    std::unique_ptr<CSimulatedPrinterPorts> ports;
     std::shared_ptr<CSimPrinter> printer;
     std::unique_ptr<CMagReadPP> page;
 
     explicit MagReadRig(const std::string& version = "E3.05",
                         const std::function<void(SimPrinterState&)>& setUp = {}) {
-        SimPrinterState state;
-        state.values["VRS"] = version;
-        if (setUp) setUp(state);
-        printer = std::make_shared<CSimPrinter>(state);
-        msg.SetMainSheet(&sheet);
+        SimPrinterState printerState;
+        printerState.values["VRS"] = version;
+        if (setUp) setUp(printerState);
+        printer = std::make_shared<CSimPrinter>(printerState);
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-        msg.SelectPort("USB");
+        Start("USB");
+    }
+    // The program's own link for `port` to the built-in simulated printer,
+    // with the program's own waits.
+    MagReadRig(const std::string& port, const SimTiming& timing) {
+        SimPrinterState printerState;
+        printerState.timing = timing;
+        ports = std::make_unique<CSimulatedPrinterPorts>(printerState);
+        EXPECT_TRUE(ports->Start(nullptr));
+        printer = ports->Printer();
+        msg.SetLinkFactory(ports->Factory(state, host, noSelection));
+        Start(port);
+    }
+
+    void Start(const std::string& port) {
+        msg.SetMainSheet(&sheet);
+        msg.SelectPort(port);
         printer->ClearFrames();
         page = std::make_unique<CMagReadPP>(context);
         // Its full size: a window shown without one is held to part of the
@@ -173,6 +194,24 @@ TEST(MagReadPage, TheTickedTracksAreReadBackGreen) {
             EXPECT_EQ(rig.Leds()[track - 1], ticked ? kPass : kOff);
             EXPECT_EQ(rig.Led(track)->accessibleDescription(), ticked ? "pass" : "off");
         }
+    }
+}
+
+TEST(MagReadPage, ACardThatTakesItsTimeReadsWholeOnEveryPortKind) {
+    // Longer than one Read of the USB and parallel links waits; the record
+    // is read on through their empty reads.
+    SimTiming slowCard;
+    slowCard.cardDelayMs = 2500;
+    for (const char* port : {"LPT1:", "USB", "Ethernet"}) {
+        SCOPED_TRACE(port);
+        MagReadRig rig(port, slowCard);
+        rig.Tick({1, 2, 3});
+        rig.Read();
+        EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
+        EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
+        EXPECT_TRUE(rig.host.boxes.empty());
+        // Nothing of the record is left to spoil the next reply.
+        EXPECT_EQ(rig.msg.RequestStatus(cmd::MSR), rig.printer->Value("MSR"));
     }
 }
 
@@ -317,7 +356,7 @@ TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {
 TEST(MagReadPage, AVersionThePrinterDoesNotReportDoesNotBlockTheRead) {
     // Family A from the connect; since then the printer stopped reporting
     // its version.
-    MagReadRig rig("A3.00", {});
+    MagReadRig rig("A3.00");
     rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
     rig.Tick({1, 2, 3});
     rig.Read();

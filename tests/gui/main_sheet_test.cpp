@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QScreen>
 #include <QPushButton>
 #include <QTabBar>
 
@@ -116,6 +117,8 @@ TEST(MainSheet, DefaultPagesCarryTheirTitles) {
     ASSERT_TRUE(rig.Choose("USB"));
     ASSERT_EQ(rig.sheet->PageCount(), 8);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(rig.sheet->PageAt(i)->Title(), kAllTitles[i]);
+    // The sheet sizes itself by these before the pages exist.
+    EXPECT_EQ(QStringList{"Comms"} + FeaturePageTitles(), kAllTitles);
     EXPECT_EQ(rig.sheet->PageAt(1)->metaObject()->className(), QByteArray("CPrinterIdentityPP"));
     EXPECT_EQ(rig.sheet->PageAt(7)->metaObject()->className(), QByteArray("CMagReadPP"));
 }
@@ -258,4 +261,30 @@ TEST(MainSheet, ExitWithoutConnectClosesNoSocket) {
     gui::Click(rig.sheet->ExitButton());
     EXPECT_FALSE(CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet));
     EXPECT_EQ(rig.sheet, nullptr);
+}
+
+// Connecting does not make the window jump, and a font large enough that
+// the eight tab titles would outgrow the screen leaves the window on it: the
+// tab strip scrolls instead. (The offscreen screen is 800 pixels wide: at
+// these fonts the titles outgrow it while the pages still fit.)
+TEST(MainSheet, WidthStaysSteadyAndWithinTheScreen) {
+    for (const double scale : {0.8, 1.0, 1.1}) {
+        const gui::ScaledAppFont font(scale);
+        SheetRig rig;
+        const int screenWidth = rig.sheet->screen()->availableGeometry().width();
+        const int alone = rig.sheet->frameGeometry().width();
+        EXPECT_LE(alone, screenWidth) << "scale " << scale;
+
+        ASSERT_TRUE(rig.Choose("USB"));
+        ASSERT_EQ(rig.sheet->PageCount(), 8);
+        EXPECT_EQ(rig.sheet->frameGeometry().width(), alone) << "scale " << scale;
+        // Titles that need more than the screen scroll in a window as wide
+        // as the screen; otherwise every title is in view.
+        QTabBar* bar = rig.sheet->Tabs()->tabBar();
+        if (bar->sizeHint().width() > rig.sheet->Tabs()->width()) {
+            EXPECT_EQ(alone, screenWidth) << "scale " << scale;
+        } else {
+            EXPECT_LT(bar->tabRect(7).right(), bar->width()) << "scale " << scale;
+        }
+    }
 }
