@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "links/program_state.h"
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 #include "protocol/command_table.h"
 #include "seams/host_services.h"
 #include "protocol/message_if.h"

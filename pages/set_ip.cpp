@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 #include "pages/page_base.h"
 
 namespace {

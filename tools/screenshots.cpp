@@ -29,7 +29,7 @@
 #include "links/ethernet_if.h"
 #include "links/program_state.h"
 #include "pages/comms_pp.h"
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 #include "pages/set_ip.h"
 #include "protocol/message_if.h"
 

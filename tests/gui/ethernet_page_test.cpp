@@ -13,7 +13,7 @@
 #include "gui_helpers.h"
 #include "links/program_state.h"
 #include "pages/ethernet_pp.h"
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 #include "sim_page_rig.h"
 
 namespace {

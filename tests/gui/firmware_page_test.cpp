@@ -19,7 +19,7 @@
 #include "page_harness.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"

@@ -8,7 +8,7 @@
 
 #include "gui_helpers.h"
 #include "links/program_state.h"
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "pages/ip_address_edit.h"
+#include "controls/ip_address_edit.h"
 
 #include <QApplication>
 #include <QEvent>
