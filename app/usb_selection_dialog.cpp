@@ -6,31 +6,14 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "controls/dialog_units.h"
+
 namespace {
 
-// The layout in dialog units, a quarter of the font's average character
-// width across and an eighth of its height down.
+// The layout in dialog units.
 constexpr QSize kDialogSize{316, 90};
 constexpr QRect kListRect{14, 7, 283, 48};
 constexpr QRect kOkRect{101, 61, 101, 14};
-
-class DialogUnits {
-public:
-    explicit DialogUnits(const QFont& font) {
-        const QFontMetrics metrics(font);
-        const int letters = metrics.horizontalAdvance(
-            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        m_baseX = std::max(1, (letters / 26 + 1) / 2);
-        m_baseY = std::max(1, metrics.height());
-    }
-    int X(int units) const { return units * m_baseX / 4; }
-    int Y(int units) const { return units * m_baseY / 8; }
-    QRect Rect(const QRect& r) const { return {X(r.x()), Y(r.y()), X(r.width()), Y(r.height())}; }
-
-private:
-    int m_baseX;
-    int m_baseY;
-};
 
 }  // namespace
 
@@ -42,13 +25,13 @@ CUSB_Selection::CUSB_Selection(CUsbDiscovery& discovery, IHostServices& host, QW
     setWindowTitle(QString::fromLatin1(kTitle));
     setModal(true);
 
-    const DialogUnits units(font());
-    setFixedSize(units.X(kDialogSize.width()), units.Y(kDialogSize.height()));
+    const CDialogUnits units(font());
+    setFixedSize(units.Size(kDialogSize.width(), kDialogSize.height()));
 
     m_list = new QListWidget(this);
     m_list->setObjectName(QString::number(kListId));
     m_list->setAccessibleName(QStringLiteral("USB printers"));
-    m_list->setGeometry(units.Rect(kListRect));
+    m_list->setGeometry(units.Rect(kListRect.x(), kListRect.y(), kListRect.width(), kListRect.height()));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     // Lines can be longer than the list is wide (a print queue's name, a
     // long serial number); let the operator scroll to the product ID.
@@ -57,7 +40,7 @@ CUSB_Selection::CUSB_Selection(CUsbDiscovery& discovery, IHostServices& host, QW
 
     m_ok = new QPushButton(QStringLiteral("OK"), this);
     m_ok->setObjectName(QString::number(kOkId));
-    m_ok->setGeometry(units.Rect(kOkRect));
+    m_ok->setGeometry(units.Rect(kOkRect.x(), kOkRect.y(), kOkRect.width(), kOkRect.height()));
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &CUSB_Selection::OnOk);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/dialog_units.h"
 #include "protocol/text_window.h"
 
 class CMessageIF;
@@ -41,24 +42,6 @@ struct PageContext {
     IPageSheet& sheet;
     // The program-wide values the pages read and the Set IP dialog writes.
     tessaly::ProgramState& state;
-};
-
-// Maps dialog-template coordinates to pixels for a font: a horizontal unit
-// is a quarter of the font's average letter width, a vertical one an eighth
-// of its height. The page layouts are given in these units so that they keep
-// their proportions, and their labels still fit, under any system font.
-class CDialogUnits {
-public:
-    explicit CDialogUnits(const QFont& font);
-
-    int X(int units) const;
-    int Y(int units) const;
-    QRect Rect(int x, int y, int width, int height) const;
-    QSize Size(int width, int height) const;
-
-private:
-    int m_baseX;  // average letter width in pixels
-    int m_baseY;  // font height in pixels
 };
 
 // A property page: a tab of the main sheet with its title, created with the
