@@ -1,6 +1,7 @@
 #include "pages/page_base.h"
 
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
@@ -16,6 +17,41 @@ void CPageBase::Activate() {
         OnInitDialog();
     }
     OnSetActive();
+}
+
+namespace {
+
+// A label's text as a screen reader should say it: one line, no colon.
+QString SpokenLabel(QString text) {
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
+    return text;
+}
+
+}  // namespace
+
+QLineEdit* CPageBase::AddEdit(const char* id, bool readOnly) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QString::fromLatin1(id));
+    edit->setReadOnly(readOnly);
+    return edit;
+}
+
+QPushButton* CPageBase::AddButton(const QString& text, const char* id) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QString::fromLatin1(id));
+    return button;
+}
+
+QLabel* CPageBase::AddLabel(const QString& text, QWidget* buddy) {
+    auto* label = new QLabel(text, this);
+    label->setBuddy(buddy);
+    if (qobject_cast<QPushButton*>(buddy)) {
+        buddy->setAccessibleDescription(SpokenLabel(text));
+    } else {
+        buddy->setAccessibleName(SpokenLabel(text));
+    }
+    return label;
 }
 
 void CPageBase::MakeDefault(QPushButton* button) {

@@ -13,6 +13,7 @@
 
 class CMessageIF;
 class IHostServices;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 namespace tessaly {
@@ -95,6 +96,14 @@ protected:
     // window and with it one default button, which another page may have
     // taken while this one was hidden.
     static void MakeDefault(QPushButton* button);
+
+    // The one way a page adds its controls: each is named by its control id,
+    // which the tests and the accessibility tree find it by. A label beside
+    // an edit names it; one beside a button describes it, the button keeping
+    // its own text as its name. Place them afterwards.
+    QLineEdit* AddEdit(const char* id, bool readOnly);
+    QPushButton* AddButton(const QString& text, const char* id);
+    QLabel* AddLabel(const QString& text, QWidget* buddy);
 
     void resizeEvent(QResizeEvent* event) override;
 

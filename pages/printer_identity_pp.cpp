@@ -85,38 +85,6 @@ int FrameTop(QGroupBox* box) {
     return 0;
 }
 
-QLineEdit* AddEdit(QWidget* page, const char* id, bool readOnly) {
-    auto* edit = new QLineEdit(page);
-    edit->setObjectName(QString::fromLatin1(id));
-    edit->setReadOnly(readOnly);
-    return edit;
-}
-
-QString SpokenLabel(QString text) {
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    if (text.endsWith(QLatin1Char(':'))) text.chop(1);
-    return text;
-}
-
-// A label beside an edit names it; one beside a button describes it, the
-// button keeping its own text as its name.
-QLabel* AddLabel(QWidget* page, const QString& text, QWidget* buddy) {
-    auto* label = new QLabel(text, page);
-    label->setBuddy(buddy);
-    if (qobject_cast<QPushButton*>(buddy)) {
-        buddy->setAccessibleDescription(SpokenLabel(text));
-    } else {
-        buddy->setAccessibleName(SpokenLabel(text));
-    }
-    return label;
-}
-
-QPushButton* AddButton(QWidget* page, const QString& text, const char* id) {
-    auto* button = new QPushButton(text, page);
-    button->setObjectName(QString::fromLatin1(id));
-    return button;
-}
-
 std::string LimitedText(const QLineEdit* edit) {
     return ToLatin1(edit->text().left(kSettingTextLimit));
 }
@@ -151,13 +119,13 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
     // Both columns share their rows.
     int y = kFirstRow;
     for (const Row& row : identityRows) {
-        row.edit = AddEdit(this, row.id, true);
-        Place(AddLabel(this, row.label, row.edit), 15, y + 2, 64, 8);
+        row.edit = AddEdit(row.id, true);
+        Place(AddLabel(row.label, row.edit), 15, y + 2, 64, 8);
         Place(row.edit, 82, y, 82, kEditHeight);
         y += kRowPitch;
     }
 
-    m_refresh = AddButton(this, tr("Refresh"), "1066");
+    m_refresh = AddButton(tr("Refresh"), "1066");
     Place(m_refresh, 60, 109, kButtonWidth, kButtonHeight);
 
     const Row settingRows[] = {
@@ -170,10 +138,10 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
     y = kFirstRow;
     for (const Row& row : settingRows) {
-        row.edit = AddEdit(this, row.id, false);
+        row.edit = AddEdit(row.id, false);
         row.edit->setValidator(new QRegularExpressionValidator(digits, row.edit));
         row.edit->installEventFilter(digitFilter);
-        Place(AddLabel(this, row.label, row.edit), 188, y + 2, 72, 8);
+        Place(AddLabel(row.label, row.edit), 188, y + 2, 72, 8);
         Place(row.edit, 262, y, 60, kEditHeight);
         // Typed or written by a refresh, a changed setting is what Enter
         // should save next.
@@ -181,12 +149,12 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
         y += kRowPitch;
     }
 
-    m_save = AddButton(this, tr("Save"), "1065");
-    Place(AddLabel(this, tr("Save new settings:"), m_save), 188, 91, 72, 8);
+    m_save = AddButton(tr("Save"), "1065");
+    Place(AddLabel(tr("Save new settings:"), m_save), 188, 91, 72, 8);
     Place(m_save, 262, 88, kButtonWidth, kButtonHeight);
 
-    m_reset = AddButton(this, tr("Reset"), "1055");
-    Place(AddLabel(this, tr("Reset to original\nfactory settings:"), m_reset), 188, 107, 72, 18);
+    m_reset = AddButton(tr("Reset"), "1055");
+    Place(AddLabel(tr("Reset to original\nfactory settings:"), m_reset), 188, 107, 72, 18);
     Place(m_reset, 262, 109, kButtonWidth, kButtonHeight);
 
     connect(m_refresh, &QPushButton::clicked, this, &CPrinterIdentityPP::OnRefreshClicked);

@@ -20,6 +20,7 @@
 #include "seams/print_canvas.h"
 #include "protocol/report_printer.h"
 #include "seams/wait_cursor.h"
+#include "pages/local_path.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ bool HasOtherNames(const QString& path) {
     return false;
 #else
     struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+    return ::stat(LocalPath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            info.st_nlink > 1;
 #endif
 }
@@ -224,11 +225,11 @@ void CQueryPrinterPP::OnSave() {
         bytes += kLineEnd;
     }
 
-    const QString target = QFile::decodeName(QByteArray::fromStdString(*path));
+    const QString target = DisplayPath(*path);
     const std::optional<QString> reason = SaveReport(target, bytes);
     if (!reason) return;
     const std::string text = "The report could not be saved to\n" +
-                             ToLatin1(QFile::decodeName(QByteArray::fromStdString(*path))) +
+                             ToLatin1(DisplayPath(*path)) +
                              "\n\n" + ToLatin1(*reason);
     Host().Message(text, MsgButtons::Ok, MsgIcon::Exclamation);
 }

@@ -11,6 +11,7 @@
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
+#include "pages/local_path.h"
 
 namespace {
 
@@ -49,25 +50,6 @@ public:
     }
 };
 
-QLineEdit* AddEdit(QWidget* page, const char* id, bool readOnly) {
-    auto* edit = new QLineEdit(page);
-    edit->setObjectName(QString::fromLatin1(id));
-    edit->setReadOnly(readOnly);
-    return edit;
-}
-
-QPushButton* AddButton(QWidget* page, const QString& text, const char* id) {
-    auto* button = new QPushButton(text, page);
-    button->setObjectName(QString::fromLatin1(id));
-    return button;
-}
-
-// A path as the file dialog gave it (the file system's encoding), for the
-// page and for the operator.
-QString DisplayPath(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 }  // namespace
 
 CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
@@ -93,7 +75,7 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
         {m_cardsSinceClean, "1129", tr("Cards Printed Since Last Clean:"), 177, 40},
     };
     for (const Counter& counter : counters) {
-        counter.edit = AddEdit(this, counter.id, true);
+        counter.edit = AddEdit(counter.id, true);
         auto* label = new QLabel(counter.label, this);
         label->setBuddy(counter.edit);
         QString name = counter.label;
@@ -103,21 +85,21 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
         Place(counter.edit, counter.x + 116, counter.y, 40, kEditHeight);
     }
 
-    m_command = AddEdit(this, "1046", false);
+    m_command = AddEdit("1046", false);
     m_command->setAccessibleName(tr("Quick Commands"));
     m_command->setMaxLength(kCommandLimit);
     m_command->setValidator(new CUpperCaseValidator(m_command));
     // Ends where the path box below it ends.
     Place(m_command, 15, 83, 262, kEditHeight);
-    m_send = AddButton(this, tr("Send"), "1104");
+    m_send = AddButton(tr("Send"), "1104");
     Place(m_send, 283, 82, kButtonWidth, kButtonHeight);
 
-    m_browse = AddButton(this, tr("Browse"), "1123");
+    m_browse = AddButton(tr("Browse"), "1123");
     Place(m_browse, 15, 126, kButtonWidth, kButtonHeight);
-    m_path = AddEdit(this, "1125", true);
+    m_path = AddEdit("1125", true);
     m_path->setAccessibleName(tr("Print file"));
     Place(m_path, 71, 127, 206, kEditHeight);
-    m_print = AddButton(this, tr("Print"), "1124");
+    m_print = AddButton(tr("Print"), "1124");
     Place(m_print, 283, 126, kButtonWidth, kButtonHeight);
 
     connect(m_send, &QPushButton::clicked, this, &CStats_CmndsPP::OnSendCommand);
