@@ -20,6 +20,7 @@
 #include "controls/led_button.h"
 #include "gui_helpers.h"
 #include "page_harness.h"
+#include "support/frames.h"
 #include "pages/mag_read_pp.h"
 #include "links/program_state.h"
 #include "links/usb_selection.h"
@@ -34,9 +35,6 @@ constexpr unsigned kPass = 2;
 constexpr unsigned kFail = 3;
 const std::string kInvalid = "ERROR: Invalid data received from printer";
 
-std::string Framed(const std::string& text) {
-    return std::string(9, '\x05') + '\x01' + text + ",\x1C\x03";
-}
 
 // The page on a sheet stand-in, connected to a simulated printer whose
 // "VRS" value is `version`; the frames of the connect itself are cleared.

@@ -23,31 +23,6 @@ namespace {
 const std::string kPreamble = std::string(9, '\x05') + '\x01';
 const std::string kTrailer = ",\x1c\x03";
 
-// A page under test on the simulated printer, reached through the protocol
-// object as over any port.
-struct SimRig {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-
-    SimRig() {
-        msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-    }
-
-    // The record starts after the connect's own family detection.
-    void Connect(const std::string& port = "USB") {
-        ASSERT_EQ(msg.SelectPort(port), 1);
-        printer->ClearFrames();
-        host.pauses.clear();
-    }
-};
-
 
 std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
     std::vector<std::string> order = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS"};
@@ -109,7 +84,7 @@ TEST(PrinterIdentityPage, ControlsCarryTheirIdsLabelsAndPlaces) {
 }
 
 TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     rig.printer->SetValue("PID", "6144");
     CPrinterIdentityPP page(rig.context);
@@ -135,7 +110,7 @@ TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion
 }
 
 TEST(PrinterIdentityPage, RefreshLearnsANewFamilyBeforeItsOtherRequests) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
@@ -180,7 +155,7 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
         {"99999999999", "", "Unassigned - 2147483647"},
         {std::nullopt, "", "previous"},
     };
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     for (const Case& c : cases) {
@@ -200,7 +175,7 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
 }
 
 TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     rig.printer->SetValue("MDL", "10");
     CPrinterIdentityPP page(rig.context);
@@ -235,7 +210,7 @@ TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacter
         {"-1", "0xFFFFFFFF"},
         {std::nullopt, "0x0000"},
     };
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     for (const Case& c : cases) {
@@ -253,7 +228,7 @@ TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacter
 }
 
 TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHolds) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
@@ -301,7 +276,7 @@ TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
-        SimRig rig;
+        UnconnectedRig rig;
         rig.printer->SetValue("VRS", c.version);
         ASSERT_NO_FATAL_FAILURE(rig.Connect(c.port));
         CPrinterIdentityPP page(rig.context);
@@ -326,7 +301,7 @@ TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
 }
 
 TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
@@ -349,7 +324,7 @@ TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
 }
 
 TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     rig.printer->SetValue("FDC", "80");
     rig.printer->SetValue("FSP", "12");
@@ -378,7 +353,7 @@ TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
 // A reset the printer never received: no pause, no notice, no return to
 // the port choice.
 TEST(PrinterIdentityPage, AResetThatDoesNotGoOutClaimsNothing) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
@@ -396,7 +371,7 @@ TEST(PrinterIdentityPage, AResetThatDoesNotGoOutClaimsNothing) {
 }
 
 TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     QPushButton* save = Button(page, "1065");
@@ -425,7 +400,7 @@ TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
 }
 
 TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     // A position the printer reports with a sign is shown as it came.
     rig.printer->SetValue("FPP", "-5");

@@ -14,6 +14,7 @@
 
 #include "gui_helpers.h"
 #include "page_harness.h"
+#include "sim_page_rig.h"
 #include "pages/query_printer_pp.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
@@ -30,22 +31,13 @@ const QRegularExpression kTimeLine(
 
 // The Query Printer page on the in-process simulator, connected through the
 // protocol object as the sheet would connect it.
-struct SimRig {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+struct SimRig : SimPageRig {
     std::unique_ptr<CQueryPrinterPP> page;
 
     explicit SimRig(const std::function<void(SimPrinterState&)>& setUp = nullptr,
-                    const std::string& port = "Ethernet") {
+                    const std::string& port = "Ethernet")
+        : SimPageRig(kLater) {
         if (setUp) printer->UpdateState(setUp);
-        msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
         EXPECT_EQ(msg.SelectPort(port), 1);
         printer->ClearFrames();
         page = std::make_unique<CQueryPrinterPP>(context);

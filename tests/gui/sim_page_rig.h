@@ -8,11 +8,8 @@
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "links/program_state.h"
+#include "support/frames.h"
 
-// A request as it reaches the printer: preamble, body, trailer.
-inline std::string Framed(const std::string& body) {
-    return std::string(9, '\x05') + '\x01' + body + ",\x1c\x03";
-}
 
 // The requests the printer received, as "prefix + mnemonic + parameter",
 // e.g. "REQ,STA,VRS".
@@ -38,13 +35,27 @@ struct SimPageRig {
     PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
-    explicit SimPageRig(const std::string& version = "E3.05") {
+    explicit SimPageRig(const std::string& version = "E3.05") : SimPageRig(kLater) {
         printer->SetValue("VRS", version);
+        msg.SelectPort("Ethernet");
+        Forget();
+    }
+
+    // The world before the connect, for a test that sets the printer up
+    // first and then calls Connect.
+    struct Later {};
+    static constexpr Later kLater{};
+    explicit SimPageRig(Later) {
         msg.SetMainSheet(&sheet);
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-        msg.SelectPort("Ethernet");
-        Forget();
+    }
+
+    // The record starts after the connect's own family detection.
+    void Connect(const std::string& port = "USB") {
+        ASSERT_EQ(msg.SelectPort(port), 1);
+        printer->ClearFrames();
+        host.pauses.clear();
     }
 
     void Forget() {
@@ -64,4 +75,9 @@ struct SimPageRig {
         for (const SimFrame& frame : printer->Frames()) names.push_back(frame.mnemonic);
         return names;
     }
+};
+
+// A page's world not yet connected.
+struct UnconnectedRig : SimPageRig {
+    UnconnectedRig() : SimPageRig(kLater) {}
 };

@@ -20,31 +20,6 @@
 
 namespace {
 
-// A page under test on the simulated printer, reached through the protocol
-// object as over any port.
-struct SimRig {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-
-    SimRig() {
-        msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-    }
-
-    // The record starts after the connect's own family detection.
-    void Connect() {
-        ASSERT_EQ(msg.SelectPort("USB"), 1);
-        printer->ClearFrames();
-        host.pauses.clear();
-    }
-};
-
 
 const std::vector<std::string> kCounterReads = {"REQ,STA,TCQ", "REQ,STA,TCP", "REQ,STA,TCN",
                                                 "REQ,STA,CCQ"};
@@ -106,7 +81,7 @@ TEST(StatsCommandsPage, ControlsCarryTheirIdsAndNames) {
 }
 
 TEST(StatsCommandsPage, CountersAreReadOnceWhenThePageIsCreated) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     rig.printer->UpdateState([](SimPrinterState& state) { state.values.erase("TCN"); });
     CStats_CmndsPP page(rig.context);
@@ -150,7 +125,7 @@ TEST(StatsCommandsPage, CommandFieldKeepsCapitalsWithTheCaretInPlace) {
 }
 
 TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CStats_CmndsPP page(rig.context);
     page.Activate();
@@ -180,7 +155,7 @@ TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
 }
 
 TEST(StatsCommandsPage, TypedCommandsReachEveryFamily) {
-    SimRig rig;
+    UnconnectedRig rig;
     // A "V" printer is not sent "MDL" by any page, but typed text goes out.
     rig.printer->SetValue("VRS", "V2.10");
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
@@ -194,7 +169,7 @@ TEST(StatsCommandsPage, TypedCommandsReachEveryFamily) {
 }
 
 TEST(StatsCommandsPage, EmptyCommandWarnsSendsNothingAndStillRereads) {
-    SimRig rig;
+    UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CStats_CmndsPP page(rig.context);
     page.Activate();
