@@ -19,9 +19,12 @@ FeaturePages CreateFeaturePages(const PageContext& context) {
 
 QStringList FeaturePageTitles() {
     return {
-        CPrinterIdentityPP::tr("Printer Identity"), CStats_CmndsPP::tr("Statistics / Commands"),
-        QStringLiteral("Upgrade Firmware"),         CQueryPrinterPP::tr("Query Printer"),
-        CEthernetPP::tr("Ethernet"),                CMagEncodingPP::tr("Mag Encode"),
+        CPrinterIdentityPP::tr("Printer Identity"),
+        CStats_CmndsPP::tr("Statistics / Commands"),
+        QStringLiteral("Upgrade Firmware"),
+        CQueryPrinterPP::tr("Query Printer"),
+        CEthernetPP::tr("Ethernet"),
+        CMagEncodingPP::tr("Mag Encode"),
         CMagReadPP::tr("Mag Read"),
     };
 }

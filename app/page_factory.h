@@ -1,10 +1,9 @@
 #pragma once
 
+#include <QStringList>
 #include <array>
 #include <functional>
 #include <memory>
-
-#include <QStringList>
 
 #include "pages/page_base.h"
 

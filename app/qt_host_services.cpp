@@ -19,8 +19,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "report/qt_print_canvas.h"
 #include "pages/local_path.h"
+#include "report/qt_print_canvas.h"
 
 #ifdef _WIN32
 // Last and lean: its function-name macros (TextOut and the like) must not

@@ -31,7 +31,8 @@ CUSB_Selection::CUSB_Selection(CUsbDiscovery& discovery, IHostServices& host, QW
     m_list = new QListWidget(this);
     m_list->setObjectName(QString::number(kListId));
     m_list->setAccessibleName(QStringLiteral("USB printers"));
-    m_list->setGeometry(units.Rect(kListRect.x(), kListRect.y(), kListRect.width(), kListRect.height()));
+    m_list->setGeometry(
+        units.Rect(kListRect.x(), kListRect.y(), kListRect.width(), kListRect.height()));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     // Lines can be longer than the list is wide (a print queue's name, a
     // long serial number); let the operator scroll to the product ID.

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "seams/host_services.h"
-#include "support/fake_host.h"
 #include "seams/print_canvas.h"
+#include "support/fake_host.h"
 
 namespace bench {
 

@@ -5,6 +5,8 @@
 //
 // `make bench` builds the Release preset and runs it.
 
+#include <sys/utsname.h>
+
 #include <QApplication>
 #include <cmath>
 #include <cstdio>
@@ -13,7 +15,6 @@
 #include <numeric>
 #include <sstream>
 #include <string>
-#include <sys/utsname.h>
 #include <thread>
 
 #include "bench/bench.h"
@@ -62,7 +63,6 @@ double BestOf(int rounds, const std::function<void()>& run) {
     }
     return best;
 }
-
 
 }  // namespace bench
 
@@ -119,16 +119,17 @@ void PrintTable(const std::vector<bench::Row>& rows) {
     std::printf("\n| figure | value | baseline | ratio | goal | met |\n");
     std::printf("|---|---|---|---|---|---|\n");
     for (const bench::Row& row : rows) {
-        std::string baseline = row.baseline > 0
-                                   ? Format(row.baseline) + " " + row.unit + " (" +
-                                         row.baselineName + ")"
-                                   : row.baselineName.empty() ? "-" : row.baselineName;
+        std::string baseline =
+            row.baseline > 0 ? Format(row.baseline) + " " + row.unit + " (" + row.baselineName + ")"
+            : row.baselineName.empty() ? "-"
+                                       : row.baselineName;
         std::printf("| %s | %s %s | %s | %s | %s | %s |\n", row.name.c_str(),
                     Format(row.value).c_str(), row.unit.c_str(), baseline.c_str(),
-                    row.baseline > 0 ? Format(row.Ratio()).c_str() : "-",
-                    row.goal.Text().c_str(),
-                    row.faulty ? "FAULTY RUN" : row.goal.kind == bench::Goal::None ? "-"
-                                                : row.Met() ? "yes" : "NO");
+                    row.baseline > 0 ? Format(row.Ratio()).c_str() : "-", row.goal.Text().c_str(),
+                    row.faulty                           ? "FAULTY RUN"
+                    : row.goal.kind == bench::Goal::None ? "-"
+                    : row.Met()                          ? "yes"
+                                                         : "NO");
     }
     for (const bench::Row& row : rows) {
         if (!row.note.empty()) std::printf("\n%s: %s", row.name.c_str(), row.note.c_str());
@@ -143,9 +144,9 @@ bool WriteJson(const std::string& path, const std::vector<bench::Row>& rows,
     for (size_t i = 0; i < rows.size(); ++i) {
         const bench::Row& row = rows[i];
         out << "    {\"name\": " << JsonText(row.name) << ", \"unit\": " << JsonText(row.unit)
-            << ", \"value\": " << row.value << ", \"baseline_name\": "
-            << JsonText(row.baselineName) << ", \"baseline\": " << row.baseline
-            << ", \"ratio\": " << row.Ratio() << ", \"goal\": " << JsonText(row.goal.Text())
+            << ", \"value\": " << row.value << ", \"baseline_name\": " << JsonText(row.baselineName)
+            << ", \"baseline\": " << row.baseline << ", \"ratio\": " << row.Ratio()
+            << ", \"goal\": " << JsonText(row.goal.Text())
             << ", \"met\": " << (row.Met() ? "true" : "false")
             << ", \"faulty\": " << (row.faulty ? "true" : "false")
             << ", \"note\": " << JsonText(row.note) << "}" << (i + 1 < rows.size() ? "," : "")

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench/bench.h"
+#include "links/program_state.h"
 #include "pages/ethernet_pp.h"
 #include "pages/page_base.h"
 #include "pages/printer_identity_pp.h"
@@ -17,7 +18,6 @@
 #include "protocol/message_if.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
-#include "links/program_state.h"
 
 namespace bench {
 namespace {
@@ -124,12 +124,12 @@ void QueryRun(const Options& options, std::vector<Row>& rows) {
     QAbstractButton* query = FindButton(page, QStringLiteral("Query"));
     auto* list = page.findChild<QListWidget*>();
     if (query == nullptr || list == nullptr) return;
-    Row row = TimeAction("Query Printer page: Query, 100 items", options.quick ? 5 : 50, world.host,
-                         [&] {
-                             query->click();
-                             // Six head lines, three lines per item.
-                             return list->count() == 6 + 3 * kItems;
-                         });
+    Row row =
+        TimeAction("Query Printer page: Query, 100 items", options.quick ? 5 : 50, world.host, [&] {
+            query->click();
+            // Six head lines, three lines per item.
+            return list->count() == 6 + 3 * kItems;
+        });
     rows.push_back(row);
 }
 

@@ -2,14 +2,14 @@
 // a new process of this program, timed from just before the process is
 // started to its first paint event (offscreen).
 
-#include <QApplication>
-#include <QEvent>
-#include <QTimer>
-#include <QWidget>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -80,11 +80,12 @@ std::string MakeImage(size_t size, uint32_t& sum) {
 CCharacterInterface* ConnectOverTcp(tessaly::ProgramState& state, CMessageIF& msg, uint16_t port) {
     state.printerIpAddress = kLoopback;
     CCharacterInterface* made = nullptr;
-    msg.SetLinkFactory([&state, port, &made](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-        auto link = std::make_unique<CEthernetIF>(state, port);
-        made = link.get();
-        return link;
-    });
+    msg.SetLinkFactory(
+        [&state, port, &made](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+            auto link = std::make_unique<CEthernetIF>(state, port);
+            made = link.get();
+            return link;
+        });
     msg.SelectPort("Ethernet");
     msg.SetLinkFactory({});
     return made;
@@ -101,7 +102,8 @@ struct ImageFile {
         path = (std::filesystem::temp_directory_path() /
                 ("tessaly-bench-" + std::to_string(::getpid()) + ".cfe"))
                    .string();
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+        std::ofstream(path, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(size));
     }
     ~ImageFile() { std::remove(path.c_str()); }
 };
@@ -123,7 +125,8 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     // 1024-byte writes, then the reply.
     auto bare = [&] {
         BareSocket socket(server.Port());
-        std::string header = std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
+        std::string header =
+            std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
         bool ok = socket.Ok() && socket.Send(header.data(), header.size());
         for (size_t at = 0; ok && at < size; at += kChunk) {
             ok = socket.Send(image.data() + at, std::min<size_t>(kChunk, size - at));

@@ -35,7 +35,8 @@ void CheckFrame(const SimFrame& frame) {
     // The record holds the frame's first bytes; a frame is never empty.
     FUZZ_CHECK(frame.totalBytes >= 1);
     FUZZ_CHECK(frame.bytes.size() <= frame.totalBytes);
-    FUZZ_CHECK(frame.bytes.size() <= CSimFrameParser::kMaxRecordedBytes + CSimFrameParser::kMaxBody + 128);
+    FUZZ_CHECK(frame.bytes.size() <=
+               CSimFrameParser::kMaxRecordedBytes + CSimFrameParser::kMaxBody + 128);
     FUZZ_CHECK(frame.data.size() <= CSimFrameParser::kMaxRecordedBytes);
     FUZZ_CHECK(frame.data.size() <= frame.dataLength);
     if (frame.kind == SimFrameKind::Firmware) {

@@ -17,13 +17,12 @@
 #include "support/fake_host.h"
 
 // A failed check is a finding: the fuzzer keeps the input that caused it.
-#define FUZZ_CHECK(condition)                                                         \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,     \
-                         #condition);                                                 \
-            std::abort();                                                             \
-        }                                                                             \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (0)
 
 // Takes the fuzzer's bytes from the front; once they run out every value is 0

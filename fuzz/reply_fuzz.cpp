@@ -131,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The reply straight into the parser, zero bytes and all, past the area.
     const std::optional<std::string> direct = msg.ParseReply(command, reply);
-    if (direct) FUZZ_CHECK(direct->find(',') == std::string::npos && direct->size() <= reply.size());
+    if (direct)
+        FUZZ_CHECK(direct->find(',') == std::string::npos && direct->size() <= reply.size());
     return 0;
 }

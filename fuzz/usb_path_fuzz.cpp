@@ -31,9 +31,7 @@ public:
     bool ProbeExclusive(const std::string& path) override {
         return std::find(busy.begin(), busy.end(), path) == busy.end();
     }
-    std::unique_ptr<IUsbPipe> OpenPipe(const std::string&, UsbPipeKind) override {
-        return nullptr;
-    }
+    std::unique_ptr<IUsbPipe> OpenPipe(const std::string&, UsbPipeKind) override { return nullptr; }
 };
 
 class ListedQueues : public IPrintQueueSource {
@@ -112,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int pick = in.Range(-2, kUsbPrinterTableSize + 1);
     ConfirmUsbSelection(state, pick);
     if (pick >= 0 && pick <= state.usbPrinterLastIndex) {
-        FUZZ_CHECK(state.selectedUsbDevicePath == state.usbPrinterTable[static_cast<size_t>(pick)].devicePath);
+        FUZZ_CHECK(state.selectedUsbDevicePath ==
+                   state.usbPrinterTable[static_cast<size_t>(pick)].devicePath);
     }
 
     for (const PrintQueue& queue : queues.queues) {

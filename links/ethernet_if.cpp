@@ -14,7 +14,6 @@
 #include <string>
 #include <utility>
 
-
 namespace {
 
 // Waits for a non-blocking connect to finish; true when it succeeded.
@@ -50,8 +49,8 @@ timeval ToTimeval(int ms) {
 
 }  // namespace
 
-CEthernetIF::CEthernetIF(tessaly::ProgramState& state, uint16_t port, int receiveTimeoutMs, int connectTimeoutMs,
-                         int sendTimeoutMs, AddressSource address)
+CEthernetIF::CEthernetIF(tessaly::ProgramState& state, uint16_t port, int receiveTimeoutMs,
+                         int connectTimeoutMs, int sendTimeoutMs, AddressSource address)
     : m_state(state),
       m_port(port),
       m_receiveTimeoutMs(receiveTimeoutMs),

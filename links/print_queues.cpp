@@ -1,8 +1,8 @@
 #include "links/print_queues.h"
-#include "seams/text_scan.h"
 
 #include <cups/cups.h>
 
+#include "seams/text_scan.h"
 
 namespace {
 

@@ -26,7 +26,8 @@ int CUSBDevice::Open() {
         CUsbDiscovery discovery(*m_parts.backend, *m_parts.queues, m_parts.state);
         m_parts.selection.RunSelection(discovery, m_parts.host);
     }
-    if (!m_parts.state.selectedUsbDevicePath.empty()) devicePath = m_parts.state.selectedUsbDevicePath;
+    if (!m_parts.state.selectedUsbDevicePath.empty())
+        devicePath = m_parts.state.selectedUsbDevicePath;
 
     m_writePipe = m_parts.backend->OpenPipe(devicePath, UsbPipeKind::Write);
     m_readPipe = m_parts.backend->OpenPipe(devicePath, UsbPipeKind::Read);

@@ -19,7 +19,8 @@ std::optional<std::string_view> FieldValue(std::string_view deviceId, std::strin
         const size_t end = deviceId.find(';');
         const std::string_view field = deviceId.substr(0, end);
         const size_t colon = field.find(':');
-        if (colon != std::string_view::npos && EqualNoCase(textscan::Trim(field.substr(0, colon)), key)) {
+        if (colon != std::string_view::npos &&
+            EqualNoCase(textscan::Trim(field.substr(0, colon)), key)) {
             return textscan::Trim(field.substr(colon + 1));
         }
         if (end == std::string_view::npos) break;

@@ -61,7 +61,8 @@ const UsbModelRow* FindUsbModelRow(int productId) {
     return nullptr;
 }
 
-std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry, tessaly::ProgramState& state) {
+std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry,
+                                 tessaly::ProgramState& state) {
     const UsbModelRow* row = FindUsbModelRow(LeadingDecimal(entry.pidText));
     if (row == nullptr) return {};
     if (row->modelName != nullptr) state.oemModelName = row->modelName;

@@ -24,7 +24,8 @@ const UsbModelRow* FindUsbModelRow(int productId);
 
 // The line for one discovered printer; empty when its product ID has no row.
 // Records the row's model name, when it has one, in the state.
-std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry, tessaly::ProgramState& state);
+std::string BuildUsbPrinterLabel(const tessaly::UsbPrinterEntry& entry,
+                                 tessaly::ProgramState& state);
 
 inline constexpr const char* kEnumerationFailedText =
     "Enumeration Failed, Connecting to First Available Device";

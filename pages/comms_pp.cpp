@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "links/program_state.h"
 #include "pages/set_ip.h"
 #include "protocol/message_if.h"
-#include "links/program_state.h"
 
 namespace {
 

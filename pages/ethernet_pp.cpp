@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <utility>
 
-#include "links/program_state.h"
 #include "controls/ip_address_edit.h"
+#include "links/program_state.h"
 #include "protocol/command_table.h"
-#include "seams/host_services.h"
 #include "protocol/message_if.h"
-#include "seams/wait_cursor.h"
+#include "seams/host_services.h"
 #include "seams/text_scan.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 

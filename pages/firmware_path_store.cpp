@@ -1,9 +1,10 @@
 #include "pages/firmware_path_store.h"
-#include "pages/local_path.h"
 
 #include <QDir>
 #include <QFile>
 #include <QVariant>
+
+#include "pages/local_path.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <memory>
 
 #include "pages/firmware_path_store.h"
+#include "pages/local_path.h"
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
-#include "pages/local_path.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "protocol/command_table.h"
-#include "seams/host_services.h"
 #include "protocol/message_if.h"
+#include "seams/host_services.h"
 
 namespace {
 

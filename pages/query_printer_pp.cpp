@@ -15,12 +15,12 @@
 #include <sys/stat.h>
 #endif
 
-#include "protocol/query_report.h"
-#include "protocol/message_if.h"
-#include "seams/print_canvas.h"
-#include "protocol/report_printer.h"
-#include "seams/wait_cursor.h"
 #include "pages/local_path.h"
+#include "protocol/message_if.h"
+#include "protocol/query_report.h"
+#include "protocol/report_printer.h"
+#include "seams/print_canvas.h"
+#include "seams/wait_cursor.h"
 
 namespace {
 
@@ -228,8 +228,7 @@ void CQueryPrinterPP::OnSave() {
     const QString target = DisplayPath(*path);
     const std::optional<QString> reason = SaveReport(target, bytes);
     if (!reason) return;
-    const std::string text = "The report could not be saved to\n" +
-                             ToLatin1(DisplayPath(*path)) +
+    const std::string text = "The report could not be saved to\n" + ToLatin1(DisplayPath(*path)) +
                              "\n\n" + ToLatin1(*reason);
     Host().Message(text, MsgButtons::Ok, MsgIcon::Exclamation);
 }

@@ -8,10 +8,10 @@
 #include <QValidator>
 #include <memory>
 
+#include "pages/local_path.h"
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
-#include "pages/local_path.h"
 
 namespace {
 

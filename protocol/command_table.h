@@ -7,14 +7,81 @@
 // Command indices: the position of each mnemonic in the command table.
 namespace cmd {
 enum : int {
-    MSR, BSR, PSR, CHK, VRS, MDL, VID, PID, USN, UPN,                // 0-9
-    BACK, BAR, CAM, DBA, DYE, ENC, FED, FFF, FLIP, RED,              // 10-19
-    SPD, TAC, TOS, TST, CLN, CHP, EJT, GEM, MIF, RAMP,               // 20-29
-    PRINT, SET, UNSET, DBG, LCX, HEAD, HFD, OKY, CAN, FPP,           // 30-39
-    FDC, CCP, FSS, FSP, FEP, CLP, CRQ, DEF_RST, TCP, TCQ,            // 40-49
-    CPQ, TPQ, TCN, DFR, CCQ, ERR, FRM, UPG, LBM, PBM,                // 50-59
-    TGD, TGH, TGL, TGT, RESERVED_64, RESERVED_65, QPR, MAC, IPA, SNM,  // 60-69
-    GWY, DYN, MSV, SNR, MIP,                                         // 70-74
+    MSR,
+    BSR,
+    PSR,
+    CHK,
+    VRS,
+    MDL,
+    VID,
+    PID,
+    USN,
+    UPN,  // 0-9
+    BACK,
+    BAR,
+    CAM,
+    DBA,
+    DYE,
+    ENC,
+    FED,
+    FFF,
+    FLIP,
+    RED,  // 10-19
+    SPD,
+    TAC,
+    TOS,
+    TST,
+    CLN,
+    CHP,
+    EJT,
+    GEM,
+    MIF,
+    RAMP,  // 20-29
+    PRINT,
+    SET,
+    UNSET,
+    DBG,
+    LCX,
+    HEAD,
+    HFD,
+    OKY,
+    CAN,
+    FPP,  // 30-39
+    FDC,
+    CCP,
+    FSS,
+    FSP,
+    FEP,
+    CLP,
+    CRQ,
+    DEF_RST,
+    TCP,
+    TCQ,  // 40-49
+    CPQ,
+    TPQ,
+    TCN,
+    DFR,
+    CCQ,
+    ERR,
+    FRM,
+    UPG,
+    LBM,
+    PBM,  // 50-59
+    TGD,
+    TGH,
+    TGL,
+    TGT,
+    RESERVED_64,
+    RESERVED_65,
+    QPR,
+    MAC,
+    IPA,
+    SNM,  // 60-69
+    GWY,
+    DYN,
+    MSV,
+    SNR,
+    MIP,  // 70-74
     COUNT
 };
 }  // namespace cmd

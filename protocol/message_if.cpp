@@ -37,10 +37,14 @@ std::string_view CMessageIF::FrameHead(Prefix prefix) {
     };
     static_assert(kHeads[0].size() == frame::kPreambleSize);
     switch (prefix) {
-        case Prefix::None: return kHeads[0];
-        case Prefix::Req: return kHeads[1];
-        case Prefix::Status: return kHeads[2];
-        case Prefix::Modify: return kHeads[3];
+        case Prefix::None:
+            return kHeads[0];
+        case Prefix::Req:
+            return kHeads[1];
+        case Prefix::Status:
+            return kHeads[2];
+        case Prefix::Modify:
+            return kHeads[3];
     }
     return kHeads[0];
 }
@@ -95,8 +99,7 @@ std::string_view CMessageIF::ReadReplyText(int paced) {
 
 std::string CMessageIF::ReadReply(int paced) { return std::string(ReadReplyText(paced)); }
 
-bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter,
-                              int pauseMs) {
+bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs) {
     if (command < 0 || command >= cmd::COUNT) return false;
     const CommandEntry& entry = kCommandTable[command];
     bool writeFailed = false;

@@ -10,11 +10,11 @@
 #include "links/link_factory.h"
 #include "protocol/card_record.h"
 #include "protocol/command_table.h"
-#include "seams/host_services.h"
-#include "seams/text_scan.h"
 #include "protocol/main_sheet_if.h"
 #include "protocol/source_file.h"
 #include "protocol/text_window.h"
+#include "seams/host_services.h"
+#include "seams/text_scan.h"
 
 // The program's one protocol object. Pages name commands by index and call a
 // request form; it frames the request, applies the family gate, writes it
@@ -24,7 +24,7 @@
 // std::nullopt, distinct from the empty text.
 class CMessageIF {
 public:
-    static constexpr int kAreaSize = 1024;        // frame and reply limit
+    static constexpr int kAreaSize = 1024;  // frame and reply limit
     static constexpr int kCardRecordSize = static_cast<int>(cardread::kRecordSize);
     static constexpr int kRetryPauseMs = 2000;
     static constexpr int kModifyPauseMs = 2200;
@@ -104,8 +104,8 @@ private:
     // Frames and writes one request. Returns false when nothing went out:
     // too long, gated off by the family, or the link refused it.
     // `writeFailed` tells the last case apart.
-    bool SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter,
-                   bool gated, uint32_t mask, bool& writeFailed);
+    bool SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter, bool gated,
+                   uint32_t mask, bool& writeFailed);
     // The sending forms: on a failed write, reconnect; otherwise pause.
     // True when the frame went out.
     bool SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);

@@ -15,7 +15,8 @@ int CMessageIF::SelectPort(const std::string& portName) {
         m_link.reset();
     }
     const int kind = LinkKindForPort(portName);
-    std::unique_ptr<CCharacterInterface> link = m_linkFactory ? m_linkFactory(kind, portName) : nullptr;
+    std::unique_ptr<CCharacterInterface> link =
+        m_linkFactory ? m_linkFactory(kind, portName) : nullptr;
     if (!link) return 0;
     link->SetLinkKind(kind);
     m_link = std::move(link);

@@ -1,8 +1,8 @@
-#include "protocol/message_if.h"
-
 #include <algorithm>
 #include <chrono>
 #include <new>
+
+#include "protocol/message_if.h"
 
 namespace {
 
@@ -27,9 +27,8 @@ std::optional<std::string> CMessageIF::ParseReplyText(int command, std::string_v
         if (at == std::string_view::npos) return std::nullopt;
         const size_t start = at + name.size();
         const size_t comma = reply.find(',', start);
-        return std::string(
-            reply.substr(start, comma == std::string_view::npos ? std::string_view::npos
-                                                                 : comma - start));
+        return std::string(reply.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     } catch (const std::exception&) {
         m_host.Message(kSoftwareErrorText, MsgButtons::Ok, MsgIcon::Exclamation);
         return std::nullopt;
@@ -47,7 +46,8 @@ int CMessageIF::ReadFixedReply(uint8_t* buffer) {
     int received = 0;
     while (received < kCardRecordSize) {
         const int room = kCardRecordSize - received;
-        const int n = m_link->Read(buffer + received, room, static_cast<int>(m_family & family::kA));
+        const int n =
+            m_link->Read(buffer + received, room, static_cast<int>(m_family & family::kA));
         if (n > 0) {
             received += std::min(n, room);
             lastProgress = Clock::now();

@@ -1,11 +1,10 @@
-#include "protocol/message_if.h"
-
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "protocol/frame_format.h"
+#include "protocol/message_if.h"
 
 namespace {
 
@@ -33,7 +32,8 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
     header += std::to_string(lengthField);
     header.push_back(',');
     header.push_back(static_cast<char>(frame::kFS));
-    if (m_link->Write(frame::Bytes(header), static_cast<int>(header.size())) != static_cast<int>(header.size())) {
+    if (m_link->Write(frame::Bytes(header), static_cast<int>(header.size())) !=
+        static_cast<int>(header.size())) {
         return std::nullopt;
     }
 
@@ -127,8 +127,8 @@ void CMessageIF::SendFile(CSourceFile& file) {
     file.SeekToStart();
     size_t filled = 0;
     while (filled < content.size()) {
-        const int64_t got = file.Read(content.data() + filled,
-                                      static_cast<int64_t>(content.size() - filled));
+        const int64_t got =
+            file.Read(content.data() + filled, static_cast<int64_t>(content.size() - filled));
         if (got <= 0) break;
         filled += static_cast<size_t>(got);
     }

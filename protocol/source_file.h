@@ -40,7 +40,10 @@ class CMemoryFile : public CSourceFile {
 public:
     explicit CMemoryFile(std::string bytes) : m_bytes(std::move(bytes)) {}
     int64_t Length() override { return static_cast<int64_t>(m_bytes.size()); }
-    bool SeekToStart() override { m_pos = 0; return true; }
+    bool SeekToStart() override {
+        m_pos = 0;
+        return true;
+    }
     int64_t Read(uint8_t* buffer, int64_t count) override;
     bool Close() override { return true; }
 

@@ -26,8 +26,7 @@ public:
     // Shows a box with the application's name as caption. MsgIcon::Auto picks
     // the house rule: exclamation for OK / OK-Cancel boxes, question for
     // Yes/No boxes, exclamation for Retry/Cancel.
-    MsgResult Message(const std::string& text, MsgButtons buttons,
-                      MsgIcon icon = MsgIcon::Auto) {
+    MsgResult Message(const std::string& text, MsgButtons buttons, MsgIcon icon = MsgIcon::Auto) {
         return ShowMessageBox(text, buttons, ResolveIcon(buttons, icon));
     }
 
@@ -36,8 +35,7 @@ public:
         return buttons == MsgButtons::YesNo ? MsgIcon::Question : MsgIcon::Exclamation;
     }
 
-    virtual MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons,
-                                     MsgIcon icon) = 0;
+    virtual MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) = 0;
 
     virtual void SetWaitCursor(bool on) = 0;
 

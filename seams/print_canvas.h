@@ -10,13 +10,13 @@ class CPrintCanvas {
 public:
     virtual ~CPrintCanvas() = default;
 
-    virtual int LogPixelsX() const = 0;   // horizontal pixels per inch
-    virtual int LogPixelsY() const = 0;   // vertical pixels per inch
-    virtual int HorzRes() const = 0;      // printable width in pixels
-    virtual int VertRes() const = 0;      // printable height in pixels
+    virtual int LogPixelsX() const = 0;  // horizontal pixels per inch
+    virtual int LogPixelsY() const = 0;  // vertical pixels per inch
+    virtual int HorzRes() const = 0;     // printable width in pixels
+    virtual int VertRes() const = 0;     // printable height in pixels
 
     virtual void SelectFixedFont() = 0;
-    virtual int FontHeight() const = 0;        // cell height of the selected font
+    virtual int FontHeight() const = 0;  // cell height of the selected font
     virtual int FontInternalLeading() const = 0;
     virtual int TextWidth(const std::string& text) const = 0;
 

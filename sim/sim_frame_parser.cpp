@@ -1,8 +1,8 @@
 #include "sim/sim_frame_parser.h"
 
-#include "seams/text_scan.h"
-
 #include <algorithm>
+
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -180,8 +180,8 @@ bool CSimFrameParser::BodyTakesAnyByte() const {
     return m_body == kSelectionHead;
 }
 
-bool CSimFrameParser::StartTransfer(std::string_view head, std::string_view tail,
-                                    SimFrameKind kind, const char* mnemonic, uint64_t& length) {
+bool CSimFrameParser::StartTransfer(std::string_view head, std::string_view tail, SimFrameKind kind,
+                                    const char* mnemonic, uint64_t& length) {
     if (!StartsWith(m_body, head)) return false;
     std::string_view rest = std::string_view(m_body).substr(head.size());
     if (!DigitsThen(rest, tail, length)) return false;

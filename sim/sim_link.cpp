@@ -37,7 +37,8 @@ int CSimLink::Read(uint8_t* buffer, int capacity, int /*paced*/) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return -1;
         // Nothing arrives in process but what falls due: sleep until then.
-        std::this_thread::sleep_until(std::min(deadline, m_printer->NextReplyDue().value_or(deadline)));
+        std::this_thread::sleep_until(
+            std::min(deadline, m_printer->NextReplyDue().value_or(deadline)));
     }
 }
 

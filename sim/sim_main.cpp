@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "seams/text_scan.h"
 #include "sim/sim_options.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
-#include "seams/text_scan.h"
 
 namespace {
 

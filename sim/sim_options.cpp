@@ -1,7 +1,8 @@
 #include "sim/sim_options.h"
-#include "seams/text_scan.h"
 
 #include <string_view>
+
+#include "seams/text_scan.h"
 
 const char* const kSimPrinterOptionsHelp =
     "  --family-version V     the VRS value; its first letter is the family (default E3.05)\n"
@@ -119,8 +120,10 @@ SimOptionResult ParseSimPrinterOption(const std::vector<std::string>& args, size
         int SimTiming::*field;
     };
     static constexpr Delay kDelays[] = {
-        {"--reply-delay-ms", &SimTiming::replyDelayMs}, {"--card-delay-ms", &SimTiming::cardDelayMs},
-        {"--busy-ms", &SimTiming::busyMs},              {"--late-reply-ms", &SimTiming::lateReplyMs},
+        {"--reply-delay-ms", &SimTiming::replyDelayMs},
+        {"--card-delay-ms", &SimTiming::cardDelayMs},
+        {"--busy-ms", &SimTiming::busyMs},
+        {"--late-reply-ms", &SimTiming::lateReplyMs},
         {"--flash-ms", &SimTiming::flashMs},
     };
     for (const Delay& delay : kDelays) {

@@ -120,9 +120,9 @@ private:
     Phase m_phase = Phase::Compatibility;
     uint8_t m_status;
     std::deque<Showing> m_pending;
-    uint8_t m_byte = 0;  // the reply byte on offer
+    uint8_t m_byte = 0;                // the reply byte on offer
     std::optional<uint8_t> m_refused;  // strobed while the printer took nothing
-    int m_offered = 0;   // reply bytes offered in this transfer
+    int m_offered = 0;                 // reply bytes offered in this transfer
 
     bool m_recording = true;
     std::vector<SimPortAccess> m_accesses;

@@ -1,8 +1,9 @@
 #include "sim/sim_printer.h"
-#include "seams/text_scan.h"
 
 #include <algorithm>
 #include <utility>
+
+#include "seams/text_scan.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 

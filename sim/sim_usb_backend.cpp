@@ -32,13 +32,14 @@ public:
             return UsbIoResult::Failed;
         }
         if (device.printer->IsAbsent()) return UsbIoResult::Failed;
-        const int offered = device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
+        const int offered =
+            device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
         // A busy printer takes nothing: the transfer waits for it until its
         // time-out, then ends having moved only part.
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (transferred < offered) {
-            const size_t taken = device.printer->Receive(data + transferred,
-                                                         static_cast<size_t>(offered - transferred));
+            const size_t taken = device.printer->Receive(
+                data + transferred, static_cast<size_t>(offered - transferred));
             if (taken > 0) {
                 m_backend.wire.append(reinterpret_cast<const char*>(data + transferred), taken);
                 transferred += static_cast<int>(taken);

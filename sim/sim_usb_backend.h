@@ -39,7 +39,8 @@ struct SimUsbDevice {
 
 // The machine's USB with simulated devices, and the print queues installed
 // on them as the printing service would list them ("usb://" URIs naming each
-// device by the serial number its device ID states, else by its USB one). Records what the link does to it.
+// device by the serial number its device ID states, else by its USB one). Records what the link
+// does to it.
 class CSimUsbBackend : public IUsbBackend, public IPrintQueueSource {
 public:
     // Adds a device; returns its path.

@@ -35,15 +35,17 @@ bool CSimulatedPrinterPorts::Start(std::string* error) { return m_server.Start(0
 
 LinkFactory CSimulatedPrinterPorts::Factory(tessaly::ProgramState& state, IHostServices& host,
                                             IUsbSelectionRunner& selection) {
-    return [this, &state, &host, &selection](int kind,
-                                     const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
+    return [this, &state, &host, &selection](
+               int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
         switch (kind) {
             case kLinkUsb:
-                return std::make_unique<CUSBDevice>(UsbLinkParts{m_usb, m_usb, selection, host, state});
+                return std::make_unique<CUSBDevice>(
+                    UsbLinkParts{m_usb, m_usb, selection, host, state});
             case kLinkEthernet:
                 return std::make_unique<CEthernetIF>(
-                    state, m_server.Port(), CEthernetIF::kReceiveTimeoutMs, CEthernetIF::kConnectTimeoutMs,
-                    CEthernetIF::kSendTimeoutMs, [] { return std::string("127.0.0.1"); });
+                    state, m_server.Port(), CEthernetIF::kReceiveTimeoutMs,
+                    CEthernetIF::kConnectTimeoutMs, CEthernetIF::kSendTimeoutMs,
+                    [] { return std::string("127.0.0.1"); });
             default:
                 return std::make_unique<CParallelIF>(portName, m_parallel);
         }

@@ -26,10 +26,10 @@
 
 #include "app/main_sheet.h"
 #include "app/qt_host_services.h"
+#include "controls/ip_address_edit.h"
 #include "links/ethernet_if.h"
 #include "links/program_state.h"
 #include "pages/comms_pp.h"
-#include "controls/ip_address_edit.h"
 #include "pages/set_ip.h"
 #include "protocol/message_if.h"
 
@@ -82,7 +82,8 @@ void WatchModals(QTimer& timer) {
             return;
         }
         QString text = modal->windowTitle();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) text += QStringLiteral(": ") + box->text();
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            text += QStringLiteral(": ") + box->text();
         Fail(QStringLiteral("unexpected box (%1)").arg(text));
     });
     timer.start();

@@ -11,8 +11,8 @@
 #include "links/program_state.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
-#include "support/time_scale.h"
 #include "support/frames.h"
+#include "support/time_scale.h"
 
 namespace {
 
@@ -35,7 +35,8 @@ protected:
     }
 
     std::unique_ptr<CEthernetIF> MakeLink() {
-        return std::make_unique<CEthernetIF>(state, server.Port(), kShortReceiveMs, kShortConnectMs);
+        return std::make_unique<CEthernetIF>(state, server.Port(), kShortReceiveMs,
+                                             kShortConnectMs);
     }
 
     static int Write(CEthernetIF& link, const std::string& bytes) {

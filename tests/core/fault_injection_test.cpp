@@ -54,14 +54,13 @@ protected:
         ASSERT_TRUE(server.Start(0, &error)) << error;
         port = server.Port();
         msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory([this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-            if (kind != kLinkEthernet) return nullptr;
-            return std::make_unique<CEthernetIF>(state, port, kReceiveMs, kConnectMs);
-        });
+        msg.SetLinkFactory(
+            [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+                if (kind != kLinkEthernet) return nullptr;
+                return std::make_unique<CEthernetIF>(state, port, kReceiveMs, kConnectMs);
+            });
     }
-    void TearDown() override {
-        msg.SetMainSheet(nullptr);
-    }
+    void TearDown() override { msg.SetMainSheet(nullptr); }
 
     // Connects to a well-behaved printer ("E" family), then forgets the
     // connect's traffic.

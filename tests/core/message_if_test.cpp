@@ -1,10 +1,10 @@
 #include "protocol/message_if.h"
 
-#include <cstring>
-#include <utility>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <utility>
 
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
@@ -66,21 +66,21 @@ TEST(CommandTable, EntriesAndMasks) {
     ASSERT_EQ(kCommandTable.size(), 75u);
     // Every row, by index: mnemonic and family mask.
     const std::pair<const char*, uint32_t> rows[75] = {
-        {"MSR", 1407},  {"BSR", 1407},  {"PSR", 1407},  {"CHK", 1407},     {"VRS", 1407},
-        {"MDL", 1403},  {"VID", 1403},  {"PID", 1403},  {"USN", 1403},     {"UPN", 1403},
-        {"BACK", 1407}, {"BAR", 1407},  {"CAM", 1407},  {"DBA", 1407},     {"DYE", 1407},
-        {"ENC", 1407},  {"FED", 1407},  {"FFF", 1407},  {"FLIP", 1407},    {"RED", 1407},
-        {"SPD", 1407},  {"TAC", 1407},  {"TOS", 1407},  {"TST", 1407},     {"CLN", 1407},
-        {"CHP", 1407},  {"EJT", 1407},  {"GEM", 1407},  {"MIF", 1407},     {"RAMP", 1407},
-        {"PRINT", 1407}, {"SET", 1407}, {"UNSET", 1407}, {"DBG", 1407},    {"LCX", 1407},
-        {"HEAD", 1407}, {"HFD", 1407},  {"OKY", 1407},  {"CAN", 1407},     {"FPP", 1407},
-        {"FDC", 1407},  {"CCP", 1407},  {"FSS", 1407},  {"FSP", 1407},     {"FEP", 1407},
-        {"CLP", 1407},  {"CRQ", 1407},  {"DEF,RST", 1407}, {"TCP", 1407},  {"TCQ", 1407},
-        {"CPQ", 1407},  {"TPQ", 1407},  {"TCN", 1407},  {"DFR", 1407},     {"CCQ", 1407},
-        {"ERR", 1407},  {"FRM", 1407},  {"UPG", 1407},  {"LBM", 1403},     {"PBM", 1403},
-        {"TGD", 2},     {"TGH", 2},     {"TGL", 2},     {"TGT", 2},        {"", 2},
-        {"", 1403},     {"QPR", 1403},  {"MAC", 24},    {"IPA", 1407},     {"SNM", 1407},
-        {"GWY", 1407},  {"DYN", 1407},  {"MSV", 1407},  {"SNR", 1403},     {"MIP", 1407},
+        {"MSR", 1407},   {"BSR", 1407}, {"PSR", 1407},     {"CHK", 1407},  {"VRS", 1407},
+        {"MDL", 1403},   {"VID", 1403}, {"PID", 1403},     {"USN", 1403},  {"UPN", 1403},
+        {"BACK", 1407},  {"BAR", 1407}, {"CAM", 1407},     {"DBA", 1407},  {"DYE", 1407},
+        {"ENC", 1407},   {"FED", 1407}, {"FFF", 1407},     {"FLIP", 1407}, {"RED", 1407},
+        {"SPD", 1407},   {"TAC", 1407}, {"TOS", 1407},     {"TST", 1407},  {"CLN", 1407},
+        {"CHP", 1407},   {"EJT", 1407}, {"GEM", 1407},     {"MIF", 1407},  {"RAMP", 1407},
+        {"PRINT", 1407}, {"SET", 1407}, {"UNSET", 1407},   {"DBG", 1407},  {"LCX", 1407},
+        {"HEAD", 1407},  {"HFD", 1407}, {"OKY", 1407},     {"CAN", 1407},  {"FPP", 1407},
+        {"FDC", 1407},   {"CCP", 1407}, {"FSS", 1407},     {"FSP", 1407},  {"FEP", 1407},
+        {"CLP", 1407},   {"CRQ", 1407}, {"DEF,RST", 1407}, {"TCP", 1407},  {"TCQ", 1407},
+        {"CPQ", 1407},   {"TPQ", 1407}, {"TCN", 1407},     {"DFR", 1407},  {"CCQ", 1407},
+        {"ERR", 1407},   {"FRM", 1407}, {"UPG", 1407},     {"LBM", 1403},  {"PBM", 1403},
+        {"TGD", 2},      {"TGH", 2},    {"TGL", 2},        {"TGT", 2},     {"", 2},
+        {"", 1403},      {"QPR", 1403}, {"MAC", 24},       {"IPA", 1407},  {"SNM", 1407},
+        {"GWY", 1407},   {"DYN", 1407}, {"MSV", 1407},     {"SNR", 1403},  {"MIP", 1407},
     };
     for (int i = 0; i < cmd::COUNT; ++i) {
         EXPECT_EQ(kCommandTable[i].mnemonic, rows[i].first) << i;
@@ -101,7 +101,7 @@ TEST(CommandTable, EntriesAndMasks) {
 TEST(CommandTable, FamilyFromVersion) {
     const std::pair<const char*, uint32_t> rows[] = {
         {"A4.01", 2}, {"V1.00", 4}, {"E3.02", 8}, {"H2.02", 16}, {"J1", 32}, {"Q1", 64},
-        {"U1", 256}, {"a4.01", 1}, {"4.01", 1}, {"", 1}, {"Z", 1}, {"v1", 1},
+        {"U1", 256},  {"a4.01", 1}, {"4.01", 1},  {"", 1},       {"Z", 1},   {"v1", 1},
     };
     for (auto [text, word] : rows) EXPECT_EQ(family::FromVersion(text), word) << text;
 }
@@ -190,9 +190,13 @@ TEST_F(Protocol, FamilyGates) {
     EXPECT_EQ(msg.RequestStatus(cmd::MSR), "123");
     EXPECT_EQ(link->writes.size(), 2u);
 
-    struct Case { std::string version; int command; bool sent; };
+    struct Case {
+        std::string version;
+        int command;
+        bool sent;
+    };
     const Case cases[] = {
-        {"E1", cmd::MAC, true}, {"H1", cmd::MAC, true}, {"A1", cmd::MAC, false},
+        {"E1", cmd::MAC, true},  {"H1", cmd::MAC, true}, {"A1", cmd::MAC, false},
         {"J1", cmd::MAC, false}, {"A1", cmd::TGD, true}, {"A1", cmd::TGT, true},
         {"E1", cmd::TGH, false}, {"Q1", cmd::PID, true}, {"x1", cmd::PID, true},
         {"V1", cmd::PID, false},
@@ -209,7 +213,7 @@ TEST_F(Protocol, ReadsUseCapacity1024AndThePacedBit) {
     Connect("A4.01");
     link->readPaced.clear();
     link->QueueNothing();
-    msg.RequestStatus(cmd::MSR);   // family AND 4 = 0 for A
+    msg.RequestStatus(cmd::MSR);  // family AND 4 = 0 for A
     link->QueueNothing();
     msg.RequestNumbered(cmd::QPR, 1);  // family AND 2 = 2
     EXPECT_THAT(link->readPaced, ElementsAre(0, 2));
@@ -236,7 +240,11 @@ TEST_F(Protocol, ReadsUseCapacity1024AndThePacedBit) {
 // Replies
 
 TEST_F(Protocol, ParseReplyCases) {
-    struct Case { int command; std::string reply; std::optional<std::string> value; };
+    struct Case {
+        int command;
+        std::string reply;
+        std::optional<std::string> value;
+    };
     const Case cases[] = {
         {cmd::VRS, "VRSA4.01,", "A4.01"},
         {cmd::VRS, "xxVRSA4.01,MSR9,", "A4.01"},
@@ -258,11 +266,20 @@ TEST_F(Protocol, ParseReplyCases) {
 
 TEST_F(Protocol, StatusValuesThroughTheLink) {
     Connect("E3.05");
-    struct Case { int command; std::string reply; std::optional<std::string> value; };
+    struct Case {
+        int command;
+        std::string reply;
+        std::optional<std::string> value;
+    };
     const Case cases[] = {
-        {cmd::TCQ, "TCQ4096,", "0"},  {cmd::TCQ, "TCQ-1,", "4095"}, {cmd::TCQ, "TCQ5000,", "904"},
-        {cmd::TCQ, "TCQ4095,", "4095"}, {cmd::TCQ, "TCQ abc,", "0"}, {cmd::TCQ, "TCQ 12x,", "12"},
-        {cmd::TCQ, "MSR1,", std::nullopt}, {cmd::TCP, "TCP5000,", "5000"},
+        {cmd::TCQ, "TCQ4096,", "0"},
+        {cmd::TCQ, "TCQ-1,", "4095"},
+        {cmd::TCQ, "TCQ5000,", "904"},
+        {cmd::TCQ, "TCQ4095,", "4095"},
+        {cmd::TCQ, "TCQ abc,", "0"},
+        {cmd::TCQ, "TCQ 12x,", "12"},
+        {cmd::TCQ, "MSR1,", std::nullopt},
+        {cmd::TCP, "TCP5000,", "5000"},
         {cmd::MSR, std::string("MSR12\0,34", 9), "12"},  // text ends at the zero byte
         {cmd::MSR, std::string("MS\0MSR1,", 8), std::nullopt},
     };
@@ -331,8 +348,8 @@ TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
 
 TEST_F(Protocol, PortNamesMapToLinkKinds) {
     const std::pair<const char*, int> rows[] = {
-        {"USB", 0}, {"Ethernet", 2}, {"LPT1:", 1}, {"LPT4:", 1}, {"usb", 1}, {"USB ", 1},
-        {"ethernet", 1}, {"", 1},
+        {"USB", 0}, {"Ethernet", 2}, {"LPT1:", 1},    {"LPT4:", 1},
+        {"usb", 1}, {"USB ", 1},     {"ethernet", 1}, {"", 1},
     };
     for (auto [name, kind] : rows) {
         EXPECT_EQ(CMessageIF::LinkKindForPort(name), kind) << name;
@@ -478,7 +495,7 @@ TEST_F(Protocol, NumberedRequestTellsWhetherThePrinterAnswered) {
     // never left from an empty reply; the report loop stops on the former.
     struct Case {
         const char* version;
-        int writeResult;  // -1: the link takes the whole frame
+        int writeResult;    // -1: the link takes the whole frame
         const char* reply;  // nullptr: the printer stays silent
         bool answered;
         const char* text;
@@ -519,9 +536,18 @@ TEST_F(Protocol, NoLinkMeansNothingHappens) {
 
 TEST_F(Protocol, IntegerReading) {
     const std::pair<const char*, int32_t> rows[] = {
-        {"42", 42}, {"  -7x", -7}, {"+5", 5}, {"abc", 0}, {"", 0}, {"\t\n 9", 9},
-        {"2147483647", 2147483647}, {"2147483648", 2147483647}, {"-2147483648", INT32_MIN},
-        {"-99999999999999999999", INT32_MIN}, {"3232261632", 2147483647}, {"- 5", 0},
+        {"42", 42},
+        {"  -7x", -7},
+        {"+5", 5},
+        {"abc", 0},
+        {"", 0},
+        {"\t\n 9", 9},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"-99999999999999999999", INT32_MIN},
+        {"3232261632", 2147483647},
+        {"- 5", 0},
     };
     for (auto [text, value] : rows) EXPECT_EQ(CMessageIF::ToInteger(text), value) << text;
 }

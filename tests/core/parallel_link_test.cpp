@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "links/parallel_if.h"
-#include "support/time_scale.h"
 #include "links/ppdev_port.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
 #include "support/frames.h"
+#include "support/time_scale.h"
 
 namespace {
 

@@ -38,10 +38,14 @@ constexpr Kind kKinds[] = {Kind::InProcess, Kind::Ethernet, Kind::Parallel, Kind
 
 const char* Name(Kind kind) {
     switch (kind) {
-        case Kind::InProcess: return "in-process";
-        case Kind::Ethernet: return "Ethernet";
-        case Kind::Parallel: return "LPT";
-        case Kind::Usb: return "USB";
+        case Kind::InProcess:
+            return "in-process";
+        case Kind::Ethernet:
+            return "Ethernet";
+        case Kind::Parallel:
+            return "LPT";
+        case Kind::Usb:
+            return "USB";
     }
     return "?";
 }
@@ -72,7 +76,8 @@ struct SlowRig {
         SimUsbDevice device;
         device.printer = printer;
         usb->AddDevice(device);
-        msg.SetLinkFactory([this, kind, w](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+        msg.SetLinkFactory([this, kind, w](
+                               int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
             switch (kind) {
                 case Kind::InProcess:
                     return std::make_unique<CSimLink>(printer, CSimLink::Waits{w, 5 * w});
@@ -90,7 +95,10 @@ struct SlowRig {
             }
             return nullptr;
         });
-        EXPECT_EQ(msg.SelectPort(kind == Kind::Ethernet ? "Ethernet" : kind == Kind::Usb ? "USB" : "LPT1:"), 1);
+        EXPECT_EQ(msg.SelectPort(kind == Kind::Ethernet ? "Ethernet"
+                                 : kind == Kind::Usb    ? "USB"
+                                                        : "LPT1:"),
+                  1);
     }
 
     void Time(const std::function<void(SimTiming&)>& change) {

@@ -21,7 +21,9 @@ TEST(TextScan, NumbersAsRepliesAndCommandLinesCarryThem) {
         {"IPA,", 0, false, std::nullopt},
         {"-", 0, false, std::nullopt},
         {"", 0, false, std::nullopt},
-        {"\xA0" "5", 0, false, std::nullopt},  // no blank above 0x7F, whatever the locale
+        {"\xA0"
+         "5",
+         0, false, std::nullopt},  // no blank above 0x7F, whatever the locale
         {"99999999999", INT32_MAX, true, 99999999999LL},
         {"-99999999999", INT32_MIN, true, -99999999999LL},
     };

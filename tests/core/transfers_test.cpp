@@ -1,11 +1,10 @@
 // Firmware images, laminator files, print files and the magnetic encode
 // command on the wire, through a scripted link.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "protocol/message_if.h"
 #include "support/fake_host.h"

@@ -4,7 +4,6 @@
 #include "links/usb_discovery.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,8 +13,8 @@
 
 #include "links/program_state.h"
 #include "links/usb_device_id.h"
-#include "links/usblp_node.h"
 #include "links/usb_selection.h"
+#include "links/usblp_node.h"
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
 

@@ -7,9 +7,9 @@
 #include <QWheelEvent>
 
 #include "app/app.h"
+#include "controls/ip_address_edit.h"
 #include "links/ethernet_if.h"
 #include "links/program_state.h"
-#include "controls/ip_address_edit.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
 #include "sim/sim_tcp_server.h"

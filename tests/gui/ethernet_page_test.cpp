@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "controls/ip_address_edit.h"
 #include "gui_helpers.h"
 #include "links/program_state.h"
 #include "pages/ethernet_pp.h"
-#include "controls/ip_address_edit.h"
 #include "sim_page_rig.h"
 
 namespace {

@@ -15,11 +15,11 @@
 
 #include "app/app.h"
 #include "app/main_sheet.h"
+#include "controls/ip_address_edit.h"
 #include "links/ethernet_if.h"
 #include "page_harness.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
-#include "controls/ip_address_edit.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"

@@ -123,6 +123,7 @@ TEST(IpAddressEdit, ClickPutsTheCaretInThatNumberAndShowsFocus) {
         QTest::mouseClick(rig.window.windowHandle(), Qt::LeftButton, {}, inWindow);
         EXPECT_EQ(rig.Focused(), field) << "number " << clicked + 1;
         const QPoint topEdge(unfocused.width() / 2, 0);
-        EXPECT_NE(rig.edit->grab().toImage().pixel(topEdge), unfocused.pixel(topEdge)) << clicked + 1;
+        EXPECT_NE(rig.edit->grab().toImage().pixel(topEdge), unfocused.pixel(topEdge))
+            << clicked + 1;
     }
 }

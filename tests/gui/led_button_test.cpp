@@ -356,7 +356,8 @@ TEST(LedButton, ShowsTheSurfaceItSitsOnAroundItsIcon) {
         for (int y = 50; y < 50 + side; ++y) {
             for (int x = 100; x < 100 + side; ++x) {
                 const QPoint at = QPoint(x, y) - icon;
-                const bool drawn = QRect(0, 0, 16, 16).contains(at) && kLedMap[at.y()][at.x()] != '.';
+                const bool drawn =
+                    QRect(0, 0, 16, 16).contains(at) && kLedMap[at.y()][at.x()] != '.';
                 if (!drawn && lit.pixel(x, y) != bare.pixel(x, y)) ++differing;
             }
         }

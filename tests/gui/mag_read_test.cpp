@@ -19,14 +19,14 @@
 
 #include "controls/led_button.h"
 #include "gui_helpers.h"
-#include "page_harness.h"
-#include "support/frames.h"
-#include "pages/mag_read_pp.h"
 #include "links/program_state.h"
 #include "links/usb_selection.h"
+#include "page_harness.h"
+#include "pages/mag_read_pp.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim/simulated_printer_ports.h"
+#include "support/frames.h"
 
 namespace {
 
@@ -34,7 +34,6 @@ constexpr unsigned kOff = 1;
 constexpr unsigned kPass = 2;
 constexpr unsigned kFail = 3;
 const std::string kInvalid = "ERROR: Invalid data received from printer";
-
 
 // The page on a sheet stand-in, connected to a simulated printer whose
 // "VRS" value is `version`; the frames of the connect itself are cleared.

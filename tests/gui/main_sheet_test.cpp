@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QScreen>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 
 #include "app/app.h"

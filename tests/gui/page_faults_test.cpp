@@ -46,9 +46,10 @@ struct TcpPageRig {
         server.Start(0);
         msg.SetMainSheet(&sheet);
         const uint16_t port = server.Port();
-        msg.SetLinkFactory([this, port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-            return std::make_unique<CEthernetIF>(state, port, kReceiveMs);
-        });
+        msg.SetLinkFactory(
+            [this, port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+                return std::make_unique<CEthernetIF>(state, port, kReceiveMs);
+            });
     }
     ~TcpPageRig() {
         msg.SetMainSheet(nullptr);

@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "links/program_state.h"
 #include "pages/page_base.h"
 #include "protocol/message_if.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
-#include "links/program_state.h"
 
 // Stands in for the main sheet around a page under test: records what the
 // page asks of the sheet and counts the protocol object's rebuild requests.

@@ -30,8 +30,8 @@ TEST(PageLayout, EdgesThatBelongTogetherLineUp) {
         const gui::ScaledAppFont font(scale);
         PageRig rig;
         CPrinterIdentityPP identity(rig.context);
-        for (const auto& [left, right] :
-             {Pair{"1000", "1047"}, Pair{"1002", "1048"}, Pair{"1003", "1051"}, Pair{"1004", "1119"}}) {
+        for (const auto& [left, right] : {Pair{"1000", "1047"}, Pair{"1002", "1048"},
+                                          Pair{"1003", "1051"}, Pair{"1004", "1119"}}) {
             EXPECT_EQ(At(identity, left).top(), At(identity, right).top()) << left << " " << scale;
         }
         EXPECT_EQ(At(identity, "1066").width(), At(identity, "1065").width()) << scale;

@@ -12,17 +12,16 @@
 #include "gui_helpers.h"
 #include "links/program_state.h"
 #include "page_harness.h"
-#include "sim_page_rig.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "sim_page_rig.h"
 
 namespace {
 
 const std::string kPreamble = std::string(9, '\x05') + '\x01';
 const std::string kTrailer = ",\x1c\x03";
-
 
 std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
     std::vector<std::string> order = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS"};

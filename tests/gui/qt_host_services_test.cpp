@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
-#include <QComboBox>
 
 #include "gui_helpers.h"
 #include "seams/print_canvas.h"
@@ -154,5 +154,6 @@ TEST(QtHostServices, PrintDialogOffersTheWholeReportOnlyAndPdfOutput) {
     EXPECT_FALSE(shown.testFlag(QAbstractPrintDialog::PrintCurrentPage));
     // Qt's own PDF output is its "print to file" entry on this platform.
     EXPECT_TRUE(shown.testFlag(QAbstractPrintDialog::PrintToFile));
-    EXPECT_TRUE(printers.join('|').contains(QStringLiteral("PDF"))) << printers.join('|').toStdString();
+    EXPECT_TRUE(printers.join('|').contains(QStringLiteral("PDF")))
+        << printers.join('|').toStdString();
 }

@@ -13,13 +13,13 @@
 #include <csignal>
 
 #include "gui_helpers.h"
+#include "links/program_state.h"
 #include "page_harness.h"
-#include "sim_page_rig.h"
 #include "pages/query_printer_pp.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "sim_page_rig.h"
 #include "support/recording_canvas.h"
-#include "links/program_state.h"
 
 namespace {
 
@@ -258,7 +258,7 @@ TEST(QueryPrinterPage, ReplyRulesAndALinkThatFailsMidRun) {
     CQueryPrinterPP page(rig.context);
     page.Activate();
     link.QueueReply("A\r\nB");                        // 1
-    link.QueueReply(std::string(1, '\0'));             // 2: an empty reply, an empty line
+    link.QueueReply(std::string(1, '\0'));            // 2: an empty reply, an empty line
     link.QueueReply("@@@");                           // 3
     link.QueueReply("END\n");                         // 4: not the end marker
     link.QueueReply("@@@\n");                         // 5: nor the skip marker

@@ -1,3 +1,5 @@
+#include "protocol/report_printer.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -5,7 +7,6 @@
 #include <QPrinter>
 #include <QTemporaryDir>
 
-#include "protocol/report_printer.h"
 #include "report/qt_print_canvas.h"
 #include "support/recording_canvas.h"
 

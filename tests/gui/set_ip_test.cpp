@@ -6,9 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "controls/ip_address_edit.h"
 #include "gui_helpers.h"
 #include "links/program_state.h"
-#include "controls/ip_address_edit.h"
 
 namespace {
 

@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "links/program_state.h"
 #include "page_harness.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
-#include "links/program_state.h"
 #include "support/frames.h"
-
 
 // The requests the printer received, as "prefix + mnemonic + parameter",
 // e.g. "REQ,STA,VRS".

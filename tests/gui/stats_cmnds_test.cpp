@@ -10,16 +10,15 @@
 #include <vector>
 
 #include "gui_helpers.h"
+#include "links/program_state.h"
 #include "page_harness.h"
-#include "sim_page_rig.h"
 #include "pages/stats_cmnds_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
-#include "links/program_state.h"
+#include "sim_page_rig.h"
 
 namespace {
-
 
 const std::vector<std::string> kCounterReads = {"REQ,STA,TCQ", "REQ,STA,TCP", "REQ,STA,TCN",
                                                 "REQ,STA,CCQ"};

@@ -6,10 +6,10 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "app/usb_selection_dialog.h"
 #include "links/program_state.h"
 #include "links/usb_device.h"
 #include "links/usb_discovery.h"
-#include "app/usb_selection_dialog.h"
 #include "sheet_rig.h"
 #include "sim/sim_usb_backend.h"
 
@@ -24,7 +24,8 @@ protected:
         rig.msg.SetLinkFactory(
             [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
                 if (kind != kLinkUsb) return nullptr;
-                return std::make_unique<CUSBDevice>(UsbLinkParts{usb, usb, selection, rig.host, rig.state});
+                return std::make_unique<CUSBDevice>(
+                    UsbLinkParts{usb, usb, selection, rig.host, rig.state});
             });
     }
 

@@ -15,9 +15,12 @@ MsgResult FakeHost::ShowMessageBox(const std::string& text, MsgButtons buttons, 
     }
     switch (buttons) {
         case MsgButtons::Ok:
-        case MsgButtons::OkCancel: return MsgResult::Ok;
-        case MsgButtons::YesNo: return MsgResult::Yes;
-        case MsgButtons::RetryCancel: return m_retryAnswer;
+        case MsgButtons::OkCancel:
+            return MsgResult::Ok;
+        case MsgButtons::YesNo:
+            return MsgResult::Yes;
+        case MsgButtons::RetryCancel:
+            return m_retryAnswer;
     }
     return MsgResult::Ok;
 }

@@ -39,7 +39,7 @@ public:
     std::vector<std::string> openFileFilters;
     int saveDialogs = 0;
     int printDialogs = 0;
-    int waitCursorDepth = 0;      // shows on minus hides
+    int waitCursorDepth = 0;  // shows on minus hides
     int waitCursorShows = 0;
     std::vector<std::pair<std::string, std::vector<std::string>>> started;
     std::vector<std::pair<int64_t, int64_t>> progress;
