@@ -111,10 +111,10 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
         QString label;
     };
     const Row identityRows[] = {
-        {m_serial, "1000", tr("Serial Number:")},
-        {m_model, "1002", tr("Model:")},
-        {m_version, "1003", tr("Firmware Version:")},
-        {m_productId, "1004", tr("Product ID:")},
+        {m_serial, Id::kSerialNumber, tr("Serial Number:")},
+        {m_model, Id::kModel, tr("Model:")},
+        {m_version, Id::kFirmwareVersion, tr("Firmware Version:")},
+        {m_productId, Id::kProductId, tr("Product ID:")},
     };
     // Both columns share their rows.
     int y = kFirstRow;
@@ -125,14 +125,14 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
         y += kRowPitch;
     }
 
-    m_refresh = AddButton(tr("Refresh"), "1066");
+    m_refresh = AddButton(tr("Refresh"), Id::kRefresh);
     Place(m_refresh, 60, 109, kButtonWidth, kButtonHeight);
 
     const Row settingRows[] = {
-        {m_imageStart, "1047", tr("Image Start:")},
-        {m_imageEnd, "1048", tr("Image End:")},
-        {m_density, "1051", tr("Printhead Density:")},
-        {m_position, "1119", tr("Printhead Position:")},
+        {m_imageStart, Id::kImageStart, tr("Image Start:")},
+        {m_imageEnd, Id::kImageEnd, tr("Image End:")},
+        {m_density, Id::kDensity, tr("Printhead Density:")},
+        {m_position, Id::kPosition, tr("Printhead Position:")},
     };
     auto* digitFilter = new CDigitKeyFilter(this);
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
@@ -149,11 +149,11 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
         y += kRowPitch;
     }
 
-    m_save = AddButton(tr("Save"), "1065");
+    m_save = AddButton(tr("Save"), Id::kSave);
     Place(AddLabel(tr("Save new settings:"), m_save), 188, 91, 72, 8);
     Place(m_save, 262, 88, kButtonWidth, kButtonHeight);
 
-    m_reset = AddButton(tr("Reset"), "1055");
+    m_reset = AddButton(tr("Reset"), Id::kReset);
     Place(AddLabel(tr("Reset to original\nfactory settings:"), m_reset), 188, 107, 72, 18);
     Place(m_reset, 262, 109, kButtonWidth, kButtonHeight);
 

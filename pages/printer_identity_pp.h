@@ -16,6 +16,22 @@ class CPrinterIdentityPP : public CPageBase {
     Q_OBJECT
 
 public:
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kSerialNumber = "1000";
+        static constexpr const char* kModel = "1002";
+        static constexpr const char* kFirmwareVersion = "1003";
+        static constexpr const char* kProductId = "1004";
+        static constexpr const char* kImageStart = "1047";
+        static constexpr const char* kImageEnd = "1048";
+        static constexpr const char* kDensity = "1051";
+        static constexpr const char* kReset = "1055";
+        static constexpr const char* kSave = "1065";
+        static constexpr const char* kRefresh = "1066";
+        static constexpr const char* kPosition = "1119";
+    };
+
     explicit CPrinterIdentityPP(const PageContext& context, QWidget* parent = nullptr);
 
     // The Model field's text for a model code. Code 10 is a printer sold

@@ -69,10 +69,10 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
         int y;
     };
     const Counter counters[] = {
-        {m_totalCards, "1126", tr("Total Cards Printed:"), 15, 20},
-        {m_cardsOnPrinthead, "1127", tr("Total No. of Cards on Printhead"), 15, 40},
-        {m_cleaningCycles, "1128", tr("Total Cleaning Cycles:"), 177, 20},
-        {m_cardsSinceClean, "1129", tr("Cards Printed Since Last Clean:"), 177, 40},
+        {m_totalCards, Id::kTotalCards, tr("Total Cards Printed:"), 15, 20},
+        {m_cardsOnPrinthead, Id::kCardsOnPrinthead, tr("Total No. of Cards on Printhead"), 15, 40},
+        {m_cleaningCycles, Id::kCleaningCycles, tr("Total Cleaning Cycles:"), 177, 20},
+        {m_cardsSinceClean, Id::kCardsSinceClean, tr("Cards Printed Since Last Clean:"), 177, 40},
     };
     for (const Counter& counter : counters) {
         counter.edit = AddEdit(counter.id, true);
@@ -85,21 +85,21 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
         Place(counter.edit, counter.x + 116, counter.y, 40, kEditHeight);
     }
 
-    m_command = AddEdit("1046", false);
+    m_command = AddEdit(Id::kCommand, false);
     m_command->setAccessibleName(tr("Quick Commands"));
     m_command->setMaxLength(kCommandLimit);
     m_command->setValidator(new CUpperCaseValidator(m_command));
     // Ends where the path box below it ends.
     Place(m_command, 15, 83, 262, kEditHeight);
-    m_send = AddButton(tr("Send"), "1104");
+    m_send = AddButton(tr("Send"), Id::kSend);
     Place(m_send, 283, 82, kButtonWidth, kButtonHeight);
 
-    m_browse = AddButton(tr("Browse"), "1123");
+    m_browse = AddButton(tr("Browse"), Id::kBrowse);
     Place(m_browse, 15, 126, kButtonWidth, kButtonHeight);
-    m_path = AddEdit("1125", true);
+    m_path = AddEdit(Id::kPrintFile, true);
     m_path->setAccessibleName(tr("Print file"));
     Place(m_path, 71, 127, 206, kEditHeight);
-    m_print = AddButton(tr("Print"), "1124");
+    m_print = AddButton(tr("Print"), Id::kPrint);
     Place(m_print, 283, 126, kButtonWidth, kButtonHeight);
 
     connect(m_send, &QPushButton::clicked, this, &CStats_CmndsPP::OnSendCommand);

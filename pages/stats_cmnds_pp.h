@@ -15,6 +15,20 @@ class CStats_CmndsPP : public CPageBase {
     Q_OBJECT
 
 public:
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kCommand = "1046";
+        static constexpr const char* kSend = "1104";
+        static constexpr const char* kBrowse = "1123";
+        static constexpr const char* kPrint = "1124";
+        static constexpr const char* kPrintFile = "1125";
+        static constexpr const char* kTotalCards = "1126";
+        static constexpr const char* kCardsOnPrinthead = "1127";
+        static constexpr const char* kCleaningCycles = "1128";
+        static constexpr const char* kCardsSinceClean = "1129";
+    };
+
     explicit CStats_CmndsPP(const PageContext& context, QWidget* parent = nullptr);
 
     // The chosen print file as the file dialog gave it; empty when none.

@@ -20,6 +20,8 @@
 
 namespace {
 
+using Id = CPrinterIdentityPP::Id;
+
 const std::string kPreamble = std::string(9, '\x05') + '\x01';
 const std::string kTrailer = ",\x1c\x03";
 
@@ -52,34 +54,35 @@ TEST(PrinterIdentityPage, ControlsCarryTheirIdsLabelsAndPlaces) {
     CPrinterIdentityPP page(rig.context);
     EXPECT_EQ(page.Title(), "Printer Identity");
 
-    for (const char* id : {"1000", "1002", "1003", "1004"}) {
+    for (const char* id : {Id::kSerialNumber, Id::kModel, Id::kFirmwareVersion, Id::kProductId}) {
         ASSERT_NE(Edit(page, id), nullptr) << id;
         EXPECT_TRUE(Edit(page, id)->isReadOnly()) << id;
         EXPECT_FALSE(Edit(page, id)->accessibleName().isEmpty()) << id;
     }
-    for (const char* id : {"1047", "1048", "1051", "1119"}) {
+    for (const char* id : {Id::kImageStart, Id::kImageEnd, Id::kDensity, Id::kPosition}) {
         ASSERT_NE(Edit(page, id), nullptr) << id;
         EXPECT_FALSE(Edit(page, id)->isReadOnly()) << id;
     }
-    EXPECT_EQ(Edit(page, "1051")->accessibleName(), "Printhead Density");
-    EXPECT_EQ(Edit(page, "1119")->accessibleName(), "Printhead Position");
-    ASSERT_NE(Button(page, "1065"), nullptr);
-    ASSERT_NE(Button(page, "1055"), nullptr);
-    ASSERT_NE(Button(page, "1066"), nullptr);
-    EXPECT_EQ(Button(page, "1065")->text(), "Save");
-    EXPECT_EQ(Button(page, "1055")->text(), "Reset");
-    EXPECT_EQ(Button(page, "1066")->text(), "Refresh");
-    EXPECT_EQ(page.DefaultButton(), Button(page, "1066"));
+    EXPECT_EQ(Edit(page, Id::kDensity)->accessibleName(), "Printhead Density");
+    EXPECT_EQ(Edit(page, Id::kPosition)->accessibleName(), "Printhead Position");
+    ASSERT_NE(Button(page, Id::kSave), nullptr);
+    ASSERT_NE(Button(page, Id::kReset), nullptr);
+    ASSERT_NE(Button(page, Id::kRefresh), nullptr);
+    EXPECT_EQ(Button(page, Id::kSave)->text(), "Save");
+    EXPECT_EQ(Button(page, Id::kReset)->text(), "Reset");
+    EXPECT_EQ(Button(page, Id::kRefresh)->text(), "Refresh");
+    EXPECT_EQ(page.DefaultButton(), Button(page, Id::kRefresh));
 
     // Identity on the left with Refresh below it; settings on the right.
-    const QRect serial = Edit(page, "1000")->geometry();
-    const QRect productId = Edit(page, "1004")->geometry();
-    const QRect refresh = Button(page, "1066")->geometry();
+    const QRect serial = Edit(page, Id::kSerialNumber)->geometry();
+    const QRect productId = Edit(page, Id::kProductId)->geometry();
+    const QRect refresh = Button(page, Id::kRefresh)->geometry();
     EXPECT_GT(refresh.top(), productId.bottom());
-    for (const char* id : {"1047", "1048", "1051", "1119"}) {
+    for (const char* id : {Id::kImageStart, Id::kImageEnd, Id::kDensity, Id::kPosition}) {
         EXPECT_GT(Edit(page, id)->geometry().left(), serial.right()) << id;
     }
-    EXPECT_GT(Button(page, "1055")->geometry().top(), Button(page, "1065")->geometry().bottom());
+    EXPECT_GT(Button(page, Id::kReset)->geometry().top(),
+              Button(page, Id::kSave)->geometry().bottom());
 }
 
 TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion) {
@@ -95,14 +98,14 @@ TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion
     expected.insert(expected.end(), once.begin(), once.end());
     EXPECT_EQ(Requests(*rig.printer), expected);
 
-    EXPECT_EQ(Text(page, "1000"), "E1234567");
-    EXPECT_EQ(Text(page, "1002"), "Sable");
-    EXPECT_EQ(Text(page, "1003"), "E3.05");
-    EXPECT_EQ(Text(page, "1004"), "0x1800");
-    EXPECT_EQ(Text(page, "1047"), "40");
-    EXPECT_EQ(Text(page, "1048"), "1010");
-    EXPECT_EQ(Text(page, "1051"), "50");
-    EXPECT_EQ(Text(page, "1119"), "0");
+    EXPECT_EQ(Text(page, Id::kSerialNumber), "E1234567");
+    EXPECT_EQ(Text(page, Id::kModel), "Sable");
+    EXPECT_EQ(Text(page, Id::kFirmwareVersion), "E3.05");
+    EXPECT_EQ(Text(page, Id::kProductId), "0x1800");
+    EXPECT_EQ(Text(page, Id::kImageStart), "40");
+    EXPECT_EQ(Text(page, Id::kImageEnd), "1010");
+    EXPECT_EQ(Text(page, Id::kDensity), "50");
+    EXPECT_EQ(Text(page, Id::kPosition), "0");
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_EQ(rig.host.waitCursorShows, 2);
     EXPECT_TRUE(rig.host.boxes.empty());
@@ -113,7 +116,7 @@ TEST(PrinterIdentityPage, RefreshLearnsANewFamilyBeforeItsOtherRequests) {
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
-    ASSERT_EQ(Text(page, "1004"), "0x1800");
+    ASSERT_EQ(Text(page, Id::kProductId), "0x1800");
 
     // Another printer on the same link: a "V" printer answers no "PID" or
     // "MDL", so neither may be asked once its version has been read.
@@ -123,9 +126,9 @@ TEST(PrinterIdentityPage, RefreshLearnsANewFamilyBeforeItsOtherRequests) {
 
     EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kV);
     EXPECT_EQ(Requests(*rig.printer), StatusRefresh(false));
-    EXPECT_EQ(Text(page, "1004"), "0x0000");
-    EXPECT_EQ(Text(page, "1002"), "Sable");  // kept from before
-    EXPECT_EQ(Text(page, "1003"), "V2.10");
+    EXPECT_EQ(Text(page, Id::kProductId), "0x0000");
+    EXPECT_EQ(Text(page, Id::kModel), "Sable");  // kept from before
+    EXPECT_EQ(Text(page, Id::kFirmwareVersion), "V2.10");
 }
 
 TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
@@ -166,9 +169,9 @@ TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
                 state.values.erase("MDL");
             }
         });
-        Edit(page, "1002")->setText(QStringLiteral("previous"));
+        Edit(page, Id::kModel)->setText(QStringLiteral("previous"));
         page.Activate();
-        EXPECT_EQ(Text(page, "1002"), QString::fromLatin1(c.shown))
+        EXPECT_EQ(Text(page, Id::kModel), QString::fromLatin1(c.shown))
             << "MDL \"" << c.mdl.value_or("(none)") << "\", OEM name \"" << c.oemName << "\"";
     }
 }
@@ -188,7 +191,7 @@ TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
     page.Activate();
     rig.printer->SetFrameObserver(nullptr);
 
-    EXPECT_EQ(Text(page, "1002"), "Orion C200");
+    EXPECT_EQ(Text(page, Id::kModel), "Orion C200");
 }
 
 TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacters) {
@@ -221,7 +224,7 @@ TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacter
             }
         });
         page.Activate();
-        EXPECT_EQ(Text(page, "1004"), QString::fromLatin1(c.shown))
+        EXPECT_EQ(Text(page, Id::kProductId), QString::fromLatin1(c.shown))
             << "PID " << c.pid.value_or("(none)");
     }
 }
@@ -231,10 +234,10 @@ TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHo
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
-    Edit(page, "1051")->setText("55");
-    Edit(page, "1047")->setText("45");
-    Edit(page, "1048")->setText("");
-    Edit(page, "1119")->setText("3");
+    Edit(page, Id::kDensity)->setText("55");
+    Edit(page, Id::kImageStart)->setText("45");
+    Edit(page, Id::kImageEnd)->setText("");
+    Edit(page, Id::kPosition)->setText("3");
     rig.printer->ClearFrames();
     rig.host.pauses.clear();
     // The printer keeps its own idea of the image end; the page must show it.
@@ -243,7 +246,7 @@ TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHo
         if (++pauses == 8) rig.printer->SetValue("FEP", "1016");
     };
 
-    gui::Click(Button(page, "1065"));
+    gui::Click(Button(page, Id::kSave));
 
     std::vector<std::string> expected = {"REQ,MOD,FDC55", "REQ,MOD,FSP45", "REQ,MOD,FEP",
                                          "REQ,MOD,FPP3"};
@@ -254,8 +257,8 @@ TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHo
     EXPECT_EQ(rig.printer->Value("FDC"), "55");
     EXPECT_EQ(rig.printer->Value("FSP"), "45");
     EXPECT_EQ(rig.printer->Value("FPP"), "3");
-    EXPECT_EQ(Text(page, "1051"), "55");
-    EXPECT_EQ(Text(page, "1048"), "1016");
+    EXPECT_EQ(Text(page, Id::kDensity), "55");
+    EXPECT_EQ(Text(page, Id::kImageEnd), "1016");
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
@@ -280,12 +283,12 @@ TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
         ASSERT_NO_FATAL_FAILURE(rig.Connect(c.port));
         CPrinterIdentityPP page(rig.context);
         page.Activate();
-        const char* ids[] = {"1051", "1047", "1048", "1119"};
+        const char* ids[] = {Id::kDensity, Id::kImageStart, Id::kImageEnd, Id::kPosition};
         for (int i = 0; i < 4; ++i) Edit(page, ids[i])->setText(QString::fromLatin1(c.settings[i]));
         rig.printer->ClearFrames();
         rig.host.pauses.clear();
 
-        gui::Click(Button(page, "1065"));
+        gui::Click(Button(page, Id::kSave));
 
         const std::vector<SimFrame> frames = rig.printer->Frames();
         ASSERT_EQ(frames.size(), 1 + StatusRefresh().size());
@@ -304,11 +307,11 @@ TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
     page.Activate();
-    Edit(page, "1047")->setText("77");
+    Edit(page, Id::kImageStart)->setText("77");
     rig.printer->ClearFrames();
     rig.host.boxAnswers = {MsgResult::No};
 
-    gui::Click(Button(page, "1055"));
+    gui::Click(Button(page, Id::kReset));
 
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(rig.host.boxes[0].text,
@@ -319,7 +322,7 @@ TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
     EXPECT_TRUE(rig.printer->Frames().empty());
     EXPECT_TRUE(rig.host.pauses.empty());
     EXPECT_TRUE(rig.sheet.activePages.empty());
-    EXPECT_EQ(Text(page, "1047"), "77");
+    EXPECT_EQ(Text(page, Id::kImageStart), "77");
 }
 
 TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
@@ -333,7 +336,7 @@ TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
     rig.host.pauses.clear();
     rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Ok};
 
-    gui::Click(Button(page, "1055"));
+    gui::Click(Button(page, Id::kReset));
 
     const std::vector<SimFrame> frames = rig.printer->Frames();
     ASSERT_EQ(frames.size(), 1u);
@@ -360,7 +363,7 @@ TEST(PrinterIdentityPage, AResetThatDoesNotGoOutClaimsNothing) {
     rig.host.pauses.clear();
     rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Cancel};
 
-    gui::Click(Button(page, "1055"));
+    gui::Click(Button(page, Id::kReset));
 
     ASSERT_EQ(rig.host.boxes.size(), 2u);
     EXPECT_EQ(rig.host.boxes[1].text, CMessageIF::kConnectFailedText);
@@ -373,8 +376,8 @@ TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
     UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     CPrinterIdentityPP page(rig.context);
-    QPushButton* save = Button(page, "1065");
-    QPushButton* refresh = Button(page, "1066");
+    QPushButton* save = Button(page, Id::kSave);
+    QPushButton* refresh = Button(page, Id::kRefresh);
     page.show();
     EXPECT_EQ(page.DefaultButton(), refresh);
     EXPECT_TRUE(refresh->isDefault());
@@ -392,8 +395,8 @@ TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
     EXPECT_FALSE(save->isDefault());
 
     // Typing into a setting.
-    gui::KeyClick(Edit(page, "1119"), Qt::Key_5, QStringLiteral("5"));
-    EXPECT_EQ(Text(page, "1119"), "05");
+    gui::KeyClick(Edit(page, Id::kPosition), Qt::Key_5, QStringLiteral("5"));
+    EXPECT_EQ(Text(page, Id::kPosition), "05");
     EXPECT_EQ(page.DefaultButton(), save);
     EXPECT_TRUE(save->isDefault());
 }
@@ -405,9 +408,9 @@ TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
     rig.printer->SetValue("FPP", "-5");
     CPrinterIdentityPP page(rig.context);
     page.Activate();
-    ASSERT_EQ(Text(page, "1119"), "-5");
+    ASSERT_EQ(Text(page, Id::kPosition), "-5");
 
-    QLineEdit* start = Edit(page, "1047");
+    QLineEdit* start = Edit(page, Id::kImageStart);
     start->clear();
     for (QChar c : QStringLiteral("1a-2 .3")) gui::KeyClick(start, 0, QString(c));
     EXPECT_EQ(start->text(), "123");
@@ -416,7 +419,7 @@ TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
     start->insert(QStringLiteral("45"));
     EXPECT_EQ(start->text(), "12345");
 
-    QLineEdit* position = Edit(page, "1119");
+    QLineEdit* position = Edit(page, Id::kPosition);
     position->end(false);
     gui::KeyClick(position, 0, QStringLiteral("x"));
     gui::KeyClick(position, 0, QStringLiteral("7"));
@@ -453,8 +456,8 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     ASSERT_TRUE(rig.Choose("USB"));
     CPrinterIdentityPP* page = rig.Identity();
     ASSERT_NE(page, nullptr);
-    gui::Click(Button(*page, "1066"));
-    ASSERT_TRUE(Button(*page, "1066")->isDefault());
+    gui::Click(Button(*page, Id::kRefresh));
+    ASSERT_TRUE(Button(*page, Id::kRefresh)->isDefault());
 
     // Upgrade Firmware: Enter upgrades (the question comes first).
     rig.ClickTab(3);
@@ -473,23 +476,23 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     rig.ClickTab(2);
     (new QPushButton(QStringLiteral("Other"), rig.sheet->PageAt(2)))->setDefault(true);
     rig.ClickTab(1);
-    ASSERT_EQ(page->DefaultButton(), Button(*page, "1065"));
-    EXPECT_FALSE(Button(*page, "1066")->isDefault());
+    ASSERT_EQ(page->DefaultButton(), Button(*page, Id::kSave));
+    EXPECT_FALSE(Button(*page, Id::kRefresh)->isDefault());
     rig.printer->ClearFrames();
-    gui::KeyClick(Edit(*page, "1000"), Qt::Key_Return);
+    gui::KeyClick(Edit(*page, Id::kSerialNumber), Qt::Key_Return);
     std::vector<std::string> requests = Requests(*rig.printer);
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0], "REQ,MOD,FDC50");
 
-    gui::Click(Button(*page, "1066"));
+    gui::Click(Button(*page, Id::kRefresh));
     rig.printer->ClearFrames();
-    gui::KeyClick(Edit(*page, "1000"), Qt::Key_Return);
+    gui::KeyClick(Edit(*page, Id::kSerialNumber), Qt::Key_Return);
     EXPECT_EQ(Requests(*rig.printer), StatusRefresh());
 
-    Edit(*page, "1047")->setFocus();
-    gui::KeyClick(Edit(*page, "1047"), Qt::Key_9, QStringLiteral("9"));
+    Edit(*page, Id::kImageStart)->setFocus();
+    gui::KeyClick(Edit(*page, Id::kImageStart), Qt::Key_9, QStringLiteral("9"));
     rig.printer->ClearFrames();
-    gui::KeyClick(Edit(*page, "1047"), Qt::Key_Return);
+    gui::KeyClick(Edit(*page, Id::kImageStart), Qt::Key_Return);
     requests = Requests(*rig.printer);
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0], "REQ,MOD,FDC50");
@@ -503,8 +506,8 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
     ASSERT_FALSE(old.isNull());
-    Edit(*old, "1047")->setText("41");
-    Edit(*old, "1048")->setText("999");
+    Edit(*old, Id::kImageStart)->setText("41");
+    Edit(*old, Id::kImageEnd)->setText("999");
     rig.host.boxes.clear();
     rig.printer->ClearFrames();
     bool switchedOff = false;
@@ -517,7 +520,7 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
         if (ms == 2000) rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
     };
 
-    gui::Click(Button(*old, "1065"));
+    gui::Click(Button(*old, Id::kSave));
     rig.host.onPause = nullptr;
 
     ASSERT_EQ(rig.host.boxes.size(), 1u);
@@ -529,7 +532,7 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
     // The old handler carried on with the settings after the lost one.
     EXPECT_EQ(rig.printer->Value("FSP"), "40");
     EXPECT_EQ(rig.printer->Value("FEP"), "999");
-    EXPECT_EQ(Text(*old, "1047"), "40");
+    EXPECT_EQ(Text(*old, Id::kImageStart), "40");
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     // The hidden old page's refresh takes nothing from the page on show.
     ASSERT_NE(fresh->DefaultButton(), nullptr);
@@ -556,7 +559,7 @@ TEST(PrinterIdentityPage, AResetLostToAReconnectIsNotReported) {
         if (ms == 2000) rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
     };
 
-    gui::Click(Button(*old, "1055"));
+    gui::Click(Button(*old, Id::kReset));
     rig.host.onPause = nullptr;
 
     ASSERT_EQ(rig.host.boxes.size(), 2u);

@@ -20,6 +20,8 @@
 
 namespace {
 
+using Id = CStats_CmndsPP::Id;
+
 const std::vector<std::string> kCounterReads = {"REQ,STA,TCQ", "REQ,STA,TCP", "REQ,STA,TCN",
                                                 "REQ,STA,CCQ"};
 
@@ -39,7 +41,8 @@ QPushButton* Button(QWidget& page, const char* id) {
 
 QStringList Counters(QWidget& page) {
     QStringList texts;
-    for (const char* id : {"1126", "1127", "1128", "1129"}) {
+    for (const char* id :
+         {Id::kTotalCards, Id::kCardsOnPrinthead, Id::kCleaningCycles, Id::kCardsSinceClean}) {
         QLineEdit* edit = Edit(page, id);
         texts << (edit ? edit->text() : QStringLiteral("<no control>"));
     }
@@ -59,24 +62,28 @@ TEST(StatsCommandsPage, ControlsCarryTheirIdsAndNames) {
     PageRig rig;
     CStats_CmndsPP page(rig.context);
     EXPECT_EQ(page.Title(), "Statistics / Commands");
-    for (const char* id : {"1126", "1127", "1128", "1129", "1125"}) {
+    for (const char* id : {Id::kTotalCards, Id::kCardsOnPrinthead, Id::kCleaningCycles,
+                           Id::kCardsSinceClean, Id::kPrintFile}) {
         ASSERT_NE(Edit(page, id), nullptr) << id;
         EXPECT_TRUE(Edit(page, id)->isReadOnly()) << id;
         EXPECT_FALSE(Edit(page, id)->accessibleName().isEmpty()) << id;
     }
-    ASSERT_NE(Edit(page, "1046"), nullptr);
-    EXPECT_FALSE(Edit(page, "1046")->isReadOnly());
-    EXPECT_FALSE(Edit(page, "1046")->accessibleName().isEmpty());
-    EXPECT_EQ(Edit(page, "1127")->accessibleName(), "Total No. of Cards on Printhead");
-    ASSERT_NE(Button(page, "1104"), nullptr);
-    ASSERT_NE(Button(page, "1123"), nullptr);
-    ASSERT_NE(Button(page, "1124"), nullptr);
-    EXPECT_EQ(Button(page, "1104")->text(), "Send");
-    EXPECT_EQ(Button(page, "1123")->text(), "Browse");
-    EXPECT_EQ(Button(page, "1124")->text(), "Print");
+    ASSERT_NE(Edit(page, Id::kCommand), nullptr);
+    EXPECT_FALSE(Edit(page, Id::kCommand)->isReadOnly());
+    EXPECT_FALSE(Edit(page, Id::kCommand)->accessibleName().isEmpty());
+    EXPECT_EQ(Edit(page, Id::kCardsOnPrinthead)->accessibleName(),
+              "Total No. of Cards on Printhead");
+    ASSERT_NE(Button(page, Id::kSend), nullptr);
+    ASSERT_NE(Button(page, Id::kBrowse), nullptr);
+    ASSERT_NE(Button(page, Id::kPrint), nullptr);
+    EXPECT_EQ(Button(page, Id::kSend)->text(), "Send");
+    EXPECT_EQ(Button(page, Id::kBrowse)->text(), "Browse");
+    EXPECT_EQ(Button(page, Id::kPrint)->text(), "Print");
     // Counters above the command, the command above the print file.
-    EXPECT_LT(Edit(page, "1127")->geometry().bottom(), Edit(page, "1046")->geometry().top());
-    EXPECT_LT(Button(page, "1104")->geometry().bottom(), Button(page, "1123")->geometry().top());
+    EXPECT_LT(Edit(page, Id::kCardsOnPrinthead)->geometry().bottom(),
+              Edit(page, Id::kCommand)->geometry().top());
+    EXPECT_LT(Button(page, Id::kSend)->geometry().bottom(),
+              Button(page, Id::kBrowse)->geometry().top());
 }
 
 TEST(StatsCommandsPage, CountersAreReadOnceWhenThePageIsCreated) {
@@ -105,7 +112,7 @@ TEST(StatsCommandsPage, CountersAreReadOnceWhenThePageIsCreated) {
 TEST(StatsCommandsPage, CommandFieldKeepsCapitalsWithTheCaretInPlace) {
     PageRig rig;
     CStats_CmndsPP page(rig.context);
-    QLineEdit* command = Edit(page, "1046");
+    QLineEdit* command = Edit(page, Id::kCommand);
     for (QChar c : QStringLiteral("tst 1")) gui::KeyClick(command, 0, QString(c));
     EXPECT_EQ(command->text(), "TST 1");
 
@@ -129,9 +136,9 @@ TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
     CStats_CmndsPP page(rig.context);
     page.Activate();
     rig.printer->ClearFrames();
-    Edit(page, "1046")->setText(QStringLiteral("tst"));
+    Edit(page, Id::kCommand)->setText(QStringLiteral("tst"));
 
-    gui::Click(Button(page, "1104"));
+    gui::Click(Button(page, Id::kSend));
 
     EXPECT_EQ(Requests(*rig.printer), Then({"REQ,TST"}, kCounterReads));
     const std::vector<SimFrame> frames = rig.printer->Frames();
@@ -141,14 +148,14 @@ TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
     // The test card went through the printer.
     EXPECT_EQ(Counters(page), (QStringList{"905", "5211", "37", "413"}));
     // Ready to be sent again.
-    EXPECT_EQ(Edit(page, "1046")->text(), "TST");
+    EXPECT_EQ(Edit(page, Id::kCommand)->text(), "TST");
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_TRUE(rig.host.boxes.empty());
 
     // Enter in the field sends as well.
     rig.printer->ClearFrames();
-    Edit(page, "1046")->setText(QStringLiteral("cln"));
-    gui::KeyClick(Edit(page, "1046"), Qt::Key_Return);
+    Edit(page, Id::kCommand)->setText(QStringLiteral("cln"));
+    gui::KeyClick(Edit(page, Id::kCommand), Qt::Key_Return);
     EXPECT_EQ(Requests(*rig.printer), Then({"REQ,CLN"}, kCounterReads));
     EXPECT_EQ(Counters(page)[2], "38");
 }
@@ -160,9 +167,9 @@ TEST(StatsCommandsPage, TypedCommandsReachEveryFamily) {
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
     ASSERT_EQ(rig.msg.GetPrinterFamily(), family::kV);
     CStats_CmndsPP page(rig.context);
-    Edit(page, "1046")->setText(QStringLiteral("MDL5"));
+    Edit(page, Id::kCommand)->setText(QStringLiteral("MDL5"));
 
-    gui::Click(Button(page, "1104"));
+    gui::Click(Button(page, Id::kSend));
 
     EXPECT_EQ(Requests(*rig.printer), Then({"REQ,MDL5"}, kCounterReads));
 }
@@ -175,7 +182,7 @@ TEST(StatsCommandsPage, EmptyCommandWarnsSendsNothingAndStillRereads) {
     rig.printer->ClearFrames();
     rig.printer->SetValue("CCQ", "0");
 
-    gui::Click(Button(page, "1104"));
+    gui::Click(Button(page, Id::kSend));
 
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(rig.host.boxes[0].text, "WARNING! No command entered!   ");
@@ -193,17 +200,17 @@ TEST(StatsCommandsPage, BrowseTakesAPrnFileAndCancelForgetsIt) {
     CStats_CmndsPP page(rig.context);
     rig.host.openFileAnswers = {std::string("/home/tech/cards/badge.prn"), std::nullopt};
 
-    gui::Click(Button(page, "1123"));
+    gui::Click(Button(page, Id::kBrowse));
     EXPECT_EQ(rig.host.openFileFilters, std::vector<std::string>{".PRN Files (*.prn)"});
-    EXPECT_EQ(Edit(page, "1125")->text(), "/home/tech/cards/badge.prn");
+    EXPECT_EQ(Edit(page, Id::kPrintFile)->text(), "/home/tech/cards/badge.prn");
     EXPECT_EQ(page.PrintFilePath(), "/home/tech/cards/badge.prn");
 
-    gui::Click(Button(page, "1123"));
-    EXPECT_EQ(Edit(page, "1125")->text(), "");
+    gui::Click(Button(page, Id::kBrowse));
+    EXPECT_EQ(Edit(page, Id::kPrintFile)->text(), "");
     EXPECT_EQ(page.PrintFilePath(), "");
 
     // Print now names the empty path.
-    gui::Click(Button(page, "1124"));
+    gui::Click(Button(page, Id::kPrint));
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(rig.host.boxes[0].text, "Error opening file:   \n''''   ");
     EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
@@ -223,9 +230,9 @@ TEST(StatsCommandsPage, PrintSendsTheFileUnchangedInOneWrite) {
     ScriptedLink& link = rig.Connect();
     CStats_CmndsPP page(rig.context);
     rig.host.openFileAnswers = {path};
-    gui::Click(Button(page, "1123"));
+    gui::Click(Button(page, Id::kBrowse));
 
-    gui::Click(Button(page, "1124"));
+    gui::Click(Button(page, Id::kPrint));
 
     ASSERT_EQ(link.writes.size(), 1u);
     EXPECT_EQ(link.writes[0], content);
@@ -245,7 +252,7 @@ TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandler
     rig.ClickTab(2);
     QPointer<CStats_CmndsPP> old = qobject_cast<CStats_CmndsPP*>(rig.sheet->PageAt(2));
     ASSERT_FALSE(old.isNull());
-    Edit(*old, "1046")->setText(QStringLiteral("TST"));
+    Edit(*old, Id::kCommand)->setText(QStringLiteral("TST"));
     printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
     rig.host.onPause = [&](int ms) {
         if (ms == 2000) printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
@@ -253,7 +260,7 @@ TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandler
     printer->ClearFrames();
     rig.host.pauses.clear();
 
-    gui::Click(Button(*old, "1104"));
+    gui::Click(Button(*old, Id::kSend));
     rig.host.onPause = nullptr;
 
     ASSERT_EQ(rig.host.boxes.size(), 1u);
