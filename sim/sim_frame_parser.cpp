@@ -195,6 +195,16 @@ bool CSimFrameParser::StartTransfer(std::string_view head, std::string_view tail
     return true;
 }
 
+void CSimFrameParser::FinishTransfer(std::vector<Output>& out) {
+    AppendCapped(m_transfer.bytes, "\x03", kMaxRecordedBytes);
+    ++m_transfer.totalBytes;
+    m_state = State::Idle;
+    m_enqCount = 0;
+    m_body.clear();
+    Emit(std::move(m_transfer), out);
+    m_transfer = SimFrame{};
+}
+
 bool CSimFrameParser::StartFirmware() {
     uint64_t length = 0;
     if (!StartTransfer(kFirmwareHead, ",\x1C", SimFrameKind::Firmware, "FRM", length)) return false;
@@ -333,24 +343,12 @@ bool CSimFrameParser::Step(uint8_t byte, std::vector<Output>& out) {
                 AbortToRaw();
                 return true;
             }
-            AppendCapped(m_transfer.bytes, "\x03", kMaxRecordedBytes);
-            ++m_transfer.totalBytes;
-            m_state = State::Idle;
-            m_enqCount = 0;
-            m_body.clear();
-            Emit(std::move(m_transfer), out);
-            m_transfer = SimFrame{};
+            FinishTransfer(out);
             return false;
 
         case State::LaminatorText:
             if (byte == kEtx) {
-                AppendCapped(m_transfer.bytes, "\x03", kMaxRecordedBytes);
-                ++m_transfer.totalBytes;
-                m_state = State::Idle;
-                m_enqCount = 0;
-                m_body.clear();
-                Emit(std::move(m_transfer), out);
-                m_transfer = SimFrame{};
+                FinishTransfer(out);
             } else if (byte == kEnq || byte == kSoh) {
                 AbortToRaw();
                 return true;

@@ -86,6 +86,8 @@ private:
     // transfer's record; false when the body is no such header.
     bool StartTransfer(std::string_view head, std::string_view tail, SimFrameKind kind,
                        const char* mnemonic, uint64_t& length);
+    // The ETX that ends a transfer: the record goes out, the parser is idle.
+    void FinishTransfer(std::vector<Output>& out);
     bool StartFirmware();
     bool StartLaminator();
     void AddPayload(uint8_t byte);
