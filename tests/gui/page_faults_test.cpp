@@ -19,11 +19,13 @@
 #include "pages/query_printer_pp.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "sim_page_rig.h"
 #include "support/time_scale.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Identity = CPrinterIdentityPP::Id;
 
 const int kReceiveMs = 150 * TestTimeScale();
 
@@ -31,30 +33,20 @@ long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-struct TcpPageRig {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+// The shared page rig, its printer reached over the real Ethernet link.
+struct TcpPageRig : SimPageRig {
     CSimTcpServer server{printer};
 
-    TcpPageRig() {
+    TcpPageRig() : SimPageRig(kLater) {
         state.printerIpAddress = 0x7F000001;
         server.Start(0);
-        msg.SetMainSheet(&sheet);
         const uint16_t port = server.Port();
         msg.SetLinkFactory(
             [this, port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
                 return std::make_unique<CEthernetIF>(state, port, kReceiveMs);
             });
     }
-    ~TcpPageRig() {
-        msg.SetMainSheet(nullptr);
-        state.printerIpAddress = 0;
-    }
+    ~TcpPageRig() { msg.SetMainSheet(nullptr); }
     void SetFaults(const SimFaults& faults) {
         printer->UpdateState([&](SimPrinterState& s) { s.faults = faults; });
     }
@@ -66,8 +58,8 @@ TEST(PageFaults, IdentityRefreshAgainstASilentPrinterEmptiesTheFields) {
     CPrinterIdentityPP page(rig.context);
     page.show();
     page.Activate();
-    auto* serial = page.findChild<QLineEdit*>(QStringLiteral("1000"));
-    auto* refresh = page.findChild<QPushButton*>(QStringLiteral("1066"));
+    auto* serial = page.findChild<QLineEdit*>(Identity::kSerialNumber);
+    auto* refresh = page.findChild<QPushButton*>(Identity::kRefresh);
     ASSERT_NE(serial, nullptr);
     ASSERT_NE(refresh, nullptr);
     EXPECT_EQ(serial->text(), QStringLiteral("E1234567"));
