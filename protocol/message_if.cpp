@@ -97,8 +97,6 @@ std::string_view CMessageIF::ReadReplyText(int paced) {
     return std::string_view(text, strnlen(text, m_replyUsed));
 }
 
-std::string CMessageIF::ReadReply(int paced) { return std::string(ReadReplyText(paced)); }
-
 bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs) {
     if (command < 0 || command >= cmd::COUNT) return false;
     const CommandEntry& entry = kCommandTable[command];

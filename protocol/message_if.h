@@ -109,9 +109,8 @@ private:
     // The sending forms: on a failed write, reconnect; otherwise pause.
     // True when the frame went out.
     bool SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
-    // One read into a fresh reply area; the reply as text up to its first zero.
-    std::string ReadReply(int paced);
-    // The same text in the reply area itself, valid until the next read.
+    // One read into a fresh reply area; the reply as text up to its first
+    // zero, in the reply area itself, valid until the next read.
     std::string_view ReadReplyText(int paced);
     std::optional<std::string> ParseReplyText(int command, std::string_view reply);
     bool WriteAll(const uint8_t* data, int length);

@@ -44,18 +44,7 @@ int CSimLink::Read(uint8_t* buffer, int capacity, int /*paced*/) {
 
 int CSimLink::Write(const uint8_t* data, int length) {
     if (!m_open || data == nullptr || length <= 0) return 0;
-    int sent = 0;
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_waits.writeMs);
-    while (sent < length) {
-        if (m_printer->ConnectionClosed() || m_printer->IsAbsent()) return 0;
-        const size_t taken = m_printer->Receive(data + sent, static_cast<size_t>(length - sent));
-        if (taken > 0) {
-            sent += static_cast<int>(taken);
-            deadline = Clock::now() + std::chrono::milliseconds(m_waits.writeMs);
-            continue;
-        }
-        if (Clock::now() >= deadline) break;
-        std::this_thread::sleep_until(std::min(deadline, m_printer->TakesInputAt()));
-    }
-    return sent;
+    if (m_printer->ConnectionClosed() || m_printer->IsAbsent()) return 0;
+    return static_cast<int>(m_printer->ReceiveWaiting(data, static_cast<size_t>(length),
+                                                      std::chrono::milliseconds(m_waits.writeMs)));
 }

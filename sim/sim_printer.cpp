@@ -1,6 +1,7 @@
 #include "sim/sim_printer.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 
 #include "seams/text_scan.h"
@@ -135,6 +136,27 @@ size_t CSimPrinter::Receive(const uint8_t* data, size_t length) {
     return taken;
 }
 
+size_t CSimPrinter::ReceiveWaiting(const uint8_t* data, size_t length,
+                                   std::chrono::milliseconds wait) {
+    size_t sent = 0;
+    Clock::time_point deadline = Clock::now() + wait;
+    while (sent < length) {
+        const size_t taken = Receive(data + sent, length - sent);
+        if (taken > 0) {
+            sent += taken;
+            deadline = Clock::now() + wait;
+            continue;
+        }
+        // Nothing taken by a printer that is not busy (the connection is
+        // closed): waiting brings nothing.
+        const Clock::time_point ready = TakesInputAt();
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline || ready <= now) break;
+        std::this_thread::sleep_until(std::min(deadline, ready));
+    }
+    return sent;
+}
+
 CSimPrinter::Clock::time_point CSimPrinter::TakesInputAt() const {
     std::lock_guard lock(m_mutex);
     if (m_silent) return Clock::time_point::max();
@@ -187,11 +209,6 @@ size_t CSimPrinter::PendingReplyBytes() const {
     return DueBytes(Clock::now());
 }
 
-size_t CSimPrinter::ScheduledReplyBytes() const {
-    std::lock_guard lock(m_mutex);
-    return m_reply.size();
-}
-
 std::optional<CSimPrinter::Clock::time_point> CSimPrinter::NextReplyDue() const {
     std::lock_guard lock(m_mutex);
     const Clock::time_point now = Clock::now();
@@ -199,11 +216,6 @@ std::optional<CSimPrinter::Clock::time_point> CSimPrinter::NextReplyDue() const 
         if (offer.due > now) return offer.due;
     }
     return std::nullopt;
-}
-
-bool CSimPrinter::IsSilent() const {
-    std::lock_guard lock(m_mutex);
-    return m_silent;
 }
 
 bool CSimPrinter::ConnectionClosed() const {

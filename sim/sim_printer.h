@@ -111,6 +111,10 @@ public:
     // way, 0 while it is busy or silent. The transport keeps the rest and
     // offers it again once TakesInputAt() has come.
     size_t Receive(const uint8_t* data, size_t length);
+    // As Receive, waiting while the printer is busy or silent; gives up once
+    // it has taken nothing for `wait`. Returns the count taken, a prefix of
+    // `data`.
+    size_t ReceiveWaiting(const uint8_t* data, size_t length, std::chrono::milliseconds wait);
     // When the printer takes input again: now or earlier when it is ready,
     // the end of a busy window, or Clock::time_point::max() once silent.
     Clock::time_point TakesInputAt() const;
@@ -119,14 +123,11 @@ public:
     // count. `oneReply` stops at the end of a reply, as a USB printer ends
     // each reply's transfer with a short packet.
     size_t TakeReply(uint8_t* buffer, size_t capacity, bool oneReply = false);
-    // Reply bytes offered now (due), and all queued ones, due or not.
+    // Reply bytes offered now (due).
     size_t PendingReplyBytes() const;
-    size_t ScheduledReplyBytes() const;
     // When the first reply byte not yet due will be offered; none when
     // nothing waits.
     std::optional<Clock::time_point> NextReplyDue() const;
-    // The printer went silent (timing.offAfterFrames).
-    bool IsSilent() const;
     // The printer dropped the connection (faults closeOnRequest, and
     // hangUpMidReply once the half reply is taken). Input is ignored until
     // the next connection.

@@ -36,18 +36,11 @@ public:
             device.bytesPerWrite < 0 ? length : std::min(length, device.bytesPerWrite);
         // A busy printer takes nothing: the transfer waits for it until its
         // time-out, then ends having moved only part.
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (transferred < offered) {
-            const size_t taken = device.printer->Receive(
-                data + transferred, static_cast<size_t>(offered - transferred));
-            if (taken > 0) {
-                m_backend.wire.append(reinterpret_cast<const char*>(data + transferred), taken);
-                transferred += static_cast<int>(taken);
-                continue;
-            }
-            if (Clock::now() >= deadline) return UsbIoResult::TimedOut;
-            std::this_thread::sleep_until(std::min(deadline, device.printer->TakesInputAt()));
-        }
+        transferred = static_cast<int>(device.printer->ReceiveWaiting(
+            data, static_cast<size_t>(offered), std::chrono::milliseconds(timeoutMs)));
+        m_backend.wire.append(reinterpret_cast<const char*>(data),
+                              static_cast<size_t>(transferred));
+        if (transferred < offered) return UsbIoResult::TimedOut;
         return UsbIoResult::Done;
     }
 
