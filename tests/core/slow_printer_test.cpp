@@ -26,6 +26,8 @@
 #include "sim/sim_tcp_server.h"
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
+#include "support/frames.h"
+#include "support/scripted_selection.h"
 #include "support/time_scale.h"
 
 namespace {
@@ -53,17 +55,12 @@ const char* Name(Kind kind) {
 // The receive wait; every other time is a fraction or multiple of it.
 int WaitMs() { return 300 * TestTimeScale(); }
 
-class NoSelection : public IUsbSelectionRunner {
-public:
-    void RunSelection(CUsbDiscovery&, IHostServices&) override {}
-};
-
 // One printer, reached over the link of the given kind.
 struct SlowRig {
     // First in, last out: the links made for msg reach into it.
     tessaly::ProgramState state;
     FakeHost host;
-    NoSelection selection;
+    ScriptedSelection selection;
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimTcpServer server{printer};
     std::shared_ptr<CSimParallelPort> port = std::make_shared<CSimParallelPort>(printer);
@@ -120,12 +117,6 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
-uint32_t Sum(const std::string& bytes) {
-    uint32_t sum = 0;
-    for (unsigned char c : bytes) sum += c;
-    return sum;
-}
-
 }  // namespace
 
 TEST(SlowPrinter, CardReadBusyWindowAndLateReplyOnEveryLink) {
@@ -160,7 +151,7 @@ TEST(SlowPrinter, CardReadBusyWindowAndLateReplyOnEveryLink) {
         EXPECT_EQ(rig.RawBytes(), 4000u);
         const std::string image = Pattern(5000);
         CMemoryFile firmware(image);
-        EXPECT_EQ(rig.msg.SendFirmwareImage(firmware), static_cast<int32_t>(Sum(image)));
+        EXPECT_EQ(rig.msg.SendFirmwareImage(firmware), static_cast<int32_t>(ByteSum(image)));
 
         // A reply later than the link waits: lost, but the next requests
         // read their own values, not the one before.

@@ -8,6 +8,7 @@
 
 #include "protocol/message_if.h"
 #include "support/fake_host.h"
+#include "support/frames.h"
 #include "support/scripted_link.h"
 
 using ::testing::ElementsAre;
@@ -23,12 +24,6 @@ std::string Image(size_t length) {
 }
 
 using Progress = std::pair<int64_t, int64_t>;
-
-uint32_t Sum(const std::string& bytes) {
-    uint32_t sum = 0;
-    for (char c : bytes) sum += static_cast<uint8_t>(c);
-    return sum;
-}
 
 // A file that stops yielding bytes after `limit` of them. Should a caller
 // keep reading regardless, it gets its bytes after a while, so a faulty
@@ -93,10 +88,10 @@ TEST_F(Transfers, FirmwareFrameByteForByte) {
         SCOPED_TRACE(row.version);
         ASSERT_NO_FATAL_FAILURE(Connect("Ethernet", row.version));
         const std::string image("AB\0\xFF\x80z", 6);
-        link->QueueReply("ACK,CHK" + std::to_string(Sum(image)) + ",");
+        link->QueueReply("ACK,CHK" + std::to_string(ByteSum(image)) + ",");
         CMemoryFile file(image);
 
-        EXPECT_EQ(msg.SendFirmwareImage(file), static_cast<int32_t>(Sum(image)));
+        EXPECT_EQ(msg.SendFirmwareImage(file), static_cast<int32_t>(ByteSum(image)));
         EXPECT_THAT(link->writes, ElementsAre(kPre + "REQ,FRM6,\x1c", image, "\x03"));
         // The reply is awaited half a second, then read once into 1024 bytes.
         EXPECT_THAT(host.pauses, ElementsAre(CMessageIF::kFirmwareReplyPauseMs));
@@ -127,10 +122,10 @@ TEST_F(Transfers, FirmwareChunksFollowTheLinkKind) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.port);
         ASSERT_NO_FATAL_FAILURE(Connect(row.port));
-        link->QueueReply("CHK" + std::to_string(Sum(image)) + ",");
+        link->QueueReply("CHK" + std::to_string(ByteSum(image)) + ",");
         host.progress.clear();
         CMemoryFile file(image);
-        EXPECT_EQ(msg.SendFirmwareImage(file), static_cast<int32_t>(Sum(image)));
+        EXPECT_EQ(msg.SendFirmwareImage(file), static_cast<int32_t>(ByteSum(image)));
 
         ASSERT_EQ(link->writes.size(), row.chunks.size() + 2);
         EXPECT_EQ(link->writes.front(), kPre + "REQ,FRM2500,\x1c");

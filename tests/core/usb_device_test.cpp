@@ -19,27 +19,9 @@
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
 #include "support/frames.h"
+#include "support/scripted_selection.h"
 
 namespace {
-
-// Answers the selection dialog for the operator: OK on a line, or closed
-// without a choice (Escape).
-class ScriptedSelection : public IUsbSelectionRunner {
-public:
-    std::deque<std::optional<int>> choices;  // no value: closed without a choice
-    std::vector<UsbSelectionLines> shown;
-
-    void RunSelection(CUsbDiscovery& discovery, IHostServices& host) override {
-        shown.push_back(PrepareUsbSelection(discovery, host));
-        if (!shown.back().discovered) return;  // the dialog ended by itself
-        std::optional<int> choice;
-        if (!choices.empty()) {
-            choice = choices.front();
-            choices.pop_front();
-        }
-        if (choice) ConfirmUsbSelection(discovery.State(), *choice);
-    }
-};
 
 SimUsbDevice Printer(uint16_t pid, std::string serial) {
     SimUsbDevice device;

@@ -27,6 +27,7 @@
 #include "sim/sim_printer.h"
 #include "sim/simulated_printer_ports.h"
 #include "support/frames.h"
+#include "support/scripted_selection.h"
 
 namespace {
 
@@ -44,9 +45,7 @@ struct MagReadRig {
     CMessageIF msg{host};
     RecordingSheet sheet;
     PageContext context{msg, host, sheet, state};
-    struct NoSelection : IUsbSelectionRunner {
-        void RunSelection(CUsbDiscovery&, IHostServices&) override {}
-    } noSelection;
+    ScriptedSelection selection;
     std::unique_ptr<CSimulatedPrinterPorts> ports;
     std::shared_ptr<CSimPrinter> printer;
     std::unique_ptr<CMagReadPP> page;
@@ -69,7 +68,7 @@ struct MagReadRig {
         ports = std::make_unique<CSimulatedPrinterPorts>(printerState);
         EXPECT_TRUE(ports->Start(nullptr));
         printer = ports->Printer();
-        msg.SetLinkFactory(ports->Factory(state, host, noSelection));
+        msg.SetLinkFactory(ports->Factory(state, host, selection));
         Start(port);
     }
 
