@@ -100,115 +100,116 @@ int PollTimeout(std::optional<std::chrono::steady_clock::time_point> when) {
 }  // namespace
 
 void CSimTcpServer::Run() {
-    int client = -1;
-    // Reply bytes taken from the printer but not yet accepted by the socket.
-    std::string out;
-    // Bytes read from the socket that the printer has not taken yet (it is
-    // busy or silent). While any wait, the socket is not read: its buffers
-    // fill and the host's sends stall, as with a real printer.
-    std::string in;
-    uint8_t buffer[kChunk];
-
-    auto dropClient = [&] {
-        CloseFd(client);
-        out.clear();
-        in.clear();
-    };
-    // Sends as much as the socket takes without blocking. With one-byte
-    // pieces the printer hands out one byte per call, so each goes in a
-    // send of its own.
-    auto sendPending = [&] {
-        while (client >= 0) {
-            if (out.empty()) {
-                size_t count = m_printer->TakeReply(buffer, sizeof buffer);
-                if (count == 0) return;
-                out.assign(reinterpret_cast<const char*>(buffer), count);
-            }
-            ssize_t sent = ::send(client, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent > 0) {
-                out.erase(0, static_cast<size_t>(sent));
-            } else if (sent < 0 && errno == EINTR) {
-                continue;
-            } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                return;
-            } else {
-                dropClient();
-            }
-        }
-    };
-    // Hands the printer what it will take of the held input.
-    auto feedHeld = [&] {
-        if (in.empty()) return;
-        const size_t taken =
-            m_printer->Receive(reinterpret_cast<const uint8_t*>(in.data()), in.size());
-        in.erase(0, taken);
-    };
-
+    m_buffer.resize(kChunk);
     while (!m_stop) {
         pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {-1, 0, 0}};
         int timeout = -1;
-        if (client < 0) {
+        if (m_client < 0) {
             fds[1] = {m_listen, POLLIN, 0};
         } else {
-            // Held input: the socket is not read, but a host that leaves
-            // must still be noticed.
-            short events = in.empty() ? POLLIN : POLLRDHUP;
-            if (!out.empty() || m_printer->PendingReplyBytes() > 0) events |= POLLOUT;
-            fds[1] = {client, events, 0};
-            // Wake for a reply that falls due and for the end of a busy window.
-            std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
-            if (!in.empty()) {
-                // A silent printer is looked at now and then: a test may
-                // switch it on again.
-                const auto ready = std::min(m_printer->TakesInputAt(),
-                                            std::chrono::steady_clock::now() + kHeldInputLook);
-                wake = wake ? std::min(*wake, ready) : ready;
-            }
-            timeout = PollTimeout(wake);
+            fds[1] = {m_client, ClientEvents(timeout), 0};
         }
-        int ready = ::poll(fds, 2, timeout);
+        const int ready = ::poll(fds, 2, timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (fds[0].revents != 0) break;
 
-        if (client < 0) {
-            if (fds[1].revents & POLLIN) {
-                client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-                if (client >= 0) {
-                    int on = 1;
-                    // Small replies must leave at once, one-byte pieces as pieces.
-                    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                    m_printer->StartConnection();
-                    ++m_accepted;
-                }
-            }
-            continue;
+        if (m_client < 0) {
+            if (fds[1].revents & POLLIN) AcceptClient();
+        } else {
+            ServeClient(fds[1].revents);
         }
-
-        if (!in.empty() && (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))) {
-            dropClient();
-            continue;
-        }
-        feedHeld();
-        if (in.empty() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
-            if (got > 0) {
-                in.assign(reinterpret_cast<const char*>(buffer), static_cast<size_t>(got));
-                feedHeld();
-                if (m_printer->ConnectionClosed()) {
-                    dropClient();
-                    continue;
-                }
-            } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-                dropClient();
-                continue;
-            }
-        }
-        sendPending();
-        // A printer that hangs up mid-reply does so once its part is out.
-        if (client >= 0 && out.empty() && m_printer->ConnectionClosed()) dropClient();
     }
-    dropClient();
+    DropClient();
+}
+
+short CSimTcpServer::ClientEvents(int& timeout) const {
+    // Held input: the socket is not read, but a host that leaves must still
+    // be noticed.
+    short events = m_in.empty() ? POLLIN : POLLRDHUP;
+    if (!m_out.empty() || m_printer->PendingReplyBytes() > 0) events |= POLLOUT;
+    // Wake for a reply that falls due and for the end of a busy window.
+    std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
+    if (!m_in.empty()) {
+        // A silent printer is looked at now and then: a test may switch it
+        // on again.
+        const auto ready =
+            std::min(m_printer->TakesInputAt(), std::chrono::steady_clock::now() + kHeldInputLook);
+        wake = wake ? std::min(*wake, ready) : ready;
+    }
+    timeout = PollTimeout(wake);
+    return events;
+}
+
+void CSimTcpServer::AcceptClient() {
+    m_client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (m_client < 0) return;
+    int on = 1;
+    // Small replies must leave at once, one-byte pieces as pieces.
+    ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_printer->StartConnection();
+    ++m_accepted;
+}
+
+void CSimTcpServer::ServeClient(short revents) {
+    if (!m_in.empty() && (revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+        DropClient();
+        return;
+    }
+    FeedHeld();
+    if (m_in.empty() && (revents & (POLLIN | POLLHUP | POLLERR)) && !ReadClient()) return;
+    SendPending();
+    // A printer that hangs up mid-reply does so once its part is out.
+    if (m_client >= 0 && m_out.empty() && m_printer->ConnectionClosed()) DropClient();
+}
+
+bool CSimTcpServer::ReadClient() {
+    const ssize_t got = ::recv(m_client, m_buffer.data(), m_buffer.size(), 0);
+    if (got > 0) {
+        m_in.assign(reinterpret_cast<const char*>(m_buffer.data()), static_cast<size_t>(got));
+        FeedHeld();
+        if (!m_printer->ConnectionClosed()) return true;
+    } else if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return true;
+    }
+    DropClient();
+    return false;
+}
+
+void CSimTcpServer::FeedHeld() {
+    if (m_in.empty()) return;
+    const size_t taken =
+        m_printer->Receive(reinterpret_cast<const uint8_t*>(m_in.data()), m_in.size());
+    m_in.erase(0, taken);
+}
+
+void CSimTcpServer::SendPending() {
+    // With one-byte pieces the printer hands out one byte per call, so each
+    // goes in a send of its own.
+    while (m_client >= 0) {
+        if (m_out.empty()) {
+            const size_t count = m_printer->TakeReply(m_buffer.data(), m_buffer.size());
+            if (count == 0) return;
+            m_out.assign(reinterpret_cast<const char*>(m_buffer.data()), count);
+        }
+        const ssize_t sent =
+            ::send(m_client, m_out.data(), m_out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            m_out.erase(0, static_cast<size_t>(sent));
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        } else {
+            DropClient();
+        }
+    }
+}
+
+void CSimTcpServer::DropClient() {
+    CloseFd(m_client);
+    m_out.clear();
+    m_in.clear();
 }
