@@ -58,26 +58,20 @@ CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
     auto* staticFrame = new QGroupBox(tr("Static"), this);
     Place(staticFrame, 171, 7, 170, 100);
 
-    auto* macLabel = new QLabel(tr("MAC address (HEX)"), this);
-    Place(macLabel, 15, 22, 120, 9);
-    m_mac = new QLineEdit(this);
-    m_mac->setObjectName(QStringLiteral("1111"));
     // The MAC address is burnt into the printer: nothing typed here could
     // ever be sent, so the box only shows (and lets the operator copy) it.
-    m_mac->setReadOnly(true);
+    m_mac = AddEdit(Id::kMac, true);
     m_mac->setEnabled(false);
+    Place(AddLabel(tr("MAC address (HEX)"), m_mac), 15, 22, 120, 9);
     Place(m_mac, 15, 33, 140, 13);
-    macLabel->setBuddy(m_mac);
 
-    auto* modeLabel = new QLabel(tr("IP address mode"), this);
-    Place(modeLabel, 15, 72, 62, 9);
     m_dynamic = new QRadioButton(tr("Dynamic"), this);
-    m_dynamic->setObjectName(QStringLiteral("1112"));
-    Place(m_dynamic, 90, 62, 58, 10);
+    m_dynamic->setObjectName(QString::fromLatin1(Id::kDynamic));
     m_static = new QRadioButton(tr("Static"), this);
-    m_static->setObjectName(QStringLiteral("1113"));
+    m_static->setObjectName(QString::fromLatin1(Id::kStatic));
+    Place(AddLabel(tr("IP address mode"), m_dynamic), 15, 72, 62, 9);
+    Place(m_dynamic, 90, 62, 58, 10);
     Place(m_static, 90, 81, 58, 10);
-    modeLabel->setBuddy(m_dynamic);
     m_modeButtons = new QButtonGroup(this);
     m_modeButtons->addButton(m_dynamic, kModeDynamic);
     m_modeButtons->addButton(m_static, kModeStatic);
@@ -92,28 +86,26 @@ CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
         int y;
     };
     const AddressRow rows[] = {
-        {m_ipAddress, "1114", tr("IP address"), 26},
-        {m_subnetMask, "1115", tr("Subnet mask"), 50},
-        {m_gateway, "1116", tr("Default gateway"), 74},
+        {m_ipAddress, Id::kIpAddress, tr("IP address"), 26},
+        {m_subnetMask, Id::kSubnetMask, tr("Subnet mask"), 50},
+        {m_gateway, Id::kGateway, tr("Default gateway"), 74},
     };
     for (const AddressRow& row : rows) {
-        auto* label = new QLabel(row.label, this);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        Place(label, 179, row.y, 58, 13);
         row.field = new CIpAddressEdit(this);
         row.field->setObjectName(QString::fromLatin1(row.id));
+        QLabel* label = AddLabel(row.label, row.field);
+        // Each of the four fields says which address it belongs to.
         row.field->SetAccessibleLabel(row.label);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        Place(label, 179, row.y, 58, 13);
         Place(row.field, 240, row.y, 94, 0);
-        label->setBuddy(row.field);
     }
 
-    m_readCurrent = new QPushButton(tr("Read Current"), this);
-    m_readCurrent->setObjectName(QStringLiteral("1104"));
+    m_readCurrent = AddButton(tr("Read Current"), Id::kReadCurrent);
     Place(m_readCurrent, 199, 120, 66, 14);
     connect(m_readCurrent, &QPushButton::clicked, this, &CEthernetPP::Refresh);
 
-    m_save = new QPushButton(tr("Save to FLASH"), this);
-    m_save->setObjectName(QStringLiteral("1117"));
+    m_save = AddButton(tr("Save to FLASH"), Id::kSave);
     Place(m_save, 275, 120, 66, 14);
     connect(m_save, &QPushButton::clicked, this, &CEthernetPP::SaveToFlash);
 }

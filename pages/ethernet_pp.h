@@ -22,6 +22,19 @@ class CEthernetPP : public CPageBase {
     Q_OBJECT
 
 public:
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kReadCurrent = "1104";
+        static constexpr const char* kMac = "1111";
+        static constexpr const char* kDynamic = "1112";
+        static constexpr const char* kStatic = "1113";
+        static constexpr const char* kIpAddress = "1114";
+        static constexpr const char* kSubnetMask = "1115";
+        static constexpr const char* kGateway = "1116";
+        static constexpr const char* kSave = "1117";
+    };
+
     // "PID" values of the models that carry an Ethernet interface.
     static constexpr std::array<int32_t, 5> kEthernetProductIds = {0x1800, 0x9000, 0x9001, 0x9002,
                                                                    0x9003};

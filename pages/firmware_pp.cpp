@@ -96,39 +96,29 @@ CFirmwarePP::CFirmwarePP(const PageContext& context, QWidget* parent)
     auto* printerGroup = new QGroupBox(QStringLiteral("Printer firmware"), this);
     Place(printerGroup, 7, 7, 319, 62);
     m_laminatorGroup = new QGroupBox(QStringLiteral("Laminator firmware"), this);
-    m_laminatorGroup->setObjectName(QStringLiteral("1149"));
+    m_laminatorGroup->setObjectName(QString::fromLatin1(Id::kLaminatorGroup));
     Place(m_laminatorGroup, 7, 80, 319, 62);
 
-    auto* printerLabel = new QLabel(QStringLiteral("Firmware File:"), this);
-    Place(printerLabel, 17, 24, 48, 8);
-    m_printerPathEdit = new QLineEdit(this);
-    m_printerPathEdit->setObjectName(QStringLiteral("1067"));
-    m_printerPathEdit->setReadOnly(true);
+    // Both groups label their path "Firmware File:"; the names say whose.
+    m_printerPathEdit = AddEdit(Id::kPrinterFile, true);
+    Place(AddLabel(QStringLiteral("Firmware File:"), m_printerPathEdit), 17, 24, 48, 8);
     m_printerPathEdit->setAccessibleName(QStringLiteral("Printer firmware file"));
-    printerLabel->setBuddy(m_printerPathEdit);
     Place(m_printerPathEdit, 67, 22, 249, 12);
-    m_printerSelect = new QPushButton(QStringLiteral("Select File"), this);
-    m_printerSelect->setObjectName(QStringLiteral("1066"));
+    m_printerSelect = AddButton(QStringLiteral("Select File"), Id::kPrinterSelect);
     Place(m_printerSelect, 187, 44, 60, 14);
-    m_printerUpgrade = new QPushButton(QStringLiteral("Upgrade"), this);
-    m_printerUpgrade->setObjectName(QStringLiteral("1068"));
+    m_printerUpgrade = AddButton(QStringLiteral("Upgrade"), Id::kPrinterUpgrade);
     m_printerUpgrade->setDefault(true);
     Place(m_printerUpgrade, 256, 44, 60, 14);
 
-    m_laminatorLabel = new QLabel(QStringLiteral("Firmware File:"), this);
-    m_laminatorLabel->setObjectName(QStringLiteral("1148"));
+    m_laminatorPathEdit = AddEdit(Id::kLaminatorFile, true);
+    m_laminatorLabel = AddLabel(QStringLiteral("Firmware File:"), m_laminatorPathEdit);
+    m_laminatorLabel->setObjectName(QString::fromLatin1(Id::kLaminatorLabel));
     Place(m_laminatorLabel, 17, 97, 48, 8);
-    m_laminatorPathEdit = new QLineEdit(this);
-    m_laminatorPathEdit->setObjectName(QStringLiteral("1147"));
-    m_laminatorPathEdit->setReadOnly(true);
     m_laminatorPathEdit->setAccessibleName(QStringLiteral("Laminator firmware file"));
-    m_laminatorLabel->setBuddy(m_laminatorPathEdit);
     Place(m_laminatorPathEdit, 67, 95, 249, 12);
-    m_laminatorSelect = new QPushButton(QStringLiteral("Select File"), this);
-    m_laminatorSelect->setObjectName(QStringLiteral("1146"));
+    m_laminatorSelect = AddButton(QStringLiteral("Select File"), Id::kLaminatorSelect);
     Place(m_laminatorSelect, 187, 117, 60, 14);
-    m_laminatorUpgrade = new QPushButton(QStringLiteral("Upgrade"), this);
-    m_laminatorUpgrade->setObjectName(QStringLiteral("1104"));
+    m_laminatorUpgrade = AddButton(QStringLiteral("Upgrade"), Id::kLaminatorUpgrade);
     Place(m_laminatorUpgrade, 256, 117, 60, 14);
 
     connect(m_printerSelect, &QPushButton::clicked, this, &CFirmwarePP::OnChoosePrinterFile);

@@ -25,6 +25,19 @@ public:
     static constexpr int kUpgradeSettleMs = 10000;
     static constexpr int kCountdownStepMs = 1000;
 
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kPrinterSelect = "1066";
+        static constexpr const char* kPrinterFile = "1067";
+        static constexpr const char* kPrinterUpgrade = "1068";
+        static constexpr const char* kLaminatorUpgrade = "1104";
+        static constexpr const char* kLaminatorSelect = "1146";
+        static constexpr const char* kLaminatorFile = "1147";
+        static constexpr const char* kLaminatorLabel = "1148";
+        static constexpr const char* kLaminatorGroup = "1149";
+    };
+
     explicit CFirmwarePP(const PageContext& context, QWidget* parent = nullptr);
 
     struct ByteSum {

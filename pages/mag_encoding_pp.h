@@ -23,6 +23,17 @@ public:
     static constexpr std::array<int, kTrackCount> kTrackLimits = {76, 37, 104};
     static constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
 
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kSelfTest = "1104";
+        static constexpr const char* kEncode = "1130";
+        static constexpr std::array<const char*, kTrackCount> kTrackTicks = {"1131", "1132",
+                                                                             "1133"};
+        static constexpr std::array<const char*, kTrackCount> kTrackData = {"1134", "1136", "1137"};
+        static constexpr const char* kHighCoercivity = "1152";
+    };
+
     explicit CMagEncodingPP(const PageContext& context, QWidget* parent = nullptr);
 
 private:

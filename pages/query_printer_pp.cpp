@@ -124,7 +124,7 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     SetTemplateSize(337, 140);
 
     m_list = new QListWidget(this);
-    m_list->setObjectName(QStringLiteral("1100"));
+    m_list->setObjectName(QString::fromLatin1(Id::kReport));
     m_list->setAccessibleName(tr("Report"));
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -135,18 +135,17 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     Place(m_list, 7, 7, 265, 126);
 
     auto makeButton = [this](const char* id, const QString& text) {
-        auto* button = new QPushButton(text, this);
-        button->setObjectName(QString::fromLatin1(id));
+        QPushButton* button = AddButton(text, id);
         // Enter presses the focused button, as on every page.
         button->setAutoDefault(true);
         return button;
     };
-    m_query = makeButton("1101", tr("Query"));
-    m_sensors = makeButton("1150", tr("Sensors"));
-    m_on = makeButton("1153", tr("On"));
-    m_off = makeButton("1154", tr("Off"));
-    m_save = makeButton("1104", tr("Save"));
-    m_print = makeButton("1102", tr("Print"));
+    m_query = makeButton(Id::kQuery, tr("Query"));
+    m_sensors = makeButton(Id::kSensors, tr("Sensors"));
+    m_on = makeButton(Id::kOn, tr("On"));
+    m_off = makeButton(Id::kOff, tr("Off"));
+    m_save = makeButton(Id::kSave, tr("Save"));
+    m_print = makeButton(Id::kPrint, tr("Print"));
     Place(m_query, 280, 7, 50, 14);
     Place(m_sensors, 280, 25, 50, 14);
     Place(m_on, 280, 43, 24, 14);

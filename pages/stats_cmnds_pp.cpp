@@ -76,12 +76,7 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
     };
     for (const Counter& counter : counters) {
         counter.edit = AddEdit(counter.id, true);
-        auto* label = new QLabel(counter.label, this);
-        label->setBuddy(counter.edit);
-        QString name = counter.label;
-        if (name.endsWith(QLatin1Char(':'))) name.chop(1);
-        counter.edit->setAccessibleName(name);
-        Place(label, counter.x, counter.y + 2, 114, 8);
+        Place(AddLabel(counter.label, counter.edit), counter.x, counter.y + 2, 114, 8);
         Place(counter.edit, counter.x + 116, counter.y, 40, kEditHeight);
     }
 

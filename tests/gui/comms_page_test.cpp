@@ -48,7 +48,7 @@ QStringList Entries(QComboBox* combo) {
 TEST(CommsPage, PortBoxStartsEmptyWithTheSixPortsInOrder) {
     SheetRig rig;
     QComboBox* combo = rig.Combo();
-    EXPECT_EQ(combo->objectName(), "1110");
+    EXPECT_EQ(combo->objectName(), CCommsPP::kPortId);
     EXPECT_TRUE(combo->isEditable());
     EXPECT_EQ(combo->currentText(), "");
     EXPECT_EQ(Entries(combo), kPorts);

@@ -18,6 +18,8 @@
 
 namespace {
 
+using Id = CEthernetPP::Id;
+
 // The page's controls by id.
 struct EthernetControls {
     QLineEdit* mac;
@@ -30,14 +32,14 @@ struct EthernetControls {
     QPushButton* save;
 
     explicit EthernetControls(CEthernetPP& page)
-        : mac(page.findChild<QLineEdit*>("1111")),
-          dynamic(page.findChild<QRadioButton*>("1112")),
-          fixed(page.findChild<QRadioButton*>("1113")),
-          ip(page.findChild<CIpAddressEdit*>("1114")),
-          mask(page.findChild<CIpAddressEdit*>("1115")),
-          gateway(page.findChild<CIpAddressEdit*>("1116")),
-          readCurrent(page.findChild<QPushButton*>("1104")),
-          save(page.findChild<QPushButton*>("1117")) {}
+        : mac(page.findChild<QLineEdit*>(Id::kMac)),
+          dynamic(page.findChild<QRadioButton*>(Id::kDynamic)),
+          fixed(page.findChild<QRadioButton*>(Id::kStatic)),
+          ip(page.findChild<CIpAddressEdit*>(Id::kIpAddress)),
+          mask(page.findChild<CIpAddressEdit*>(Id::kSubnetMask)),
+          gateway(page.findChild<CIpAddressEdit*>(Id::kGateway)),
+          readCurrent(page.findChild<QPushButton*>(Id::kReadCurrent)),
+          save(page.findChild<QPushButton*>(Id::kSave)) {}
 
     bool Complete() const {
         return mac && dynamic && fixed && ip && mask && gateway && readCurrent && save;

@@ -29,6 +29,8 @@ using ::testing::ElementsAre;
 
 namespace {
 
+using Id = CFirmwarePP::Id;
+
 constexpr const char* kConfirm =
     "This command will upgrade the firmware, then close the Tessaly.   \nDo you wish to continue?";
 constexpr const char* kSuccess = "Successfully sent firmware to the printer.";
@@ -116,7 +118,8 @@ protected:
         return control;
     }
 
-    // Chooses `path` in the printer (1066) or laminator (1146) file dialog.
+    // Chooses `path` in the printer or laminator file dialog, by its Select
+    // File button.
     void Choose(const char* selectId, const std::string& path) {
         rig.host.openFileAnswers.push_back(path);
         Control<QPushButton>(selectId)->click();
@@ -143,7 +146,7 @@ protected:
 TEST_F(FirmwarePage, ControlsCarryTheirIdsTextsAndPlaces) {
     ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
     EXPECT_EQ(page->Title(), "Upgrade Firmware");
-    EXPECT_TRUE(Control<QPushButton>("1068")->isDefault());
+    EXPECT_TRUE(Control<QPushButton>(Id::kPrinterUpgrade)->isDefault());
 
     QGroupBox* printerGroup = nullptr;
     QLabel* printerLabel = nullptr;
@@ -160,9 +163,11 @@ TEST_F(FirmwarePage, ControlsCarryTheirIdsTextsAndPlaces) {
         QLabel* label;
         const char *path, *select, *upgrade;
     } groups[] = {
-        {printerGroup, "Printer firmware", printerLabel, "1067", "1066", "1068"},
-        {Control<QGroupBox>("1149"), "Laminator firmware", Control<QLabel>("1148"), "1147", "1146",
-         "1104"},
+        {printerGroup, "Printer firmware", printerLabel, Id::kPrinterFile, Id::kPrinterSelect,
+         Id::kPrinterUpgrade},
+        {Control<QGroupBox>(Id::kLaminatorGroup), "Laminator firmware",
+         Control<QLabel>(Id::kLaminatorLabel), Id::kLaminatorFile, Id::kLaminatorSelect,
+         Id::kLaminatorUpgrade},
     };
     // The printer group above the laminator group; in each, the label left of
     // the path, the buttons below it, Select File before Upgrade.
@@ -196,12 +201,13 @@ TEST_F(FirmwarePage, LaminatorGroupWorksOnlyInTheHFamily) {
         SCOPED_TRACE(version);
         ASSERT_NO_FATAL_FAILURE(Open(version));
         const bool h = version[0] == 'H';
-        for (const char* id : {"1149", "1148", "1147", "1146", "1104"}) {
+        for (const char* id : {Id::kLaminatorGroup, Id::kLaminatorLabel, Id::kLaminatorFile,
+                               Id::kLaminatorSelect, Id::kLaminatorUpgrade}) {
             QWidget* control = page->findChild<QWidget*>(id);
             ASSERT_NE(control, nullptr) << id;
             EXPECT_EQ(control->isEnabled(), h) << id;
         }
-        EXPECT_EQ(Control<QLineEdit>("1147")->text(), h ? "" : "Not applicable");
+        EXPECT_EQ(Control<QLineEdit>(Id::kLaminatorFile)->text(), h ? "" : "Not applicable");
     }
 }
 
@@ -223,23 +229,24 @@ TEST_F(FirmwarePage, ExtensionFollowsTheFirmwareVersion) {
         SCOPED_TRACE(row.version.value_or("(none)"));
         ASSERT_NO_FATAL_FAILURE(Open(row.version));
         rig.host.openFileFilters.clear();
-        Control<QPushButton>("1066")->click();
+        Control<QPushButton>(Id::kPrinterSelect)->click();
         EXPECT_THAT(rig.host.openFileFilters, ElementsAre(row.filter));
     }
     ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
-    Control<QPushButton>("1146")->click();
+    Control<QPushButton>(Id::kLaminatorSelect)->click();
     EXPECT_EQ(rig.host.openFileFilters.back(), "Laminator Firmware Files (*.hex)");
 }
 
 TEST_F(FirmwarePage, FirstRunWritesTheDefaultAndTheNextRunOffersIt) {
     ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "");
+    EXPECT_EQ(Control<QLineEdit>(Id::kPrinterFile)->text(), "");
     EXPECT_EQ(page->PrinterPath(), "");
     EXPECT_EQ(StoredPath(), QDir::home().filePath("coldfire.cfa"));
 
     CFirmwarePP next(rig.context);
     next.Activate();
-    EXPECT_EQ(next.findChild<QLineEdit*>("1067")->text(), QDir::home().filePath("coldfire.cfa"));
+    EXPECT_EQ(next.findChild<QLineEdit*>(Id::kPrinterFile)->text(),
+              QDir::home().filePath("coldfire.cfa"));
 
     // A value that is not a text counts as absent.
     SetStoredPath(QStringList{"a", "b"});
@@ -252,14 +259,14 @@ TEST_F(FirmwarePage, FirstRunWritesTheDefaultAndTheNextRunOffersIt) {
 TEST_F(FirmwarePage, SelectFileCancelKeepsThePathAndConfirmReplacesIt) {
     SetStoredPath(QStringLiteral("/old/fw.cfe"));
     ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "/old/fw.cfe");
+    EXPECT_EQ(Control<QLineEdit>(Id::kPrinterFile)->text(), "/old/fw.cfe");
 
-    Control<QPushButton>("1066")->click();  // cancelled
+    Control<QPushButton>(Id::kPrinterSelect)->click();  // cancelled
     EXPECT_EQ(page->PrinterPath(), "/old/fw.cfe");
 
-    Choose("1066", "/new/Fw.CFE");
+    Choose(Id::kPrinterSelect, "/new/Fw.CFE");
     EXPECT_EQ(page->PrinterPath(), "/new/Fw.CFE");
-    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "/new/Fw.CFE");
+    EXPECT_EQ(Control<QLineEdit>(Id::kPrinterFile)->text(), "/new/Fw.CFE");
     // Choosing is not upgrading: the store keeps the old path.
     EXPECT_EQ(StoredPath(), "/old/fw.cfe");
 }
@@ -272,8 +279,8 @@ TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
     ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
     const std::string image = Image(2500);
     const std::string path = WriteFile("Firmware/NEW.CFE", image);
-    Choose("1066", path);
-    Control<QPushButton>("1068")->click();
+    Choose(Id::kPrinterSelect, path);
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
     const auto firmware = FramesOf(SimFrameKind::Firmware);
     ASSERT_EQ(firmware.size(), 1u);
@@ -308,8 +315,8 @@ TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
 TEST_F(FirmwarePage, ChecksumBeyondTwoToThe31Matches) {
     ASSERT_NO_FATAL_FAILURE(Open("V1.10"));
     const std::string image = Image((uint64_t{1} << 31) / 255 + 10, 0xFF);
-    Choose("1066", WriteFile("big.bin", image));
-    Control<QPushButton>("1068")->click();
+    Choose(Id::kPrinterSelect, WriteFile("big.bin", image));
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
     ASSERT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
     EXPECT_EQ(FramesOf(SimFrameKind::Firmware)[0].dataLength, image.size());
@@ -336,8 +343,8 @@ TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
         rig.sheet.endResults.clear();
         printer->UpdateState([&](SimPrinterState& state) { state.checksumReply = row.reply; });
         ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
-        Choose("1066", WriteFile("fw.cfe", row.image));
-        Control<QPushButton>("1068")->click();
+        Choose(Id::kPrinterSelect, WriteFile("fw.cfe", row.image));
+        Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
         EXPECT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
         EXPECT_TRUE(FramesOf(SimFrameKind::Request, "UPG").empty());
@@ -365,7 +372,7 @@ TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
     page->show();
     page->Activate();
     const std::string image = Image(300);
-    Choose("1066", WriteFile("fw.cfe", image));
+    Choose(Id::kPrinterSelect, WriteFile("fw.cfe", image));
     const std::optional<QString> stored = StoredPath();
     CMemoryFile content(image);
     link->QueueReply("CHK" + std::to_string(CFirmwarePP::SumBytes(content).sum) + ",");
@@ -373,7 +380,7 @@ TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
     link->writeResults = {-1, -1, -1, 0};
     link->QueueReply("VRSE3.05,");
     const int rebuilds = rig.sheet.rebuilds;
-    Control<QPushButton>("1068")->click();
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
     EXPECT_EQ(rig.sheet.rebuilds, rebuilds + 1);  // the refused write reconnected
     EXPECT_EQ(StoredPath(), stored);
@@ -408,10 +415,10 @@ TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         rig.host = FakeHost{};
-        if (!row.path.empty()) Choose("1066", row.path);
+        if (!row.path.empty()) Choose(Id::kPrinterSelect, row.path);
         ASSERT_EQ(page->PrinterPath(), row.path);
         rig.host.boxAnswers = {row.answer};
-        Control<QPushButton>("1068")->click();
+        Control<QPushButton>(Id::kPrinterUpgrade)->click();
         EXPECT_EQ(BoxTexts(rig.host), row.boxes);
         EXPECT_EQ(rig.host.waitCursorShows, row.waitCursors);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
@@ -423,8 +430,8 @@ TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
 // The extension may sit anywhere in the path, a folder name included.
 TEST_F(FirmwarePage, ExtensionInAFolderNamePasses) {
     ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
-    Choose("1066", WriteFile("release.CFE.d/image.dat", Image(40)));
-    Control<QPushButton>("1068")->click();
+    Choose(Id::kPrinterSelect, WriteFile("release.CFE.d/image.dat", Image(40)));
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
     EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
     EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
 }
@@ -432,9 +439,9 @@ TEST_F(FirmwarePage, ExtensionInAFolderNamePasses) {
 TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
     const std::string hex = ":10010000214601360121470136007EFE09D2190140\r\n:00000001FF\r\n";
-    Choose("1146", WriteFile("Lam/BOARD.HEX", hex));
-    EXPECT_EQ(Control<QLineEdit>("1147")->text().toStdString(), page->LaminatorPath());
-    Control<QPushButton>("1104")->click();
+    Choose(Id::kLaminatorSelect, WriteFile("Lam/BOARD.HEX", hex));
+    EXPECT_EQ(Control<QLineEdit>(Id::kLaminatorFile)->text().toStdString(), page->LaminatorPath());
+    Control<QPushButton>(Id::kLaminatorUpgrade)->click();
 
     const auto frames = printer->Frames();
     ASSERT_EQ(frames.size(), 1u);
@@ -448,7 +455,7 @@ TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     // A frame the link refused is no upgrade in progress.
     rig.host = FakeHost{};
     printer->UpdateState([](SimPrinterState& state) { state.absent = true; });
-    Control<QPushButton>("1104")->click();
+    Control<QPushButton>(Id::kLaminatorUpgrade)->click();
     EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kSendError));
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
@@ -472,9 +479,9 @@ TEST_F(FirmwarePage, LaminatorRefusalsSendNothing) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         rig.host = FakeHost{};
-        if (row.path) Choose("1146", *row.path);
+        if (row.path) Choose(Id::kLaminatorSelect, *row.path);
         rig.host.boxAnswers = {row.answer};
-        Control<QPushButton>("1104")->click();
+        Control<QPushButton>(Id::kLaminatorUpgrade)->click();
         EXPECT_EQ(BoxTexts(rig.host), row.boxes);
         EXPECT_EQ(rig.host.waitCursorShows, 1);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
@@ -562,9 +569,9 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     ASSERT_NE(page, nullptr);
 
     rig.host.openFileAnswers.push_back(QFile::encodeName(path).toStdString());
-    page->findChild<QPushButton*>("1066")->click();
+    page->findChild<QPushButton*>(Id::kPrinterSelect)->click();
     printer->ClearFrames();
-    page->findChild<QPushButton*>("1068")->click();
+    page->findChild<QPushButton*>(Id::kPrinterUpgrade)->click();
 
     // "UPG" expects no answer: give the server a moment to take it in.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

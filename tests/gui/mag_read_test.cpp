@@ -31,6 +31,8 @@
 
 namespace {
 
+using Id = CMagReadPP::Id;
+
 constexpr unsigned kOff = 1;
 constexpr unsigned kPass = 2;
 constexpr unsigned kFail = 3;
@@ -85,14 +87,14 @@ struct MagReadRig {
     }
 
     template <typename T>
-    T* Control(int id) const {
-        return page->findChild<T*>(QString::number(id));
+    T* Control(const char* id) const {
+        return page->findChild<T*>(QString::fromLatin1(id));
     }
-    QCheckBox* Select(int track) const { return Control<QCheckBox>(1140 + track); }
-    QPlainTextEdit* Text(int track) const { return Control<QPlainTextEdit>(1137 + track); }
-    CLedButton* Led(int track) const { return Control<CLedButton>(1143 + track); }
-    QPushButton* ReadButton() const { return Control<QPushButton>(1137); }
-    QPushButton* EjectButton() const { return Control<QPushButton>(1136); }
+    QCheckBox* Select(int track) const { return Control<QCheckBox>(Id::kSelects[track - 1]); }
+    QPlainTextEdit* Text(int track) const { return Control<QPlainTextEdit>(Id::kTexts[track - 1]); }
+    CLedButton* Led(int track) const { return Control<CLedButton>(Id::kLeds[track - 1]); }
+    QPushButton* ReadButton() const { return Control<QPushButton>(Id::kRead); }
+    QPushButton* EjectButton() const { return Control<QPushButton>(Id::kEject); }
 
     void Tick(std::initializer_list<int> tracks) {
         for (int track = 1; track <= 3; ++track) Select(track)->setChecked(false);
@@ -307,16 +309,16 @@ TEST(MagReadPage, NoRecordIsReadForARequestThatDidNotGoOut) {
     CMagReadPP page(rig.context);
     page.show();
     page.Activate();
-    page.findChild<QCheckBox*>("1141")->setChecked(true);
+    page.findChild<QCheckBox*>(Id::kSelects[0])->setChecked(true);
     link.QueueReply("VRSE3.05,");  // the firmware gate's query
     link.writeResults = {-1, 0};   // "MSV" refused
     link.QueueReply("VRSE3.05,");  // the reconnect's detection
     link.QueueReply(std::string(548, ' '));
-    gui::Click(page.findChild<QPushButton*>("1137"));
+    gui::Click(page.findChild<QPushButton*>(Id::kRead));
 
     EXPECT_EQ(rig.sheet.rebuilds, 2);
     EXPECT_EQ(link.reads.size(), 1u);
-    EXPECT_TRUE(page.findChild<QPlainTextEdit*>("1138")->toPlainText().isEmpty());
+    EXPECT_TRUE(page.findChild<QPlainTextEdit*>(Id::kTexts[0])->toPlainText().isEmpty());
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }

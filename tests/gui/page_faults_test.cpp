@@ -86,7 +86,7 @@ TEST(PageFaults, QueryRunOverGarbageAndOverlongRepliesStaysBounded) {
     CQueryPrinterPP page(rig.context);
     page.show();
     page.Activate();
-    auto* query = page.findChild<QPushButton*>(QStringLiteral("1101"));
+    auto* query = page.findChild<QPushButton*>(CQueryPrinterPP::Id::kQuery);
     auto* list = page.findChild<QListWidget*>();
     ASSERT_NE(query, nullptr);
     ASSERT_NE(list, nullptr);

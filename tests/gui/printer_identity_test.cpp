@@ -12,6 +12,7 @@
 #include "gui_helpers.h"
 #include "links/program_state.h"
 #include "page_harness.h"
+#include "pages/firmware_pp.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
@@ -463,10 +464,10 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     rig.ClickTab(3);
     QWidget* firmware = rig.sheet->PageAt(3);
     ASSERT_NE(firmware, nullptr);
-    EXPECT_TRUE(Button(*firmware, "1068")->isDefault());
+    EXPECT_TRUE(Button(*firmware, CFirmwarePP::Id::kPrinterUpgrade)->isDefault());
     rig.host.boxAnswers = {MsgResult::No};
     rig.host.boxes.clear();
-    gui::KeyClick(Edit(*firmware, "1067"), Qt::Key_Return);
+    gui::KeyClick(Edit(*firmware, CFirmwarePP::Id::kPrinterFile), Qt::Key_Return);
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(rig.host.boxes[0].text.rfind("This command will upgrade the firmware", 0), 0u);
 
