@@ -45,12 +45,6 @@ protected:
                           static_cast<int>(bytes.size()));
     }
 
-    std::vector<std::string> BoxTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& box : host.boxes) texts.push_back(box.text);
-        return texts;
-    }
-
     tessaly::ProgramState state;
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
     ScriptedSelection selection;
@@ -67,7 +61,7 @@ TEST_F(UsbLink, NoMakersDeviceTellsTheOperatorAndShowsNoDialog) {
     auto link = MakeLink();
 
     EXPECT_EQ(link->Open(), 0);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
     EXPECT_TRUE(selection.shown.empty());
     EXPECT_TRUE(usb->pipeOpens.empty());
@@ -92,11 +86,11 @@ TEST_F(UsbLink, OlderPlatformWarnsAtEveryOpenAndTakesAnyVendor) {
     // The presence check finds the camera; discovery still wants the maker's.
     EXPECT_EQ(link->Open(), 1);
     EXPECT_EQ(link->Open(), 1);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              "Please ensure the printer is the only USB device connected",
-                              "Enumeration Failed, Connecting to First Available Device",
-                              "Please ensure the printer is the only USB device connected",
-                              "Enumeration Failed, Connecting to First Available Device"}));
+    EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{
+                                   "Please ensure the printer is the only USB device connected",
+                                   "Enumeration Failed, Connecting to First Available Device",
+                                   "Please ensure the printer is the only USB device connected",
+                                   "Enumeration Failed, Connecting to First Available Device"}));
     EXPECT_EQ(usb->pipeOpens.back(), cameraPath + " R");
 
     // The NT family (Linux counts as one) never warns.
@@ -105,7 +99,7 @@ TEST_F(UsbLink, OlderPlatformWarnsAtEveryOpenAndTakesAnyVendor) {
     auto ntLink = MakeLink(kPlatformWin32Nt);
     link.reset();
     EXPECT_EQ(ntLink->Open(), 0);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
 }
 
 TEST_F(UsbLink, DialogClosedWithoutChoiceOpensTheFirstFoundPrinter) {
@@ -159,7 +153,7 @@ TEST_F(UsbLink, BusyPrinterElsewhereConnectsToTheFirstAvailable) {
     auto link = MakeLink();
 
     EXPECT_EQ(link->Open(), 1);
-    EXPECT_EQ(BoxTexts(),
+    EXPECT_EQ(host.BoxTexts(),
               std::vector<std::string>{"Enumeration Failed, Connecting to First Available Device"});
     EXPECT_EQ(usb->pipeOpens.back(), first + " R");
 }
@@ -297,7 +291,7 @@ TEST_F(UsbLink, LibusbBackendWithoutTheMakersPrinters) {
     UsbLinkParts parts{real, usb, selection, host, state};
     CUSBDevice link(parts);
     EXPECT_EQ(link.Open(), 0);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
     EXPECT_TRUE(selection.shown.empty());
 }
 

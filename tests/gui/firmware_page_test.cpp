@@ -17,13 +17,13 @@
 #include "app/main_sheet.h"
 #include "controls/ip_address_edit.h"
 #include "links/ethernet_if.h"
-#include "page_harness.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_tcp_server.h"
+#include "sim_page_rig.h"
 
 using ::testing::ElementsAre;
 
@@ -59,12 +59,6 @@ void SetStoredPath(const QVariant& value) {
     if (value.isValid()) store.setValue(CFirmwarePathStore::kValueName, value);
 }
 
-std::vector<std::string> BoxTexts(const FakeHost& host) {
-    std::vector<std::string> texts;
-    for (const FakeHost::Box& box : host.boxes) texts.push_back(box.text);
-    return texts;
-}
-
 std::string Image(size_t length, uint8_t fill = 0) {
     std::string bytes(length, static_cast<char>(fill));
     if (fill == 0) {
@@ -81,8 +75,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         SetStoredPath({});
-        rig.msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
     }
 
     // Connects to a printer with firmware `version` (none: it does not tell)
@@ -136,8 +128,8 @@ protected:
     }
 
     QTemporaryDir dir;
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-    PageRig rig;
+    SimPageRig rig{SimPageRig::kLater};
+    CSimPrinter* printer = rig.printer.get();
     std::unique_ptr<CFirmwarePP> page;
 };
 
@@ -295,7 +287,7 @@ TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
     EXPECT_EQ(StoredPath(), QFile::decodeName(QByteArray::fromStdString(path)));
     EXPECT_TRUE(QFile::exists(StoredPath().value_or(QString())));
 
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
     EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::YesNo);
     EXPECT_EQ(rig.host.boxes[1].buttons, MsgButtons::Ok);
     EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs + 10000);
@@ -321,7 +313,7 @@ TEST_F(FirmwarePage, ChecksumBeyondTwoToThe31Matches) {
     ASSERT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
     EXPECT_EQ(FramesOf(SimFrameKind::Firmware)[0].dataLength, image.size());
     EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
 }
 
 TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
@@ -349,7 +341,7 @@ TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
         EXPECT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
         EXPECT_TRUE(FramesOf(SimFrameKind::Request, "UPG").empty());
         EXPECT_EQ(StoredPath(), "/kept/fw.cfe");
-        EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSendError));
+        EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSendError));
         EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
         EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
@@ -384,7 +376,7 @@ TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
 
     EXPECT_EQ(rig.sheet.rebuilds, rebuilds + 1);  // the refused write reconnected
     EXPECT_EQ(StoredPath(), stored);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSendError));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSendError));
     EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs);
     EXPECT_EQ(rig.host.progressEnds, 1);  // the image's window; no countdown
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
@@ -419,7 +411,7 @@ TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
         ASSERT_EQ(page->PrinterPath(), row.path);
         rig.host.boxAnswers = {row.answer};
         Control<QPushButton>(Id::kPrinterUpgrade)->click();
-        EXPECT_EQ(BoxTexts(rig.host), row.boxes);
+        EXPECT_EQ(rig.host.BoxTexts(), row.boxes);
         EXPECT_EQ(rig.host.waitCursorShows, row.waitCursors);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
         EXPECT_TRUE(printer->Frames().empty());
@@ -433,7 +425,7 @@ TEST_F(FirmwarePage, ExtensionInAFolderNamePasses) {
     Choose(Id::kPrinterSelect, WriteFile("release.CFE.d/image.dat", Image(40)));
     Control<QPushButton>(Id::kPrinterUpgrade)->click();
     EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
 }
 
 TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
@@ -447,7 +439,7 @@ TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].kind, SimFrameKind::Laminator);
     EXPECT_EQ(frames[0].data, hex);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kLaminatorStarted));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kLaminatorConfirm, kLaminatorStarted));
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_TRUE(rig.host.pauses.empty());
     EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
@@ -456,7 +448,7 @@ TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     rig.host = FakeHost{};
     printer->UpdateState([](SimPrinterState& state) { state.absent = true; });
     Control<QPushButton>(Id::kLaminatorUpgrade)->click();
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kSendError));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kLaminatorConfirm, kSendError));
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
@@ -482,7 +474,7 @@ TEST_F(FirmwarePage, LaminatorRefusalsSendNothing) {
         if (row.path) Choose(Id::kLaminatorSelect, *row.path);
         rig.host.boxAnswers = {row.answer};
         Control<QPushButton>(Id::kLaminatorUpgrade)->click();
-        EXPECT_EQ(BoxTexts(rig.host), row.boxes);
+        EXPECT_EQ(rig.host.BoxTexts(), row.boxes);
         EXPECT_EQ(rig.host.waitCursorShows, 1);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
         EXPECT_TRUE(printer->Frames().empty());
@@ -583,7 +575,7 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     EXPECT_EQ(frames[0].kind, SimFrameKind::Firmware);
     EXPECT_EQ(frames[0].data, image);
     EXPECT_EQ(frames[1].mnemonic, "UPG");
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
     EXPECT_EQ(StoredPath(), path);
     EXPECT_FALSE(rig.sheet->isVisible());
     EXPECT_EQ(rig.sheet->result(), 1);

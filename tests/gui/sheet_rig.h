@@ -4,10 +4,8 @@
 #include <QStringList>
 #include <QTabBar>
 #include <QTabWidget>
-#include <deque>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/main_sheet.h"
@@ -19,26 +17,15 @@
 
 // The main sheet as the program wires it, shown on the offscreen screen,
 // with a scripted host and scripted links.
-struct SheetRig {
+struct SheetRig : ScriptedLinks {
     // First in, last out: the links made for msg reach into it.
     tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
-    std::vector<std::pair<int, std::string>> linkRequests;
-    // The latest link made; owned by the protocol object.
-    ScriptedLink* link = nullptr;
-    // Open results for the next link made (empty: it opens at once).
-    std::deque<int> nextOpenResults;
     std::unique_ptr<CMainSheet> sheet;
 
     explicit SheetRig(FeaturePageFactory factory = CreateFeaturePages) {
-        msg.SetLinkFactory([this](int kind, const std::string& port) {
-            linkRequests.emplace_back(kind, port);
-            auto made = std::make_unique<ScriptedLink>();
-            made->openResults = std::exchange(nextOpenResults, {});
-            link = made.get();
-            return made;
-        });
+        msg.SetLinkFactory(Factory());
         sheet = std::make_unique<CMainSheet>(msg, host, state, std::move(factory));
         msg.SetMainSheet(sheet.get());
         sheet->show();
