@@ -19,6 +19,7 @@
 #include "sim/sim_card.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "support/counting_sheet.h"
 #include "support/fake_host.h"
 #include "support/time_scale.h"
 
@@ -39,12 +40,6 @@ const long long kTimedOutMs = kReceiveMs * 3;
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-class CountingSheet : public IMainSheet {
-public:
-    int rebuilds = 0;
-    void RebuildPages() override { ++rebuilds; }
-};
 
 class FaultInjection : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "support/counting_sheet.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
 
@@ -15,16 +16,6 @@ namespace {
 
 const std::string kPre = std::string(9, '\x05') + "\x01";
 const std::string kEnd = ",\x1c\x03";
-
-class CountingSheet : public IMainSheet {
-public:
-    int rebuilds = 0;
-    std::function<void()> onRebuild;
-    void RebuildPages() override {
-        ++rebuilds;
-        if (onRebuild) onRebuild();
-    }
-};
 
 // A protocol object wired to a scripted link; the test keeps a pointer to
 // the link the factory handed over.

@@ -16,13 +16,10 @@
 #include "app/app.h"
 #include "app/main_sheet.h"
 #include "controls/ip_address_edit.h"
-#include "links/ethernet_if.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
-#include "sim/sim_link.h"
-#include "sim/sim_tcp_server.h"
 #include "sim_page_rig.h"
 
 using ::testing::ElementsAre;
@@ -351,14 +348,11 @@ TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
 // An "UPG" that never reaches the printer installs nothing: no stored path,
 // no countdown, the failure box; the program still ends.
 TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
-    ScriptedLink* link = nullptr;
-    rig.msg.SetLinkFactory([&](int, const std::string&) {
-        auto made = std::make_unique<ScriptedLink>();
-        made->QueueReply("VRSE3.05,");
-        link = made.get();
-        return made;
-    });
+    ScriptedLinks links;
+    links.prepare = [](ScriptedLink& made) { made.QueueReply("VRSE3.05,"); };
+    rig.msg.SetLinkFactory(links.Factory());
     ASSERT_EQ(rig.msg.SelectPort("USB"), 1);
+    ScriptedLink* link = links.link;
     link->QueueReply("VRSE3.05,");
     page = std::make_unique<CFirmwarePP>(rig.context);
     page->show();
@@ -521,10 +515,6 @@ TEST(FirmwareChecksum, SumsUnsignedBytesAndStopsAtAReadError) {
 // the operator opens the page, picks the file and upgrades; the program ends.
 TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     SetStoredPath({});
-    auto printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server(printer);
-    std::string error;
-    ASSERT_TRUE(server.Start(0, &error)) << error;
     QTemporaryDir dir;
     const QString path = dir.filePath("Coldfire.cfe");
     const std::string image = Image(5000);
@@ -534,10 +524,8 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
         file.write(image.data(), static_cast<qint64>(image.size()));
     }
 
-    SheetRig rig;
-    rig.msg.SetLinkFactory([&server, &rig](int, const std::string&) {
-        return std::make_unique<CEthernetIF>(rig.state, server.Port(), 2000, 2000);
-    });
+    TcpSheetRig rig;
+    CSimPrinter* printer = rig.printer.get();
     // The operator picks Ethernet and types the simulator's address; should
     // the connect fail, the Retry/Cancel box is cancelled rather than retried
     // for ever.

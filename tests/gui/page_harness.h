@@ -6,22 +6,21 @@
 #include "links/program_state.h"
 #include "pages/page_base.h"
 #include "protocol/message_if.h"
+#include "support/counting_sheet.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
 
 // Stands in for the main sheet around a page under test: records what the
 // page asks of the sheet and counts the protocol object's rebuild requests.
-class RecordingSheet : public IPageSheet, public IMainSheet {
+class RecordingSheet : public IPageSheet, public CountingSheet {
 public:
     std::vector<int> activePages;
     std::vector<int> endResults;
     int featureRemovals = 0;
-    int rebuilds = 0;
 
     void SetActivePage(int index) override { activePages.push_back(index); }
     void EndDialog(int result) override { endResults.push_back(result); }
     void RemoveFeaturePages() override { ++featureRemovals; }
-    void RebuildPages() override { ++rebuilds; }
 };
 
 // The world every page rig builds on: the program state, the host double,

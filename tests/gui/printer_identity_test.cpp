@@ -15,7 +15,6 @@
 #include "pages/firmware_pp.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
-#include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim_page_rig.h"
 
@@ -435,14 +434,7 @@ TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
 namespace {
 
 // The sheet as the program wires it, on the simulated printer.
-struct SimSheetRig : SheetRig {
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-
-    SimSheetRig() {
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-    }
-
+struct IdentitySheetRig : SimSheetRig {
     CPrinterIdentityPP* Identity() const {
         return qobject_cast<CPrinterIdentityPP*>(sheet->PageAt(1));
     }
@@ -453,7 +445,7 @@ struct SimSheetRig : SheetRig {
 // The sheet's pages share one default button: each page's must hold when
 // the operator turns to it, whatever the pages before it took.
 TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
-    SimSheetRig rig;
+    IdentitySheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     CPrinterIdentityPP* page = rig.Identity();
     ASSERT_NE(page, nullptr);
@@ -503,7 +495,7 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
 // The printer goes away during a Save and the operator reconnects from the
 // Retry box: the pages are rebuilt while the old page's handler still runs.
 TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandlerEnds) {
-    SimSheetRig rig;
+    IdentitySheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
     ASSERT_FALSE(old.isNull());
@@ -549,7 +541,7 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
 // had the reset, so there is no notice and no return to the port choice;
 // the sheet shows the rebuilt pages.
 TEST(PrinterIdentityPage, AResetLostToAReconnectIsNotReported) {
-    SimSheetRig rig;
+    IdentitySheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
     ASSERT_FALSE(old.isNull());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QComboBox>
 #include <QStringList>
 #include <QTabBar>
@@ -10,8 +12,11 @@
 
 #include "app/main_sheet.h"
 #include "gui_helpers.h"
+#include "links/ethernet_if.h"
 #include "pages/comms_pp.h"
 #include "protocol/message_if.h"
+#include "sim/sim_link.h"
+#include "sim/sim_tcp_server.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
 
@@ -51,4 +56,31 @@ struct SheetRig : ScriptedLinks {
         QTabBar* bar = sheet->Tabs()->tabBar();
         gui::Click(bar, bar->tabRect(index).center());
     }
+};
+
+// The sheet on the simulated printer, reached by an in-process link.
+struct SimSheetRig : SheetRig {
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+
+    SimSheetRig() {
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    }
+};
+
+// The sheet on the simulated printer served on a TCP port of this machine,
+// reached by the program's own Ethernet link (whatever the address typed).
+struct TcpSheetRig : SimSheetRig {
+    CSimTcpServer server{printer};
+
+    TcpSheetRig() {
+        std::string error;
+        EXPECT_TRUE(server.Start(0, &error)) << error;
+        msg.SetLinkFactory([this](int, const std::string&) {
+            return std::make_unique<CEthernetIF>(state, server.Port(), kWaitMs, kWaitMs);
+        });
+    }
+
+private:
+    static constexpr int kWaitMs = 2000;
 };
