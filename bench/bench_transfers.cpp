@@ -111,6 +111,17 @@ Row RequestRateRow(const std::string& where, const std::string& baselineName, in
     return row;
 }
 
+// The protocol object and the simulated printer served on a TCP port of this
+// machine; a run that must end answers Retry/Cancel with Cancel.
+struct TcpWorld {
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+    CSimTcpServer server{printer};
+    bool started = server.Start(0);
+    tessaly::ProgramState state;
+    FakeHost host{MsgResult::Cancel};
+    CMessageIF msg{host};
+};
+
 // The image on disk, as the program reads it; removed at the end of the run.
 struct ImageFile {
     std::string path;
@@ -132,19 +143,14 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     const size_t size = file.bytes.size();
     const uint32_t sum = file.sum;
     const std::string& image = file.bytes;
-    auto printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server(printer);
-    if (!server.Start(0)) return;
-
-    tessaly::ProgramState state;
-    FakeHost host{MsgResult::Cancel};
-    CMessageIF msg(host);
+    TcpWorld world;
+    if (!world.started) return;
     bool faulty = false;
 
     // The same bytes as SendFirmwareImage puts on the wire, in the same
     // 1024-byte writes, then the reply.
     auto bare = [&] {
-        BareSocket socket(server.Port());
+        BareSocket socket(world.server.Port());
         std::string header =
             std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
         bool ok = socket.Ok() && socket.Send(header.data(), header.size());
@@ -158,9 +164,9 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (n <= 0 || std::string(reply) != expected) faulty = true;
     };
     auto framed = [&] {
-        CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
+        CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
-        if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
+        if (!disk || world.msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
     };
     // Alternating rounds, the best of each: both see the same machine state,
@@ -224,15 +230,11 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
 
     // Over TCP to the simulator's server.
     {
-        auto printer = std::make_shared<CSimPrinter>();
-        CSimTcpServer server(printer);
-        if (!server.Start(0)) return;
-        tessaly::ProgramState state;
-        FakeHost host{MsgResult::Cancel};
-        CMessageIF msg(host);
+        TcpWorld world;
+        if (!world.started) return;
         bool faulty = false;
         auto bare = [&] {
-            BareSocket socket(server.Port());
+            BareSocket socket(world.server.Port());
             char area[CMessageIF::kAreaSize];
             for (int i = 0; i < count; ++i) {
                 if (!socket.Send(frame.data(), frame.size())) faulty = true;
@@ -242,9 +244,9 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
+            CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
             for (int i = 0; i < count; ++i) {
-                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+                if (world.msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
             if (link) link->Close();
         };

@@ -106,6 +106,16 @@ private:
     QFont m_normal;
 };
 
+// Counts the paint events of the widgets it is installed on as event filter.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
 // Deletes the objects handed to deleteLater, as returning to the event loop
 // would.
 inline void FlushDeferredDeletes() {

@@ -365,16 +365,6 @@ TEST(MagReadPage, NoTrackTickedWarnsAndSendsNothing) {
     EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
 }
 
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-
 TEST(MagReadPage, ReadClearsAndRepaintsBeforeTheFirstRequest) {
     MagReadRig rig;
     rig.Tick({1, 2, 3});
@@ -382,11 +372,11 @@ TEST(MagReadPage, ReadClearsAndRepaintsBeforeTheFirstRequest) {
     ASSERT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
 
-    std::vector<std::unique_ptr<PaintCounter>> counters;
+    std::vector<std::unique_ptr<gui::PaintCounter>> counters;
     for (int track = 1; track <= 3; ++track) {
         for (QWidget* widget :
              {static_cast<QWidget*>(rig.Led(track)), rig.Text(track)->viewport()}) {
-            counters.push_back(std::make_unique<PaintCounter>());
+            counters.push_back(std::make_unique<gui::PaintCounter>());
             widget->installEventFilter(counters.back().get());
         }
     }
