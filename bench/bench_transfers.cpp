@@ -111,6 +111,21 @@ Row RequestRateRow(const std::string& where, const std::string& baselineName, in
     return row;
 }
 
+// A row in MiB/s for `size` bytes moved in `best` seconds, beside the
+// baseline's `baselineBest` seconds for the same bytes.
+Row ThroughputRow(const std::string& name, size_t size, double best,
+                  const std::string& baselineName, double baselineBest, double goalRatio) {
+    const double mib = static_cast<double>(size) / (1 << 20);
+    Row row;
+    row.name = name;
+    row.unit = "MiB/s";
+    row.value = mib / best;
+    row.baselineName = baselineName;
+    row.baseline = mib / baselineBest;
+    row.goal = {Goal::RatioAtLeast, goalRatio};
+    return row;
+}
+
 // The protocol object and the simulated printer served on a TCP port of this
 // machine; a run that must end answers Retry/Cancel with Cancel.
 struct TcpWorld {
@@ -177,14 +192,9 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         bareBest = std::min(bareBest, BestOf(1, bare));
         framedBest = std::min(framedBest, BestOf(1, framed));
     }
-    const double mib = static_cast<double>(size) / (1 << 20);
-    Row row;
-    row.name = "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP";
-    row.unit = "MiB/s";
-    row.value = mib / framedBest;
-    row.baselineName = "bare socket from memory, same 1024-byte writes";
-    row.baseline = mib / bareBest;
-    row.goal = {Goal::RatioAtLeast, 0.9};
+    Row row = ThroughputRow(
+        "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP", size,
+        framedBest, "bare socket from memory, same 1024-byte writes", bareBest, 0.9);
     row.faulty = faulty;
     rows.push_back(row);
 }
@@ -289,14 +299,9 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         readBest = std::min(readBest, BestOf(1, readFile));
         sumBest = std::min(sumBest, BestOf(1, sumFile));
     }
-    const double mib = static_cast<double>(file.bytes.size()) / (1 << 20);
-    Row row;
-    row.name = "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file";
-    row.unit = "MiB/s";
-    row.value = mib / sumBest;
-    row.baselineName = "plain buffered read (fread, 4 KiB)";
-    row.baseline = mib / readBest;
-    row.goal = {Goal::RatioAtLeast, 0.8};
+    Row row = ThroughputRow(
+        "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file",
+        file.bytes.size(), sumBest, "plain buffered read (fread, 4 KiB)", readBest, 0.8);
     row.faulty = faulty;
     rows.push_back(row);
 }
