@@ -16,6 +16,7 @@
 #include "app/app.h"
 #include "app/main_sheet.h"
 #include "controls/ip_address_edit.h"
+#include "gui_helpers.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
 #include "pages/set_ip.h"
@@ -102,7 +103,7 @@ protected:
 
     template <typename T>
     T* Control(const char* id) const {
-        T* control = page->findChild<T*>(QString::fromLatin1(id));
+        T* control = gui::Control<T>(*page, id);
         EXPECT_NE(control, nullptr) << id;
         return control;
     }

@@ -78,7 +78,7 @@ struct MagReadRig : SimPageRig {
 
     template <typename T>
     T* Control(const char* id) const {
-        return page->findChild<T*>(QString::fromLatin1(id));
+        return gui::Control<T>(*page, id);
     }
     QCheckBox* Select(int track) const { return Control<QCheckBox>(Id::kSelects[track - 1]); }
     QPlainTextEdit* Text(int track) const { return Control<QPlainTextEdit>(Id::kTexts[track - 1]); }

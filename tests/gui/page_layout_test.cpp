@@ -20,7 +20,7 @@ namespace {
 using Identity = CPrinterIdentityPP::Id;
 
 QRect At(const QWidget& page, const char* id) {
-    const auto* control = page.findChild<QWidget*>(QString::fromLatin1(id));
+    const QWidget* control = gui::Control<QWidget>(page, id);
     return control ? control->geometry() : QRect();
 }
 

@@ -34,13 +34,8 @@ std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
     return order;
 }
 
-QLineEdit* Edit(QWidget& page, const char* id) {
-    return page.findChild<QLineEdit*>(QString::fromLatin1(id));
-}
-
-QPushButton* Button(QWidget& page, const char* id) {
-    return page.findChild<QPushButton*>(QString::fromLatin1(id));
-}
+using gui::Button;
+using gui::Edit;
 
 QString Text(QWidget& page, const char* id) {
     QLineEdit* edit = Edit(page, id);

@@ -30,13 +30,8 @@ std::vector<std::string> Then(std::vector<std::string> first,
     return first;
 }
 
-QLineEdit* Edit(QWidget& page, const char* id) {
-    return page.findChild<QLineEdit*>(QString::fromLatin1(id));
-}
-
-QPushButton* Button(QWidget& page, const char* id) {
-    return page.findChild<QPushButton*>(QString::fromLatin1(id));
-}
+using gui::Button;
+using gui::Edit;
 
 QStringList Counters(QWidget& page) {
     QStringList texts;
