@@ -22,6 +22,7 @@
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
+#include "support/sim_tcp_printer.h"
 
 namespace bench {
 namespace {
@@ -129,9 +130,9 @@ Row ThroughputRow(const std::string& name, size_t size, double best,
 // The protocol object and the simulated printer served on a TCP port of this
 // machine; a run that must end answers Retry/Cancel with Cancel.
 struct TcpWorld {
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server{printer};
-    bool started = server.Start(0);
+    SimTcpPrinter tcp;
+    CSimTcpServer& server = tcp.server;
+    bool started = server.IsRunning();
     tessaly::ProgramState state;
     FakeHost host{MsgResult::Cancel};
     CMessageIF msg{host};

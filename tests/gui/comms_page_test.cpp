@@ -167,7 +167,7 @@ TEST(CommsPage, EthernetReachesTheSimulatedPrinterAndCloseDownClosesItsSocket) {
 
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.sheet->PageCount(), 8);
-    EXPECT_EQ(rig.server.ConnectionsAccepted(), 1);
+    EXPECT_EQ(rig.tcp.server.ConnectionsAccepted(), 1);
     EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kE);  // learnt from "VRS"
 
     gui::Click(rig.sheet->ExitButton());

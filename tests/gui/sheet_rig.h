@@ -12,13 +12,12 @@
 
 #include "app/main_sheet.h"
 #include "gui_helpers.h"
-#include "links/ethernet_if.h"
 #include "pages/comms_pp.h"
 #include "protocol/message_if.h"
 #include "sim/sim_link.h"
-#include "sim/sim_tcp_server.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
+#include "support/sim_tcp_printer.h"
 
 // The main sheet as the program wires it, shown on the offscreen screen,
 // with a scripted host and scripted links.
@@ -69,16 +68,13 @@ struct SimSheetRig : SheetRig {
 };
 
 // The sheet on the simulated printer served on a TCP port of this machine,
-// reached by the program's own Ethernet link (whatever the address typed).
+// reached by the program's own Ethernet link at the address typed.
 struct TcpSheetRig : SimSheetRig {
-    CSimTcpServer server{printer};
+    SimTcpPrinter tcp{printer};
 
     TcpSheetRig() {
-        std::string error;
-        EXPECT_TRUE(server.Start(0, &error)) << error;
-        msg.SetLinkFactory([this](int, const std::string&) {
-            return std::make_unique<CEthernetIF>(state, server.Port(), kWaitMs, kWaitMs);
-        });
+        EXPECT_TRUE(tcp.server.IsRunning()) << tcp.startError;
+        msg.SetLinkFactory(tcp.EthernetLinks(state, kWaitMs, kWaitMs));
     }
 
 private:
