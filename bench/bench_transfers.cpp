@@ -93,21 +93,16 @@ CCharacterInterface* ConnectOverTcp(tessaly::ProgramState& state, CMessageIF& ms
 }
 
 // Requests per second through the protocol object against the bare
-// exchange, the best of `rounds` alternating runs of each: both see the same
-// machine state, and the best is the run least disturbed by anything else.
+// exchange, the best of `rounds` alternating runs of each.
 Row RequestRateRow(const std::string& where, const std::string& baselineName, int rounds, int count,
                    const std::function<void()>& bare, const std::function<void()>& framed) {
-    double bareBest = 1e300, framedBest = 1e300;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        framedBest = std::min(framedBest, BestOf(1, framed));
-    }
+    const BestTimes best = InterleavedBest(rounds, bare, framed);
     Row row;
     row.name = std::to_string(count) + " RequestStatus, " + where;
     row.unit = "us/request";
-    row.value = framedBest / count * 1e6;
+    row.value = best.measured / count * 1e6;
     row.baselineName = baselineName;
-    row.baseline = bareBest / count * 1e6;
+    row.baseline = best.baseline / count * 1e6;
     row.goal = {Goal::RatioAtMost, 1.1};
     return row;
 }
@@ -185,17 +180,10 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (!disk || world.msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
     };
-    // Alternating rounds, the best of each: both see the same machine state,
-    // and the best is the run least disturbed by anything else on it.
-    double bareBest = 1e300, framedBest = 1e300;
-    const int rounds = options.quick ? 1 : 5;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        framedBest = std::min(framedBest, BestOf(1, framed));
-    }
+    const BestTimes best = InterleavedBest(options.quick ? 1 : 5, bare, framed);
     Row row = ThroughputRow(
         "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP", size,
-        framedBest, "bare socket from memory, same 1024-byte writes", bareBest, 0.9);
+        best.measured, "bare socket from memory, same 1024-byte writes", best.baseline, 0.9);
     row.faulty = faulty;
     rows.push_back(row);
 }
@@ -294,15 +282,10 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         if (total != file.bytes.size()) faulty = true;
     };
     readFile();  // into the page cache for both
-    double sumBest = 1e300, readBest = 1e300;
-    const int rounds = options.quick ? 2 : 5;
-    for (int i = 0; i < rounds; ++i) {
-        readBest = std::min(readBest, BestOf(1, readFile));
-        sumBest = std::min(sumBest, BestOf(1, sumFile));
-    }
+    const BestTimes best = InterleavedBest(options.quick ? 2 : 5, readFile, sumFile);
     Row row = ThroughputRow(
         "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file",
-        file.bytes.size(), sumBest, "plain buffered read (fread, 4 KiB)", readBest, 0.8);
+        file.bytes.size(), best.measured, "plain buffered read (fread, 4 KiB)", best.baseline, 0.8);
     row.faulty = faulty;
     rows.push_back(row);
 }
