@@ -76,6 +76,10 @@ TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     EXPECT_FALSE(c.fixed->isChecked());
     EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeUnknown);
 
+    // The labels name the fields; the mode's label describes its first
+    // button, which keeps its own text as its name.
+    EXPECT_EQ(c.mac->accessibleName(), "MAC address (HEX)");
+    EXPECT_EQ(c.dynamic->accessibleDescription(), "IP address mode");
     EXPECT_EQ(c.ip->accessibleName(), "IP address");
     EXPECT_EQ(c.mask->accessibleName(), "Subnet mask");
     EXPECT_EQ(c.gateway->accessibleName(), "Default gateway");
