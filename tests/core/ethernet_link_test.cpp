@@ -22,10 +22,6 @@ constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
 const int kShortReceiveMs = 300 * TestTimeScale();
 const int kShortConnectMs = 1000 * TestTimeScale();
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class EthernetLink : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -37,10 +37,6 @@ const int kConnectMs = 1000 * TestTimeScale();
 const long long kPromptMs = kReceiveMs / 2;
 const long long kTimedOutMs = kReceiveMs * 3;
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override {

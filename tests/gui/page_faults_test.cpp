@@ -29,10 +29,6 @@ using Identity = CPrinterIdentityPP::Id;
 
 const int kReceiveMs = 150 * TestTimeScale();
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 // The shared page rig, its printer reached over the real Ethernet link.
 struct TcpPageRig : SimPageRig {
     SimTcpPrinter tcp{printer};
