@@ -35,10 +35,6 @@ protected:
                                              kShortConnectMs);
     }
 
-    static int Write(CEthernetIF& link, const std::string& bytes) {
-        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-    }
     // One Read into a zeroed 1024-byte area, as the protocol object reads.
     static std::pair<int, std::string> Read(CEthernetIF& link) {
         std::vector<uint8_t> area(1024, 0);
@@ -54,7 +50,7 @@ protected:
 TEST_F(EthernetLink, ExchangesAStatusRequest) {
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     EXPECT_EQ(Read(*link), (std::pair<int, std::string>{9, "VRSE3.05,"}));
     auto frames = printer->Frames();
     ASSERT_EQ(frames.size(), 1u);
@@ -72,7 +68,7 @@ TEST_F(EthernetLink, LargeWriteArrivesWhole) {
                         ",\x1C" + data + '\x03';
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, frame), static_cast<int>(frame.size()));
+    EXPECT_EQ(WriteText(*link, frame), static_cast<int>(frame.size()));
     EXPECT_EQ(Read(*link).second, "CHK" + std::to_string(static_cast<int32_t>(sum)) + ",");
 }
 
@@ -87,7 +83,7 @@ TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
 
     ASSERT_TRUE(server.Start(port));
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,MSR")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 24);
     EXPECT_EQ(Read(*link).second, "MSRE1234567,");
 }
 
@@ -102,12 +98,12 @@ TEST_F(EthernetLink, PrinterThatClosesReadsAsZeroAndReconnects) {
     printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = true; });
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     EXPECT_EQ(Read(*link).first, 0);
 
     printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = false; });
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     EXPECT_EQ(Read(*link).second, "VRSE3.05,");
 }
 
@@ -115,7 +111,7 @@ TEST_F(EthernetLink, SilentPrinterTimesOut) {
     printer->UpdateState([](SimPrinterState& s) { s.faults.silent = true; });
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     auto start = Clock::now();
     EXPECT_LT(Read(*link).first, 0);
     EXPECT_GE(MsSince(start), kShortReceiveMs - 50);
@@ -125,27 +121,27 @@ TEST_F(EthernetLink, SilentPrinterTimesOut) {
 TEST_F(EthernetLink, UnopenedOrClosedLinkMovesNothing) {
     auto link = MakeLink();
     uint8_t byte = 0;
-    EXPECT_EQ(Write(*link, "x"), 0);
+    EXPECT_EQ(WriteText(*link, "x"), 0);
     EXPECT_EQ(link->Read(&byte, 1, 0), -1);
     ASSERT_EQ(link->Open(), 1);
     EXPECT_EQ(link->Read(&byte, 0, 0), -1);
     link->Close();
-    EXPECT_EQ(Write(*link, "x"), 0);
+    EXPECT_EQ(WriteText(*link, "x"), 0);
 }
 
 TEST_F(EthernetLink, EachConnectionStartsCleanOverTheSamePrinter) {
     auto first = MakeLink();
     ASSERT_EQ(first->Open(), 1);
-    Write(*first, Framed("REQ,MOD,FDC77"));
+    WriteText(*first, Framed("REQ,MOD,FDC77"));
     // An image cut off mid-way; a parser carried over would eat the next request.
-    Write(*first, std::string(9, '\x05') +
-                      "\x01REQ,FRM100,\x1C"
-                      "0123456789");
+    WriteText(*first, std::string(9, '\x05') +
+                          "\x01REQ,FRM100,\x1C"
+                          "0123456789");
     first->Close();
 
     auto second = MakeLink();
     ASSERT_EQ(second->Open(), 1);
-    EXPECT_EQ(Write(*second, Framed("REQ,STA,FDC")), 24);
+    EXPECT_EQ(WriteText(*second, Framed("REQ,STA,FDC")), 24);
     EXPECT_EQ(Read(*second).second, "FDC77,");
     EXPECT_EQ(server.ConnectionsAccepted(), 2);
 }

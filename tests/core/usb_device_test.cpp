@@ -40,11 +40,6 @@ protected:
         return std::make_unique<CUSBDevice>(parts);
     }
 
-    int Write(CUSBDevice& link, const std::string& bytes) {
-        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-    }
-
     tessaly::ProgramState state;
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
     ScriptedSelection selection;
@@ -170,7 +165,7 @@ TEST_F(UsbLink, APipeWhosePartnerFailedIsClosed) {
         EXPECT_EQ(link->Open(), 0);
         EXPECT_EQ(usb->OpenPipes(), 0);
         EXPECT_FALSE(link->HasWritePipe() || link->HasReadPipe());
-        EXPECT_EQ(Write(*link, "x"), 0);
+        EXPECT_EQ(WriteText(*link, "x"), 0);
     }
 }
 
@@ -191,7 +186,7 @@ protected:
 TEST_F(OpenUsbLink, WritesInPiecesOfAtMost50000Bytes) {
     std::string data(120000, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-    EXPECT_EQ(Write(*link, data), 120000);
+    EXPECT_EQ(WriteText(*link, data), 120000);
     EXPECT_EQ(usb->writeLengths, (std::vector<int>{50000, 50000, 20000}));
     EXPECT_EQ(usb->wire, data);
 }
@@ -200,20 +195,20 @@ TEST_F(OpenUsbLink, ShortPipeWritesContinueWhereTheyStopped) {
     usb->Device(0).bytesPerWrite = 30000;
     std::string data(120000, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i / 251);
-    EXPECT_EQ(Write(*link, data), 120000);
+    EXPECT_EQ(WriteText(*link, data), 120000);
     EXPECT_EQ(usb->writeLengths, (std::vector<int>{50000, 50000, 50000, 30000}));
     EXPECT_EQ(usb->wire, data);
 }
 
 TEST_F(OpenUsbLink, APipeThatTakesNothingEndsTheWriteAsFailed) {
     usb->Device(0).bytesPerWrite = 0;
-    EXPECT_EQ(Write(*link, std::string(1000, 'x')), 0);
+    EXPECT_EQ(WriteText(*link, std::string(1000, 'x')), 0);
     EXPECT_EQ(usb->writeLengths.size(), 1u);
 }
 
 TEST_F(OpenUsbLink, ReadsTheReplyToARequest) {
     const std::string request = Framed("REQ,STA,MSR");
-    ASSERT_EQ(Write(*link, request), static_cast<int>(request.size()));
+    ASSERT_EQ(WriteText(*link, request), static_cast<int>(request.size()));
     std::vector<uint8_t> area(1024, 0);
     const int n = link->Read(area.data(), 1024, 0);
     ASSERT_GT(n, 0);
@@ -244,7 +239,7 @@ TEST_F(UsbLink, ReadOrWriteWithoutPipesSaysSoOnStandardOutput) {
     auto link = MakeLink();
     uint8_t area[16] = {};
     EXPECT_EQ(link->Read(area, 16, 0), 0);
-    EXPECT_EQ(Write(*link, "abc"), 0);
+    EXPECT_EQ(WriteText(*link, "abc"), 0);
     EXPECT_EQ(diagnostics.str(), "Error: File handle invalid!\nError: File handle invalid!\n");
 }
 
