@@ -56,11 +56,9 @@ QString Shown(const CIpAddressEdit* field) {
     return parts.join('.');
 }
 
-class EthernetPage : public ::testing::Test {};
-
 }  // namespace
 
-TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
+TEST(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     SimPageRig rig;
     CEthernetPP page(rig.context);
     EXPECT_EQ(page.Title(), "Ethernet");
@@ -100,7 +98,7 @@ TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     EXPECT_TRUE(rig.printer->Frames().empty());
 }
 
-TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
+TEST(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
     struct Row {
         const char* version;
         std::optional<std::string> pid;  // none: the printer does not know "PID"
@@ -146,7 +144,7 @@ TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
     }
 }
 
-TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
+TEST(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
     struct Row {
         std::optional<std::string> dyn;
         int mode;
@@ -174,7 +172,7 @@ TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
     }
 }
 
-TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
+TEST(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
     struct Row {
         std::optional<std::string> value;
         const char* shown;
@@ -215,7 +213,7 @@ TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
     }
 }
 
-TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
+TEST(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
     SimPageRig rig;
     CEthernetPP page(rig.context);
     EthernetControls c(page);
@@ -254,7 +252,7 @@ TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
     EXPECT_EQ(Shown(c.gateway), "10.0.0.1");
 }
 
-TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
+TEST(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
     struct Row {
         const char* typed;  // four fields joined by '.', blanks left empty
         const char* wire;
@@ -289,7 +287,7 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
 
 // A value the printer did not report and nobody typed is not written back:
 // neither a mode nobody chose nor a blank address over the one it keeps.
-TEST_F(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
+TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     SimPageRig rig;
     rig.Remove("DYN");
     rig.Remove("SNM");
@@ -321,7 +319,7 @@ TEST_F(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "GWY"}));
 }
 
-TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
+TEST(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
     SimPageRig rig;
     rig.printer->SetValue("PID", "6143");
     CEthernetPP page(rig.context);
@@ -341,7 +339,7 @@ TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
     EXPECT_EQ(rig.host.waitCursorShows, 0);
 }
 
-TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
+TEST(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
     struct Row {
         const char* version;
         const char* mac;
@@ -371,7 +369,7 @@ TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
     }
 }
 
-TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
+TEST(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
     SimPageRig rig;
     rig.Remove("PID");
     CEthernetPP page(rig.context);
