@@ -10,11 +10,10 @@
 
 #include "controls/led_button.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
 
 namespace {
-
-constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
 
 constexpr int kSelectIds[] = {1141, 1142, 1143};
 constexpr int kTextIds[] = {1138, 1139, 1140};
@@ -118,8 +117,6 @@ void CMagReadPP::ClearTracks() {
 }
 
 void CMagReadPP::OnRead() {
-    std::array<uint8_t, cardread::kRecordSize> record{};
-
     // The read blocks the page until the record is in; the operator sees the
     // old result go before it starts, not after.
     ClearTracks();
@@ -132,36 +129,8 @@ void CMagReadPP::OnRead() {
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         if (m_select[i]->isChecked()) selection |= cardread::TrackBit(i + 1);
     }
-    if (selection == 0) {
-        Host().Message(kNoTracksText, MsgButtons::Ok);
-        return;
-    }
-
-    std::optional<std::string> refusal;
-    {
-        const WaitCursor wait(Host());
-        const uint32_t printerFamily = Msg().GetPrinterFamily();
-        refusal = cardread::FirmwareGateMessage(printerFamily, Msg().RequestStatus(cmd::VRS));
-    }
-    if (refusal) {
-        Host().Message(*refusal, MsgButtons::Ok);
-        return;
-    }
-
-    int received = 0;
-    {
-        const WaitCursor wait(Host());
-        // A request that never left has no record coming; whatever link a
-        // reconnect made meanwhile holds nothing of this read.
-        if (!Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)))) return;
-        received = Msg().ReadFixedReply(record.data());
-    }
-    const cardread::CardReadView view =
-        cardread::DecodeCardRecord(record, static_cast<size_t>(std::max(received, 0)), selection);
-    ShowTracks(view);
-    if (view.verdict == cardread::RecordVerdict::WrongLength) {
-        Host().Message(cardread::kFirmwareIncompatibleText, MsgButtons::Ok);
-    }
+    const magstripe::ReadResult result = magstripe::ReadCard(Msg(), Host(), selection);
+    if (result.outcome == magstripe::ReadOutcome::Read) ShowTracks(result.view);
 }
 
 void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
@@ -173,6 +142,6 @@ void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
 }
 
 void CMagReadPP::OnEject() {
-    Msg().SendCommandText(std::string(kCommandTable[cmd::EJT].mnemonic));
+    magstripe::Eject(Msg());
     ClearTracks();
 }
