@@ -138,7 +138,8 @@ const std::array<Counter, kCount> kCounters = {{
 
 std::array<std::optional<std::string>, kCount> Read(CMessageIF& msg) {
     std::array<std::optional<std::string>, kCount> values;
-    for (size_t i = 0; i < kCounters.size(); ++i) values[i] = msg.RequestStatus(kCounters[i].command);
+    for (size_t i = 0; i < kCounters.size(); ++i)
+        values[i] = msg.RequestStatus(kCounters[i].command);
     return values;
 }
 
@@ -435,8 +436,7 @@ Settings Read(CMessageIF& msg) {
     }
     for (int i = 0; i < kAddressCount; ++i) {
         const std::optional<std::string> value = msg.RequestStatus(kAddressCommands[i]);
-        settings.addresses[static_cast<size_t>(i)] =
-            value ? AddressFromWire(*value) : std::nullopt;
+        settings.addresses[static_cast<size_t>(i)] = value ? AddressFromWire(*value) : std::nullopt;
     }
     return settings;
 }

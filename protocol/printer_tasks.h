@@ -24,7 +24,7 @@ namespace identity {
 // The four engine settings, in the order the combined "MIP" request carries
 // them.
 struct Settings {
-    std::string density;   // "FDC"
+    std::string density;     // "FDC"
     std::string imageStart;  // "FSP"
     std::string imageEnd;    // "FEP"
     std::string position;    // "FPP"
