@@ -50,8 +50,7 @@ std::string CTraceFile::TimeNow() {
     using namespace std::chrono;
     const system_clock::time_point now = system_clock::now();
     const std::tm local = LocalTime(system_clock::to_time_t(now));
-    const long long millis =
-        duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    const long long millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03lld", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
@@ -60,8 +59,8 @@ std::string CTraceFile::TimeNow() {
 }
 
 std::string CTraceFile::FormatRecord(const std::string& time, Direction direction, int linkKind,
-                                     const std::string& printer, const uint8_t* bytes,
-                                     int length, int accepted) {
+                                     const std::string& printer, const uint8_t* bytes, int length,
+                                     int accepted) {
     std::string record = time;
     record += direction == Direction::Write ? " write " : " read ";
     record += KindName(linkKind);

@@ -31,8 +31,8 @@ public:
 
     enum class Direction { Write, Read };
     // `accepted` is what the link reported for a write (the count for a read).
-    void Record(Direction direction, int linkKind, const std::string& printer,
-                const uint8_t* bytes, int length, int accepted);
+    void Record(Direction direction, int linkKind, const std::string& printer, const uint8_t* bytes,
+                int length, int accepted);
 
     // One record's text, with its time already formatted.
     static std::string FormatRecord(const std::string& time, Direction direction, int linkKind,
