@@ -308,17 +308,17 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
         }
         static constexpr const char* kNames[] = {"declined", "open failed", "bad extension",
                                                  "failed", "upgraded"};
-        static constexpr int kCodes[] = {cli_exit::kUsage, cli_exit::kFileError,
-                                         cli_exit::kRefused, cli_exit::kRefused, cli_exit::kDone};
+        static constexpr int kCodes[] = {cli_exit::kUsage, cli_exit::kFileError, cli_exit::kRefused,
+                                         cli_exit::kRefused, cli_exit::kDone};
         const size_t index = static_cast<size_t>(upgraded);
         result.code = kCodes[index];
         result.json["result"] = kNames[index];
         result.lines.push_back(std::string("Upgrade: ") + kNames[index]);
     } else if (command == "query" || command == "sensors") {
         const bool sensors = command == "sensors";
-        const std::vector<std::string> lines = query_report::Run(
-            msg, sensors ? query_report::kSensorTitle : query_report::kQueryTitle,
-            sensors ? cmd::SNR : cmd::QPR, query_report::LocalTimeNow());
+        const std::vector<std::string> lines =
+            query_report::Run(msg, sensors ? query_report::kSensorTitle : query_report::kQueryTitle,
+                              sensors ? cmd::SNR : cmd::QPR, query_report::LocalTimeNow());
         Json list = Json::array();
         for (const std::string& line : lines) {
             list.push_back(Utf8(line));
@@ -412,8 +412,7 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
                                   {"selected", selected},
                                   {"result", LedName(track.led)},
                                   {"text", Utf8(track.text)}});
-                result.lines.push_back("Track" + std::to_string(i + 1) + " " +
-                                       LedName(track.led) +
+                result.lines.push_back("Track" + std::to_string(i + 1) + " " + LedName(track.led) +
                                        (track.text.empty() ? "" : ": " + Utf8(track.text)));
                 if (selected && track.led != cardread::TrackLed::Pass) {
                     result.code = cli_exit::kRefused;
@@ -469,8 +468,9 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
         factory = DefaultLinkFactory(state, host, selection);
     } else {
         const uint16_t port = target.port;
-        factory = [&state, port](int kind,
-                                 const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
+        factory = [&state, port](
+                      int kind,
+                      const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
             if (kind == kLinkEthernet) return std::make_unique<CEthernetIF>(state, port);
             return std::make_unique<CParallelIF>(portName);
         };
@@ -496,9 +496,8 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
 
 void Print(const Options& options, const Target& target, Result& result, const Shared& shared) {
     if (options.json) {
-        Json document = {{"printer", target.label},
-                         {"command", options.command},
-                         {"exit_code", result.code}};
+        Json document = {
+            {"printer", target.label}, {"command", options.command}, {"exit_code", result.code}};
         document.update(result.json);
         shared.out->Write((shared.fleet ? document.dump() : document.dump(2)) + "\n");
         return;
@@ -654,9 +653,10 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     };
     if (!TakeSimulatorOptions(args, options, problem)) return usage(problem);
 
-    CLI::App app("Maintenance of ID-card printers from a shell: one printer, or a fleet on "
-                 "Ethernet.",
-                 kProgram);
+    CLI::App app(
+        "Maintenance of ID-card printers from a shell: one printer, or a fleet on "
+        "Ethernet.",
+        kProgram);
     app.footer(std::string("\n") + kExitCodesText);
     app.set_version_flag("--version", std::string(kProgram) + " " + TESSALY_VERSION);
     app.fallthrough();
@@ -756,7 +756,8 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         std::string help = app.help();
         const std::string generic = std::string(kProgram) + " [OPTIONS] SUBCOMMAND";
         if (const size_t at = help.find(generic); at != std::string::npos) {
-            help.replace(at, generic.size(), std::string(kProgram) + " [connection] COMMAND [options]");
+            help.replace(at, generic.size(),
+                         std::string(kProgram) + " [connection] COMMAND [options]");
         }
         out << help << "\nSimulator options, after " << kSimulatedOption << ":\n"
             << kSimPrinterOptionsHelp;

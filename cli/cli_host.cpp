@@ -76,9 +76,7 @@ void CCliHost::Pause(int milliseconds) {
     }
 }
 
-std::optional<std::string> CCliHost::GetOpenFileName(const std::string&) {
-    return openFileAnswer;
-}
+std::optional<std::string> CCliHost::GetOpenFileName(const std::string&) { return openFileAnswer; }
 
 std::optional<std::string> CCliHost::GetSaveFileName() { return saveFileAnswer; }
 
@@ -104,6 +102,4 @@ void CCliHost::EndProgress() {
     m_barShown = false;
 }
 
-bool CCliHost::StartDetached(const std::string&, const std::vector<std::string>&) {
-    return false;
-}
+bool CCliHost::StartDetached(const std::string&, const std::vector<std::string>&) { return false; }
