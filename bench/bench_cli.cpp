@@ -116,14 +116,13 @@ void RunCommandLine(const Options& options, std::vector<Row>& rows) {
     fleet.baseline = serial.median;
     fleet.goal = {Goal::RatioAtMost, 0.2};
     fleet.faulty = !ok;
-    fleet.note = SpreadText("--jobs 8", {parallel.median * 1000, parallel.low * 1000,
-                                         parallel.high * 1000},
-                            "ms") +
-                 ", " +
-                 SpreadText("--jobs 1", {serial.median * 1000, serial.low * 1000,
-                                         serial.high * 1000},
-                            "ms") +
-                 ", " + std::to_string(kFleetRepeats) + " interleaved rounds";
+    fleet.note =
+        SpreadText("--jobs 8", {parallel.median * 1000, parallel.low * 1000, parallel.high * 1000},
+                   "ms") +
+        ", " +
+        SpreadText("--jobs 1", {serial.median * 1000, serial.low * 1000, serial.high * 1000},
+                   "ms") +
+        ", " + std::to_string(kFleetRepeats) + " interleaved rounds";
     rows.push_back(fleet);
 
     const std::string folder = options.executable.substr(0, options.executable.rfind('/') + 1);

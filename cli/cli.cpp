@@ -694,6 +694,8 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
                    "append every frame written and reply read to FILE (time, link, hex dump)")
         ->type_name("FILE");
 
+    // The commands' own options.
+    app.option_defaults()->group("Options");
     const auto command = [&](const char* name, const char* what) {
         CLI::App* sub = app.add_subcommand(name, what);
         sub->callback([&options, name] { options.command = name; });
@@ -753,7 +755,13 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        std::string help = app.help();
+        // The help of the command named, when one was.
+        const std::vector<CLI::App*> named = app.get_subcommands();
+        std::string help = named.empty() ? app.help() : named.front()->help();
+        if (!named.empty()) {
+            out << help;
+            return cli_exit::kDone;
+        }
         const std::string generic = std::string(kProgram) + " [OPTIONS] SUBCOMMAND";
         if (const size_t at = help.find(generic); at != std::string::npos) {
             help.replace(at, generic.size(),
