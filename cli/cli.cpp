@@ -447,6 +447,7 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
     CCliHost host(*shared.err, hostOptions);
     tessaly::ProgramState state;
     state.printerIpAddress = target.address;
+    std::ostringstream usbDiagnostics;
     CCliUsbSelection selection(options.usb.value_or(std::string()));
 
     // Each printer its own simulated printer, so a fleet of them runs side
@@ -465,7 +466,17 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
         }
         factory = simulated->Factory(state, host, selection);
     } else if (target.portName == "USB") {
-        factory = DefaultLinkFactory(state, host, selection);
+        // One libusb session and one print-queue source for the printer.
+        auto backend = std::make_shared<CLibusbBackend>();
+        auto queues = std::make_shared<CCupsPrintQueues>();
+        factory = [&, backend, queues](int,
+                                       const std::string&) -> std::unique_ptr<CCharacterInterface> {
+            UsbLinkParts parts{backend, queues, selection, host, state};
+            // The link's diagnostic line must not land in the output a
+            // script reads.
+            parts.diagnostics = &usbDiagnostics;
+            return std::make_unique<CUSBDevice>(parts);
+        };
     } else {
         const uint16_t port = target.port;
         factory = [&state, port](
@@ -486,6 +497,7 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
         // asked for something it did not allow.
         if (host.Declined()) result.code = cli_exit::kUsage;
     }
+    if (!usbDiagnostics.str().empty()) host.Message(usbDiagnostics.str(), MsgButtons::Ok);
     Json messages = Json::array();
     for (const std::string& line : host.Messages()) messages.push_back(Utf8(line));
     result.json["messages"] = messages;
@@ -499,7 +511,11 @@ void Print(const Options& options, const Target& target, Result& result, const S
         Json document = {
             {"printer", target.label}, {"command", options.command}, {"exit_code", result.code}};
         document.update(result.json);
-        shared.out->Write((shared.fleet ? document.dump() : document.dump(2)) + "\n");
+        // Paths from the command line need not be UTF-8; a stray byte must
+        // not cost the printer's result.
+        shared.out->Write(
+            document.dump(shared.fleet ? -1 : 2, ' ', false, Json::error_handler_t::replace) +
+            "\n");
         return;
     }
     std::string text;
@@ -541,7 +557,8 @@ int ListPorts(const Options& options, const Shared& shared) {
     }
     if (usb.empty()) lines.push_back("USB: no printers");
     // Every LPT name reaches the machine's one parallel port.
-    const bool parallel = options.simulated || std::filesystem::exists("/dev/parport0");
+    std::error_code error;
+    const bool parallel = options.simulated || std::filesystem::exists("/dev/parport0", error);
     Json lpt = Json::array();
     if (parallel) {
         for (const char* name : {"LPT1:", "LPT2:", "LPT3:", "LPT4:"}) lpt.push_back(name);
@@ -550,7 +567,9 @@ int ListPorts(const Options& options, const Shared& shared) {
                                                   : "Parallel: LPT1: to LPT4: (/dev/parport0)")
                              : "Parallel: none");
     if (options.json) {
-        shared.out->Write(Json{{"usb", usb}, {"parallel", lpt}}.dump(2) + "\n");
+        shared.out->Write(Json{{"usb", usb}, {"parallel", lpt}}.dump(
+                              2, ' ', false, Json::error_handler_t::replace) +
+                          "\n");
     } else {
         std::string text;
         for (const std::string& line : lines) text += line + "\n";
@@ -578,6 +597,7 @@ bool TakeSimulatorOptions(std::vector<std::string>& args, Options& options, std:
 }
 
 std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& targets) {
+    if (options.command == "send" && options.text.empty()) return "send: the command is empty";
     if (options.command == "send" && !Latin1(options.text)) {
         return "the command holds characters beyond Latin-1";
     }
