@@ -248,7 +248,7 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
             identity::Settings settings = view.settings;
             for (const std::string& set : options.settings) {
                 const std::string name = set.substr(0, set.find('='));
-                const std::string value = Latin1(set.substr(set.find('=') + 1)).value_or("");
+                const std::string value = *Latin1(set.substr(set.find('=') + 1));
                 if (name == "FDC") settings.density = value;
                 if (name == "FSP") settings.imageStart = value;
                 if (name == "FEP") settings.imageEnd = value;
@@ -608,6 +608,7 @@ std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& t
                 (name != "FDC" && name != "FSP" && name != "FEP" && name != "FPP")) {
                 return "--set takes FDC=, FSP=, FEP= or FPP= and a value, not " + set;
             }
+            if (!Latin1(set)) return "the setting holds characters beyond Latin-1: " + set;
         }
     }
     if (options.command == "network") {
