@@ -151,6 +151,11 @@ public:
             if (entry.devicePath.empty()) continue;
             listed += "\n  " + entry.instanceSegment + "  " + lines.lines[static_cast<size_t>(i)];
         }
+        // The link falls back to the first printer it finds when the
+        // selection makes no choice, as the window does after a cancelled
+        // dialog; a script that named a printer, or could not, must not
+        // reach another. A path that names no device keeps the link closed.
+        state.selectedUsbDevicePath = kNoDevicePath;
         if (!m_serial.empty() && candidates.empty()) {
             host.Message("No USB printer with the serial " + m_serial + ":" + listed,
                          MsgButtons::Ok);
@@ -161,6 +166,7 @@ public:
     }
 
 private:
+    static constexpr const char* kNoDevicePath = "(no printer chosen)";
     std::string m_serial;
 };
 

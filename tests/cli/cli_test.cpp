@@ -435,6 +435,13 @@ TEST(Cli, UsageFileAndConnectionErrorsStopBeforeAnythingIsSent) {
     EXPECT_EQ(dead.paused.load(), 2 * 2000);
     EXPECT_THAT(dead.err.str(), HasSubstr("switched on. Retry 2 of 2\n"));
 
+    // A USB serial that names no printer reaches none, not the first one
+    // found.
+    EXPECT_EQ(rig.Run({"--simulated-printer", "--usb", "NOPE", "counters"}), 3);
+    EXPECT_THAT(rig.err.str(), HasSubstr("No USB printer with the serial NOPE:   SIM00001  "));
+    EXPECT_EQ(rig.Run({"--simulated-printer", "--usb", "sim00001", "counters"}), 0);
+    EXPECT_THAT(rig.out.str(), HasSubstr("Total Cards Printed: 904\n"));
+
     EXPECT_EQ(rig.Run({"--help"}), 0);
     EXPECT_THAT(rig.out.str(), HasSubstr("3  could not connect to the printer"));
 }
