@@ -57,6 +57,7 @@ void RunTransfers(const Options& options, std::vector<Row>& rows);
 void RunPageActions(const Options& options, std::vector<Row>& rows);
 void RunReport(const Options& options, std::vector<Row>& rows);
 void RunColdStart(const Options& options, std::vector<Row>& rows);
+void RunCommandLine(const Options& options, std::vector<Row>& rows);
 
 // The best (shortest) of `rounds` timings of `run`, in seconds.
 double BestOf(int rounds, const std::function<void()>& run);

@@ -200,6 +200,7 @@ int main(int argc, char** argv) {
     bench::RunPageActions(options, rows);
     bench::RunReport(options, rows);
     bench::RunColdStart(options, rows);
+    bench::RunCommandLine(options, rows);
     PrintTable(rows);
 
     if (!jsonPath.empty()) {

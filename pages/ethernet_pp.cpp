@@ -23,25 +23,16 @@ namespace {
 constexpr int kWidth = 348;
 constexpr int kHeight = 146;
 
-constexpr const char* kDynamicValue = "1";
-constexpr const char* kStaticValue = "0";
-
 }  // namespace
 
 bool CEthernetPP::IsEthernetProduct(int32_t productId) {
-    return std::find(kEthernetProductIds.begin(), kEthernetProductIds.end(), productId) !=
-           kEthernetProductIds.end();
+    return network::IsEthernetProduct(productId);
 }
 
-std::string CEthernetPP::AddressToWire(uint32_t address) {
-    return std::to_string(static_cast<int32_t>(address));
-}
+std::string CEthernetPP::AddressToWire(uint32_t address) { return network::AddressToWire(address); }
 
 std::optional<uint32_t> CEthernetPP::AddressFromWire(const std::string& text) {
-    // A reply such as "IPA," carries no address; showing 0.0.0.0 for it
-    // would put a value on screen that the printer never sent.
-    if (!textscan::HasLeadingInteger(text)) return std::nullopt;
-    return static_cast<uint32_t>(textscan::LeadingInteger(text));
+    return network::AddressFromWire(text);
 }
 
 CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
@@ -117,14 +108,13 @@ void CEthernetPP::OnInitDialog() { Refresh(); }
 void CEthernetPP::OnSetActive() { Refresh(); }
 
 void CEthernetPP::Refresh() {
-    const WaitCursor wait(Host());
-
-    // Without a product id there is no telling whether the printer has an
-    // interface to configure; treating it as one could write to a printer
-    // that does not understand the settings.
-    const std::optional<std::string> productId = Msg().RequestStatus(cmd::PID);
-    State().ethernetPageProductId = productId ? CMessageIF::ToInteger(*productId) : 0;
-    if (!IsEthernetProduct(State().ethernetPageProductId)) {
+    network::Settings settings;
+    {
+        const WaitCursor wait(Host());
+        settings = network::Read(Msg());
+    }
+    State().ethernetPageProductId = settings.productId;
+    if (!settings.applicable) {
         ShowNotApplicable();
         return;
     }
@@ -132,31 +122,19 @@ void CEthernetPP::Refresh() {
     // A page that found no Ethernet printer on an earlier visit comes back
     // to life once the printer identifies as one.
     SetControlsEnabled(true);
-    CLineEditText macText(*m_mac);
-    Msg().ShowStatus(cmd::MAC, macText);
-
-    // Only the exact text "1" means dynamic addressing; a mode the printer
-    // did not report selects neither button rather than guessing one.
-    const std::optional<std::string> mode = Msg().RequestStatus(cmd::DYN);
-    if (!mode) {
-        m_addressMode = kModeUnknown;
-    } else {
-        m_addressMode = *mode == kDynamicValue ? kModeDynamic : kModeStatic;
+    m_mac->setText(FromLatin1(settings.mac.value_or(std::string())));
+    // A mode the printer did not report selects neither button rather than
+    // guessing one.
+    m_addressMode = settings.mode;
+    CIpAddressEdit* const fields[] = {m_ipAddress, m_subnetMask, m_gateway};
+    for (size_t i = 0; i < settings.addresses.size(); ++i) {
+        if (settings.addresses[i]) {
+            fields[i]->SetAddress(*settings.addresses[i]);
+        } else {
+            fields[i]->Clear();
+        }
     }
-    ShowAddress(m_ipAddress, cmd::IPA);
-    ShowAddress(m_subnetMask, cmd::SNM);
-    ShowAddress(m_gateway, cmd::GWY);
     ShowAddressMode();
-}
-
-void CEthernetPP::ShowAddress(CIpAddressEdit* field, int command) {
-    const std::optional<std::string> value = Msg().RequestStatus(command);
-    const std::optional<uint32_t> address = value ? AddressFromWire(*value) : std::nullopt;
-    if (address) {
-        field->SetAddress(*address);
-    } else {
-        field->Clear();
-    }
 }
 
 void CEthernetPP::ShowNotApplicable() {
@@ -187,22 +165,12 @@ void CEthernetPP::ShowAddressMode() {
 void CEthernetPP::SaveToFlash() {
     if (!IsEthernetProduct(State().ethernetPageProductId)) return;
     const WaitCursor wait(Host());
-
-    // With no mode reported and none chosen, the printer keeps the one it
-    // has: writing "static" would be a choice nobody made.
-    if (m_addressMode != kModeUnknown) {
-        Msg().SendModify(cmd::DYN, m_addressMode == kModeDynamic ? kDynamicValue : kStaticValue);
+    // A field left wholly blank holds no value (the printer reported none
+    // and nobody typed one), and is not sent.
+    std::array<std::optional<uint32_t>, network::kAddressCount> addresses;
+    CIpAddressEdit* const fields[] = {m_ipAddress, m_subnetMask, m_gateway};
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        if (!fields[i]->IsBlank()) addresses[i] = fields[i]->Address();
     }
-    // The addresses go whatever the mode: a printer set to dynamic keeps
-    // them for the day it is switched back to static. A field left wholly
-    // blank holds no value (the printer reported none and nobody typed one):
-    // sending it as 0.0.0.0 would overwrite an address the printer keeps.
-    const std::pair<int, CIpAddressEdit*> addresses[] = {
-        {cmd::IPA, m_ipAddress},
-        {cmd::SNM, m_subnetMask},
-        {cmd::GWY, m_gateway},
-    };
-    for (const auto& [command, field] : addresses) {
-        if (!field->IsBlank()) Msg().SendModify(command, AddressToWire(field->Address()));
-    }
+    network::Save(Msg(), State().ethernetPageProductId, m_addressMode, addresses);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pages/page_base.h"
+#include "protocol/printer_tasks.h"
 
 class CIpAddressEdit;
 class QButtonGroup;
@@ -36,11 +37,14 @@ public:
     };
 
     // "PID" values of the models that carry an Ethernet interface.
-    static constexpr std::array<int32_t, 5> kEthernetProductIds = {0x1800, 0x9000, 0x9001, 0x9002,
-                                                                   0x9003};
-    static constexpr const char* kNotApplicableText = "Not Applicable";
+    static constexpr std::array<int32_t, 5> kEthernetProductIds = network::kEthernetProductIds;
+    static constexpr const char* kNotApplicableText = network::kNotApplicableText;
 
-    enum AddressMode : int { kModeUnknown = -1, kModeDynamic = 0, kModeStatic = 1 };
+    enum AddressMode : int {
+        kModeUnknown = network::kModeUnknown,
+        kModeDynamic = network::kModeDynamic,
+        kModeStatic = network::kModeStatic
+    };
 
     static bool IsEthernetProduct(int32_t productId);
     // Addresses travel as the signed decimal of the 32-bit value whose most
@@ -64,7 +68,6 @@ private:
     void ShowNotApplicable();
     void SetControlsEnabled(bool enabled);
     void ShowAddressMode();
-    void ShowAddress(CIpAddressEdit* field, int command);
 
     QLineEdit* m_mac = nullptr;
     QRadioButton* m_dynamic = nullptr;

@@ -11,78 +11,25 @@
 #include "pages/firmware_path_store.h"
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
 
 namespace {
 
-constexpr const char* kConfirmPrinterText =
-    "This command will upgrade the firmware, then close the Tessaly.   \n"
-    "Do you wish to continue?";
-constexpr const char* kOpenErrorText = "Error opening file!";
-constexpr const char* kBadExtensionText =
-    "Invalid file extension for a firmware upgrade.\n"
-    "Must be a .bin (29k) or .cf? (coldfile) file.";
-constexpr const char* kReadErrorText = "Error reading file!";
-constexpr const char* kSuccessText = "Successfully sent firmware to the printer.";
-constexpr const char* kSendErrorText = "An error occurred sending the file!";
-constexpr const char* kCloseErrorText = "Error closing file!";
-
-constexpr const char* kLaminatorOpenErrorText = "Error opening file!   ";
-constexpr const char* kLaminatorBadExtensionText =
-    "Invalid file extension for a laminator  \n"
-    "firmware upgrade. Must be a .hex file.  ";
-constexpr const char* kConfirmLaminatorText =
-    "This command will upgrade the laminator firmware,   \n"
-    "then close the Tessaly.\n"
-    "Do you wish to continue?";
-constexpr const char* kLaminatorStartedText =
-    "Firmware upgrade in progress....  \nPlease wait for laminator to reset";
 constexpr const char* kNotApplicableText = "Not applicable";
 
 constexpr const char* kPrinterFilterName = "Velmora Firmware Files";
 constexpr const char* kLaminatorFilterName = "Laminator Firmware Files";
-constexpr const char* kLaminatorExtension = ".hex";
+constexpr const char* kLaminatorExtension = firmware::kLaminatorExtension;
 // Without a firmware version the printer is taken for an "A" printer.
 constexpr const char* kDefaultExtension = ".cfa";
-constexpr const char* kVFamilyExtension = ".bin";
-constexpr const char* kCfPrefix = ".cf";
 
 // The sheet's modal run ends with OK: the program closes.
 constexpr int kEndResultOk = 1;
-// Reads for the checksum go through a buffer of this size.
-constexpr int64_t kSumBufferSize = 4096;
-
-// Firmware files come from the maker with names in either case, so the
-// extension test is case-blind for ASCII letters; other bytes (UTF-8
-// sequences included) stay as they are, as lowering them could change a
-// multi-byte name into another.
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-// The extension test is case-blind. Windows file names are too, so there the
-// page keeps the lowered path; on a case-sensitive file system the lowered
-// path may name no file at all, so the path keeps its case and only the test
-// lowers it.
-std::string PathAsKept(const std::string& path) {
-#ifdef _WIN32
-    return LowerAscii(path);
-#else
-    return path;
-#endif
-}
 
 std::string FilterFor(const char* name, const std::string& extension) {
     return std::string(name) + " (*" + extension + ")";
-}
-
-std::string SecondsLeftText(int seconds) {
-    return "The printer is installing its new firmware.\n" + std::to_string(seconds) +
-           (seconds == 1 ? " second left" : " seconds left");
 }
 
 }  // namespace
@@ -127,30 +74,10 @@ CFirmwarePP::CFirmwarePP(const PageContext& context, QWidget* parent)
     connect(m_laminatorUpgrade, &QPushButton::clicked, this, &CFirmwarePP::OnUpgradeLaminator);
 }
 
-CFirmwarePP::ByteSum CFirmwarePP::SumBytes(CSourceFile& file) {
-    ByteSum result;
-    file.SeekToStart();
-    uint8_t buffer[kSumBufferSize];
-    for (;;) {
-        const int64_t got = file.Read(buffer, kSumBufferSize);
-        if (got < 0) {
-            result.readFailed = true;
-            break;
-        }
-        if (got == 0) break;
-        for (int64_t i = 0; i < got; ++i) result.sum += buffer[i];
-    }
-    return result;
-}
+CFirmwarePP::ByteSum CFirmwarePP::SumBytes(CSourceFile& file) { return firmware::SumBytes(file); }
 
 std::string CFirmwarePP::ExtensionForVersion(const std::optional<std::string>& version) {
-    if (!version) return kDefaultExtension;
-    // An empty version is still an answer: it names no letter, so the
-    // extension is ".cf" alone rather than a guessed family's.
-    if (version->empty()) return kCfPrefix;
-    const char first = (*version)[0];
-    if (first == 'V') return kVFamilyExtension;
-    return kCfPrefix + LowerAscii(std::string(1, first));
+    return firmware::ExtensionForVersion(version);
 }
 
 void CFirmwarePP::OnInitDialog() {
@@ -183,54 +110,12 @@ void CFirmwarePP::OnChoosePrinterFile() {
 }
 
 void CFirmwarePP::OnUpgradePrinter() {
-    if (Host().Message(kConfirmPrinterText, MsgButtons::YesNo) != MsgResult::Yes) return;
-
-    std::unique_ptr<CDiskFile> file;
-    {
-        WaitCursor wait(Host());
-        file = CDiskFile::Open(m_printerPath);
-        if (!file) {
-            Host().Message(kOpenErrorText, MsgButtons::Ok);
-            return;
-        }
-        m_printerPath = PathAsKept(m_printerPath);
-        if (LowerAscii(m_printerPath).find(m_extension) == std::string::npos) {
-            Host().Message(kBadExtensionText, MsgButtons::Ok);
-            return;
-        }
-
-        const ByteSum sum = SumBytes(*file);
-        if (sum.readFailed) Host().Message(kReadErrorText, MsgButtons::Ok);
-
-        // The printer states its sum as a signed decimal, so an image whose
-        // sum reaches 2^31 comes back negative: compare the 32 bits.
-        const std::optional<int32_t> reported = Msg().SendFirmwareImage(*file);
-        // The image is only installed once "UPG" reaches the printer; a
-        // command that never left must not be followed by the wait and the
-        // success box.
-        const bool matched = reported && static_cast<uint32_t>(*reported) == sum.sum;
-        if (matched && Msg().SendCommand(cmd::UPG)) {
-            CFirmwarePathStore::Store(m_printerPath);
-            WaitForPrinterRestart();
-            Host().Message(kSuccessText, MsgButtons::Ok);
-        } else {
-            Host().Message(kSendErrorText, MsgButtons::Ok);
-        }
-    }
-    if (!file->Close()) Host().Message(kCloseErrorText, MsgButtons::Ok);
+    const firmware::UpgradeResult result =
+        firmware::UpgradePrinter(Msg(), Host(), m_printerPath, m_extension,
+                                 [](const std::string& path) { CFirmwarePathStore::Store(path); });
     // Either way the printer is no longer what the pages read: after an
     // upgrade it restarts, after a broken transfer it holds a partial image.
-    Sheet().EndDialog(kEndResultOk);
-}
-
-void CFirmwarePP::WaitForPrinterRestart() {
-    for (int elapsed = 0; elapsed < kUpgradeSettleMs; elapsed += kCountdownStepMs) {
-        const int left = kUpgradeSettleMs - elapsed;
-        const int secondsLeft = (left + kCountdownStepMs - 1) / kCountdownStepMs;
-        Host().ShowProgress(SecondsLeftText(secondsLeft), elapsed, kUpgradeSettleMs);
-        Host().Pause(std::min(left, kCountdownStepMs));
-    }
-    Host().EndProgress();
+    if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
 }
 
 void CFirmwarePP::OnChooseLaminatorFile() {
@@ -242,25 +127,7 @@ void CFirmwarePP::OnChooseLaminatorFile() {
 }
 
 void CFirmwarePP::OnUpgradeLaminator() {
-    std::unique_ptr<CDiskFile> file;
-    bool sent = false;
-    {
-        WaitCursor wait(Host());
-        file = CDiskFile::Open(m_laminatorPath);
-        if (!file) {
-            Host().Message(kLaminatorOpenErrorText, MsgButtons::Ok);
-            return;
-        }
-        m_laminatorPath = PathAsKept(m_laminatorPath);
-        if (LowerAscii(m_laminatorPath).find(kLaminatorExtension) == std::string::npos) {
-            Host().Message(kLaminatorBadExtensionText, MsgButtons::Ok);
-            return;
-        }
-        if (Host().Message(kConfirmLaminatorText, MsgButtons::YesNo) != MsgResult::Yes) return;
-        // The laminator acknowledges nothing: it resets once it has the file.
-        sent = Msg().SendLaminatorFirmware(*file);
-    }
-    if (!file->Close()) Host().Message(kCloseErrorText, MsgButtons::Ok);
-    Host().Message(sent ? kLaminatorStartedText : kSendErrorText, MsgButtons::Ok);
-    Sheet().EndDialog(kEndResultOk);
+    const firmware::UpgradeResult result =
+        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath);
+    if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pages/page_base.h"
+#include "protocol/printer_tasks.h"
 
 class CSourceFile;
 class QGroupBox;
@@ -22,8 +23,8 @@ class CFirmwarePP : public CPageBase {
 public:
     // After "UPG" the printer reprograms itself and restarts; the program
     // waits this long before it says the upgrade went through.
-    static constexpr int kUpgradeSettleMs = 10000;
-    static constexpr int kCountdownStepMs = 1000;
+    static constexpr int kUpgradeSettleMs = firmware::kUpgradeSettleMs;
+    static constexpr int kCountdownStepMs = firmware::kCountdownStepMs;
 
     // The controls' ids: their object names, by which tests and the
     // accessibility tree find them.
@@ -40,10 +41,7 @@ public:
 
     explicit CFirmwarePP(const PageContext& context, QWidget* parent = nullptr);
 
-    struct ByteSum {
-        uint32_t sum = 0;
-        bool readFailed = false;  // the sum covers the bytes before the failure
-    };
+    using ByteSum = firmware::ByteSum;
     // The sum of every byte of the file from its start, each taken 0 to 255,
     // modulo 2^32: the number the printer reports after "CHK".
     static ByteSum SumBytes(CSourceFile& file);
@@ -65,8 +63,6 @@ private:
     void OnUpgradePrinter();
     void OnChooseLaminatorFile();
     void OnUpgradeLaminator();
-    // The wait after "UPG", with the seconds left in the progress window.
-    void WaitForPrinterRestart();
 
     std::string m_printerPath;
     std::string m_laminatorPath;

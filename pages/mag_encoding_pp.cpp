@@ -111,24 +111,14 @@ CMagEncodingPP::CMagEncodingPP(const PageContext& context, QWidget* parent)
 }
 
 void CMagEncodingPP::OnEncode() {
-    std::array<std::string, kTrackCount> tracks;
-    bool anySelected = false;
+    magstripe::EncodeRequest request;
     for (int track = 0; track < kTrackCount; ++track) {
-        // An unticked track is not sent, whatever its box holds.
-        if (!m_trackSelected[track]->isChecked()) continue;
-        anySelected = true;
-        tracks[track] = ToLatin1(m_trackData[track]->text().left(kTrackLimits[track]));
+        const size_t i = static_cast<size_t>(track);
+        request.selected[i] = m_trackSelected[track]->isChecked();
+        request.text[i] = ToLatin1(m_trackData[track]->text());
     }
-    if (!anySelected) {
-        Host().Message(kNoTracksText, MsgButtons::Ok);
-        return;
-    }
-    Msg().SendMagneticEncode(tracks[0], tracks[1], tracks[2], m_highCoercivity->isChecked());
+    request.highCoercivity = m_highCoercivity->isChecked();
+    magstripe::Encode(Msg(), Host(), request);
 }
 
-void CMagEncodingPP::OnSelfTest() {
-    if (!Msg().SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic))) return;
-    // The printer starts moving the card; give it a moment before the
-    // operator can send the next request.
-    Host().Pause(CMessageIF::kShortPauseMs);
-}
+void CMagEncodingPP::OnSelfTest() { magstripe::SelfTest(Msg(), Host()); }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "pages/page_base.h"
+#include "protocol/printer_tasks.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -20,8 +21,8 @@ public:
     // ISO/IEC 7811 track capacities (79, 40 and 107 characters) less start
     // sentinel, end sentinel and check character. They also keep the longest
     // encode command within the 262 bytes the printer accepts.
-    static constexpr std::array<int, kTrackCount> kTrackLimits = {76, 37, 104};
-    static constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
+    static constexpr std::array<int, kTrackCount> kTrackLimits = magstripe::kTrackLimits;
+    static constexpr const char* kNoTracksText = magstripe::kNoTracksText;
 
     // The controls' ids: their object names, by which tests and the
     // accessibility tree find them.

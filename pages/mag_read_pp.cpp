@@ -10,11 +10,10 @@
 
 #include "controls/led_button.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
 
 namespace {
-
-constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
 
 // State 0 stays without an icon; the page never shows it.
 constexpr unsigned kLedStateCount = 4;
@@ -110,8 +109,6 @@ void CMagReadPP::ClearTracks() {
 }
 
 void CMagReadPP::OnRead() {
-    std::array<uint8_t, cardread::kRecordSize> record{};
-
     // The read blocks the page until the record is in; the operator sees the
     // old result go before it starts, not after.
     ClearTracks();
@@ -124,36 +121,8 @@ void CMagReadPP::OnRead() {
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         if (m_select[i]->isChecked()) selection |= cardread::TrackBit(i + 1);
     }
-    if (selection == 0) {
-        Host().Message(kNoTracksText, MsgButtons::Ok);
-        return;
-    }
-
-    std::optional<std::string> refusal;
-    {
-        const WaitCursor wait(Host());
-        const uint32_t printerFamily = Msg().GetPrinterFamily();
-        refusal = cardread::FirmwareGateMessage(printerFamily, Msg().RequestStatus(cmd::VRS));
-    }
-    if (refusal) {
-        Host().Message(*refusal, MsgButtons::Ok);
-        return;
-    }
-
-    int received = 0;
-    {
-        const WaitCursor wait(Host());
-        // A request that never left has no record coming; whatever link a
-        // reconnect made meanwhile holds nothing of this read.
-        if (!Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)))) return;
-        received = Msg().ReadFixedReply(record.data());
-    }
-    const cardread::CardReadView view =
-        cardread::DecodeCardRecord(record, static_cast<size_t>(std::max(received, 0)), selection);
-    ShowTracks(view);
-    if (view.verdict == cardread::RecordVerdict::WrongLength) {
-        Host().Message(cardread::kFirmwareIncompatibleText, MsgButtons::Ok);
-    }
+    const magstripe::ReadResult result = magstripe::ReadCard(Msg(), Host(), selection);
+    if (result.outcome == magstripe::ReadOutcome::Read) ShowTracks(result.view);
 }
 
 void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
@@ -165,6 +134,6 @@ void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
 }
 
 void CMagReadPP::OnEject() {
-    Msg().SendCommandText(std::string(kCommandTable[cmd::EJT].mnemonic));
+    magstripe::Eject(Msg());
     ClearTracks();
 }

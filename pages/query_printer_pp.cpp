@@ -17,14 +17,13 @@
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "protocol/query_report.h"
 #include "protocol/report_printer.h"
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"
 
 namespace {
-
-constexpr char kLineEnd[] = "\r\n";
 
 #ifdef _WIN32
 // The helpers live outside the program, in the root of drive C:.
@@ -88,17 +87,6 @@ std::optional<QString> SaveReport(const QString& path, const QByteArray& bytes) 
     // full disk) would fail there too, and cost the old report.
     if (!writeFailed && QFileInfo(path).isFile()) return SaveInPlace(path, bytes);
     return reason;
-}
-
-std::tm LocalTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
 }
 
 // Report lines keep the printer's bytes, carriage returns and trailing line
@@ -178,24 +166,9 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
         m_save->setEnabled(false);
         m_print->setEnabled(false);
     }
-    const int linkKind = Msg().CurrentLinkKind().value_or(kLinkParallel);
-    for (const std::string& line : query_report::HeadLines(title, linkKind, LocalTimeNow())) {
+    for (const std::string& line :
+         query_report::Run(Msg(), title, command, query_report::LocalTimeNow())) {
         AddLine(line);
-    }
-
-    // A printer that never says "END" would otherwise be asked forever: the
-    // run stops once the item number would wrap, and at once when a request
-    // cannot go out at all (the family does not take the command, or the
-    // link refused it) or nothing came back within the link's wait, as every
-    // further request would fare the same: a silent printer would cost the
-    // whole wait for each of the remaining items.
-    for (int item = query_report::kFirstItem; item <= query_report::kLastItem; ++item) {
-        bool answered = false;
-        const std::string reply =
-            Msg().RequestNumbered(command, static_cast<int8_t>(item), answered);
-        if (!answered || reply == query_report::kEndReply) break;
-        if (reply == query_report::kSkipReply) continue;
-        for (const std::string& line : query_report::SplitReply(reply)) AddLine(line);
     }
 
     m_save->setEnabled(true);
@@ -218,11 +191,12 @@ void CQueryPrinterPP::OnSave() {
     const std::optional<std::string> path = Host().GetSaveFileName();
     if (!path) return;
 
-    QByteArray bytes;
+    std::vector<std::string> lines;
     for (int row = 0; row < m_list->count(); ++row) {
-        bytes += m_list->item(row)->text().toLatin1();
-        bytes += kLineEnd;
+        lines.push_back(ToLatin1(m_list->item(row)->text()));
     }
+    const std::string saved = query_report::SavedText(lines);
+    const QByteArray bytes(saved.data(), static_cast<qsizetype>(saved.size()));
 
     const QString target = DisplayPath(*path);
     const std::optional<QString> reason = SaveReport(target, bytes);
