@@ -16,22 +16,32 @@
 
 namespace {
 
-// Waits for a non-blocking connect to finish; true when it succeeded.
-bool FinishConnect(int socket, int timeoutMs) {
+// Waits up to `timeoutMs` for the socket to become ready for `events`, in
+// slices, ticking the idle pacer between them. The poll result: above 0
+// ready (or failed: the next call on the socket tells), 0 the time ran out,
+// below 0 an error.
+int WaitReady(int socket, short events, int timeoutMs, CIdlePacer& idle) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd entry{socket, POLLOUT, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-        return error == 0;
+        const auto now = Clock::now();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        pollfd entry{socket, events, 0};
+        int ready = ::poll(&entry, 1, CIdlePacer::SliceMs(left.count()));
+        if (ready < 0 && errno == EINTR) ready = 0;
+        if (ready != 0) return ready;
+        if (left.count() <= 0) return 0;
+        idle.Tick();
     }
+}
+
+// Waits for a non-blocking connect to finish; true when it succeeded.
+bool FinishConnect(int socket, int timeoutMs, CIdlePacer& idle) {
+    if (WaitReady(socket, POLLOUT, timeoutMs, idle) <= 0) return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+    return error == 0;
 }
 
 }  // namespace
@@ -84,7 +94,8 @@ int CEthernetIF::Open() {
     // link's own time-out instead of the system's.
     bool connected =
         ::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (!connected && errno == EINPROGRESS) connected = FinishConnect(m_socket, m_connectTimeoutMs);
+    if (!connected && errno == EINPROGRESS)
+        connected = FinishConnect(m_socket, m_connectTimeoutMs, IdlePacer());
     if (!connected) {
         Close();
         return 0;
@@ -142,10 +153,17 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
     int sent = 0;
     while (sent < length) {
         // MSG_NOSIGNAL: a printer that hung up must show as a failed write,
-        // not end the program with SIGPIPE.
-        ssize_t result =
-            ::send(m_socket, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        // not end the program with SIGPIPE. MSG_DONTWAIT: a full socket is
+        // waited for below, in slices.
+        ssize_t result = ::send(m_socket, data + sent, static_cast<size_t>(length - sent),
+                                MSG_NOSIGNAL | MSG_DONTWAIT);
         if (result < 0 && errno == EINTR) continue;
+        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The send time-out counts from the last progress: a busy
+            // printer takes its data again well within it.
+            if (WaitReady(m_socket, POLLOUT, m_sendTimeoutMs, IdlePacer()) > 0) continue;
+            result = 0;
+        }
         if (result <= 0) {
             // Reset, or the send time-out ran out with the printer taking
             // nothing: either way the frame is cut and the link is done.
@@ -153,6 +171,7 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             break;
         }
         sent += static_cast<int>(result);
+        IdlePacer().Tick();
     }
     return sent;
 }
@@ -160,10 +179,17 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
 int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (m_socket < 0 || buffer == nullptr || capacity <= 0) return -1;
     m_replyMayTrail = true;
+    // Nothing within the receive wait reads as the time-out it is, with the
+    // connection left as it was.
+    if (WaitReady(m_socket, POLLIN, m_receiveTimeoutMs, IdlePacer()) == 0) {
+        IdlePacer().Tick();
+        return -1;
+    }
     for (;;) {
-        ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), 0);
+        ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
         if (result < 0 && errno == EINTR) continue;
         NoteReceiveResult(result, errno);
+        IdlePacer().Tick();
         return static_cast<int>(result);
     }
 }

@@ -61,6 +61,7 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
             return std::nullopt;
         }
         sent += got;
+        m_idle.Tick();
         if (sent - lastReported >= kProgressStep || sent == length) {
             m_host.ShowProgress(kFirmwareProgressText, sent, length);
             lastReported = sent;
