@@ -105,7 +105,9 @@ private:
 TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward) {
     auto printer = std::make_shared<CSimPrinter>();
     printer->UpdateState([](SimPrinterState& s) { s.timing.replyDelayMs = 25; });
-    IdleRig rig([printer] { return std::make_unique<CSimLink>(printer, CSimLink::Waits{2000, 2000}); });
+    IdleRig rig([printer] {
+        return std::make_unique<CSimLink>(printer, CSimLink::Waits{2000, 2000});
+    });
     QPushButton* refresh = rig.IdentityButton(Id::kRefresh);
     QPushButton* save = rig.IdentityButton(Id::kSave);
     ASSERT_TRUE(refresh && save);
@@ -139,6 +141,11 @@ TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward
     // Back in the event loop, the close goes ahead.
     QTest::qWait(50);
     EXPECT_FALSE(rig.sheet->isVisible());
+
+    // The program's own pause sleeps in slices with idle calls between.
+    StallProbe probe;
+    rig.host.QtHostServices::Pause(300);
+    EXPECT_LE(probe.LongestMs(), 100 * TestTimeScale());
 }
 
 TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
