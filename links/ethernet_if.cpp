@@ -101,9 +101,12 @@ int CEthernetIF::Open() {
         return 0;
     }
 
+    // The socket's own time-outs are one slice of the link's waits: Read and
+    // Write wait on in slices up to the link's limits, with the idle pacer
+    // ticked between.
     const int flags = ::fcntl(m_socket, F_GETFL);
-    const timeval receive = ToTimeval(m_receiveTimeoutMs);
-    const timeval send = ToTimeval(m_sendTimeoutMs);
+    const timeval receive = ToTimeval(std::min(m_receiveTimeoutMs, kIdleSliceMs));
+    const timeval send = ToTimeval(std::min(m_sendTimeoutMs, kIdleSliceMs));
     if (flags < 0 || ::fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
         ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive) != 0 ||
         ::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send) != 0) {
@@ -150,19 +153,31 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
         DropStaleReply();
     }
     if (m_hungUp) return 0;
+    using Clock = std::chrono::steady_clock;
+    // When the printer last took data, read only once a slice passes
+    // without any: the quick path reads no clock.
+    Clock::time_point lastProgress{};
+    int sentAtLastLook = -1;
     int sent = 0;
     while (sent < length) {
         // MSG_NOSIGNAL: a printer that hung up must show as a failed write,
-        // not end the program with SIGPIPE. MSG_DONTWAIT: a full socket is
-        // waited for below, in slices.
-        ssize_t result = ::send(m_socket, data + sent, static_cast<size_t>(length - sent),
-                                MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (result < 0 && errno == EINTR) continue;
-        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The send time-out counts from the last progress: a busy
-            // printer takes its data again well within it.
-            if (WaitReady(m_socket, POLLOUT, m_sendTimeoutMs, IdlePacer()) > 0) continue;
-            result = 0;
+        // not end the program with SIGPIPE.
+        ssize_t result =
+            ::send(m_socket, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        const int error = errno;
+        if (result < 0 && error == EINTR) continue;
+        if (result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            // A slice without progress: the send time-out counts from the
+            // last progress, as a busy printer takes its data again well
+            // within it.
+            const auto now = Clock::now();
+            if (sentAtLastLook != sent) {
+                sentAtLastLook = sent;
+                lastProgress =
+                    now - std::chrono::milliseconds(std::min(m_sendTimeoutMs, kIdleSliceMs));
+            }
+            IdlePacer().Tick(now);
+            if (now - lastProgress < std::chrono::milliseconds(m_sendTimeoutMs)) continue;
         }
         if (result <= 0) {
             // Reset, or the send time-out ran out with the printer taking
@@ -171,7 +186,6 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             break;
         }
         sent += static_cast<int>(result);
-        IdlePacer().Tick();
     }
     return sent;
 }
@@ -179,17 +193,24 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
 int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (m_socket < 0 || buffer == nullptr || capacity <= 0) return -1;
     m_replyMayTrail = true;
-    // Nothing within the receive wait reads as the time-out it is, with the
-    // connection left as it was.
-    if (WaitReady(m_socket, POLLIN, m_receiveTimeoutMs, IdlePacer()) == 0) {
-        IdlePacer().Tick();
-        return -1;
-    }
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline{};
     for (;;) {
-        ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
-        if (result < 0 && errno == EINTR) continue;
-        NoteReceiveResult(result, errno);
-        IdlePacer().Tick();
+        ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), 0);
+        const int error = errno;
+        if (result < 0 && error == EINTR) continue;
+        const auto now = Clock::now();
+        // Replies that each come quickly still add up: the window idles
+        // between them too.
+        IdlePacer().Tick(now);
+        if (result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            // A slice went by without data; the receive wait is the link's.
+            if (deadline == Clock::time_point{}) {
+                deadline = now + std::chrono::milliseconds(m_receiveTimeoutMs - kIdleSliceMs);
+            }
+            if (now < deadline) continue;
+        }
+        NoteReceiveResult(result, error);
         return static_cast<int>(result);
     }
 }
