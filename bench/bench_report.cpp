@@ -62,18 +62,13 @@ void RunReport(const Options& options, std::vector<Row>& rows) {
             y += height;
         }
     };
-    const int rounds = options.quick ? 1 : 3;
-    double reportBest = 1e300, bareBest = 1e300;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        reportBest = std::min(reportBest, BestOf(1, report));
-    }
+    std::vector<double> reportSeconds, bareSeconds;
+    TimePairs(Repeats(options), report, bare, reportSeconds, bareSeconds);
     Row row;
     row.name = std::to_string(lines) + "-line report printed to PDF";
     row.unit = "ms";
-    row.value = reportBest * 1000;
+    row.FromPairs(reportSeconds, bareSeconds, [](double s) { return s * 1000; });
     row.baselineName = "QPainter drawText on a PDF QPrinter";
-    row.baseline = bareBest * 1000;
     row.faulty = pages <= 0 || QFileInfo(reportPath).size() <= 0;
     row.note = std::to_string(pages) + " pages with headers and rules";
     rows.push_back(row);

@@ -91,22 +91,17 @@ CCharacterInterface* ConnectOverTcp(tessaly::ProgramState& state, CMessageIF& ms
     return made;
 }
 
-// Requests per second through the protocol object against the bare
-// exchange, the best of `rounds` alternating runs of each: both see the same
-// machine state, and the best is the run least disturbed by anything else.
-Row RequestRateRow(const std::string& where, const std::string& baselineName, int rounds, int count,
+// Time per request through the protocol object against the bare exchange,
+// in interleaved pairs: both see the same machine state.
+Row RequestRateRow(const std::string& where, const std::string& baselineName, int pairs, int count,
                    const std::function<void()>& bare, const std::function<void()>& framed) {
-    double bareBest = 1e300, framedBest = 1e300;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        framedBest = std::min(framedBest, BestOf(1, framed));
-    }
+    std::vector<double> framedSeconds, bareSeconds;
+    TimePairs(pairs, framed, bare, framedSeconds, bareSeconds);
     Row row;
     row.name = std::to_string(count) + " RequestStatus, " + where;
     row.unit = "us/request";
-    row.value = framedBest / count * 1e6;
+    row.FromPairs(framedSeconds, bareSeconds, [count](double s) { return s / count * 1e6; });
     row.baselineName = baselineName;
-    row.baseline = bareBest / count * 1e6;
     row.goal = {Goal::RatioAtMost, 1.1};
     return row;
 }
@@ -163,21 +158,14 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
     };
-    // Alternating rounds, the best of each: both see the same machine state,
-    // and the best is the run least disturbed by anything else on it.
-    double bareBest = 1e300, framedBest = 1e300;
-    const int rounds = options.quick ? 1 : 5;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        framedBest = std::min(framedBest, BestOf(1, framed));
-    }
+    std::vector<double> framedSeconds, bareSeconds;
+    TimePairs(Repeats(options), framed, bare, framedSeconds, bareSeconds);
     const double mib = static_cast<double>(size) / (1 << 20);
     Row row;
     row.name = "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP";
     row.unit = "MiB/s";
-    row.value = mib / framedBest;
+    row.FromPairs(framedSeconds, bareSeconds, [mib](double s) { return mib / s; });
     row.baselineName = "bare socket from memory, same 1024-byte writes";
-    row.baseline = mib / bareBest;
     row.goal = {Goal::RatioAtLeast, 0.9};
     row.faulty = faulty;
     rows.push_back(row);
@@ -187,7 +175,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
     const int count = options.quick ? 1000 : 10000;
     const std::string frame = Framed("REQ,STA,MSR");
     const std::string reply = "MSRE1234567,";
-    const int rounds = options.quick ? 1 : 5;
+    const int rounds = Repeats(options);
 
     // In process: the simulated printer as a link, no transport.
     {
@@ -281,19 +269,14 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         if (total != file.bytes.size()) faulty = true;
     };
     readFile();  // into the page cache for both
-    double sumBest = 1e300, readBest = 1e300;
-    const int rounds = options.quick ? 2 : 5;
-    for (int i = 0; i < rounds; ++i) {
-        readBest = std::min(readBest, BestOf(1, readFile));
-        sumBest = std::min(sumBest, BestOf(1, sumFile));
-    }
+    std::vector<double> sumSeconds, readSeconds;
+    TimePairs(Repeats(options), sumFile, readFile, sumSeconds, readSeconds);
     const double mib = static_cast<double>(file.bytes.size()) / (1 << 20);
     Row row;
     row.name = "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file";
     row.unit = "MiB/s";
-    row.value = mib / sumBest;
+    row.FromPairs(sumSeconds, readSeconds, [mib](double s) { return mib / s; });
     row.baselineName = "plain buffered read (fread, 4 KiB)";
-    row.baseline = mib / readBest;
     row.goal = {Goal::RatioAtLeast, 0.8};
     row.faulty = faulty;
     rows.push_back(row);
