@@ -158,7 +158,9 @@ public:
     // calls of the same operation nor in a message box it opens.
     void CloseWhenDone() {
         if (m_toClose.empty()) return;
-        auto* later = new CloseLater(std::move(m_toClose));
+        // A child of the gate: should the program end before the event
+        // loop runs again, it goes with the host.
+        auto* later = new CloseLater(std::move(m_toClose), this);
         m_toClose.clear();
         later->deleteLater();
     }
@@ -191,8 +193,8 @@ protected:
 private:
     class CloseLater : public QObject {
     public:
-        explicit CloseLater(std::vector<QPointer<QWidget>> windows)
-            : m_windows(std::move(windows)) {}
+        CloseLater(std::vector<QPointer<QWidget>> windows, QObject* parent)
+            : QObject(parent), m_windows(std::move(windows)) {}
         ~CloseLater() override {
             for (const QPointer<QWidget>& window : m_windows) {
                 if (window) window->close();

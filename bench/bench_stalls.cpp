@@ -82,26 +82,28 @@ struct StallWorld {
     std::shared_ptr<CSimParallelPort> port = std::make_shared<CSimParallelPort>(printer);
     bool connected = false;
 
-    explicit StallWorld(const std::string& portName, int receiveWaitMs = CEthernetIF::kReceiveTimeoutMs) {
+    explicit StallWorld(const std::string& portName,
+                        int receiveWaitMs = CEthernetIF::kReceiveTimeoutMs) {
         if (!server.Start(0)) return;
         SimUsbDevice device;
         device.printer = printer;
         usb->AddDevice(device);
         msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory([this, receiveWaitMs](int kind, const std::string& name)
-                               -> std::unique_ptr<CCharacterInterface> {
-            switch (kind) {
-                case kLinkEthernet:
-                    return std::make_unique<CEthernetIF>(
-                        state, server.Port(), receiveWaitMs, CEthernetIF::kConnectTimeoutMs,
-                        CEthernetIF::kSendTimeoutMs, [] { return std::string("127.0.0.1"); });
-                case kLinkUsb:
-                    return std::make_unique<CUSBDevice>(
-                        UsbLinkParts{usb, usb, selection, host, state});
-                default:
-                    return std::make_unique<CParallelIF>(name, port);
-            }
-        });
+        msg.SetLinkFactory(
+            [this, receiveWaitMs](int kind,
+                                  const std::string& name) -> std::unique_ptr<CCharacterInterface> {
+                switch (kind) {
+                    case kLinkEthernet:
+                        return std::make_unique<CEthernetIF>(
+                            state, server.Port(), receiveWaitMs, CEthernetIF::kConnectTimeoutMs,
+                            CEthernetIF::kSendTimeoutMs, [] { return std::string("127.0.0.1"); });
+                    case kLinkUsb:
+                        return std::make_unique<CUSBDevice>(
+                            UsbLinkParts{usb, usb, selection, host, state});
+                    default:
+                        return std::make_unique<CParallelIF>(name, port);
+                }
+            });
         connected = msg.SelectPort(portName) == 1;
     }
 
@@ -124,7 +126,8 @@ double LongestStallMs(const std::function<void()>& action) {
     timer.setInterval(10);
     QElapsedTimer since;
     qint64 longest = 0;
-    QObject::connect(&timer, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { longest = std::max(longest, since.restart()); });
     timer.start();
     since.start();
     action();
@@ -163,22 +166,23 @@ void RunStalls(const Options& options, std::vector<Row>& rows) {
         QSettings::setPath(format, QSettings::SystemScope, settings.path());
     }
 
-    rows.push_back(StallRow(
-        options, "Identity refresh, silent TCP printer",
-        "receive wait 150 ms instead of 10 s per request; nine requests", [] {
-            StallWorld world("Ethernet", kShortReceiveWaitMs);
-            world.Time([](SimTiming& t) { t.offAfterFrames = 0; });
-            CPrinterIdentityPP page(world.context);
-            page.show();
-            const auto start = Clock::now();
-            const double stall = LongestStallMs([&] { page.Activate(); });
-            const bool waited = SecondsSince(start) * 1000 >= 9 * kShortReceiveWaitMs;
-            return world.connected && waited ? stall : -1;
-        }));
+    rows.push_back(StallRow(options, "Identity refresh, silent TCP printer",
+                            "receive wait 150 ms instead of 10 s per request; nine requests", [] {
+                                StallWorld world("Ethernet", kShortReceiveWaitMs);
+                                world.Time([](SimTiming& t) { t.offAfterFrames = 0; });
+                                CPrinterIdentityPP page(world.context);
+                                page.show();
+                                const auto start = Clock::now();
+                                const double stall = LongestStallMs([&] { page.Activate(); });
+                                const bool waited =
+                                    SecondsSince(start) * 1000 >= 9 * kShortReceiveWaitMs;
+                                return world.connected && waited ? stall : -1;
+                            }));
 
     const size_t imageSize = (options.quick ? 1u : 8u) << 20;
     rows.push_back(StallRow(
-        options, "firmware upgrade " + std::to_string(imageSize >> 20) + " MiB over TCP with its countdown",
+        options,
+        "firmware upgrade " + std::to_string(imageSize >> 20) + " MiB over TCP with its countdown",
         "the 500 ms reply pause and the 10 s countdown a tenth as long", [imageSize] {
             StallWorld world("Ethernet");
             std::string image(imageSize, '\0');
@@ -202,65 +206,62 @@ void RunStalls(const Options& options, std::vector<Row>& rows) {
             return world.connected && upgraded ? stall : -1;
         }));
 
-    rows.push_back(StallRow(
-        options, "Query of 127 items over TCP, each reply after 4 ms", "", [] {
-            StallWorld world("Ethernet");
-            constexpr int kItems = 127;
-            world.printer->UpdateState([](SimPrinterState& state) {
-                state.queryItems.clear();
-                for (int i = 1; i <= kItems; ++i) {
-                    state.queryItems.push_back("ITEM " + std::to_string(i) + ":\n   STATE OK");
-                }
-                state.timing.replyDelayMs = 4;
-            });
-            CQueryPrinterPP page(world.context);
-            page.show();
-            page.Activate();
-            QAbstractButton* query = FindButton(page, QStringLiteral("Query"));
-            auto* list = page.findChild<QListWidget*>();
-            if (!query || !list) return -1.0;
-            const double stall = LongestStallMs([&] { query->click(); });
-            return world.connected && list->count() == 6 + 2 * kItems ? stall : -1;
-        }));
+    rows.push_back(StallRow(options, "Query of 127 items over TCP, each reply after 4 ms", "", [] {
+        StallWorld world("Ethernet");
+        constexpr int kItems = 127;
+        world.printer->UpdateState([](SimPrinterState& state) {
+            state.queryItems.clear();
+            for (int i = 1; i <= kItems; ++i) {
+                state.queryItems.push_back("ITEM " + std::to_string(i) + ":\n   STATE OK");
+            }
+            state.timing.replyDelayMs = 4;
+        });
+        CQueryPrinterPP page(world.context);
+        page.show();
+        page.Activate();
+        QAbstractButton* query = FindButton(page, QStringLiteral("Query"));
+        auto* list = page.findChild<QListWidget*>();
+        if (!query || !list) return -1.0;
+        const double stall = LongestStallMs([&] { query->click(); });
+        return world.connected && list->count() == 6 + 2 * kItems ? stall : -1;
+    }));
 
-    rows.push_back(StallRow(
-        options, "Ethernet page Save to FLASH with its pauses",
-        "the four 2200 ms pauses a tenth as long", [] {
-            StallWorld world("Ethernet");
-            world.printer->SetValue("PID", "6144");
-            CEthernetPP page(world.context);
-            page.show();
-            page.Activate();
-            QAbstractButton* save = FindButton(page, QStringLiteral("Save to FLASH"));
-            if (!save) return -1.0;
-            world.printer->ClearFrames();
-            const double stall = LongestStallMs([&] { save->click(); });
-            return world.connected && world.printer->Frames().size() == 4 ? stall : -1;
-        }));
+    rows.push_back(
+        StallRow(options, "Ethernet page Save to FLASH with its pauses",
+                 "the four 2200 ms pauses a tenth as long", [] {
+                     StallWorld world("Ethernet");
+                     world.printer->SetValue("PID", "6144");
+                     CEthernetPP page(world.context);
+                     page.show();
+                     page.Activate();
+                     QAbstractButton* save = FindButton(page, QStringLiteral("Save to FLASH"));
+                     if (!save) return -1.0;
+                     world.printer->ClearFrames();
+                     const double stall = LongestStallMs([&] { save->click(); });
+                     return world.connected && world.printer->Frames().size() == 4 ? stall : -1;
+                 }));
 
-    rows.push_back(StallRow(
-        options, "read on USB, printer silent (100 attempts)", "", [] {
-            StallWorld world("USB");
-            world.Time([](SimTiming& t) { t.lateReplyMs = 5000; });
-            bool answered = true;
-            const double stall = LongestStallMs(
-                [&] { answered = world.msg.RequestStatus(cmd::MSR).has_value(); });
-            return world.connected && !answered ? stall : -1;
-        }));
+    rows.push_back(StallRow(options, "read on USB, printer silent (100 attempts)", "", [] {
+        StallWorld world("USB");
+        world.Time([](SimTiming& t) { t.lateReplyMs = 5000; });
+        bool answered = true;
+        const double stall =
+            LongestStallMs([&] { answered = world.msg.RequestStatus(cmd::MSR).has_value(); });
+        return world.connected && !answered ? stall : -1;
+    }));
 
-    rows.push_back(StallRow(
-        options, "parallel write through a 1 s busy window", "", [] {
-            StallWorld world("LPT1:");
-            world.Time([](SimTiming& t) {
-                t.busyMs = 1000;
-                t.busyAfterBytes = 100;
-            });
-            std::string file(2000, 'P');
-            CMemoryFile print(file);
-            const auto start = Clock::now();
-            const double stall = LongestStallMs([&] { world.msg.SendFile(print); });
-            return world.connected && SecondsSince(start) >= 0.9 ? stall : -1;
-        }));
+    rows.push_back(StallRow(options, "parallel write through a 1 s busy window", "", [] {
+        StallWorld world("LPT1:");
+        world.Time([](SimTiming& t) {
+            t.busyMs = 1000;
+            t.busyAfterBytes = 100;
+        });
+        std::string file(2000, 'P');
+        CMemoryFile print(file);
+        const auto start = Clock::now();
+        const double stall = LongestStallMs([&] { world.msg.SendFile(print); });
+        return world.connected && SecondsSince(start) >= 0.9 ? stall : -1;
+    }));
 }
 
 }  // namespace bench

@@ -53,6 +53,7 @@ int CSimLink::Write(const uint8_t* data, int length) {
     const auto slice = std::chrono::milliseconds(std::min(m_waits.writeMs, kIdleSliceMs));
     const auto total = static_cast<size_t>(length);
     size_t sent = m_printer->ReceiveWaiting(data, total, slice);
+    if (sent == total) return length;
     Clock::time_point lastProgress = Clock::now();
     while (sent < total) {
         IdlePacer().Tick();
