@@ -1,5 +1,6 @@
 #include "app/qt_host_services.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -18,9 +19,11 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <vector>
 
 #include "pages/local_path.h"
 #include "report/qt_print_canvas.h"
+#include "seams/idle_pacer.h"
 
 #ifdef _WIN32
 // Last and lean: its function-name macros (TextOut and the like) must not
@@ -36,9 +39,6 @@
 
 namespace {
 
-// While the progress window is up, a pause sleeps in slices short enough for
-// the window to keep repainting when it is uncovered.
-constexpr int kPaintSliceMs = 50;
 // The progress bar runs in per-mille so files beyond int range still fit.
 constexpr int kProgressScale = 1000;
 
@@ -146,8 +146,71 @@ private:
     bool m_finishing = false;
 };
 
+// Watches the events an idle call delivers. Operator input never gets here
+// (the idle call leaves it queued); what does, and would reach into the
+// running operation, is held back.
+class CIdleEventGate : public QObject {
+public:
+    // Closes the windows whose close was asked for during the idle calls,
+    // once the operation has returned. The closing rides on a deferred
+    // delete made at the operation's own level: Qt delivers it when control
+    // is back in the event loop that ran the operation, not in the idle
+    // calls of the same operation nor in a message box it opens.
+    void CloseWhenDone() {
+        if (m_toClose.empty()) return;
+        // A child of the gate: should the program end before the event
+        // loop runs again, it goes with the host.
+        auto* later = new CloseLater(std::move(m_toClose), this);
+        m_toClose.clear();
+        later->deleteLater();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::Close:
+                // The close box or the window manager: ending the program in
+                // the middle of a firmware transfer could leave the printer
+                // half-programmed.
+                if (auto* window = qobject_cast<QWidget*>(watched); window && window->isWindow()) {
+                    m_toClose.emplace_back(window);
+                    event->ignore();
+                    return true;
+                }
+                break;
+            case QEvent::Timer:
+                // A button clicks from a timer when pressed by an
+                // accessibility tool; the timer repeats until the click
+                // happens, which is then after the operation.
+                if (qobject_cast<QAbstractButton*>(watched)) return true;
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+
+private:
+    class CloseLater : public QObject {
+    public:
+        CloseLater(std::vector<QPointer<QWidget>> windows, QObject* parent)
+            : QObject(parent), m_windows(std::move(windows)) {}
+        ~CloseLater() override {
+            for (const QPointer<QWidget>& window : m_windows) {
+                if (window) window->close();
+            }
+        }
+
+    private:
+        std::vector<QPointer<QWidget>> m_windows;
+    };
+
+    std::vector<QPointer<QWidget>> m_toClose;
+};
+
 QtHostServices::QtHostServices()
-    : m_caption(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()) {}
+    : m_caption(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()),
+      m_gate(std::make_unique<CIdleEventGate>()) {}
 
 QtHostServices::~QtHostServices() { EndProgress(); }
 
@@ -172,18 +235,27 @@ void QtHostServices::SetWaitCursor(bool on) {
 
 void QtHostServices::Pause(int milliseconds) {
     if (milliseconds <= 0) return;
-    if (!m_progress) {
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
-        return;
-    }
-    // Paint events only: operator input stays queued as in any blocking wait,
-    // so nothing can start another request meanwhile.
     QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    for (;;) {
+        Idle();
         const qint64 left = deadline.remainingTime();
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, kPaintSliceMs)));
+        if (left <= 0) break;
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, kIdleSliceMs)));
     }
+}
+
+void QtHostServices::Idle() {
+    // An event delivered here that waits itself must not pump again inside.
+    if (m_idling || !QCoreApplication::instance()) return;
+    m_idling = true;
+    QCoreApplication::instance()->installEventFilter(m_gate.get());
+    // Socket notifiers are left too: nothing of the window needs them, and
+    // what arrives through them (a desktop bus) may ask for anything.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::ExcludeSocketNotifiers);
+    QCoreApplication::instance()->removeEventFilter(m_gate.get());
+    m_idling = false;
+    m_gate->CloseWhenDone();
 }
 
 std::optional<std::string> QtHostServices::GetOpenFileName(const std::string& filter) {
@@ -233,7 +305,7 @@ void QtHostServices::ShowProgress(const std::string& text, int64_t done, int64_t
     m_progress->Update(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())), done,
                        total);
     if (!m_progress->isVisible()) m_progress->show();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    Idle();
 }
 
 void QtHostServices::EndProgress() {

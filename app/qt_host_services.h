@@ -7,6 +7,7 @@
 
 #include "seams/host_services.h"
 
+class CIdleEventGate;
 class CTransferProgress;
 class QWidget;
 
@@ -20,7 +21,14 @@ public:
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     void SetWaitCursor(bool on) override;
+    // Sleeps in slices with an idle call between them.
     void Pause(int milliseconds) override;
+    // Lets the windows repaint and answer the desktop (its "are you alive"
+    // pings included), keeping back what would start or end anything in
+    // the middle of the running operation: operator input stays queued,
+    // a request to close a window waits until the operation has returned,
+    // and a button's animated click (an accessibility "press") waits too.
+    void Idle() override;
     std::optional<std::string> GetOpenFileName(const std::string& filter) override;
     std::optional<std::string> GetSaveFileName() override;
     std::unique_ptr<CPrintCanvas> RunPrintDialog() override;
@@ -39,4 +47,6 @@ public:
 private:
     QString m_caption;
     QPointer<CTransferProgress> m_progress;
+    std::unique_ptr<CIdleEventGate> m_gate;
+    bool m_idling = false;
 };

@@ -8,6 +8,7 @@
 #include <sys/utsname.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,9 @@ std::string Goal::Text() const {
         case Below:
             std::snprintf(text, sizeof text, "< %g", limit);
             return text;
+        case AtMost:
+            std::snprintf(text, sizeof text, "<= %g", limit);
+            return text;
     }
     return "-";
 }
@@ -50,28 +54,53 @@ bool Goal::Met(double value, double baseline) const {
             return baseline > 0 && value / baseline <= limit;
         case Below:
             return value < limit;
+        case AtMost:
+            return value <= limit;
     }
     return false;
 }
 
-double BestOf(int rounds, const std::function<void()>& run) {
-    double best = 1e300;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        run();
-        best = std::min(best, SecondsSince(start));
-    }
-    return best;
+double TimeOnce(const std::function<void()>& run) {
+    const auto start = Clock::now();
+    run();
+    return SecondsSince(start);
 }
 
-BestTimes InterleavedBest(int rounds, const std::function<void()>& baseline,
-                          const std::function<void()>& measured) {
-    BestTimes best;
-    for (int i = 0; i < rounds; ++i) {
-        best.baseline = std::min(best.baseline, BestOf(1, baseline));
-        best.measured = std::min(best.measured, BestOf(1, measured));
+void TimePairs(int pairs, const std::function<void()>& ours, const std::function<void()>& baseline,
+               std::vector<double>& oursSeconds, std::vector<double>& baselineSeconds) {
+    for (int i = 0; i < pairs; ++i) {
+        oursSeconds.push_back(TimeOnce(ours));
+        baselineSeconds.push_back(TimeOnce(baseline));
     }
-    return best;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void Row::FromPairs(const std::vector<double>& ours, const std::vector<double>& base,
+                    const std::function<double(double)>& toValue) {
+    value = toValue(Median(ours));
+    baseline = toValue(Median(base));
+    spreadLow = 1e300;
+    spreadHigh = 0;
+    for (size_t i = 0; i < ours.size() && i < base.size(); ++i) {
+        const double b = toValue(base[i]);
+        if (b <= 0) continue;
+        spreadLow = std::min(spreadLow, toValue(ours[i]) / b);
+        spreadHigh = std::max(spreadHigh, toValue(ours[i]) / b);
+    }
+    if (spreadHigh == 0) spreadLow = 0;
+}
+
+void Row::FromRepeats(const std::vector<double>& values) {
+    value = Median(values);
+    if (values.empty()) return;
+    spreadLow = *std::min_element(values.begin(), values.end());
+    spreadHigh = *std::max_element(values.begin(), values.end());
 }
 
 }  // namespace bench
@@ -126,16 +155,19 @@ std::string Machine() {
 }
 
 void PrintTable(const std::vector<bench::Row>& rows) {
-    std::printf("\n| figure | value | baseline | ratio | goal | met |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+    std::printf("\n| figure | value | baseline | ratio | spread | goal | met |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
     for (const bench::Row& row : rows) {
         std::string baseline =
             row.baseline > 0 ? Format(row.baseline) + " " + row.unit + " (" + row.baselineName + ")"
             : row.baselineName.empty() ? "-"
                                        : row.baselineName;
-        std::printf("| %s | %s %s | %s | %s | %s | %s |\n", row.name.c_str(),
+        const std::string spread =
+            row.spreadHigh > 0 ? Format(row.spreadLow) + " to " + Format(row.spreadHigh) : "-";
+        std::printf("| %s | %s %s | %s | %s | %s | %s | %s |\n", row.name.c_str(),
                     Format(row.value).c_str(), row.unit.c_str(), baseline.c_str(),
-                    row.baseline > 0 ? Format(row.Ratio()).c_str() : "-", row.goal.Text().c_str(),
+                    row.baseline > 0 ? Format(row.Ratio()).c_str() : "-", spread.c_str(),
+                    row.goal.Text().c_str(),
                     row.faulty                           ? "FAULTY RUN"
                     : row.goal.kind == bench::Goal::None ? "-"
                     : row.Met()                          ? "yes"
@@ -156,6 +188,7 @@ bool WriteJson(const std::string& path, const std::vector<bench::Row>& rows,
         out << "    {\"name\": " << JsonText(row.name) << ", \"unit\": " << JsonText(row.unit)
             << ", \"value\": " << row.value << ", \"baseline_name\": " << JsonText(row.baselineName)
             << ", \"baseline\": " << row.baseline << ", \"ratio\": " << row.Ratio()
+            << ", \"spread_low\": " << row.spreadLow << ", \"spread_high\": " << row.spreadHigh
             << ", \"goal\": " << JsonText(row.goal.Text())
             << ", \"met\": " << (row.Met() ? "true" : "false")
             << ", \"faulty\": " << (row.faulty ? "true" : "false")
@@ -201,6 +234,7 @@ int main(int argc, char** argv) {
     bench::RunReport(options, rows);
     bench::RunColdStart(options, rows);
     bench::RunCommandLine(options, rows);
+    bench::RunStalls(options, rows);
     PrintTable(rows);
 
     if (!jsonPath.empty()) {

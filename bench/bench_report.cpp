@@ -62,15 +62,13 @@ void RunReport(const Options& options, std::vector<Row>& rows) {
             y += height;
         }
     };
-    const int rounds = options.quick ? 1 : 3;
-    const BestTimes best = InterleavedBest(rounds, bare, report);
-    const double reportBest = best.measured, bareBest = best.baseline;
+    std::vector<double> reportSeconds, bareSeconds;
+    TimePairs(Repeats(options), report, bare, reportSeconds, bareSeconds);
     Row row;
     row.name = std::to_string(lines) + "-line report printed to PDF";
     row.unit = "ms";
-    row.value = reportBest * 1000;
+    row.FromPairs(reportSeconds, bareSeconds, [](double s) { return s * 1000; });
     row.baselineName = "QPainter drawText on a PDF QPrinter";
-    row.baseline = bareBest * 1000;
     row.faulty = pages <= 0 || QFileInfo(reportPath).size() <= 0;
     row.note = std::to_string(pages) + " pages with headers and rules";
     rows.push_back(row);

@@ -22,7 +22,6 @@
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
-#include "support/sim_tcp_printer.h"
 
 namespace bench {
 namespace {
@@ -92,46 +91,20 @@ CCharacterInterface* ConnectOverTcp(tessaly::ProgramState& state, CMessageIF& ms
     return made;
 }
 
-// Requests per second through the protocol object against the bare
-// exchange, the best of `rounds` alternating runs of each.
-Row RequestRateRow(const std::string& where, const std::string& baselineName, int rounds, int count,
+// Time per request through the protocol object against the bare exchange,
+// in interleaved pairs: both see the same machine state.
+Row RequestRateRow(const std::string& where, const std::string& baselineName, int pairs, int count,
                    const std::function<void()>& bare, const std::function<void()>& framed) {
-    const BestTimes best = InterleavedBest(rounds, bare, framed);
+    std::vector<double> framedSeconds, bareSeconds;
+    TimePairs(pairs, framed, bare, framedSeconds, bareSeconds);
     Row row;
     row.name = std::to_string(count) + " RequestStatus, " + where;
     row.unit = "us/request";
-    row.value = best.measured / count * 1e6;
+    row.FromPairs(framedSeconds, bareSeconds, [count](double s) { return s / count * 1e6; });
     row.baselineName = baselineName;
-    row.baseline = best.baseline / count * 1e6;
     row.goal = {Goal::RatioAtMost, 1.1};
     return row;
 }
-
-// A row in MiB/s for `size` bytes moved in `best` seconds, beside the
-// baseline's `baselineBest` seconds for the same bytes.
-Row ThroughputRow(const std::string& name, size_t size, double best,
-                  const std::string& baselineName, double baselineBest, double goalRatio) {
-    const double mib = static_cast<double>(size) / (1 << 20);
-    Row row;
-    row.name = name;
-    row.unit = "MiB/s";
-    row.value = mib / best;
-    row.baselineName = baselineName;
-    row.baseline = mib / baselineBest;
-    row.goal = {Goal::RatioAtLeast, goalRatio};
-    return row;
-}
-
-// The protocol object and the simulated printer served on a TCP port of this
-// machine; a run that must end answers Retry/Cancel with Cancel.
-struct TcpWorld {
-    SimTcpPrinter tcp;
-    CSimTcpServer& server = tcp.server;
-    bool started = server.IsRunning();
-    tessaly::ProgramState state;
-    FakeHost host{MsgResult::Cancel};
-    CMessageIF msg{host};
-};
 
 // The image on disk, as the program reads it; removed at the end of the run.
 struct ImageFile {
@@ -154,14 +127,19 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     const size_t size = file.bytes.size();
     const uint32_t sum = file.sum;
     const std::string& image = file.bytes;
-    TcpWorld world;
-    if (!world.started) return;
+    auto printer = std::make_shared<CSimPrinter>();
+    CSimTcpServer server(printer);
+    if (!server.Start(0)) return;
+
+    tessaly::ProgramState state;
+    FakeHost host{MsgResult::Cancel};
+    CMessageIF msg(host);
     bool faulty = false;
 
     // The same bytes as SendFirmwareImage puts on the wire, in the same
     // 1024-byte writes, then the reply.
     auto bare = [&] {
-        BareSocket socket(world.server.Port());
+        BareSocket socket(server.Port());
         std::string header =
             std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
         bool ok = socket.Ok() && socket.Send(header.data(), header.size());
@@ -175,24 +153,32 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (n <= 0 || std::string(reply) != expected) faulty = true;
     };
     auto framed = [&] {
-        CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
+        CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
-        if (!disk || world.msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
+        if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
     };
-    const BestTimes best = InterleavedBest(options.quick ? 1 : 5, bare, framed);
-    Row row = ThroughputRow(
-        "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP", size,
-        best.measured, "bare socket from memory, same 1024-byte writes", best.baseline, 0.9);
+    std::vector<double> framedSeconds, bareSeconds;
+    TimePairs(Repeats(options), framed, bare, framedSeconds, bareSeconds);
+    const double mib = static_cast<double>(size) / (1 << 20);
+    Row row;
+    row.name = "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP";
+    row.unit = "MiB/s";
+    row.FromPairs(framedSeconds, bareSeconds, [mib](double s) { return mib / s; });
+    row.baselineName = "bare socket from memory, same 1024-byte writes";
+    row.goal = {Goal::RatioAtLeast, 0.9};
     row.faulty = faulty;
     rows.push_back(row);
 }
 
 void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
+    // In process a request takes a microsecond or two: runs long enough
+    // that a scheduler's hiccup is small beside them.
     const int count = options.quick ? 1000 : 10000;
+    const int inProcessCount = 10 * count;
     const std::string frame = Framed("REQ,STA,MSR");
     const std::string reply = "MSRE1234567,";
-    const int rounds = options.quick ? 1 : 5;
+    const int rounds = Repeats(options);
 
     // In process: the simulated printer as a link, no transport.
     {
@@ -209,7 +195,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
         bool faulty = false;
         auto bare = [&] {
             uint8_t area[CMessageIF::kAreaSize];
-            for (int i = 0; i < count; ++i) {
+            for (int i = 0; i < inProcessCount; ++i) {
                 bareLink.Write(reinterpret_cast<const uint8_t*>(frame.data()),
                                static_cast<int>(frame.size()));
                 const int n = bareLink.Read(area, sizeof area, 0);
@@ -217,23 +203,27 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            for (int i = 0; i < count; ++i) {
+            for (int i = 0; i < inProcessCount; ++i) {
                 if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
         };
         Row row = RequestRateRow("in process", "bare Write + Read on the simulator link", rounds,
-                                 count, bare, framed);
+                                 inProcessCount, bare, framed);
         row.faulty = faulty;
         rows.push_back(row);
     }
 
     // Over TCP to the simulator's server.
     {
-        TcpWorld world;
-        if (!world.started) return;
+        auto printer = std::make_shared<CSimPrinter>();
+        CSimTcpServer server(printer);
+        if (!server.Start(0)) return;
+        tessaly::ProgramState state;
+        FakeHost host{MsgResult::Cancel};
+        CMessageIF msg(host);
         bool faulty = false;
         auto bare = [&] {
-            BareSocket socket(world.server.Port());
+            BareSocket socket(server.Port());
             char area[CMessageIF::kAreaSize];
             for (int i = 0; i < count; ++i) {
                 if (!socket.Send(frame.data(), frame.size())) faulty = true;
@@ -243,9 +233,9 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
+            CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
             for (int i = 0; i < count; ++i) {
-                if (world.msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
             if (link) link->Close();
         };
@@ -282,10 +272,15 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         if (total != file.bytes.size()) faulty = true;
     };
     readFile();  // into the page cache for both
-    const BestTimes best = InterleavedBest(options.quick ? 2 : 5, readFile, sumFile);
-    Row row = ThroughputRow(
-        "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file",
-        file.bytes.size(), best.measured, "plain buffered read (fread, 4 KiB)", best.baseline, 0.8);
+    std::vector<double> sumSeconds, readSeconds;
+    TimePairs(Repeats(options), sumFile, readFile, sumSeconds, readSeconds);
+    const double mib = static_cast<double>(file.bytes.size()) / (1 << 20);
+    Row row;
+    row.name = "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file";
+    row.unit = "MiB/s";
+    row.FromPairs(sumSeconds, readSeconds, [mib](double s) { return mib / s; });
+    row.baselineName = "plain buffered read (fread, 4 KiB)";
+    row.goal = {Goal::RatioAtLeast, 0.8};
     row.faulty = faulty;
     rows.push_back(row);
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "seams/idle_pacer.h"
+
 // Link kinds as the protocol object stores them in each link.
 enum LinkKind : int {
     kLinkUsb = 0,
@@ -26,6 +28,9 @@ enum LinkKind : int {
 //    return nothing, before it takes the printer for silent.
 //  - HasFailed: the link knows the printer hung up or the device failed;
 //    reading on cannot bring more. Open starts afresh.
+//  - Every wait (for a reply, for room to send, for a handshake line) runs
+//    in slices of at most kIdleSliceMs and ticks the idle pacer between
+//    them, so the window stays alive however long the printer takes.
 class CCharacterInterface {
 public:
     static constexpr int kDefaultReceiveWaitMs = 10000;
@@ -46,7 +51,18 @@ public:
     int GetLinkKind() const { return m_linkKind; }
     void SetLinkKind(int kind) { m_linkKind = kind; }
 
+    // Whose Idle the waits call: the protocol object hands in its host right
+    // after creating the link. Not owned; it outlives the link. A link given
+    // none (tests, the simulator's own use) waits just the same. A link that
+    // wraps another passes the host on.
+    virtual void SetIdleHost(IHostServices* host) { m_idle.SetHost(host); }
+
+protected:
+    CIdlePacer& IdlePacer() { return m_idle; }
+
 private:
+    CIdlePacer m_idle;
+
     // Set by the protocol object right after it creates the link.
     int m_linkKind = -1;
 };

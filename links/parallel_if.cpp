@@ -63,7 +63,11 @@ bool CParallelIF::WaitForStatus(uint8_t bit, bool set, bool longWait) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
     for (long long polls = 0; m_limits.maxPolls <= 0 || polls < m_limits.maxPolls; ++polls) {
         if (satisfied()) return true;
-        if (Clock::now() >= deadline) break;
+        const auto now = Clock::now();
+        if (now >= deadline) break;
+        // The lines are polled without a pause, as the handshake needs; a
+        // printer holding Busy for seconds must not freeze the window.
+        IdlePacer().Tick(now);
     }
     m_printerSilent = true;
     return false;
@@ -191,5 +195,6 @@ int CParallelIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
         const int count = ReadOnce(buffer, capacity, offered);
         if (offered || count > 0 || m_printerSilent || Clock::now() >= until) return count;
         std::this_thread::sleep_for(std::chrono::milliseconds(kRenegotiatePauseMs));
+        IdlePacer().Tick();
     }
 }

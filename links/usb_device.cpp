@@ -95,12 +95,16 @@ int CUSBDevice::Write(const uint8_t* data, int length) {
     using Clock = std::chrono::steady_clock;
     const auto stall = std::chrono::milliseconds(m_parts.times.writeStallMs);
     Clock::time_point lastProgress = Clock::now();
+    // Each transfer waits at most a slice; one that times out having moved
+    // part of the chunk carries on with the rest below, the idle pacer
+    // ticked between.
+    const int sliceMs = std::max(1, std::min(m_parts.times.pipeWriteMs, kIdleSliceMs));
     int remaining = length;
     while (remaining > 0) {
         const int chunk = std::min(remaining, kLargestPipeWrite);
         int written = 0;
-        const UsbIoResult result =
-            m_writePipe->BulkWrite(data, chunk, m_parts.times.pipeWriteMs, written);
+        const UsbIoResult result = m_writePipe->BulkWrite(data, chunk, sliceMs, written);
+        IdlePacer().Tick();
         if (result == UsbIoResult::Failed) {
             m_failed = true;
             return 0;
@@ -133,8 +137,9 @@ int CUSBDevice::Read(uint8_t* buffer, int capacity, int paced) {
         // Printers of the slower families need time before they answer.
         if (paced) m_parts.host.Pause(kPacedReadPauseMs);
         int received = 0;
-        const UsbIoResult result =
-            m_readPipe->BulkRead(buffer, capacity, m_parts.times.readAttemptMs, received);
+        const UsbIoResult result = m_readPipe->BulkRead(
+            buffer, capacity, std::min(m_parts.times.readAttemptMs, kIdleSliceMs), received);
+        IdlePacer().Tick();
         // Bytes that moved before a failure are the printer's reply all the
         // same.
         if (received > 0) return std::min(received, capacity);

@@ -26,8 +26,9 @@ struct UsbLinkTimes {
     // short, so a silent printer gives up after its 100 attempts in about
     // two seconds (twelve when paced).
     int readAttemptMs = 20;
-    // One bulk OUT transfer; one that times out having moved part of a
-    // chunk carries on with the rest.
+    // The longest one bulk OUT transfer waits; the link never waits longer
+    // than a slice (kIdleSliceMs) at a stretch. One that times out having
+    // moved part of a chunk carries on with the rest.
     int pipeWriteMs = 5000;
     // A write gives up only after this long without progress: a printer
     // erasing its flash or with a full buffer takes nothing for seconds.

@@ -116,6 +116,9 @@ private:
     bool WriteAll(const uint8_t* data, int length);
 
     IHostServices& m_host;
+    // Paces the idle calls of the transfers, whose chunks may each go out at
+    // once yet add up to seconds.
+    CIdlePacer m_idle{&m_host};
     std::unique_ptr<CCharacterInterface> m_link;
     IMainSheet* m_mainSheet = nullptr;
     uint32_t m_family = family::kV;

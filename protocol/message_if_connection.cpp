@@ -19,6 +19,7 @@ int CMessageIF::SelectPort(const std::string& portName) {
         m_linkFactory ? m_linkFactory(kind, portName) : nullptr;
     if (!link) return 0;
     link->SetLinkKind(kind);
+    link->SetIdleHost(&m_host);
     m_link = std::move(link);
     return ConnectPrinter();
 }

@@ -39,8 +39,16 @@ public:
 
     virtual void SetWaitCursor(bool on) = 0;
 
-    // A plain blocking wait on the user-interface thread.
+    // A blocking wait on the user-interface thread. A front end with a
+    // window waits in slices with Idle between them.
     virtual void Pause(int milliseconds) = 0;
+
+    // Called between the slices of every wait (see seams/idle_pacer.h), so
+    // a window keeps painting and answering the desktop while the program
+    // waits for the printer. It must start nothing that reaches the
+    // printer: operator input stays queued as in any blocking wait. Front
+    // ends without a window need not implement it.
+    virtual void Idle() {}
 
     // `filter` in Qt's form, e.g. "Velmora Firmware Files (*.cfe)". No value
     // when the operator cancels.

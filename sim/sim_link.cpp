@@ -36,15 +36,35 @@ int CSimLink::Read(uint8_t* buffer, int capacity, int /*paced*/) {
         if (m_printer->ConnectionClosed()) return 0;
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return -1;
-        // Nothing arrives in process but what falls due: sleep until then.
+        // Nothing arrives in process but what falls due: sleep until then,
+        // a slice at a time.
         std::this_thread::sleep_until(
-            std::min(deadline, m_printer->NextReplyDue().value_or(deadline)));
+            std::min({deadline, m_printer->NextReplyDue().value_or(deadline),
+                      now + std::chrono::milliseconds(kIdleSliceMs)}));
+        IdlePacer().Tick();
     }
 }
 
 int CSimLink::Write(const uint8_t* data, int length) {
     if (!m_open || data == nullptr || length <= 0) return 0;
     if (m_printer->ConnectionClosed() || m_printer->IsAbsent()) return 0;
-    return static_cast<int>(m_printer->ReceiveWaiting(data, static_cast<size_t>(length),
-                                                      std::chrono::milliseconds(m_waits.writeMs)));
+    // A busy printer is waited for a slice at a time, up to the write wait
+    // without progress.
+    const auto slice = std::chrono::milliseconds(std::min(m_waits.writeMs, kIdleSliceMs));
+    const auto total = static_cast<size_t>(length);
+    size_t sent = m_printer->ReceiveWaiting(data, total, slice);
+    if (sent == total) return length;
+    Clock::time_point lastProgress = Clock::now();
+    while (sent < total) {
+        IdlePacer().Tick();
+        const size_t taken = m_printer->ReceiveWaiting(data + sent, total - sent, slice);
+        if (taken > 0) {
+            sent += taken;
+            lastProgress = Clock::now();
+        } else if (Clock::now() - lastProgress >= std::chrono::milliseconds(m_waits.writeMs) ||
+                   m_printer->TakesInputAt() <= Clock::now()) {
+            break;
+        }
+    }
+    return static_cast<int>(sent);
 }

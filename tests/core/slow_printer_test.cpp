@@ -180,3 +180,57 @@ TEST(SlowPrinter, PrinterThatStopsTakingDataEndsATransferAtItsFirstFailedWrite) 
         EXPECT_EQ(rig.host.progressEnds, rig.host.progress.empty() ? 0 : 1);
     }
 }
+
+namespace {
+
+// The longest stretch the window would go without an idle call while
+// `action` runs, counting from its start to its end.
+std::chrono::milliseconds LongestWithoutIdle(FakeHost& host, const std::function<void()>& action) {
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    host.onIdle = [&] {
+        const Clock::time_point now = Clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    action();
+    longest = std::max(longest, Clock::now() - last);
+    host.onIdle = nullptr;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+}
+
+}  // namespace
+
+TEST(SlowPrinter, EveryWaitOfEveryLinkLetsTheWindowIdle) {
+    // A wait that stops pumping freezes the window for all of it: a receive
+    // wait, a write stall limit. A slice and scheduling noise stay far
+    // below.
+    const auto bound = std::chrono::milliseconds(100 * TestTimeScale());
+    for (Kind kind : kKinds) {
+        SCOPED_TRACE(Name(kind));
+        SlowRig rig(kind);
+        const int w = WaitMs();
+
+        // A reply later than the link waits: the whole receive wait (the
+        // USB link's 100 short attempts).
+        rig.Time([&](SimTiming& t) { t.lateReplyMs = 2 * w; });
+        EXPECT_LE(LongestWithoutIdle(rig.host, [&] { rig.msg.RequestStatus(cmd::VRS); }), bound);
+
+        // A busy window in the middle of a print file, then a printer that
+        // takes nothing more: the write waits up to its stall limit.
+        rig.Time([&](SimTiming& t) {
+            t = SimTiming{};
+            t.busyMs = 2 * w;
+            t.busyAfterBytes = 1000;
+        });
+        CMemoryFile print(Pattern(4000));
+        EXPECT_LE(LongestWithoutIdle(rig.host, [&] { rig.msg.SendFile(print); }), bound);
+        rig.Time([](SimTiming& t) { t.offAfterFrames = 0; });
+        CMemoryFile image(Pattern(32u << 20));
+        const int idlesBefore = rig.host.idles;
+        EXPECT_LE(LongestWithoutIdle(rig.host, [&] { rig.msg.SendFirmwareImage(image); }), bound);
+        // The stall limit alone is several slices: no idle call at all would
+        // mean the waits never ran.
+        EXPECT_GE(rig.host.idles - idlesBefore, 5);
+    }
+}

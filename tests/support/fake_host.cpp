@@ -41,6 +41,11 @@ void FakeHost::Pause(int milliseconds) {
     if (onPause) onPause(milliseconds);
 }
 
+void FakeHost::Idle() {
+    ++idles;
+    if (onIdle) onIdle();
+}
+
 std::optional<std::string> FakeHost::GetOpenFileName(const std::string& filter) {
     openFileFilters.push_back(filter);
     if (openFileAnswers.empty()) return std::nullopt;

@@ -52,10 +52,14 @@ public:
     // Hook run at every pause, e.g. to change the simulated printer while the
     // program waits.
     std::function<void(int)> onPause;
+    // Idle calls made between the slices of the waits; the hook runs at each.
+    int idles = 0;
+    std::function<void()> onIdle;
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     void SetWaitCursor(bool on) override;
     void Pause(int milliseconds) override;
+    void Idle() override;
     std::optional<std::string> GetOpenFileName(const std::string& filter) override;
     std::optional<std::string> GetSaveFileName() override;
     std::unique_ptr<CPrintCanvas> RunPrintDialog() override;

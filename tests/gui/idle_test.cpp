@@ -1,0 +1,179 @@
+// The window while the program waits for the printer: the program's own host
+// lets it paint and run its timers, yet nothing it delivers meanwhile starts
+// another action, closes the window or deletes the page whose handler runs.
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/main_sheet.h"
+#include "app/qt_host_services.h"
+#include "gui_helpers.h"
+#include "pages/printer_identity_pp.h"
+#include "protocol/message_if.h"
+#include "sim/sim_link.h"
+#include "sim/sim_printer.h"
+#include "sim_page_rig.h"
+#include "support/fake_host.h"
+#include "support/scripted_link.h"
+#include "support/time_scale.h"
+
+namespace {
+
+using Id = CPrinterIdentityPP::Id;
+
+// The program's host, whose idle call is under test, with the boxes answered
+// and the pauses recorded by the double: a pause is just an idle call here.
+class IdleHost : public QtHostServices {
+public:
+    FakeHost record;
+
+    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override {
+        return record.ShowMessageBox(text, buttons, icon);
+    }
+    void Pause(int milliseconds) override {
+        record.Pause(milliseconds);
+        Idle();
+    }
+    void Idle() override {
+        record.Idle();
+        QtHostServices::Idle();
+    }
+};
+
+// The main sheet as the program wires it, over whatever link `makeLink`
+// gives.
+struct IdleRig {
+    tessaly::ProgramState state;
+    IdleHost host;
+    CMessageIF msg{host};
+    std::unique_ptr<CMainSheet> sheet;
+
+    explicit IdleRig(std::function<std::unique_ptr<CCharacterInterface>()> makeLink) {
+        msg.SetLinkFactory([makeLink](int, const std::string&) { return makeLink(); });
+        sheet = std::make_unique<CMainSheet>(msg, host, state);
+        msg.SetMainSheet(sheet.get());
+        sheet->show();
+        EXPECT_EQ(msg.SelectPort("LPT1:"), 1);
+    }
+    ~IdleRig() {
+        msg.SetMainSheet(nullptr);
+        sheet.reset();
+        gui::FlushDeferredDeletes();
+    }
+
+    QPushButton* IdentityButton(const char* id) const {
+        return sheet->PageAt(CMainSheet::kFirstFeatureIndex)
+            ->findChild<QPushButton*>(QString::fromLatin1(id));
+    }
+};
+
+// Every few milliseconds, as the bench's probe does: how long the event
+// loop went without running a timer.
+class StallProbe {
+public:
+    explicit StallProbe(std::function<void()> atFirstTick = {}) : m_first(std::move(atFirstTick)) {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_since.restart());
+            if (m_first) std::exchange(m_first, {})();
+        });
+        m_since.start();
+        m_timer.start();
+    }
+    qint64 LongestMs() const { return std::max(m_longest, m_since.elapsed()); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+    std::function<void()> m_first;
+};
+
+}  // namespace
+
+TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward) {
+    auto printer = std::make_shared<CSimPrinter>();
+    printer->UpdateState([](SimPrinterState& s) { s.timing.replyDelayMs = 25; });
+    IdleRig rig([printer] {
+        return std::make_unique<CSimLink>(printer, CSimLink::Waits{2000, 2000});
+    });
+    QPushButton* refresh = rig.IdentityButton(Id::kRefresh);
+    QPushButton* save = rig.IdentityButton(Id::kSave);
+    ASSERT_TRUE(refresh && save);
+
+    // What a refresh sends when nothing comes between.
+    printer->ClearFrames();
+    gui::Click(refresh);
+    const std::vector<std::string> alone = Requests(*printer);
+    ASSERT_GE(alone.size(), 5u);
+
+    // Once the refresh is waiting: an accessibility tool presses Save (a
+    // button's animated click, fired by a timer), and the window manager
+    // asks the window to close.
+    printer->ClearFrames();
+    bool pressedDuringWait = false;
+    {
+        StallProbe probe([&] {
+            pressedDuringWait = !printer->Frames().empty();
+            save->animateClick();
+            QCoreApplication::postEvent(rig.sheet.get(), new QCloseEvent);
+        });
+        gui::Click(refresh);
+        EXPECT_TRUE(pressedDuringWait);
+        // A frozen wait would show as one gap as long as the whole refresh.
+        EXPECT_LE(probe.LongestMs(), 100 * TestTimeScale());
+    }
+    EXPECT_EQ(Requests(*printer), alone);
+    EXPECT_TRUE(rig.sheet->isVisible());
+    EXPECT_TRUE(rig.host.record.pauses.empty());
+
+    // Back in the event loop, the close goes ahead.
+    QTest::qWait(50);
+    EXPECT_FALSE(rig.sheet->isVisible());
+
+    // The program's own pause sleeps in slices with idle calls between.
+    StallProbe probe;
+    rig.host.QtHostServices::Pause(300);
+    EXPECT_LE(probe.LongestMs(), 100 * TestTimeScale());
+}
+
+TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
+    ScriptedLink* link = nullptr;
+    IdleRig rig([&link] {
+        auto made = std::make_unique<ScriptedLink>();
+        link = made.get();
+        return made;
+    });
+    QPointer<QWidget> page = rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex);
+    ASSERT_TRUE(page);
+    // The second setting's write fails: the link reconnects and the pages
+    // are rebuilt while Save goes on through its pauses, each an idle call.
+    link->writeResults = {-1, 0};
+    int idlesWithPageGone = 0;
+    int idlesAfterRebuild = 0;
+    rig.host.record.onIdle = [&] {
+        if (rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex) == page) return;
+        ++idlesAfterRebuild;
+        if (!page) ++idlesWithPageGone;
+    };
+    gui::Click(rig.IdentityButton(Id::kSave));
+    rig.host.record.onIdle = nullptr;
+    EXPECT_GE(idlesAfterRebuild, 2);
+    EXPECT_EQ(idlesWithPageGone, 0);
+    EXPECT_TRUE(page);
+    EXPECT_NE(rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex), page.data());
+
+    gui::FlushDeferredDeletes();
+    EXPECT_FALSE(page);
+}
