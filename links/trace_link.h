@@ -61,6 +61,8 @@ public:
     int Write(const uint8_t* data, int length) override;
     int ReceiveWaitMs() const override { return m_inner->ReceiveWaitMs(); }
     bool HasFailed() const override { return m_inner->HasFailed(); }
+    // The wrapped link does the waiting, so it is the one that idles.
+    void SetIdleHost(IHostServices* host) override { m_inner->SetIdleHost(host); }
 
 private:
     std::unique_ptr<CCharacterInterface> m_inner;
