@@ -166,10 +166,8 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
         m_save->setEnabled(false);
         m_print->setEnabled(false);
     }
-    for (const std::string& line :
-         query_report::Run(Msg(), title, command, query_report::LocalTimeNow())) {
-        AddLine(line);
-    }
+    query_report::Run(Msg(), title, command, query_report::LocalTimeNow(),
+                      [this](const std::string& line) { AddLine(line); });
 
     m_save->setEnabled(true);
     m_print->setEnabled(true);

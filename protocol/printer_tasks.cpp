@@ -350,9 +350,15 @@ UpgradeResult UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string
 namespace query_report {
 
 std::vector<std::string> Run(CMessageIF& msg, const char* title, int command,
-                             const std::tm& started) {
+                             const std::tm& started,
+                             const std::function<void(const std::string&)>& onLine) {
     const int linkKind = msg.CurrentLinkKind().value_or(kLinkParallel);
-    std::vector<std::string> lines = HeadLines(title, linkKind, started);
+    std::vector<std::string> lines;
+    const auto add = [&](std::string line) {
+        if (onLine) onLine(line);
+        lines.push_back(std::move(line));
+    };
+    for (std::string& line : HeadLines(title, linkKind, started)) add(std::move(line));
     // A printer that never says "END" would otherwise be asked forever: the
     // run stops once the item number would wrap, and at once when a request
     // cannot go out at all (the family does not take the command, or the
@@ -364,7 +370,7 @@ std::vector<std::string> Run(CMessageIF& msg, const char* title, int command,
         const std::string reply = msg.RequestNumbered(command, static_cast<int8_t>(item), answered);
         if (!answered || reply == kEndReply) break;
         if (reply == kSkipReply) continue;
-        for (std::string& line : SplitReply(reply)) lines.push_back(std::move(line));
+        for (std::string& line : SplitReply(reply)) add(std::move(line));
     }
     return lines;
 }

@@ -137,8 +137,10 @@ namespace query_report {
 
 // Runs a query or sensor report: the head lines, then every item until
 // "END", the item number's last value, or an item nothing came back for.
+// `onLine` sees each line as it comes, so a window can show the list grow.
 std::vector<std::string> Run(CMessageIF& msg, const char* title, int command,
-                             const std::tm& started);
+                             const std::tm& started,
+                             const std::function<void(const std::string&)>& onLine = {});
 // The saved file: every line followed by CR LF.
 std::string SavedText(const std::vector<std::string>& lines);
 std::tm LocalTimeNow();
