@@ -1,20 +1,12 @@
 #include "sim/sim_tcp_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+
+#include "links/socket_ops.h"
 
 namespace {
 
@@ -22,11 +14,6 @@ constexpr int kBacklog = 8;
 // Large enough that a firmware image streams in few calls.
 constexpr size_t kChunk = 64 * 1024;
 constexpr auto kHeldInputLook = std::chrono::milliseconds(50);
-
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
 
 }  // namespace
 
@@ -37,38 +24,27 @@ CSimTcpServer::~CSimTcpServer() { Stop(); }
 
 bool CSimTcpServer::Start(uint16_t port, std::string* error) {
     auto fail = [&](const char* what) {
-        if (error) *error = std::string(what) + ": " + std::strerror(errno);
-        CloseFd(m_listen);
-        CloseFd(m_wakeRead);
-        CloseFd(m_wakeWrite);
+        if (error) *error = std::string(what) + ": " + net::LastFailureText();
+        net::CloseSocket(m_listen);
+        net::CloseSocket(m_wakeRead);
+        net::CloseSocket(m_wakeWrite);
         return false;
     };
     if (IsRunning() || !m_printer) {
         if (error) *error = IsRunning() ? "already running" : "no printer";
         return false;
     }
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (m_listen < 0) return fail("socket");
-    int on = 1;
+    if (!net::Start()) return fail("socket library");
+    m_listen = net::OpenTcp(false);
+    if (m_listen == net::kNoSocket) return fail("socket");
     // A restart on the same port must not wait for old connections to expire.
-    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        return fail("bind");
-    }
-    if (::listen(m_listen, kBacklog) != 0) return fail("listen");
-    socklen_t length = sizeof address;
-    if (::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return fail("getsockname");
-    }
-    m_port = ntohs(address.sin_port);
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
-    m_wakeRead = wake[0];
-    m_wakeWrite = wake[1];
+    net::SetReuseAddress(m_listen);
+    if (!net::BindLoopback(m_listen, port)) return fail("bind");
+    if (!net::Listen(m_listen, kBacklog)) return fail("listen");
+    const std::optional<uint16_t> bound = net::LocalPort(m_listen);
+    if (!bound) return fail("getsockname");
+    m_port = *bound;
+    if (!net::OpenWakePair(m_wakeRead, m_wakeWrite)) return fail("pipe");
     m_stop = false;
     m_thread = std::thread(&CSimTcpServer::Run, this);
     return true;
@@ -77,13 +53,12 @@ bool CSimTcpServer::Start(uint16_t port, std::string* error) {
 void CSimTcpServer::Stop() {
     if (m_thread.joinable()) {
         m_stop = true;
-        const char byte = 'x';
-        [[maybe_unused]] ssize_t ignored = ::write(m_wakeWrite, &byte, 1);
+        net::Wake(m_wakeWrite);
         m_thread.join();
     }
-    CloseFd(m_listen);
-    CloseFd(m_wakeRead);
-    CloseFd(m_wakeWrite);
+    net::CloseSocket(m_listen);
+    net::CloseSocket(m_wakeRead);
+    net::CloseSocket(m_wakeWrite);
 }
 
 namespace {
@@ -100,7 +75,7 @@ int PollTimeout(std::optional<std::chrono::steady_clock::time_point> when) {
 }  // namespace
 
 void CSimTcpServer::Run() {
-    int client = -1;
+    net::Socket client = net::kNoSocket;
     // Reply bytes taken from the printer but not yet accepted by the socket.
     std::string out;
     // Bytes read from the socket that the printer has not taken yet (it is
@@ -110,7 +85,7 @@ void CSimTcpServer::Run() {
     uint8_t buffer[kChunk];
 
     auto dropClient = [&] {
-        CloseFd(client);
+        net::CloseSocket(client);
         out.clear();
         in.clear();
     };
@@ -118,18 +93,22 @@ void CSimTcpServer::Run() {
     // pieces the printer hands out one byte per call, so each goes in a
     // send of its own.
     auto sendPending = [&] {
-        while (client >= 0) {
+        while (client != net::kNoSocket) {
             if (out.empty()) {
                 size_t count = m_printer->TakeReply(buffer, sizeof buffer);
                 if (count == 0) return;
                 out.assign(reinterpret_cast<const char*>(buffer), count);
             }
-            ssize_t sent = ::send(client, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            // The client socket does not block: what it cannot take now
+            // waits for the next round.
+            long sent = net::Send(client, reinterpret_cast<const uint8_t*>(out.data()),
+                                  static_cast<int>(out.size()));
+            const net::Failure failure = net::LastFailure();
             if (sent > 0) {
                 out.erase(0, static_cast<size_t>(sent));
-            } else if (sent < 0 && errno == EINTR) {
+            } else if (sent < 0 && failure == net::Failure::Interrupted) {
                 continue;
-            } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            } else if (sent < 0 && failure == net::Failure::WouldBlock) {
                 return;
             } else {
                 dropClient();
@@ -145,15 +124,15 @@ void CSimTcpServer::Run() {
     };
 
     while (!m_stop) {
-        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {-1, 0, 0}};
+        net::PollEntry fds[2] = {{m_wakeRead, net::kPollIn, 0}, {}};
         int timeout = -1;
-        if (client < 0) {
-            fds[1] = {m_listen, POLLIN, 0};
+        if (client == net::kNoSocket) {
+            fds[1] = {m_listen, net::kPollIn, 0};
         } else {
             // Held input: the socket is not read, but a host that leaves
             // must still be noticed.
-            short events = in.empty() ? POLLIN : POLLRDHUP;
-            if (!out.empty() || m_printer->PendingReplyBytes() > 0) events |= POLLOUT;
+            short events = in.empty() ? net::kPollIn : net::kPollPeerClosed;
+            if (!out.empty() || m_printer->PendingReplyBytes() > 0) events |= net::kPollOut;
             fds[1] = {client, events, 0};
             // Wake for a reply that falls due and for the end of a busy window.
             std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
@@ -166,20 +145,18 @@ void CSimTcpServer::Run() {
             }
             timeout = PollTimeout(wake);
         }
-        int ready = ::poll(fds, 2, timeout);
+        int ready = net::Poll(fds, 2, timeout);
         if (ready < 0) {
-            if (errno == EINTR) continue;
+            if (net::LastFailure() == net::Failure::Interrupted) continue;
             break;
         }
-        if (fds[0].revents != 0) break;
+        if (fds[0].returned != 0) break;
 
-        if (client < 0) {
-            if (fds[1].revents & POLLIN) {
-                client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-                if (client >= 0) {
-                    int on = 1;
-                    // Small replies must leave at once, one-byte pieces as pieces.
-                    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (client == net::kNoSocket) {
+            if (fds[1].returned & net::kPollIn) {
+                // Small replies leave at once, one-byte pieces as pieces.
+                client = net::Accept(m_listen);
+                if (client != net::kNoSocket) {
                     m_printer->StartConnection();
                     ++m_accepted;
                 }
@@ -187,13 +164,16 @@ void CSimTcpServer::Run() {
             continue;
         }
 
-        if (!in.empty() && (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+        const short returned = fds[1].returned;
+        if (!in.empty() &&
+            (returned & (net::kPollPeerClosed | net::kPollHangUp | net::kPollError))) {
             dropClient();
             continue;
         }
         feedHeld();
-        if (in.empty() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+        if (in.empty() && (returned & (net::kPollIn | net::kPollHangUp | net::kPollError))) {
+            long got = net::Receive(client, buffer, static_cast<int>(sizeof buffer));
+            const net::Failure failure = net::LastFailure();
             if (got > 0) {
                 in.assign(reinterpret_cast<const char*>(buffer), static_cast<size_t>(got));
                 feedHeld();
@@ -201,14 +181,14 @@ void CSimTcpServer::Run() {
                     dropClient();
                     continue;
                 }
-            } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            } else if (got == 0 || failure == net::Failure::Other) {
                 dropClient();
                 continue;
             }
         }
         sendPending();
         // A printer that hangs up mid-reply does so once its part is out.
-        if (client >= 0 && out.empty() && m_printer->ConnectionClosed()) dropClient();
+        if (client != net::kNoSocket && out.empty() && m_printer->ConnectionClosed()) dropClient();
     }
     dropClient();
 }
