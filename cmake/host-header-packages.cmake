@@ -4,9 +4,9 @@
 # their own, and find_package finds a small package file that points there.
 # (Used by the command-line tool: CLI11 and nlohmann-json.)
 set(stage ${CMAKE_BINARY_DIR}/host-headers)
-foreach(entry IN ITEMS "CLI11:CLI:CLI11::CLI11"
-                       "nlohmann_json:nlohmann:nlohmann_json::nlohmann_json")
-  string(REPLACE ":" ";" parts "${entry}")
+foreach(entry IN ITEMS "CLI11|CLI|CLI11::CLI11"
+                       "nlohmann_json|nlohmann|nlohmann_json::nlohmann_json")
+  string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 0 package)
   list(GET parts 1 folder)
   list(GET parts 2 target)
