@@ -2,9 +2,11 @@
 
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "app/main_sheet.h"
+#include "links/trace_link.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
 
@@ -24,9 +26,10 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
     : m_application(argc, argv),
       m_usbSelection([this]() -> QWidget* { return m_sheet.get(); }),
       m_msg(m_host) {
-    const std::vector<std::string> args = ProgramArguments();
+    std::vector<std::string> args = ProgramArguments();
+    if (!TakeTraceOption(args)) return;
     if (args.empty()) {
-        m_msg.SetLinkFactory(DefaultLinkFactory(m_state, m_host, m_usbSelection));
+        m_msg.SetLinkFactory(Traced(DefaultLinkFactory(m_state, m_host, m_usbSelection)));
         return;
     }
     if (args.front() != kSimulatedPrinterOption) {
@@ -54,7 +57,43 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
         m_startProblem = "the simulated printer cannot listen on the loopback: " + error;
         return;
     }
-    m_msg.SetLinkFactory(m_simulated->Factory(m_state, m_host, m_usbSelection));
+    m_msg.SetLinkFactory(Traced(m_simulated->Factory(m_state, m_host, m_usbSelection)));
+}
+
+bool CKTUtilityApp::TakeTraceOption(std::vector<std::string>& args) {
+    // Before the simulated printer's words, which are its own.
+    for (size_t i = 0; i < args.size() && args[i] != kSimulatedPrinterOption; ++i) {
+        std::string path;
+        size_t words = 1;
+        if (args[i] == kTraceOption) {
+            if (i + 1 >= args.size()) {
+                m_startProblem = std::string(kTraceOption) + ": expected a file";
+                return false;
+            }
+            path = args[i + 1];
+            words = 2;
+        } else if (args[i].rfind(std::string(kTraceOption) + "=", 0) == 0) {
+            path = args[i].substr(std::strlen(kTraceOption) + 1);
+        } else {
+            continue;
+        }
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                   args.begin() + static_cast<std::ptrdiff_t>(i + words));
+        --i;
+        // Opened before anything is sent: a technician who asked for a
+        // trace must not find out afterwards that there is none.
+        std::string error;
+        m_trace = CTraceFile::Open(path, error);
+        if (!m_trace) {
+            m_traceProblem = "cannot open the trace file " + path + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
+LinkFactory CKTUtilityApp::Traced(LinkFactory factory) const {
+    return m_trace ? TracedLinkFactory(std::move(factory), m_trace) : factory;
 }
 
 CKTUtilityApp::~CKTUtilityApp() = default;
@@ -83,6 +122,11 @@ std::optional<int> CKTUtilityApp::AnswerInformationOptions(int argc, char** argv
         QLatin1String(kSimulatedPrinterOption + 2),
         QStringLiteral("Connect every port kind to one built-in simulated printer; the "
                        "simulator options below may follow.")));
+    parser.addOption(QCommandLineOption(
+        QLatin1String(kTraceOption + 2),
+        QStringLiteral("Append every frame written to the printer and every reply read to FILE, "
+                       "with the time, the link and a hex dump."),
+        QStringLiteral("FILE")));
     parser.parse(own);
     if (!parser.isSet(help) && !parser.isSet(version)) return std::nullopt;
 
@@ -100,6 +144,10 @@ std::optional<int> CKTUtilityApp::AnswerInformationOptions(int argc, char** argv
 }
 
 int CKTUtilityApp::Run() {
+    if (!m_traceProblem.empty()) {
+        std::fprintf(stderr, "tessaly: %s\n", m_traceProblem.c_str());
+        return kTraceFailedStatus;
+    }
     if (!m_startProblem.empty()) {
         std::fprintf(stderr, "tessaly: %s\nusage: tessaly [%s [simulator options]]\n%s",
                      m_startProblem.c_str(), kSimulatedPrinterOption, kSimPrinterOptionsHelp);

@@ -4,12 +4,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/qt_host_services.h"
 #include "app/usb_selection_dialog.h"
 #include "protocol/message_if.h"
 
 class CMainSheet;
+class CTraceFile;
 class CSimulatedPrinterPorts;
 
 // The composition root: the desktop services, the program's protocol object
@@ -34,6 +36,10 @@ public:
     // simulated printer behind all three port kinds; simulator options follow.
     static constexpr const char* kSimulatedPrinterOption = "--simulated-printer";
     static constexpr const char* kSimulatedTitleSuffix = " - simulated printer";
+    // The protocol trace: --trace FILE, before any simulator options.
+    static constexpr const char* kTraceOption = "--trace";
+    // The exit code when the trace file cannot be opened: no window opens.
+    static constexpr int kTraceFailedStatus = 4;
 
     // The steps after the sheet has ended: the last Ethernet link's socket is
     // closed, then the sheet goes with all its pages. Returns whether there
@@ -42,6 +48,12 @@ public:
                           std::unique_ptr<CMainSheet>& sheet);
 
 private:
+    // Takes --trace FILE out of the arguments and opens the file. False when
+    // the command line cannot be followed.
+    bool TakeTraceOption(std::vector<std::string>& args);
+    // The factory with the trace in front when one was asked for.
+    LinkFactory Traced(LinkFactory factory) const;
+
     // Declaration order is destruction order in reverse: the protocol object
     // outlives the sheet and destroys the last link at program exit.
     QApplication m_application;
@@ -53,6 +65,8 @@ private:
     tessaly::ProgramState m_state;
     // Why the command line could not be followed; empty when it could.
     std::string m_startProblem;
+    std::string m_traceProblem;
+    std::shared_ptr<CTraceFile> m_trace;
     CMessageIF m_msg;
     std::unique_ptr<CMainSheet> m_sheet;
 };

@@ -57,8 +57,19 @@ void RunTransfers(const Options& options, std::vector<Row>& rows);
 void RunPageActions(const Options& options, std::vector<Row>& rows);
 void RunReport(const Options& options, std::vector<Row>& rows);
 void RunColdStart(const Options& options, std::vector<Row>& rows);
+void RunCommandLine(const Options& options, std::vector<Row>& rows);
 
 // The best (shortest) of `rounds` timings of `run`, in seconds.
 double BestOf(int rounds, const std::function<void()>& run);
+
+// The best times (s) of `baseline` and `measured` over `rounds` alternating
+// runs of each: both see the same machine state, and the best is the run
+// least disturbed by anything else on it.
+struct BestTimes {
+    double baseline = 1e300;
+    double measured = 1e300;
+};
+BestTimes InterleavedBest(int rounds, const std::function<void()>& baseline,
+                          const std::function<void()>& measured);
 
 }  // namespace bench

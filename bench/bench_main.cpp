@@ -64,6 +64,16 @@ double BestOf(int rounds, const std::function<void()>& run) {
     return best;
 }
 
+BestTimes InterleavedBest(int rounds, const std::function<void()>& baseline,
+                          const std::function<void()>& measured) {
+    BestTimes best;
+    for (int i = 0; i < rounds; ++i) {
+        best.baseline = std::min(best.baseline, BestOf(1, baseline));
+        best.measured = std::min(best.measured, BestOf(1, measured));
+    }
+    return best;
+}
+
 }  // namespace bench
 
 namespace {
@@ -190,6 +200,7 @@ int main(int argc, char** argv) {
     bench::RunPageActions(options, rows);
     bench::RunReport(options, rows);
     bench::RunColdStart(options, rows);
+    bench::RunCommandLine(options, rows);
     PrintTable(rows);
 
     if (!jsonPath.empty()) {

@@ -63,11 +63,8 @@ void RunReport(const Options& options, std::vector<Row>& rows) {
         }
     };
     const int rounds = options.quick ? 1 : 3;
-    double reportBest = 1e300, bareBest = 1e300;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        reportBest = std::min(reportBest, BestOf(1, report));
-    }
+    const BestTimes best = InterleavedBest(rounds, bare, report);
+    const double reportBest = best.measured, bareBest = best.baseline;
     Row row;
     row.name = std::to_string(lines) + "-line report printed to PDF";
     row.unit = "ms";

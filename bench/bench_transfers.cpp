@@ -22,6 +22,7 @@
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
+#include "support/sim_tcp_printer.h"
 
 namespace bench {
 namespace {
@@ -92,24 +93,45 @@ CCharacterInterface* ConnectOverTcp(tessaly::ProgramState& state, CMessageIF& ms
 }
 
 // Requests per second through the protocol object against the bare
-// exchange, the best of `rounds` alternating runs of each: both see the same
-// machine state, and the best is the run least disturbed by anything else.
+// exchange, the best of `rounds` alternating runs of each.
 Row RequestRateRow(const std::string& where, const std::string& baselineName, int rounds, int count,
                    const std::function<void()>& bare, const std::function<void()>& framed) {
-    double bareBest = 1e300, framedBest = 1e300;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        framedBest = std::min(framedBest, BestOf(1, framed));
-    }
+    const BestTimes best = InterleavedBest(rounds, bare, framed);
     Row row;
     row.name = std::to_string(count) + " RequestStatus, " + where;
     row.unit = "us/request";
-    row.value = framedBest / count * 1e6;
+    row.value = best.measured / count * 1e6;
     row.baselineName = baselineName;
-    row.baseline = bareBest / count * 1e6;
+    row.baseline = best.baseline / count * 1e6;
     row.goal = {Goal::RatioAtMost, 1.1};
     return row;
 }
+
+// A row in MiB/s for `size` bytes moved in `best` seconds, beside the
+// baseline's `baselineBest` seconds for the same bytes.
+Row ThroughputRow(const std::string& name, size_t size, double best,
+                  const std::string& baselineName, double baselineBest, double goalRatio) {
+    const double mib = static_cast<double>(size) / (1 << 20);
+    Row row;
+    row.name = name;
+    row.unit = "MiB/s";
+    row.value = mib / best;
+    row.baselineName = baselineName;
+    row.baseline = mib / baselineBest;
+    row.goal = {Goal::RatioAtLeast, goalRatio};
+    return row;
+}
+
+// The protocol object and the simulated printer served on a TCP port of this
+// machine; a run that must end answers Retry/Cancel with Cancel.
+struct TcpWorld {
+    SimTcpPrinter tcp;
+    CSimTcpServer& server = tcp.server;
+    bool started = server.IsRunning();
+    tessaly::ProgramState state;
+    FakeHost host{MsgResult::Cancel};
+    CMessageIF msg{host};
+};
 
 // The image on disk, as the program reads it; removed at the end of the run.
 struct ImageFile {
@@ -132,19 +154,14 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     const size_t size = file.bytes.size();
     const uint32_t sum = file.sum;
     const std::string& image = file.bytes;
-    auto printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server(printer);
-    if (!server.Start(0)) return;
-
-    tessaly::ProgramState state;
-    FakeHost host{MsgResult::Cancel};
-    CMessageIF msg(host);
+    TcpWorld world;
+    if (!world.started) return;
     bool faulty = false;
 
     // The same bytes as SendFirmwareImage puts on the wire, in the same
     // 1024-byte writes, then the reply.
     auto bare = [&] {
-        BareSocket socket(server.Port());
+        BareSocket socket(world.server.Port());
         std::string header =
             std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
         bool ok = socket.Ok() && socket.Send(header.data(), header.size());
@@ -158,27 +175,15 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (n <= 0 || std::string(reply) != expected) faulty = true;
     };
     auto framed = [&] {
-        CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
+        CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
-        if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
+        if (!disk || world.msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
     };
-    // Alternating rounds, the best of each: both see the same machine state,
-    // and the best is the run least disturbed by anything else on it.
-    double bareBest = 1e300, framedBest = 1e300;
-    const int rounds = options.quick ? 1 : 5;
-    for (int i = 0; i < rounds; ++i) {
-        bareBest = std::min(bareBest, BestOf(1, bare));
-        framedBest = std::min(framedBest, BestOf(1, framed));
-    }
-    const double mib = static_cast<double>(size) / (1 << 20);
-    Row row;
-    row.name = "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP";
-    row.unit = "MiB/s";
-    row.value = mib / framedBest;
-    row.baselineName = "bare socket from memory, same 1024-byte writes";
-    row.baseline = mib / bareBest;
-    row.goal = {Goal::RatioAtLeast, 0.9};
+    const BestTimes best = InterleavedBest(options.quick ? 1 : 5, bare, framed);
+    Row row = ThroughputRow(
+        "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP", size,
+        best.measured, "bare socket from memory, same 1024-byte writes", best.baseline, 0.9);
     row.faulty = faulty;
     rows.push_back(row);
 }
@@ -224,15 +229,11 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
 
     // Over TCP to the simulator's server.
     {
-        auto printer = std::make_shared<CSimPrinter>();
-        CSimTcpServer server(printer);
-        if (!server.Start(0)) return;
-        tessaly::ProgramState state;
-        FakeHost host{MsgResult::Cancel};
-        CMessageIF msg(host);
+        TcpWorld world;
+        if (!world.started) return;
         bool faulty = false;
         auto bare = [&] {
-            BareSocket socket(server.Port());
+            BareSocket socket(world.server.Port());
             char area[CMessageIF::kAreaSize];
             for (int i = 0; i < count; ++i) {
                 if (!socket.Send(frame.data(), frame.size())) faulty = true;
@@ -242,9 +243,9 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
+            CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
             for (int i = 0; i < count; ++i) {
-                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+                if (world.msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
             if (link) link->Close();
         };
@@ -281,20 +282,10 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         if (total != file.bytes.size()) faulty = true;
     };
     readFile();  // into the page cache for both
-    double sumBest = 1e300, readBest = 1e300;
-    const int rounds = options.quick ? 2 : 5;
-    for (int i = 0; i < rounds; ++i) {
-        readBest = std::min(readBest, BestOf(1, readFile));
-        sumBest = std::min(sumBest, BestOf(1, sumFile));
-    }
-    const double mib = static_cast<double>(file.bytes.size()) / (1 << 20);
-    Row row;
-    row.name = "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file";
-    row.unit = "MiB/s";
-    row.value = mib / sumBest;
-    row.baselineName = "plain buffered read (fread, 4 KiB)";
-    row.baseline = mib / readBest;
-    row.goal = {Goal::RatioAtLeast, 0.8};
+    const BestTimes best = InterleavedBest(options.quick ? 2 : 5, readFile, sumFile);
+    Row row = ThroughputRow(
+        "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file",
+        file.bytes.size(), best.measured, "plain buffered read (fread, 4 KiB)", best.baseline, 0.8);
     row.faulty = faulty;
     rows.push_back(row);
 }

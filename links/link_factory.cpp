@@ -3,6 +3,7 @@
 #include "links/ethernet_if.h"
 #include "links/parallel_if.h"
 #include "links/print_queues.h"
+#include "links/trace_link.h"
 #include "links/usb_backend.h"
 #include "links/usb_device.h"
 #include "links/usb_selection.h"
@@ -45,5 +46,15 @@ LinkFactory DefaultLinkFactory(tessaly::ProgramState& state, IHostServices& host
                int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
         if (kind != kLinkUsb) return others(kind, portName);
         return std::make_unique<CUSBDevice>(UsbLinkParts{backend, queues, selection, host, state});
+    };
+}
+
+LinkFactory TracedLinkFactory(LinkFactory inner, std::shared_ptr<CTraceFile> trace,
+                              std::string printer) {
+    return [inner = std::move(inner), trace = std::move(trace), printer = std::move(printer)](
+               int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
+        std::unique_ptr<CCharacterInterface> link = inner ? inner(kind, portName) : nullptr;
+        if (!link) return nullptr;
+        return std::make_unique<CTraceLink>(std::move(link), trace, kind, printer);
     };
 }

@@ -25,3 +25,9 @@ LinkFactory DefaultLinkFactory(tessaly::ProgramState& state);
 // protocol object.
 LinkFactory DefaultLinkFactory(tessaly::ProgramState& state, IHostServices& host,
                                IUsbSelectionRunner& selection);
+
+class CTraceFile;
+// Puts a trace link (links/trace_link.h) in front of every link `inner`
+// makes, recording into `trace`; `printer` labels the records (empty: none).
+LinkFactory TracedLinkFactory(LinkFactory inner, std::shared_ptr<CTraceFile> trace,
+                              std::string printer = {});

@@ -32,12 +32,13 @@ check() {
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
 
-for file in usr/bin/tessaly usr/bin/tessaly-printer-sim \
+for file in usr/bin/tessaly usr/bin/tessaly-printer-sim usr/bin/tessaly-cli \
   usr/lib/udev/rules.d/60-tessaly-usb.rules \
   "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
   "usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
   "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
   usr/share/man/man1/tessaly.1.gz usr/share/man/man1/tessaly-printer-sim.1.gz \
+  usr/share/man/man1/tessaly-cli.1.gz \
   usr/share/doc/tessaly/copyright usr/share/doc/tessaly/changelog.Debian.gz; do
   check "/$file is in the package" test -f "$scratch/root/$file"
 done
@@ -72,6 +73,26 @@ for page in tessaly tessaly-printer-sim; do
   done
   check "$page.1 lists every simulator option${missing:+ (missing:$missing)}" test -z "$missing"
 done
+
+# The command-line program: its help and exit codes, and every option it
+# takes (its own and the simulator's) in its man page.
+cli_help=$("$bin/tessaly-cli" --help) || fail "tessaly-cli --help exits 0"
+check "tessaly-cli --help shows the exit codes" grep -q '4  a file could not be read or written' <<<"$cli_help"
+status=0
+"$bin/tessaly-cli" --no-such-option identity 2>/dev/null || status=$?
+check "tessaly-cli rejects an unknown option with 2 (got $status)" test "$status" -eq 2
+status=0
+"$bin/tessaly-cli" --ethernet 127.0.0.1:1 counters 2>/dev/null || status=$?
+check "tessaly-cli says 3 for a printer that does not answer (got $status)" test "$status" -eq 3
+cli_text=$(zcat "$share/man/man1/tessaly-cli.1.gz" | sed 's/\\-/-/g')
+missing=""
+commands=$(sed -n '/^Subcommands:/,/^$/p' <<<"$cli_help" | awk 'NR > 1 && NF { print $1 }')
+all_help="$cli_help"
+for command in $commands; do all_help+=$'\n'$("$bin/tessaly-cli" "$command" --help); done
+for option in $(grep -o -- '--[a-z0-9-]*' <<<"$all_help" | sort -u); do
+  grep -q -- "$option" <<<"$cli_text" || missing+=" $option"
+done
+check "tessaly-cli.1 lists every option of tessaly-cli and its commands${missing:+ (missing:$missing)}" test -z "$missing"
 
 # A release must bump the changelog with the version.
 check "the changelog's latest entry is $(dpkg-deb -f "$deb" Version)" grep -q \

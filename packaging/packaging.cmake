@@ -16,7 +16,7 @@ target_compile_definitions(tessaly PRIVATE TESSALY_APP_ID="${TESSALY_APP_ID}")
 # --- Files made at build time: compressed man pages and changelog, the PNG
 # icon rendered from its SVG. Not part of "all": only the package needs the
 # tools (gzip, rsvg-convert) and the outputs.
-set(TESSALY_MAN_PAGES tessaly.1 tessaly-printer-sim.1)
+set(TESSALY_MAN_PAGES tessaly.1 tessaly-printer-sim.1 tessaly-cli.1)
 set(packaging_outputs)
 foreach(page IN LISTS TESSALY_MAN_PAGES)
   add_custom_command(
@@ -50,11 +50,7 @@ add_custom_target(tessaly_package_files DEPENDS ${packaging_outputs})
 # --- Install rules. Absolute destinations where the place is fixed by the
 # system (udev), so a different prefix cannot move the rule out of udev's
 # sight.
-# tessaly-cli, the command-line tool, is not written yet. When it is: name its
-# target here beside the other two, add tessaly-cli.1 to TESSALY_MAN_PAGES
-# above, and add /usr/bin/tessaly-cli and its man page to the file list in
-# packaging/check-package.sh.
-install(TARGETS tessaly tessaly-printer-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tessaly tessaly-printer-sim tessaly-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TESSALY_PACKAGING_DIR}/${TESSALY_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${TESSALY_PACKAGING_DIR}/${TESSALY_APP_ID}.metainfo.xml
@@ -93,8 +89,10 @@ counters, sends typed commands and print files, upgrades printer and
 laminator firmware, lists query and sensor reports, edits the printer's
 network settings, and encodes and reads back magnetic-stripe tracks.
 
-The package also holds tessaly-printer-sim, a simulated card printer on
-a local TCP port, and a udev rule that lets the user at the seat open the
+The package also holds tessaly-cli, which does the same maintenance
+from a shell for one printer or a fleet (with JSON output and a protocol
+trace), tessaly-printer-sim, a simulated card printer on a local TCP
+port, and a udev rule that lets the user at the seat open the
 maker's USB printers without root.")
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

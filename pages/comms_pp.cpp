@@ -20,30 +20,25 @@ CCommsPP::CCommsPP(const PageContext& context, QWidget* parent)
     : CPageBase(context, tr("Comms"), parent) {
     SetTemplateSize(337, 140);
 
-    auto* prompt = new QLabel(
-        tr("Please ensure your printers are connected before selecting Port Type."), this);
+    QLabel* prompt = AddLabel(
+        tr("Please ensure your printers are connected before selecting Port Type."), nullptr);
     prompt->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     prompt->setWordWrap(true);
     Place(prompt, 45, 31, 247, 22);
 
-    auto* portLabel = new QLabel(tr("Port:"), this);
-    Place(portLabel, 86, 78, 18, 9);
-
     m_port = new QComboBox(this);
-    m_port->setObjectName(QStringLiteral("1110"));
+    m_port->setObjectName(QString::fromLatin1(kPortId));
     m_port->setEditable(true);
     // The edit field only shows the choice; typed text is never a port.
     m_port->setInsertPolicy(QComboBox::NoInsert);
     m_port->setCompleter(nullptr);
-    m_port->setAccessibleName(tr("Port"));
+    Place(AddLabel(tr("Port:"), m_port), 86, 78, 18, 9);
     Place(m_port, 108, 77, 121, 0);
     // An editable combo box also reports "activated" when typed text matching
     // an entry is confirmed; only a choice from the list may connect.
     disconnect(m_port->lineEdit(), &QLineEdit::editingFinished, m_port, nullptr);
     connect(m_port, &QComboBox::activated, this, &CCommsPP::OnPortChosen);
     m_port->installEventFilter(this);
-
-    portLabel->setBuddy(m_port);
 }
 
 void CCommsPP::OnInitDialog() {

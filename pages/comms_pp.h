@@ -12,6 +12,9 @@ class CCommsPP : public CPageBase {
 
 public:
     static constexpr const char* kEthernetPort = "Ethernet";
+    // The port list's id: its object name, by which tests and the
+    // accessibility tree find it.
+    static constexpr const char* kPortId = "1110";
 
     explicit CCommsPP(const PageContext& context, QWidget* parent = nullptr);
 

@@ -23,25 +23,16 @@ namespace {
 constexpr int kWidth = 348;
 constexpr int kHeight = 146;
 
-constexpr const char* kDynamicValue = "1";
-constexpr const char* kStaticValue = "0";
-
 }  // namespace
 
 bool CEthernetPP::IsEthernetProduct(int32_t productId) {
-    return std::find(kEthernetProductIds.begin(), kEthernetProductIds.end(), productId) !=
-           kEthernetProductIds.end();
+    return network::IsEthernetProduct(productId);
 }
 
-std::string CEthernetPP::AddressToWire(uint32_t address) {
-    return std::to_string(static_cast<int32_t>(address));
-}
+std::string CEthernetPP::AddressToWire(uint32_t address) { return network::AddressToWire(address); }
 
 std::optional<uint32_t> CEthernetPP::AddressFromWire(const std::string& text) {
-    // A reply such as "IPA," carries no address; showing 0.0.0.0 for it
-    // would put a value on screen that the printer never sent.
-    if (!textscan::HasLeadingInteger(text)) return std::nullopt;
-    return static_cast<uint32_t>(textscan::LeadingInteger(text));
+    return network::AddressFromWire(text);
 }
 
 CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
@@ -58,26 +49,20 @@ CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
     auto* staticFrame = new QGroupBox(tr("Static"), this);
     Place(staticFrame, 171, 7, 170, 100);
 
-    auto* macLabel = new QLabel(tr("MAC address (HEX)"), this);
-    Place(macLabel, 15, 22, 120, 9);
-    m_mac = new QLineEdit(this);
-    m_mac->setObjectName(QStringLiteral("1111"));
     // The MAC address is burnt into the printer: nothing typed here could
     // ever be sent, so the box only shows (and lets the operator copy) it.
-    m_mac->setReadOnly(true);
+    m_mac = AddEdit(Id::kMac, true);
     m_mac->setEnabled(false);
+    Place(AddLabel(tr("MAC address (HEX)"), m_mac), 15, 22, 120, 9);
     Place(m_mac, 15, 33, 140, 13);
-    macLabel->setBuddy(m_mac);
 
-    auto* modeLabel = new QLabel(tr("IP address mode"), this);
-    Place(modeLabel, 15, 72, 62, 9);
     m_dynamic = new QRadioButton(tr("Dynamic"), this);
-    m_dynamic->setObjectName(QStringLiteral("1112"));
-    Place(m_dynamic, 90, 62, 58, 10);
+    m_dynamic->setObjectName(QString::fromLatin1(Id::kDynamic));
     m_static = new QRadioButton(tr("Static"), this);
-    m_static->setObjectName(QStringLiteral("1113"));
+    m_static->setObjectName(QString::fromLatin1(Id::kStatic));
+    Place(AddLabel(tr("IP address mode"), m_dynamic), 15, 72, 62, 9);
+    Place(m_dynamic, 90, 62, 58, 10);
     Place(m_static, 90, 81, 58, 10);
-    modeLabel->setBuddy(m_dynamic);
     m_modeButtons = new QButtonGroup(this);
     m_modeButtons->addButton(m_dynamic, kModeDynamic);
     m_modeButtons->addButton(m_static, kModeStatic);
@@ -92,28 +77,26 @@ CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
         int y;
     };
     const AddressRow rows[] = {
-        {m_ipAddress, "1114", tr("IP address"), 26},
-        {m_subnetMask, "1115", tr("Subnet mask"), 50},
-        {m_gateway, "1116", tr("Default gateway"), 74},
+        {m_ipAddress, Id::kIpAddress, tr("IP address"), 26},
+        {m_subnetMask, Id::kSubnetMask, tr("Subnet mask"), 50},
+        {m_gateway, Id::kGateway, tr("Default gateway"), 74},
     };
     for (const AddressRow& row : rows) {
-        auto* label = new QLabel(row.label, this);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        Place(label, 179, row.y, 58, 13);
         row.field = new CIpAddressEdit(this);
         row.field->setObjectName(QString::fromLatin1(row.id));
+        QLabel* label = AddLabel(row.label, row.field);
+        // Each of the four fields says which address it belongs to.
         row.field->SetAccessibleLabel(row.label);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        Place(label, 179, row.y, 58, 13);
         Place(row.field, 240, row.y, 94, 0);
-        label->setBuddy(row.field);
     }
 
-    m_readCurrent = new QPushButton(tr("Read Current"), this);
-    m_readCurrent->setObjectName(QStringLiteral("1104"));
+    m_readCurrent = AddButton(tr("Read Current"), Id::kReadCurrent);
     Place(m_readCurrent, 199, 120, 66, 14);
     connect(m_readCurrent, &QPushButton::clicked, this, &CEthernetPP::Refresh);
 
-    m_save = new QPushButton(tr("Save to FLASH"), this);
-    m_save->setObjectName(QStringLiteral("1117"));
+    m_save = AddButton(tr("Save to FLASH"), Id::kSave);
     Place(m_save, 275, 120, 66, 14);
     connect(m_save, &QPushButton::clicked, this, &CEthernetPP::SaveToFlash);
 }
@@ -125,14 +108,13 @@ void CEthernetPP::OnInitDialog() { Refresh(); }
 void CEthernetPP::OnSetActive() { Refresh(); }
 
 void CEthernetPP::Refresh() {
-    const WaitCursor wait(Host());
-
-    // Without a product id there is no telling whether the printer has an
-    // interface to configure; treating it as one could write to a printer
-    // that does not understand the settings.
-    const std::optional<std::string> productId = Msg().RequestStatus(cmd::PID);
-    State().ethernetPageProductId = productId ? CMessageIF::ToInteger(*productId) : 0;
-    if (!IsEthernetProduct(State().ethernetPageProductId)) {
+    network::Settings settings;
+    {
+        const WaitCursor wait(Host());
+        settings = network::Read(Msg());
+    }
+    State().ethernetPageProductId = settings.productId;
+    if (!settings.applicable) {
         ShowNotApplicable();
         return;
     }
@@ -140,31 +122,19 @@ void CEthernetPP::Refresh() {
     // A page that found no Ethernet printer on an earlier visit comes back
     // to life once the printer identifies as one.
     SetControlsEnabled(true);
-    CLineEditText macText(*m_mac);
-    Msg().ShowStatus(cmd::MAC, macText);
-
-    // Only the exact text "1" means dynamic addressing; a mode the printer
-    // did not report selects neither button rather than guessing one.
-    const std::optional<std::string> mode = Msg().RequestStatus(cmd::DYN);
-    if (!mode) {
-        m_addressMode = kModeUnknown;
-    } else {
-        m_addressMode = *mode == kDynamicValue ? kModeDynamic : kModeStatic;
+    m_mac->setText(FromLatin1(settings.mac.value_or(std::string())));
+    // A mode the printer did not report selects neither button rather than
+    // guessing one.
+    m_addressMode = settings.mode;
+    CIpAddressEdit* const fields[] = {m_ipAddress, m_subnetMask, m_gateway};
+    for (size_t i = 0; i < settings.addresses.size(); ++i) {
+        if (settings.addresses[i]) {
+            fields[i]->SetAddress(*settings.addresses[i]);
+        } else {
+            fields[i]->Clear();
+        }
     }
-    ShowAddress(m_ipAddress, cmd::IPA);
-    ShowAddress(m_subnetMask, cmd::SNM);
-    ShowAddress(m_gateway, cmd::GWY);
     ShowAddressMode();
-}
-
-void CEthernetPP::ShowAddress(CIpAddressEdit* field, int command) {
-    const std::optional<std::string> value = Msg().RequestStatus(command);
-    const std::optional<uint32_t> address = value ? AddressFromWire(*value) : std::nullopt;
-    if (address) {
-        field->SetAddress(*address);
-    } else {
-        field->Clear();
-    }
 }
 
 void CEthernetPP::ShowNotApplicable() {
@@ -195,22 +165,12 @@ void CEthernetPP::ShowAddressMode() {
 void CEthernetPP::SaveToFlash() {
     if (!IsEthernetProduct(State().ethernetPageProductId)) return;
     const WaitCursor wait(Host());
-
-    // With no mode reported and none chosen, the printer keeps the one it
-    // has: writing "static" would be a choice nobody made.
-    if (m_addressMode != kModeUnknown) {
-        Msg().SendModify(cmd::DYN, m_addressMode == kModeDynamic ? kDynamicValue : kStaticValue);
+    // A field left wholly blank holds no value (the printer reported none
+    // and nobody typed one), and is not sent.
+    std::array<std::optional<uint32_t>, network::kAddressCount> addresses;
+    CIpAddressEdit* const fields[] = {m_ipAddress, m_subnetMask, m_gateway};
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        if (!fields[i]->IsBlank()) addresses[i] = fields[i]->Address();
     }
-    // The addresses go whatever the mode: a printer set to dynamic keeps
-    // them for the day it is switched back to static. A field left wholly
-    // blank holds no value (the printer reported none and nobody typed one):
-    // sending it as 0.0.0.0 would overwrite an address the printer keeps.
-    const std::pair<int, CIpAddressEdit*> addresses[] = {
-        {cmd::IPA, m_ipAddress},
-        {cmd::SNM, m_subnetMask},
-        {cmd::GWY, m_gateway},
-    };
-    for (const auto& [command, field] : addresses) {
-        if (!field->IsBlank()) Msg().SendModify(command, AddressToWire(field->Address()));
-    }
+    network::Save(Msg(), State().ethernetPageProductId, m_addressMode, addresses);
 }

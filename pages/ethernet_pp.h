@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pages/page_base.h"
+#include "protocol/printer_tasks.h"
 
 class CIpAddressEdit;
 class QButtonGroup;
@@ -22,12 +23,28 @@ class CEthernetPP : public CPageBase {
     Q_OBJECT
 
 public:
-    // "PID" values of the models that carry an Ethernet interface.
-    static constexpr std::array<int32_t, 5> kEthernetProductIds = {0x1800, 0x9000, 0x9001, 0x9002,
-                                                                   0x9003};
-    static constexpr const char* kNotApplicableText = "Not Applicable";
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kReadCurrent = "1104";
+        static constexpr const char* kMac = "1111";
+        static constexpr const char* kDynamic = "1112";
+        static constexpr const char* kStatic = "1113";
+        static constexpr const char* kIpAddress = "1114";
+        static constexpr const char* kSubnetMask = "1115";
+        static constexpr const char* kGateway = "1116";
+        static constexpr const char* kSave = "1117";
+    };
 
-    enum AddressMode : int { kModeUnknown = -1, kModeDynamic = 0, kModeStatic = 1 };
+    // "PID" values of the models that carry an Ethernet interface.
+    static constexpr std::array<int32_t, 5> kEthernetProductIds = network::kEthernetProductIds;
+    static constexpr const char* kNotApplicableText = network::kNotApplicableText;
+
+    enum AddressMode : int {
+        kModeUnknown = network::kModeUnknown,
+        kModeDynamic = network::kModeDynamic,
+        kModeStatic = network::kModeStatic
+    };
 
     static bool IsEthernetProduct(int32_t productId);
     // Addresses travel as the signed decimal of the 32-bit value whose most
@@ -51,7 +68,6 @@ private:
     void ShowNotApplicable();
     void SetControlsEnabled(bool enabled);
     void ShowAddressMode();
-    void ShowAddress(CIpAddressEdit* field, int command);
 
     QLineEdit* m_mac = nullptr;
     QRadioButton* m_dynamic = nullptr;

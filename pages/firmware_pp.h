@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pages/page_base.h"
+#include "protocol/printer_tasks.h"
 
 class CSourceFile;
 class QGroupBox;
@@ -22,15 +23,25 @@ class CFirmwarePP : public CPageBase {
 public:
     // After "UPG" the printer reprograms itself and restarts; the program
     // waits this long before it says the upgrade went through.
-    static constexpr int kUpgradeSettleMs = 10000;
-    static constexpr int kCountdownStepMs = 1000;
+    static constexpr int kUpgradeSettleMs = firmware::kUpgradeSettleMs;
+    static constexpr int kCountdownStepMs = firmware::kCountdownStepMs;
+
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kPrinterSelect = "1066";
+        static constexpr const char* kPrinterFile = "1067";
+        static constexpr const char* kPrinterUpgrade = "1068";
+        static constexpr const char* kLaminatorUpgrade = "1104";
+        static constexpr const char* kLaminatorSelect = "1146";
+        static constexpr const char* kLaminatorFile = "1147";
+        static constexpr const char* kLaminatorLabel = "1148";
+        static constexpr const char* kLaminatorGroup = "1149";
+    };
 
     explicit CFirmwarePP(const PageContext& context, QWidget* parent = nullptr);
 
-    struct ByteSum {
-        uint32_t sum = 0;
-        bool readFailed = false;  // the sum covers the bytes before the failure
-    };
+    using ByteSum = firmware::ByteSum;
     // The sum of every byte of the file from its start, each taken 0 to 255,
     // modulo 2^32: the number the printer reports after "CHK".
     static ByteSum SumBytes(CSourceFile& file);
@@ -52,8 +63,6 @@ private:
     void OnUpgradePrinter();
     void OnChooseLaminatorFile();
     void OnUpgradeLaminator();
-    // The wait after "UPG", with the seconds left in the progress window.
-    void WaitForPrinterRestart();
 
     std::string m_printerPath;
     std::string m_laminatorPath;

@@ -51,10 +51,11 @@ struct TrackRow {
     const char* dataId;
 };
 
+using Id = CMagEncodingPP::Id;
 constexpr TrackRow kRows[CMagEncodingPP::kTrackCount] = {
-    {"1131", "Track1", "~1,%", "1134"},
-    {"1132", "Track2", "~2,;", "1136"},
-    {"1133", "Track3", "~3,;", "1137"},
+    {Id::kTrackTicks[0], "Track1", "~1,%", Id::kTrackData[0]},
+    {Id::kTrackTicks[1], "Track2", "~2,;", Id::kTrackData[1]},
+    {Id::kTrackTicks[2], "Track3", "~3,;", Id::kTrackData[2]},
 };
 
 }  // namespace
@@ -63,15 +64,14 @@ CMagEncodingPP::CMagEncodingPP(const PageContext& context, QWidget* parent)
     : CPageBase(context, tr("Mag Encode"), parent) {
     SetTemplateSize(kWidth, kHeight);
 
-    m_selfTest = new QPushButton(tr("Self Test Magnetic Encode"), this);
-    m_selfTest->setObjectName(QStringLiteral("1104"));
+    m_selfTest = AddButton(tr("Self Test Magnetic Encode"), Id::kSelfTest);
     Place(m_selfTest, 7, 7, 110, 14);
     connect(m_selfTest, &QPushButton::clicked, this, &CMagEncodingPP::OnSelfTest);
 
     auto* frame = new QGroupBox(tr("Direct Magnetic Encoding"), this);
     Place(frame, 7, 28, 334, 123);
 
-    auto* hint = new QLabel(tr("<Enter data only>"), this);
+    QLabel* hint = AddLabel(tr("<Enter data only>"), nullptr);
     // Shown as written, not read as markup.
     hint->setTextFormat(Qt::PlainText);
     Place(hint, 92, 45, 90, 9);
@@ -85,52 +85,40 @@ CMagEncodingPP::CMagEncodingPP(const PageContext& context, QWidget* parent)
         Place(tick, 15, y, 46, 13);
         m_trackSelected[track] = tick;
 
-        auto* start = new QLabel(QString::fromLatin1(row.startSentinel), this);
+        QLabel* start = AddLabel(QString::fromLatin1(row.startSentinel), nullptr);
         start->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         Place(start, 64, y, 24, 13);
 
-        auto* data = new QLineEdit(this);
-        data->setObjectName(QString::fromLatin1(row.dataId));
+        QLineEdit* data = AddEdit(row.dataId, false);
         data->setMaxLength(kTrackLimits[track]);
         data->setValidator(new TrackValidator(track == 0, data));
         data->setAccessibleName(tr("%1 data").arg(tick->text()));
         Place(data, 90, y, 226, 13);
         m_trackData[track] = data;
 
-        auto* end = new QLabel(QStringLiteral("?"), this);
+        QLabel* end = AddLabel(QStringLiteral("?"), nullptr);
         end->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         Place(end, 319, y, 8, 13);
     }
 
     m_highCoercivity = new QCheckBox(tr("Hi Co"), this);
-    m_highCoercivity->setObjectName(QStringLiteral("1152"));
+    m_highCoercivity->setObjectName(QString::fromLatin1(Id::kHighCoercivity));
     Place(m_highCoercivity, 15, 126, 46, 10);
 
-    m_encode = new QPushButton(tr("Encode"), this);
-    m_encode->setObjectName(QStringLiteral("1130"));
+    m_encode = AddButton(tr("Encode"), Id::kEncode);
     Place(m_encode, 266, 124, 66, 14);
     connect(m_encode, &QPushButton::clicked, this, &CMagEncodingPP::OnEncode);
 }
 
 void CMagEncodingPP::OnEncode() {
-    std::array<std::string, kTrackCount> tracks;
-    bool anySelected = false;
+    magstripe::EncodeRequest request;
     for (int track = 0; track < kTrackCount; ++track) {
-        // An unticked track is not sent, whatever its box holds.
-        if (!m_trackSelected[track]->isChecked()) continue;
-        anySelected = true;
-        tracks[track] = ToLatin1(m_trackData[track]->text().left(kTrackLimits[track]));
+        const size_t i = static_cast<size_t>(track);
+        request.selected[i] = m_trackSelected[track]->isChecked();
+        request.text[i] = ToLatin1(m_trackData[track]->text());
     }
-    if (!anySelected) {
-        Host().Message(kNoTracksText, MsgButtons::Ok);
-        return;
-    }
-    Msg().SendMagneticEncode(tracks[0], tracks[1], tracks[2], m_highCoercivity->isChecked());
+    request.highCoercivity = m_highCoercivity->isChecked();
+    magstripe::Encode(Msg(), Host(), request);
 }
 
-void CMagEncodingPP::OnSelfTest() {
-    if (!Msg().SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic))) return;
-    // The printer starts moving the card; give it a moment before the
-    // operator can send the next request.
-    Host().Pause(CMessageIF::kShortPauseMs);
-}
+void CMagEncodingPP::OnSelfTest() { magstripe::SelfTest(Msg(), Host()); }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "pages/page_base.h"
+#include "protocol/printer_tasks.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -20,8 +21,19 @@ public:
     // ISO/IEC 7811 track capacities (79, 40 and 107 characters) less start
     // sentinel, end sentinel and check character. They also keep the longest
     // encode command within the 262 bytes the printer accepts.
-    static constexpr std::array<int, kTrackCount> kTrackLimits = {76, 37, 104};
-    static constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
+    static constexpr std::array<int, kTrackCount> kTrackLimits = magstripe::kTrackLimits;
+    static constexpr const char* kNoTracksText = magstripe::kNoTracksText;
+
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kSelfTest = "1104";
+        static constexpr const char* kEncode = "1130";
+        static constexpr std::array<const char*, kTrackCount> kTrackTicks = {"1131", "1132",
+                                                                             "1133"};
+        static constexpr std::array<const char*, kTrackCount> kTrackData = {"1134", "1136", "1137"};
+        static constexpr const char* kHighCoercivity = "1152";
+    };
 
     explicit CMagEncodingPP(const PageContext& context, QWidget* parent = nullptr);
 

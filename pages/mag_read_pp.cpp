@@ -10,17 +10,10 @@
 
 #include "controls/led_button.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
 
 namespace {
-
-constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
-
-constexpr int kSelectIds[] = {1141, 1142, 1143};
-constexpr int kTextIds[] = {1138, 1139, 1140};
-constexpr int kLedIds[] = {1144, 1145, 1146};
-constexpr int kReadId = 1137;
-constexpr int kEjectId = 1136;
 
 // State 0 stays without an icon; the page never shows it.
 constexpr unsigned kLedStateCount = 4;
@@ -31,7 +24,7 @@ constexpr int kRowTop = 20;
 constexpr int kRowPitch = 32;
 constexpr int kRowHeight = 28;
 
-QString IdName(int id) { return QString::number(id); }
+QString IdName(const char* id) { return QString::fromLatin1(id); }
 
 QString TrackName(int index) { return QStringLiteral("Track%1").arg(index + 1); }
 
@@ -59,13 +52,13 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         const int top = kRowTop + kRowPitch * i;
         m_select[i] = new QCheckBox(TrackName(i), this);
-        m_select[i]->setObjectName(IdName(kSelectIds[i]));
+        m_select[i]->setObjectName(IdName(Id::kSelects[i]));
         Place(m_select[i], 16, top + 9, 38, 10);
     }
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         const int top = kRowTop + kRowPitch * i;
         m_text[i] = new QPlainTextEdit(this);
-        m_text[i]->setObjectName(IdName(kTextIds[i]));
+        m_text[i]->setObjectName(IdName(Id::kTexts[i]));
         m_text[i]->setReadOnly(true);
         // Track data has long runs without blanks; break them anywhere.
         m_text[i]->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -75,7 +68,7 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         const int top = kRowTop + kRowPitch * i;
         m_led[i] = new CLedButton(this);
-        m_led[i]->setObjectName(IdName(kLedIds[i]));
+        m_led[i]->setObjectName(IdName(Id::kLeds[i]));
         m_led[i]->setAccessibleName(tr("%1 indicator").arg(TrackName(i)));
         m_led[i]->SetStateCount(kLedStateCount, true);
         m_led[i]->SetStateIcon(static_cast<unsigned>(cardread::TrackLed::Pass), ledicon::kGreen);
@@ -86,13 +79,11 @@ CMagReadPP::CMagReadPP(const PageContext& context, QWidget* parent)
         Place(m_led[i], 321, top + 9, 10, 10);
     }
 
-    m_read = new QPushButton(tr("&Read"), this);
-    m_read->setObjectName(IdName(kReadId));
+    m_read = AddButton(tr("&Read"), Id::kRead);
     m_read->setDefault(true);
     Place(m_read, 229, 128, 54, 14);
 
-    m_eject = new QPushButton(tr("Eject"), this);
-    m_eject->setObjectName(IdName(kEjectId));
+    m_eject = AddButton(tr("Eject"), Id::kEject);
     Place(m_eject, 287, 128, 54, 14);
 
     connect(m_read, &QPushButton::clicked, this, &CMagReadPP::OnRead);
@@ -118,8 +109,6 @@ void CMagReadPP::ClearTracks() {
 }
 
 void CMagReadPP::OnRead() {
-    std::array<uint8_t, cardread::kRecordSize> record{};
-
     // The read blocks the page until the record is in; the operator sees the
     // old result go before it starts, not after.
     ClearTracks();
@@ -132,36 +121,8 @@ void CMagReadPP::OnRead() {
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         if (m_select[i]->isChecked()) selection |= cardread::TrackBit(i + 1);
     }
-    if (selection == 0) {
-        Host().Message(kNoTracksText, MsgButtons::Ok);
-        return;
-    }
-
-    std::optional<std::string> refusal;
-    {
-        const WaitCursor wait(Host());
-        const uint32_t printerFamily = Msg().GetPrinterFamily();
-        refusal = cardread::FirmwareGateMessage(printerFamily, Msg().RequestStatus(cmd::VRS));
-    }
-    if (refusal) {
-        Host().Message(*refusal, MsgButtons::Ok);
-        return;
-    }
-
-    int received = 0;
-    {
-        const WaitCursor wait(Host());
-        // A request that never left has no record coming; whatever link a
-        // reconnect made meanwhile holds nothing of this read.
-        if (!Msg().SendCommand(cmd::MSV, std::string(1, static_cast<char>(selection)))) return;
-        received = Msg().ReadFixedReply(record.data());
-    }
-    const cardread::CardReadView view =
-        cardread::DecodeCardRecord(record, static_cast<size_t>(std::max(received, 0)), selection);
-    ShowTracks(view);
-    if (view.verdict == cardread::RecordVerdict::WrongLength) {
-        Host().Message(cardread::kFirmwareIncompatibleText, MsgButtons::Ok);
-    }
+    const magstripe::ReadResult result = magstripe::ReadCard(Msg(), Host(), selection);
+    if (result.outcome == magstripe::ReadOutcome::Read) ShowTracks(result.view);
 }
 
 void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
@@ -173,6 +134,6 @@ void CMagReadPP::ShowTracks(const cardread::CardReadView& view) {
 }
 
 void CMagReadPP::OnEject() {
-    Msg().SendCommandText(std::string(kCommandTable[cmd::EJT].mnemonic));
+    magstripe::Eject(Msg());
     ClearTracks();
 }

@@ -17,6 +17,17 @@ class CMagReadPP : public CPageBase {
     Q_OBJECT
 
 public:
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        using Tracks = std::array<const char*, cardread::kTrackCount>;
+        static constexpr const char* kEject = "1136";
+        static constexpr const char* kRead = "1137";
+        static constexpr Tracks kTexts = {"1138", "1139", "1140"};
+        static constexpr Tracks kSelects = {"1141", "1142", "1143"};
+        static constexpr Tracks kLeds = {"1144", "1145", "1146"};
+    };
+
     explicit CMagReadPP(const PageContext& context, QWidget* parent = nullptr);
 
 protected:

@@ -1,5 +1,6 @@
 #include "pages/page_base.h"
 
+#include <QAbstractButton>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,8 +46,9 @@ QPushButton* CPageBase::AddButton(const QString& text, const char* id) {
 
 QLabel* CPageBase::AddLabel(const QString& text, QWidget* buddy) {
     auto* label = new QLabel(text, this);
+    if (!buddy) return label;
     label->setBuddy(buddy);
-    if (qobject_cast<QPushButton*>(buddy)) {
+    if (qobject_cast<QAbstractButton*>(buddy)) {
         buddy->setAccessibleDescription(SpokenLabel(text));
     } else {
         buddy->setAccessibleName(SpokenLabel(text));

@@ -99,8 +99,9 @@ protected:
 
     // The one way a page adds its controls: each is named by its control id,
     // which the tests and the accessibility tree find it by. A label beside
-    // an edit names it; one beside a button describes it, the button keeping
-    // its own text as its name. Place them afterwards.
+    // an edit names it; one beside a button (push, radio or check) describes
+    // it, the button keeping its own text as its name; one without a buddy
+    // only shows its text. Place them afterwards.
     QLineEdit* AddEdit(const char* id, bool readOnly);
     QPushButton* AddButton(const QString& text, const char* id);
     QLabel* AddLabel(const QString& text, QWidget* buddy);

@@ -14,34 +14,12 @@
 
 #include "links/program_state.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
 
 namespace {
 
 constexpr int kCommsPageIndex = 0;
-// The settings are read back into a 64-byte area before they are joined.
-constexpr int kSettingTextLimit = 63;
-// The product ID is read back from its field through a 10-byte area.
-constexpr int kProductIdDigits = 9;
-// The printer takes each setting more slowly than its modify request admits.
-constexpr int kSettingPauseMs = 200;
-// Time for the printer to start its reset before the operator is told.
-constexpr int kResetPauseMs = 500;
-
-constexpr int32_t kOemModelCode = 10;
-constexpr int32_t kFirstSpecialCode = 101;
-constexpr int32_t kLastSpecialCode = 120;
-constexpr int32_t kSpecialCodeBase = 100;
-// Model codes 0 to 9, by code.
-constexpr const char* kModelNames[] = {
-    "Standard", "Kestrel Vista", "ZEF",   "Custom Logo", "Bastion Mifare",
-    "Quill",    "Quill Mag",     "Sable", "Sable Mag",   "Halden",
-};
-
-constexpr const char* kResetQuestion =
-    "This command will set the printer configuration to default values.\n"
-    "Are you sure you wish to do this?";
-constexpr const char* kReconnectNotice = "Please allow the printer to reset before reconnecting";
 
 // The template in dialog units.
 constexpr int kWidth = 337;
@@ -83,10 +61,6 @@ int FrameTop(QGroupBox* box) {
         if (image.pixel(x, y) != background) return qRound(y / image.devicePixelRatio());
     }
     return 0;
-}
-
-std::string LimitedText(const QLineEdit* edit) {
-    return ToLatin1(edit->text().left(kSettingTextLimit));
 }
 
 }  // namespace
@@ -165,14 +139,7 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
 }
 
 QString CPrinterIdentityPP::ModelLabel(int32_t code, const std::string& oemName) {
-    if (code >= 0 && code < static_cast<int32_t>(std::size(kModelNames))) {
-        return QString::fromLatin1(kModelNames[code]);
-    }
-    if (code == kOemModelCode) return FromLatin1(oemName);
-    if (code >= kFirstSpecialCode && code <= kLastSpecialCode) {
-        return QString::asprintf("Special %d", code - kSpecialCodeBase);
-    }
-    return QString::asprintf("Unassigned - %d", code);
+    return FromLatin1(identity::ModelLabel(code, oemName));
 }
 
 void CPrinterIdentityPP::OnInitDialog() { Refresh(); }
@@ -201,38 +168,26 @@ void CPrinterIdentityPP::Refresh() {
     // A model code 10 names the printer as the USB selection saw it when
     // the refresh began.
     const std::string oemName = State().oemModelName;
-    WaitCursor busy(Host());
-
-    // Each page decides between request variants by the family, so learn it
-    // afresh: the printer on the link may have changed since the connect.
-    Msg().DetectPrinterFamily();
-
-    CLineEditText serial(*m_serial);
-    Msg().ShowStatus(cmd::MSR, serial);
-    CLineEditText version(*m_version);
-    Msg().ShowStatus(cmd::VRS, version);
-
-    CLineEditText productId(*m_productId);
-    Msg().ShowStatus(cmd::PID, productId);
-    const int32_t id = CMessageIF::ToInteger(ToLatin1(m_productId->text().left(kProductIdDigits)));
-    m_productId->setText(QString::asprintf("0x%04X", static_cast<unsigned>(id)));
-
-    CLineEditText density(*m_density);
-    Msg().ShowStatus(cmd::FDC, density);
-    CLineEditText imageStart(*m_imageStart);
-    Msg().ShowStatus(cmd::FSP, imageStart);
-    CLineEditText imageEnd(*m_imageEnd);
-    Msg().ShowStatus(cmd::FEP, imageEnd);
-    CLineEditText position(*m_position);
-    Msg().ShowStatus(cmd::FPP, position);
+    identity::View view;
+    {
+        WaitCursor busy(Host());
+        view = identity::Read(Msg(), oemName);
+    }
+    const std::pair<QLineEdit*, const std::string*> fields[] = {
+        {m_serial, &view.serial},
+        {m_version, &view.version},
+        {m_productId, &view.productId},
+        {m_density, &view.settings.density},
+        {m_imageStart, &view.settings.imageStart},
+        {m_imageEnd, &view.settings.imageEnd},
+        {m_position, &view.settings.position},
+    };
+    for (const auto& [edit, text] : fields) edit->setText(FromLatin1(*text));
     // Every setting the refresh writes counts as a change, also one that
     // came back the same: what Enter saves next is what now stands here.
     SetDefaultButton(m_save);
-
     // Printers that do not report a model keep the last one shown.
-    if (const std::optional<std::string> model = Msg().RequestStatus(cmd::MDL)) {
-        m_model->setText(ModelLabel(CMessageIF::ToInteger(*model), oemName));
-    }
+    if (view.model) m_model->setText(FromLatin1(*view.model));
 }
 
 void CPrinterIdentityPP::OnRefreshClicked() {
@@ -241,43 +196,15 @@ void CPrinterIdentityPP::OnRefreshClicked() {
 }
 
 void CPrinterIdentityPP::OnSave() {
-    {
-        WaitCursor busy(Host());
-        const uint32_t printerFamily = Msg().GetPrinterFamily();
-        if ((printerFamily & (family::kJ | family::kQ | family::kU)) != 0) {
-            // These printers take all four settings in one request, the
-            // text joined straight onto the mnemonic.
-            const std::string text = LimitedText(m_density) + ':' + LimitedText(m_imageStart) +
-                                     ':' + LimitedText(m_imageEnd) + ':' + LimitedText(m_position);
-            Msg().SendCommandAndWait(cmd::MIP, text);
-        } else {
-            const std::pair<int, QLineEdit*> settings[] = {
-                {cmd::FDC, m_density},
-                {cmd::FSP, m_imageStart},
-                {cmd::FEP, m_imageEnd},
-                {cmd::FPP, m_position},
-            };
-            for (const auto& [command, edit] : settings) {
-                const CLineEditText field(*edit);
-                Msg().SendModifyFromControl(command, field);
-                Host().Pause(kSettingPauseMs);
-            }
-        }
-    }
+    identity::Save(Msg(), Host(),
+                   {ToLatin1(m_density->text()), ToLatin1(m_imageStart->text()),
+                    ToLatin1(m_imageEnd->text()), ToLatin1(m_position->text())});
     // Show what the printer now holds, not what was typed.
     Refresh();
 }
 
 void CPrinterIdentityPP::OnReset() {
-    if (Host().Message(kResetQuestion, MsgButtons::YesNo) != MsgResult::Yes) return;
-    {
-        WaitCursor busy(Host());
-        // A reset that never left leaves the printer as it was: nothing to
-        // wait for, and no restart to reconnect after.
-        if (!Msg().SendCommand(cmd::DEF_RST)) return;
-        Host().Pause(kResetPauseMs);
-    }
-    Host().Message(kReconnectNotice, MsgButtons::Ok);
+    if (identity::Reset(Msg(), Host()) != identity::ResetResult::Sent) return;
     // The printer restarts: back to the port choice, which takes the
     // feature pages away until the operator connects again.
     Sheet().SetActivePage(kCommsPageIndex);

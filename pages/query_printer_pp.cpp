@@ -17,14 +17,13 @@
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "protocol/query_report.h"
 #include "protocol/report_printer.h"
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"
 
 namespace {
-
-constexpr char kLineEnd[] = "\r\n";
 
 #ifdef _WIN32
 // The helpers live outside the program, in the root of drive C:.
@@ -90,17 +89,6 @@ std::optional<QString> SaveReport(const QString& path, const QByteArray& bytes) 
     return reason;
 }
 
-std::tm LocalTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
-}
-
 // Report lines keep the printer's bytes, carriage returns and trailing line
 // feeds included, because Save and Print take them from the list. On screen
 // those would break an entry over two rows, so the list shows them without.
@@ -124,7 +112,7 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     SetTemplateSize(337, 140);
 
     m_list = new QListWidget(this);
-    m_list->setObjectName(QStringLiteral("1100"));
+    m_list->setObjectName(QString::fromLatin1(Id::kReport));
     m_list->setAccessibleName(tr("Report"));
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -135,18 +123,17 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
     Place(m_list, 7, 7, 265, 126);
 
     auto makeButton = [this](const char* id, const QString& text) {
-        auto* button = new QPushButton(text, this);
-        button->setObjectName(QString::fromLatin1(id));
+        QPushButton* button = AddButton(text, id);
         // Enter presses the focused button, as on every page.
         button->setAutoDefault(true);
         return button;
     };
-    m_query = makeButton("1101", tr("Query"));
-    m_sensors = makeButton("1150", tr("Sensors"));
-    m_on = makeButton("1153", tr("On"));
-    m_off = makeButton("1154", tr("Off"));
-    m_save = makeButton("1104", tr("Save"));
-    m_print = makeButton("1102", tr("Print"));
+    m_query = makeButton(Id::kQuery, tr("Query"));
+    m_sensors = makeButton(Id::kSensors, tr("Sensors"));
+    m_on = makeButton(Id::kOn, tr("On"));
+    m_off = makeButton(Id::kOff, tr("Off"));
+    m_save = makeButton(Id::kSave, tr("Save"));
+    m_print = makeButton(Id::kPrint, tr("Print"));
     Place(m_query, 280, 7, 50, 14);
     Place(m_sensors, 280, 25, 50, 14);
     Place(m_on, 280, 43, 24, 14);
@@ -179,24 +166,9 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
         m_save->setEnabled(false);
         m_print->setEnabled(false);
     }
-    const int linkKind = Msg().CurrentLinkKind().value_or(kLinkParallel);
-    for (const std::string& line : query_report::HeadLines(title, linkKind, LocalTimeNow())) {
+    for (const std::string& line :
+         query_report::Run(Msg(), title, command, query_report::LocalTimeNow())) {
         AddLine(line);
-    }
-
-    // A printer that never says "END" would otherwise be asked forever: the
-    // run stops once the item number would wrap, and at once when a request
-    // cannot go out at all (the family does not take the command, or the
-    // link refused it) or nothing came back within the link's wait, as every
-    // further request would fare the same: a silent printer would cost the
-    // whole wait for each of the remaining items.
-    for (int item = query_report::kFirstItem; item <= query_report::kLastItem; ++item) {
-        bool answered = false;
-        const std::string reply =
-            Msg().RequestNumbered(command, static_cast<int8_t>(item), answered);
-        if (!answered || reply == query_report::kEndReply) break;
-        if (reply == query_report::kSkipReply) continue;
-        for (const std::string& line : query_report::SplitReply(reply)) AddLine(line);
     }
 
     m_save->setEnabled(true);
@@ -219,11 +191,12 @@ void CQueryPrinterPP::OnSave() {
     const std::optional<std::string> path = Host().GetSaveFileName();
     if (!path) return;
 
-    QByteArray bytes;
+    std::vector<std::string> lines;
     for (int row = 0; row < m_list->count(); ++row) {
-        bytes += m_list->item(row)->text().toLatin1();
-        bytes += kLineEnd;
+        lines.push_back(ToLatin1(m_list->item(row)->text()));
     }
+    const std::string saved = query_report::SavedText(lines);
+    const QByteArray bytes(saved.data(), static_cast<qsizetype>(saved.size()));
 
     const QString target = DisplayPath(*path);
     const std::optional<QString> reason = SaveReport(target, bytes);

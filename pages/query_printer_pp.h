@@ -19,6 +19,18 @@ public:
     static constexpr const char* kEnableScript = "enableomnikey.sh";
     static constexpr const char* kDisableScript = "disableomnikey.sh";
 
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kReport = "1100";
+        static constexpr const char* kQuery = "1101";
+        static constexpr const char* kPrint = "1102";
+        static constexpr const char* kSave = "1104";
+        static constexpr const char* kSensors = "1150";
+        static constexpr const char* kOn = "1153";
+        static constexpr const char* kOff = "1154";
+    };
+
     explicit CQueryPrinterPP(const PageContext& context, QWidget* parent = nullptr);
 
     QListWidget* ReportList() const { return m_list; }

@@ -23,7 +23,7 @@ CSetIP::CSetIP(uint32_t& address, QWidget* parent) : QDialog(parent), m_stored(a
     label->setGeometry(units.Rect(33, 18, 120, 9));
 
     m_address = new CIpAddressEdit(this);
-    m_address->setObjectName(QStringLiteral("1118"));
+    m_address->setObjectName(QString::fromLatin1(Id::kAddress));
     m_address->SetAccessibleLabel(label->text());
     const QRect field = units.Rect(33, 31, 120, 13);
     m_address->setGeometry(field.x(), field.y(), field.width(),
@@ -31,13 +31,13 @@ CSetIP::CSetIP(uint32_t& address, QWidget* parent) : QDialog(parent), m_stored(a
     label->setBuddy(m_address);
 
     m_ok = new QPushButton(tr("OK"), this);
-    m_ok->setObjectName(QStringLiteral("1"));
+    m_ok->setObjectName(QString::fromLatin1(Id::kOk));
     m_ok->setDefault(true);
     m_ok->setGeometry(units.Rect(33, 62, 50, 14));
     connect(m_ok, &QPushButton::clicked, this, &CSetIP::accept);
 
     m_cancel = new QPushButton(tr("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("2"));
+    m_cancel->setObjectName(QString::fromLatin1(Id::kCancel));
     m_cancel->setGeometry(units.Rect(103, 62, 50, 14));
     connect(m_cancel, &QPushButton::clicked, this, &CSetIP::reject);
 

@@ -18,6 +18,14 @@ public:
     // it rather than from the last address entered.
     static constexpr uint32_t kDefaultAddress = 0xC0A86600;
 
+    // The controls' ids: their object names, by which tests and the
+    // accessibility tree find them.
+    struct Id {
+        static constexpr const char* kOk = "1";
+        static constexpr const char* kCancel = "2";
+        static constexpr const char* kAddress = "1118";
+    };
+
     explicit CSetIP(uint32_t& address, QWidget* parent = nullptr);
 
     CIpAddressEdit* AddressField() const { return m_address; }

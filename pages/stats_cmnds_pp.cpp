@@ -10,6 +10,7 @@
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
+#include "protocol/printer_tasks.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
 
@@ -17,14 +18,8 @@ namespace {
 
 // The command is read back through a 64-byte area; the field holds no more,
 // so what the operator sees is what is sent.
-constexpr int kCommandLimit = 63;
-// The printer acts on a typed command before its counters are asked again.
-constexpr int kCommandPauseMs = 1000;
+constexpr int kCommandLimit = counters::kCommandLimit;
 constexpr const char* kPrintFileExtension = ".prn";
-
-constexpr const char* kNoCommandWarning = "WARNING! No command entered!   ";
-constexpr const char* kOpenErrorHead = "Error opening file:   \n''";
-constexpr const char* kOpenErrorTail = "''   ";
 
 // The template in dialog units.
 constexpr int kWidth = 348;
@@ -76,12 +71,7 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
     };
     for (const Counter& counter : counters) {
         counter.edit = AddEdit(counter.id, true);
-        auto* label = new QLabel(counter.label, this);
-        label->setBuddy(counter.edit);
-        QString name = counter.label;
-        if (name.endsWith(QLatin1Char(':'))) name.chop(1);
-        counter.edit->setAccessibleName(name);
-        Place(label, counter.x, counter.y + 2, 114, 8);
+        Place(AddLabel(counter.label, counter.edit), counter.x, counter.y + 2, 114, 8);
         Place(counter.edit, counter.x + 116, counter.y, 40, kEditHeight);
     }
 
@@ -112,30 +102,20 @@ CStats_CmndsPP::CStats_CmndsPP(const PageContext& context, QWidget* parent)
 void CStats_CmndsPP::OnInitDialog() { ReadStatistics(); }
 
 void CStats_CmndsPP::ReadStatistics() {
-    WaitCursor busy(Host());
-    const std::pair<int, QLineEdit*> counters[] = {
-        {cmd::TCQ, m_totalCards},
-        {cmd::TCP, m_cardsOnPrinthead},
-        {cmd::TCN, m_cleaningCycles},
-        {cmd::CCQ, m_cardsSinceClean},
-    };
-    for (const auto& [command, edit] : counters) {
-        CLineEditText field(*edit);
-        Msg().ShowStatus(command, field);
+    std::array<std::optional<std::string>, counters::kCount> values;
+    {
+        WaitCursor busy(Host());
+        values = counters::Read(Msg());
+    }
+    QLineEdit* const fields[counters::kCount] = {m_totalCards, m_cardsOnPrinthead, m_cleaningCycles,
+                                                 m_cardsSinceClean};
+    for (size_t i = 0; i < values.size(); ++i) {
+        fields[i]->setText(FromLatin1(values[i].value_or(std::string())));
     }
 }
 
 void CStats_CmndsPP::OnSendCommand() {
-    const QString command = m_command->text().left(kCommandLimit);
-    if (command.isEmpty()) {
-        Host().Message(kNoCommandWarning, MsgButtons::Ok);
-    } else {
-        WaitCursor busy(Host());
-        // Sent as typed, to any printer: the operator may add parameters
-        // and may name commands this program does not know.
-        Msg().SendCommandText(ToLatin1(command));
-        Host().Pause(kCommandPauseMs);
-    }
+    counters::SendQuickCommand(Msg(), Host(), ToLatin1(m_command->text()));
     // A command that prints or cleans shows its effect on the counters.
     ReadStatistics();
 }
@@ -148,16 +128,5 @@ void CStats_CmndsPP::OnBrowse() {
 }
 
 void CStats_CmndsPP::OnPrint() {
-    const std::unique_ptr<CDiskFile> file = CDiskFile::Open(m_printFilePath);
-    if (!file) {
-        Host().Message(kOpenErrorHead + ToLatin1(DisplayPath(m_printFilePath)) + kOpenErrorTail,
-                       MsgButtons::Ok);
-        return;
-    }
-    {
-        // A large file on a slow link takes a while; the program is not hung.
-        WaitCursor busy(Host());
-        Msg().SendFile(*file);
-    }
-    file->Close();
+    counters::SendPrintFile(Msg(), Host(), m_printFilePath, ToLatin1(DisplayPath(m_printFilePath)));
 }

@@ -75,120 +75,120 @@ int PollTimeout(std::optional<std::chrono::steady_clock::time_point> when) {
 }  // namespace
 
 void CSimTcpServer::Run() {
-    net::Socket client = net::kNoSocket;
-    // Reply bytes taken from the printer but not yet accepted by the socket.
-    std::string out;
-    // Bytes read from the socket that the printer has not taken yet (it is
-    // busy or silent). While any wait, the socket is not read: its buffers
-    // fill and the host's sends stall, as with a real printer.
-    std::string in;
-    uint8_t buffer[kChunk];
-
-    auto dropClient = [&] {
-        net::CloseSocket(client);
-        out.clear();
-        in.clear();
-    };
-    // Sends as much as the socket takes without blocking. With one-byte
-    // pieces the printer hands out one byte per call, so each goes in a
-    // send of its own.
-    auto sendPending = [&] {
-        while (client != net::kNoSocket) {
-            if (out.empty()) {
-                size_t count = m_printer->TakeReply(buffer, sizeof buffer);
-                if (count == 0) return;
-                out.assign(reinterpret_cast<const char*>(buffer), count);
-            }
-            // The client socket does not block: what it cannot take now
-            // waits for the next round.
-            long sent = net::Send(client, reinterpret_cast<const uint8_t*>(out.data()),
-                                  static_cast<int>(out.size()));
-            const net::Failure failure = net::LastFailure();
-            if (sent > 0) {
-                out.erase(0, static_cast<size_t>(sent));
-            } else if (sent < 0 && failure == net::Failure::Interrupted) {
-                continue;
-            } else if (sent < 0 && failure == net::Failure::WouldBlock) {
-                return;
-            } else {
-                dropClient();
-            }
-        }
-    };
-    // Hands the printer what it will take of the held input.
-    auto feedHeld = [&] {
-        if (in.empty()) return;
-        const size_t taken =
-            m_printer->Receive(reinterpret_cast<const uint8_t*>(in.data()), in.size());
-        in.erase(0, taken);
-    };
-
+    m_buffer.resize(kChunk);
     while (!m_stop) {
         net::PollEntry fds[2] = {{m_wakeRead, net::kPollIn, 0}, {}};
         int timeout = -1;
-        if (client == net::kNoSocket) {
+        if (m_client == net::kNoSocket) {
             fds[1] = {m_listen, net::kPollIn, 0};
         } else {
-            // Held input: the socket is not read, but a host that leaves
-            // must still be noticed.
-            short events = in.empty() ? net::kPollIn : net::kPollPeerClosed;
-            if (!out.empty() || m_printer->PendingReplyBytes() > 0) events |= net::kPollOut;
-            fds[1] = {client, events, 0};
-            // Wake for a reply that falls due and for the end of a busy window.
-            std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
-            if (!in.empty()) {
-                // A silent printer is looked at now and then: a test may
-                // switch it on again.
-                const auto ready = std::min(m_printer->TakesInputAt(),
-                                            std::chrono::steady_clock::now() + kHeldInputLook);
-                wake = wake ? std::min(*wake, ready) : ready;
-            }
-            timeout = PollTimeout(wake);
+            fds[1] = {m_client, ClientEvents(timeout), 0};
         }
-        int ready = net::Poll(fds, 2, timeout);
+        const int ready = net::Poll(fds, 2, timeout);
         if (ready < 0) {
             if (net::LastFailure() == net::Failure::Interrupted) continue;
             break;
         }
         if (fds[0].returned != 0) break;
 
-        if (client == net::kNoSocket) {
-            if (fds[1].returned & net::kPollIn) {
-                // Small replies leave at once, one-byte pieces as pieces.
-                client = net::Accept(m_listen);
-                if (client != net::kNoSocket) {
-                    m_printer->StartConnection();
-                    ++m_accepted;
-                }
-            }
-            continue;
+        if (m_client == net::kNoSocket) {
+            if (fds[1].returned & net::kPollIn) AcceptClient();
+        } else {
+            ServeClient(fds[1].returned);
         }
-
-        const short returned = fds[1].returned;
-        if (!in.empty() &&
-            (returned & (net::kPollPeerClosed | net::kPollHangUp | net::kPollError))) {
-            dropClient();
-            continue;
-        }
-        feedHeld();
-        if (in.empty() && (returned & (net::kPollIn | net::kPollHangUp | net::kPollError))) {
-            long got = net::Receive(client, buffer, static_cast<int>(sizeof buffer));
-            const net::Failure failure = net::LastFailure();
-            if (got > 0) {
-                in.assign(reinterpret_cast<const char*>(buffer), static_cast<size_t>(got));
-                feedHeld();
-                if (m_printer->ConnectionClosed()) {
-                    dropClient();
-                    continue;
-                }
-            } else if (got == 0 || failure == net::Failure::Other) {
-                dropClient();
-                continue;
-            }
-        }
-        sendPending();
-        // A printer that hangs up mid-reply does so once its part is out.
-        if (client != net::kNoSocket && out.empty() && m_printer->ConnectionClosed()) dropClient();
     }
-    dropClient();
+    DropClient();
+}
+
+short CSimTcpServer::ClientEvents(int& timeout) const {
+    // Held input: the socket is not read, but a host that leaves must still
+    // be noticed.
+    short events = m_in.empty() ? net::kPollIn : net::kPollPeerClosed;
+    if (!m_out.empty() || m_printer->PendingReplyBytes() > 0) events |= net::kPollOut;
+    // Wake for a reply that falls due and for the end of a busy window.
+    std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
+    if (!m_in.empty()) {
+        // A silent printer is looked at now and then: a test may switch it
+        // on again.
+        const auto ready =
+            std::min(m_printer->TakesInputAt(), std::chrono::steady_clock::now() + kHeldInputLook);
+        wake = wake ? std::min(*wake, ready) : ready;
+    }
+    timeout = PollTimeout(wake);
+    return events;
+}
+
+void CSimTcpServer::AcceptClient() {
+    // Small replies leave at once, one-byte pieces as pieces.
+    m_client = net::Accept(m_listen);
+    if (m_client == net::kNoSocket) return;
+    m_printer->StartConnection();
+    ++m_accepted;
+}
+
+void CSimTcpServer::ServeClient(short revents) {
+    if (!m_in.empty() && (revents & (net::kPollPeerClosed | net::kPollHangUp | net::kPollError))) {
+        DropClient();
+        return;
+    }
+    FeedHeld();
+    if (m_in.empty() && (revents & (net::kPollIn | net::kPollHangUp | net::kPollError)) &&
+        !ReadClient()) {
+        return;
+    }
+    SendPending();
+    // A printer that hangs up mid-reply does so once its part is out.
+    if (m_client != net::kNoSocket && m_out.empty() && m_printer->ConnectionClosed()) DropClient();
+}
+
+bool CSimTcpServer::ReadClient() {
+    const long got = net::Receive(m_client, m_buffer.data(), static_cast<int>(m_buffer.size()));
+    if (got > 0) {
+        m_in.assign(reinterpret_cast<const char*>(m_buffer.data()), static_cast<size_t>(got));
+        FeedHeld();
+        if (!m_printer->ConnectionClosed()) return true;
+    } else if (got < 0 && net::LastFailure() != net::Failure::Other) {
+        return true;
+    }
+    DropClient();
+    return false;
+}
+
+void CSimTcpServer::FeedHeld() {
+    if (m_in.empty()) return;
+    const size_t taken =
+        m_printer->Receive(reinterpret_cast<const uint8_t*>(m_in.data()), m_in.size());
+    m_in.erase(0, taken);
+}
+
+void CSimTcpServer::SendPending() {
+    // With one-byte pieces the printer hands out one byte per call, so each
+    // goes in a send of its own.
+    while (m_client != net::kNoSocket) {
+        if (m_out.empty()) {
+            const size_t count = m_printer->TakeReply(m_buffer.data(), m_buffer.size());
+            if (count == 0) return;
+            m_out.assign(reinterpret_cast<const char*>(m_buffer.data()), count);
+        }
+        // The client socket does not block: what it cannot take now waits
+        // for the next round.
+        const long sent = net::Send(m_client, reinterpret_cast<const uint8_t*>(m_out.data()),
+                                    static_cast<int>(m_out.size()));
+        const net::Failure failure = net::LastFailure();
+        if (sent > 0) {
+            m_out.erase(0, static_cast<size_t>(sent));
+        } else if (sent < 0 && failure == net::Failure::Interrupted) {
+            continue;
+        } else if (sent < 0 && failure == net::Failure::WouldBlock) {
+            return;
+        } else {
+            DropClient();
+        }
+    }
+}
+
+void CSimTcpServer::DropClient() {
+    net::CloseSocket(m_client);
+    m_out.clear();
+    m_in.clear();
 }

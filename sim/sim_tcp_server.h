@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "links/socket_ops.h"
 #include "sim/sim_printer.h"
@@ -34,7 +35,21 @@ public:
     int ConnectionsAccepted() const { return m_accepted.load(); }
 
 private:
+    // The serving thread and its steps, one connection at a time.
     void Run();
+    // The client's poll events to wait for, and in `timeout` how long (ms,
+    // -1: no limit) until the printer has something due.
+    short ClientEvents(int& timeout) const;
+    void AcceptClient();
+    void ServeClient(short revents);
+    // Reads what the host sent and hands it to the printer; false when the
+    // connection ended.
+    bool ReadClient();
+    // Hands the printer what it will take of the held input.
+    void FeedHeld();
+    // Sends as much as the socket takes without blocking.
+    void SendPending();
+    void DropClient();
 
     std::shared_ptr<CSimPrinter> m_printer;
     net::Socket m_listen = net::kNoSocket;
@@ -45,4 +60,14 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
+
+    // Touched by the serving thread only.
+    net::Socket m_client = net::kNoSocket;
+    // Reply bytes taken from the printer but not yet accepted by the socket.
+    std::string m_out;
+    // Bytes read from the socket that the printer has not taken yet (it is
+    // busy or silent). While any wait, the socket is not read: its buffers
+    // fill and the host's sends stall, as with a real printer.
+    std::string m_in;
+    std::vector<uint8_t> m_buffer;
 };

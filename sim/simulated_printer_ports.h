@@ -37,6 +37,8 @@ public:
 
     const std::shared_ptr<CSimPrinter>& Printer() const { return m_printer; }
     uint16_t TcpPort() const { return m_server.Port(); }
+    // The printer as USB discovery sees it: the device and its print queue.
+    const std::shared_ptr<CSimUsbBackend>& UsbBackend() const { return m_usb; }
 
 private:
     std::shared_ptr<CSimPrinter> m_printer;

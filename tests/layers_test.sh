@@ -2,9 +2,11 @@
 # Fails on an include against the folder order. Each folder may include its
 # own headers and those of the folders before it in the line:
 #
-#   seams -> links -> protocol -> sim -> controls, report -> pages -> app
+#   seams -> links -> protocol -> sim -> controls, report, cli -> pages -> app
 #
-# (resources sits with controls: data for the front end.) Tests, benchmarks
+# (resources sits with controls: data for the front end.) cli, the
+# command-line front end, stands beside the window's folders: it includes
+# from the core and the simulator, and no other folder includes from it. Tests, benchmarks
 # and fuzz targets stand outside the line and may include anything.
 set -euo pipefail
 root="${1:-$(dirname "$0")/..}"
@@ -12,7 +14,7 @@ cd "$root"
 
 declare -A rank=(
   [seams]=0 [links]=1 [protocol]=2 [sim]=3
-  [controls]=4 [report]=4 [resources]=4 [pages]=5 [app]=6
+  [controls]=4 [report]=4 [resources]=4 [cli]=4 [pages]=5 [app]=6
 )
 
 status=0
@@ -27,8 +29,11 @@ for folder in "${!rank[@]}"; do
     if [ -z "${rank[$target]+x}" ]; then
       echo "$file:$line: includes from '$target', which is not in the folder line" >&2
       status=1
+    elif [ "$target" = cli ]; then
+      echo "$file:$line: $folder may not include cli, the command-line front end" >&2
+      status=1
     elif [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
-      echo "$file:$line: $folder may not include $target (order: seams, links, protocol, sim, controls/report, pages, app)" >&2
+      echo "$file:$line: $folder may not include $target (order: seams, links, protocol, sim, controls/report/cli, pages, app)" >&2
       status=1
     fi
   done < <(grep -Hn '^[[:space:]]*#[[:space:]]*include "[^"]*/' "$folder"/*.h "$folder"/*.cpp 2>/dev/null || true)

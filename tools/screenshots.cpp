@@ -30,6 +30,8 @@
 #include "links/ethernet_if.h"
 #include "links/program_state.h"
 #include "pages/comms_pp.h"
+#include "pages/mag_read_pp.h"
+#include "pages/query_printer_pp.h"
 #include "pages/set_ip.h"
 #include "protocol/message_if.h"
 
@@ -78,7 +80,7 @@ void WatchModals(QTimer& timer) {
         if (!modal) return;
         if (auto* dialog = qobject_cast<CSetIP*>(modal)) {
             dialog->AddressField()->SetAddress(kLoopback);
-            Control<QPushButton>(*dialog, "1")->click();
+            dialog->OkButton()->click();
             return;
         }
         QString text = modal->windowTitle();
@@ -135,15 +137,15 @@ int main(int argc, char** argv) {
     Save(sheet, dir, "printer-identity");
 
     sheet.Tabs()->setCurrentIndex(kQueryTab);
-    Control<QPushButton>(*sheet.PageAt(kQueryTab), "1101")->click();
+    Control<QPushButton>(*sheet.PageAt(kQueryTab), CQueryPrinterPP::Id::kQuery)->click();
     Save(sheet, dir, "query-printer");
 
     sheet.Tabs()->setCurrentIndex(kMagReadTab);
     CPageBase& magRead = *sheet.PageAt(kMagReadTab);
-    for (const char* track : {"1141", "1142", "1143"}) {
+    for (const char* track : CMagReadPP::Id::kSelects) {
         Control<QCheckBox>(magRead, track)->setChecked(true);
     }
-    Control<QPushButton>(magRead, "1137")->click();
+    Control<QPushButton>(magRead, CMagReadPP::Id::kRead)->click();
     Save(sheet, dir, "mag-read");
 
     msg.SetMainSheet(nullptr);

@@ -23,10 +23,6 @@ constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
 const int kShortReceiveMs = 300 * TestTimeScale();
 const int kShortConnectMs = 1000 * TestTimeScale();
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class EthernetLink : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,10 +36,6 @@ protected:
                                              kShortConnectMs);
     }
 
-    static int Write(CEthernetIF& link, const std::string& bytes) {
-        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-    }
     // One Read into a zeroed 1024-byte area, as the protocol object reads.
     static std::pair<int, std::string> Read(CEthernetIF& link) {
         std::vector<uint8_t> area(1024, 0);
@@ -59,7 +51,7 @@ protected:
 TEST_F(EthernetLink, ExchangesAStatusRequest) {
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     EXPECT_EQ(Read(*link), (std::pair<int, std::string>{9, "VRSE3.05,"}));
     auto frames = printer->Frames();
     ASSERT_EQ(frames.size(), 1u);
@@ -77,7 +69,7 @@ TEST_F(EthernetLink, LargeWriteArrivesWhole) {
                         ",\x1C" + data + '\x03';
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, frame), static_cast<int>(frame.size()));
+    EXPECT_EQ(WriteText(*link, frame), static_cast<int>(frame.size()));
     EXPECT_EQ(Read(*link).second, "CHK" + std::to_string(static_cast<int32_t>(sum)) + ",");
 }
 
@@ -92,7 +84,7 @@ TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
 
     ASSERT_TRUE(server.Start(port));
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,MSR")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 24);
     EXPECT_EQ(Read(*link).second, "MSRE1234567,");
 }
 
@@ -107,12 +99,12 @@ TEST_F(EthernetLink, PrinterThatClosesReadsAsZeroAndReconnects) {
     printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = true; });
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     EXPECT_EQ(Read(*link).first, 0);
 
     printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = false; });
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     EXPECT_EQ(Read(*link).second, "VRSE3.05,");
 }
 
@@ -120,7 +112,7 @@ TEST_F(EthernetLink, SilentPrinterTimesOut) {
     printer->UpdateState([](SimPrinterState& s) { s.faults.silent = true; });
     auto link = MakeLink();
     ASSERT_EQ(link->Open(), 1);
-    EXPECT_EQ(Write(*link, Framed("REQ,STA,VRS")), 24);
+    EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
     auto start = Clock::now();
     EXPECT_LT(Read(*link).first, 0);
     EXPECT_GE(MsSince(start), kShortReceiveMs - 50);
@@ -130,27 +122,27 @@ TEST_F(EthernetLink, SilentPrinterTimesOut) {
 TEST_F(EthernetLink, UnopenedOrClosedLinkMovesNothing) {
     auto link = MakeLink();
     uint8_t byte = 0;
-    EXPECT_EQ(Write(*link, "x"), 0);
+    EXPECT_EQ(WriteText(*link, "x"), 0);
     EXPECT_EQ(link->Read(&byte, 1, 0), -1);
     ASSERT_EQ(link->Open(), 1);
     EXPECT_EQ(link->Read(&byte, 0, 0), -1);
     link->Close();
-    EXPECT_EQ(Write(*link, "x"), 0);
+    EXPECT_EQ(WriteText(*link, "x"), 0);
 }
 
 TEST_F(EthernetLink, EachConnectionStartsCleanOverTheSamePrinter) {
     auto first = MakeLink();
     ASSERT_EQ(first->Open(), 1);
-    Write(*first, Framed("REQ,MOD,FDC77"));
+    WriteText(*first, Framed("REQ,MOD,FDC77"));
     // An image cut off mid-way; a parser carried over would eat the next request.
-    Write(*first, std::string(9, '\x05') +
-                      "\x01REQ,FRM100,\x1C"
-                      "0123456789");
+    WriteText(*first, std::string(9, '\x05') +
+                          "\x01REQ,FRM100,\x1C"
+                          "0123456789");
     first->Close();
 
     auto second = MakeLink();
     ASSERT_EQ(second->Open(), 1);
-    EXPECT_EQ(Write(*second, Framed("REQ,STA,FDC")), 24);
+    EXPECT_EQ(WriteText(*second, Framed("REQ,STA,FDC")), 24);
     EXPECT_EQ(Read(*second).second, "FDC77,");
     EXPECT_EQ(server.ConnectionsAccepted(), 2);
 }

@@ -18,8 +18,9 @@
 #include "protocol/message_if.h"
 #include "sim/sim_card.h"
 #include "sim/sim_printer.h"
-#include "sim/sim_tcp_server.h"
+#include "support/counting_sheet.h"
 #include "support/fake_host.h"
+#include "support/sim_tcp_printer.h"
 #include "support/time_scale.h"
 
 namespace {
@@ -36,29 +37,13 @@ const int kConnectMs = 1000 * TestTimeScale();
 const long long kPromptMs = kReceiveMs / 2;
 const long long kTimedOutMs = kReceiveMs * 3;
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-class CountingSheet : public IMainSheet {
-public:
-    int rebuilds = 0;
-    void RebuildPages() override { ++rebuilds; }
-};
-
 class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override {
         state.printerIpAddress = kLoopback;
-        std::string error;
-        ASSERT_TRUE(server.Start(0, &error)) << error;
-        port = server.Port();
+        ASSERT_TRUE(server.IsRunning()) << tcp.startError;
         msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory(
-            [this](int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-                if (kind != kLinkEthernet) return nullptr;
-                return std::make_unique<CEthernetIF>(state, port, kReceiveMs, kConnectMs);
-            });
+        msg.SetLinkFactory(tcp.EthernetLinks(state, kReceiveMs, kConnectMs));
     }
     void TearDown() override { msg.SetMainSheet(nullptr); }
 
@@ -81,9 +66,9 @@ protected:
     FakeHost host;
     CountingSheet sheet;
     CMessageIF msg{host};
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server{printer};
-    uint16_t port = 0;
+    SimTcpPrinter tcp;
+    std::shared_ptr<CSimPrinter>& printer = tcp.printer;
+    CSimTcpServer& server = tcp.server;
 };
 
 TEST_F(FaultInjection, ConnectionRefusedAsksRetryOrCancelUntilThePrinterIsBack) {
@@ -108,7 +93,7 @@ TEST_F(FaultInjection, ConnectionRefusedAsksRetryOrCancelUntilThePrinterIsBack) 
     host.boxes.clear();
     host.pauses.clear();
     host.boxAnswers = {MsgResult::Retry};
-    host.onPause = [this](int) { ASSERT_TRUE(server.Start(port)); };
+    host.onPause = [this](int) { ASSERT_TRUE(server.Start(server.Port())); };
     EXPECT_EQ(msg.SelectPort("Ethernet"), 1);
     EXPECT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(sheet.rebuilds, 1);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "support/counting_sheet.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
 
@@ -16,29 +17,13 @@ namespace {
 const std::string kPre = std::string(9, '\x05') + "\x01";
 const std::string kEnd = ",\x1c\x03";
 
-class CountingSheet : public IMainSheet {
-public:
-    int rebuilds = 0;
-    std::function<void()> onRebuild;
-    void RebuildPages() override {
-        ++rebuilds;
-        if (onRebuild) onRebuild();
-    }
-};
-
 // A protocol object wired to a scripted link; the test keeps a pointer to
 // the link the factory handed over.
-class Protocol : public ::testing::Test {
+class Protocol : public ::testing::Test, protected ScriptedLinks {
 protected:
     void SetUp() override {
         msg.SetMainSheet(&sheet);
-        msg.SetLinkFactory([this](int kind, const std::string& name) {
-            factoryCalls.emplace_back(kind, name);
-            auto l = std::make_unique<ScriptedLink>();
-            link = l.get();
-            if (prepare) prepare(*l);
-            return l;
-        });
+        msg.SetLinkFactory(Factory());
     }
     // Connects and forgets the detection traffic; the printer answers "VRS"
     // with `version` (or nothing when empty).
@@ -54,9 +39,6 @@ protected:
     FakeHost host;
     CountingSheet sheet;
     CMessageIF msg{host};
-    ScriptedLink* link = nullptr;
-    std::function<void(ScriptedLink&)> prepare;
-    std::vector<std::pair<int, std::string>> factoryCalls;
 };
 
 // ---------------------------------------------------------------------------
@@ -357,7 +339,7 @@ TEST_F(Protocol, PortNamesMapToLinkKinds) {
         host.boxAnswers = {MsgResult::Cancel};
         EXPECT_EQ(msg.SelectPort(name), 0);
         EXPECT_EQ(link->GetLinkKind(), kind);
-        EXPECT_EQ(factoryCalls.back(), std::make_pair(kind, std::string(name)));
+        EXPECT_EQ(linkRequests.back(), std::make_pair(kind, std::string(name)));
     }
 }
 

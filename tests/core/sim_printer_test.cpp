@@ -261,10 +261,7 @@ struct LinkFixture {
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimLink link{printer};
 
-    int Write(const std::string& bytes) {
-        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-    }
+    int Write(const std::string& bytes) { return WriteText(link, bytes); }
     // One Read as the protocol object does it; the count and the bytes.
     std::pair<int, std::string> Read(int capacity = 1024) {
         std::vector<uint8_t> buffer(static_cast<size_t>(capacity), 0);

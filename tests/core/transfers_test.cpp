@@ -54,27 +54,20 @@ private:
     int64_t m_pos = 0;
 };
 
-class Transfers : public ::testing::Test {
+class Transfers : public ::testing::Test, protected ScriptedLinks {
 protected:
     // Opens a scripted link on `port`; the printer's "VRS" answer sets the
     // family. The detection traffic is forgotten.
     void Connect(const std::string& port, const std::string& version = "E3.05") {
-        msg.SetLinkFactory([this, version](int, const std::string&) {
-            auto made = std::make_unique<ScriptedLink>();
-            made->QueueReply("VRS" + version + ",");
-            link = made.get();
-            return made;
-        });
+        prepare = [version](ScriptedLink& made) { made.QueueReply("VRS" + version + ","); };
+        msg.SetLinkFactory(Factory());
         ASSERT_EQ(msg.SelectPort(port), 1);
-        link->writes.clear();
-        link->readCapacities.clear();
-        link->readPaced.clear();
+        ForgetTraffic();
         host.pauses.clear();
     }
 
     FakeHost host;
     CMessageIF msg{host};
-    ScriptedLink* link = nullptr;
 };
 
 }  // namespace

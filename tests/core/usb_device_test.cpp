@@ -39,17 +39,6 @@ protected:
         return std::make_unique<CUSBDevice>(parts);
     }
 
-    int Write(CUSBDevice& link, const std::string& bytes) {
-        return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-    }
-
-    std::vector<std::string> BoxTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& box : host.boxes) texts.push_back(box.text);
-        return texts;
-    }
-
     tessaly::ProgramState state;
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
     ScriptedSelection selection;
@@ -66,7 +55,7 @@ TEST_F(UsbLink, NoMakersDeviceTellsTheOperatorAndShowsNoDialog) {
     auto link = MakeLink();
 
     EXPECT_EQ(link->Open(), 0);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
     EXPECT_TRUE(selection.shown.empty());
     EXPECT_TRUE(usb->pipeOpens.empty());
@@ -91,11 +80,11 @@ TEST_F(UsbLink, OlderPlatformWarnsAtEveryOpenAndTakesAnyVendor) {
     // The presence check finds the camera; discovery still wants the maker's.
     EXPECT_EQ(link->Open(), 1);
     EXPECT_EQ(link->Open(), 1);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              "Please ensure the printer is the only USB device connected",
-                              "Enumeration Failed, Connecting to First Available Device",
-                              "Please ensure the printer is the only USB device connected",
-                              "Enumeration Failed, Connecting to First Available Device"}));
+    EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{
+                                   "Please ensure the printer is the only USB device connected",
+                                   "Enumeration Failed, Connecting to First Available Device",
+                                   "Please ensure the printer is the only USB device connected",
+                                   "Enumeration Failed, Connecting to First Available Device"}));
     EXPECT_EQ(usb->pipeOpens.back(), cameraPath + " R");
 
     // The NT family (Linux counts as one) never warns.
@@ -104,7 +93,7 @@ TEST_F(UsbLink, OlderPlatformWarnsAtEveryOpenAndTakesAnyVendor) {
     auto ntLink = MakeLink(kPlatformWin32Nt);
     link.reset();
     EXPECT_EQ(ntLink->Open(), 0);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
 }
 
 TEST_F(UsbLink, DialogClosedWithoutChoiceOpensTheFirstFoundPrinter) {
@@ -158,7 +147,7 @@ TEST_F(UsbLink, BusyPrinterElsewhereConnectsToTheFirstAvailable) {
     auto link = MakeLink();
 
     EXPECT_EQ(link->Open(), 1);
-    EXPECT_EQ(BoxTexts(),
+    EXPECT_EQ(host.BoxTexts(),
               std::vector<std::string>{"Enumeration Failed, Connecting to First Available Device"});
     EXPECT_EQ(usb->pipeOpens.back(), first + " R");
 }
@@ -175,7 +164,7 @@ TEST_F(UsbLink, APipeWhosePartnerFailedIsClosed) {
         EXPECT_EQ(link->Open(), 0);
         EXPECT_EQ(usb->OpenPipes(), 0);
         EXPECT_FALSE(link->HasWritePipe() || link->HasReadPipe());
-        EXPECT_EQ(Write(*link, "x"), 0);
+        EXPECT_EQ(WriteText(*link, "x"), 0);
     }
 }
 
@@ -196,7 +185,7 @@ protected:
 TEST_F(OpenUsbLink, WritesInPiecesOfAtMost50000Bytes) {
     std::string data(120000, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-    EXPECT_EQ(Write(*link, data), 120000);
+    EXPECT_EQ(WriteText(*link, data), 120000);
     EXPECT_EQ(usb->writeLengths, (std::vector<int>{50000, 50000, 20000}));
     EXPECT_EQ(usb->wire, data);
 }
@@ -205,20 +194,20 @@ TEST_F(OpenUsbLink, ShortPipeWritesContinueWhereTheyStopped) {
     usb->Device(0).bytesPerWrite = 30000;
     std::string data(120000, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i / 251);
-    EXPECT_EQ(Write(*link, data), 120000);
+    EXPECT_EQ(WriteText(*link, data), 120000);
     EXPECT_EQ(usb->writeLengths, (std::vector<int>{50000, 50000, 50000, 30000}));
     EXPECT_EQ(usb->wire, data);
 }
 
 TEST_F(OpenUsbLink, APipeThatTakesNothingEndsTheWriteAsFailed) {
     usb->Device(0).bytesPerWrite = 0;
-    EXPECT_EQ(Write(*link, std::string(1000, 'x')), 0);
+    EXPECT_EQ(WriteText(*link, std::string(1000, 'x')), 0);
     EXPECT_EQ(usb->writeLengths.size(), 1u);
 }
 
 TEST_F(OpenUsbLink, ReadsTheReplyToARequest) {
     const std::string request = Framed("REQ,STA,MSR");
-    ASSERT_EQ(Write(*link, request), static_cast<int>(request.size()));
+    ASSERT_EQ(WriteText(*link, request), static_cast<int>(request.size()));
     std::vector<uint8_t> area(1024, 0);
     const int n = link->Read(area.data(), 1024, 0);
     ASSERT_GT(n, 0);
@@ -249,7 +238,7 @@ TEST_F(UsbLink, ReadOrWriteWithoutPipesSaysSoOnStandardOutput) {
     auto link = MakeLink();
     uint8_t area[16] = {};
     EXPECT_EQ(link->Read(area, 16, 0), 0);
-    EXPECT_EQ(Write(*link, "abc"), 0);
+    EXPECT_EQ(WriteText(*link, "abc"), 0);
     EXPECT_EQ(diagnostics.str(), "Error: File handle invalid!\nError: File handle invalid!\n");
 }
 
@@ -296,7 +285,7 @@ TEST_F(UsbLink, SystemBackendWithoutTheMakersPrinters) {
     UsbLinkParts parts{real, usb, selection, host, state};
     CUSBDevice link(parts);
     EXPECT_EQ(link.Open(), 0);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"No printers connected to USB"});
     EXPECT_TRUE(selection.shown.empty());
 }
 

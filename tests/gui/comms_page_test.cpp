@@ -8,11 +8,9 @@
 
 #include "app/app.h"
 #include "controls/ip_address_edit.h"
-#include "links/ethernet_if.h"
 #include "links/program_state.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
-#include "sim/sim_tcp_server.h"
 
 namespace {
 
@@ -48,7 +46,7 @@ QStringList Entries(QComboBox* combo) {
 TEST(CommsPage, PortBoxStartsEmptyWithTheSixPortsInOrder) {
     SheetRig rig;
     QComboBox* combo = rig.Combo();
-    EXPECT_EQ(combo->objectName(), "1110");
+    EXPECT_EQ(combo->objectName(), CCommsPP::kPortId);
     EXPECT_TRUE(combo->isEditable());
     EXPECT_EQ(combo->currentText(), "");
     EXPECT_EQ(Entries(combo), kPorts);
@@ -162,22 +160,14 @@ TEST(CommsPage, RealUsbAndParallelLinksReportTheUnreachablePrinter) {
 // Ethernet end to end: the address typed in the dialog reaches a printer
 // listening on this machine, and the program's close-down closes that socket.
 TEST(CommsPage, EthernetReachesTheSimulatedPrinterAndCloseDownClosesItsSocket) {
-    auto printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server(printer);
-    std::string error;
-    ASSERT_TRUE(server.Start(0, &error)) << error;
-
-    SheetRig rig;
-    rig.msg.SetLinkFactory([&server, &rig](int, const std::string&) {
-        return std::make_unique<CEthernetIF>(rig.state, server.Port(), 2000, 2000);
-    });
+    TcpSheetRig rig;
     gui::ModalWatch watch = AnswerSetIp(0x7F000001);
 
     ASSERT_TRUE(rig.Choose("Ethernet"));
 
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.sheet->PageCount(), 8);
-    EXPECT_EQ(server.ConnectionsAccepted(), 1);
+    EXPECT_EQ(rig.tcp.server.ConnectionsAccepted(), 1);
     EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kE);  // learnt from "VRS"
 
     gui::Click(rig.sheet->ExitButton());

@@ -18,6 +18,8 @@
 
 namespace {
 
+using Id = CEthernetPP::Id;
+
 // The page's controls by id.
 struct EthernetControls {
     QLineEdit* mac;
@@ -30,14 +32,14 @@ struct EthernetControls {
     QPushButton* save;
 
     explicit EthernetControls(CEthernetPP& page)
-        : mac(page.findChild<QLineEdit*>("1111")),
-          dynamic(page.findChild<QRadioButton*>("1112")),
-          fixed(page.findChild<QRadioButton*>("1113")),
-          ip(page.findChild<CIpAddressEdit*>("1114")),
-          mask(page.findChild<CIpAddressEdit*>("1115")),
-          gateway(page.findChild<CIpAddressEdit*>("1116")),
-          readCurrent(page.findChild<QPushButton*>("1104")),
-          save(page.findChild<QPushButton*>("1117")) {}
+        : mac(page.findChild<QLineEdit*>(Id::kMac)),
+          dynamic(page.findChild<QRadioButton*>(Id::kDynamic)),
+          fixed(page.findChild<QRadioButton*>(Id::kStatic)),
+          ip(page.findChild<CIpAddressEdit*>(Id::kIpAddress)),
+          mask(page.findChild<CIpAddressEdit*>(Id::kSubnetMask)),
+          gateway(page.findChild<CIpAddressEdit*>(Id::kGateway)),
+          readCurrent(page.findChild<QPushButton*>(Id::kReadCurrent)),
+          save(page.findChild<QPushButton*>(Id::kSave)) {}
 
     bool Complete() const {
         return mac && dynamic && fixed && ip && mask && gateway && readCurrent && save;
@@ -54,11 +56,9 @@ QString Shown(const CIpAddressEdit* field) {
     return parts.join('.');
 }
 
-class EthernetPage : public ::testing::Test {};
-
 }  // namespace
 
-TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
+TEST(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     SimPageRig rig;
     CEthernetPP page(rig.context);
     EXPECT_EQ(page.Title(), "Ethernet");
@@ -74,6 +74,10 @@ TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     EXPECT_FALSE(c.fixed->isChecked());
     EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeUnknown);
 
+    // The labels name the fields; the mode's label describes its first
+    // button, which keeps its own text as its name.
+    EXPECT_EQ(c.mac->accessibleName(), "MAC address (HEX)");
+    EXPECT_EQ(c.dynamic->accessibleDescription(), "IP address mode");
     EXPECT_EQ(c.ip->accessibleName(), "IP address");
     EXPECT_EQ(c.mask->accessibleName(), "Subnet mask");
     EXPECT_EQ(c.gateway->accessibleName(), "Default gateway");
@@ -94,7 +98,7 @@ TEST_F(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     EXPECT_TRUE(rig.printer->Frames().empty());
 }
 
-TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
+TEST(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
     struct Row {
         const char* version;
         std::optional<std::string> pid;  // none: the printer does not know "PID"
@@ -140,7 +144,7 @@ TEST_F(EthernetPage, OnlyTheFiveEthernetProductIdsServeThePage) {
     }
 }
 
-TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
+TEST(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
     struct Row {
         std::optional<std::string> dyn;
         int mode;
@@ -168,7 +172,7 @@ TEST_F(EthernetPage, AddressModeIsDynamicOnlyForExactlyOne) {
     }
 }
 
-TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
+TEST(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
     struct Row {
         std::optional<std::string> value;
         const char* shown;
@@ -209,7 +213,7 @@ TEST_F(EthernetPage, AddressesAreReadAsSignedSaturatingDecimals) {
     }
 }
 
-TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
+TEST(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
     SimPageRig rig;
     CEthernetPP page(rig.context);
     EthernetControls c(page);
@@ -248,7 +252,7 @@ TEST_F(EthernetPage, SaveWritesModeAndAddressesThatReadBackUnchanged) {
     EXPECT_EQ(Shown(c.gateway), "10.0.0.1");
 }
 
-TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
+TEST(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
     struct Row {
         const char* typed;  // four fields joined by '.', blanks left empty
         const char* wire;
@@ -283,7 +287,7 @@ TEST_F(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
 
 // A value the printer did not report and nobody typed is not written back:
 // neither a mode nobody chose nor a blank address over the one it keeps.
-TEST_F(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
+TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     SimPageRig rig;
     rig.Remove("DYN");
     rig.Remove("SNM");
@@ -315,7 +319,7 @@ TEST_F(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "GWY"}));
 }
 
-TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
+TEST(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
     SimPageRig rig;
     rig.printer->SetValue("PID", "6143");
     CEthernetPP page(rig.context);
@@ -335,7 +339,7 @@ TEST_F(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
     EXPECT_EQ(rig.host.waitCursorShows, 0);
 }
 
-TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
+TEST(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
     struct Row {
         const char* version;
         const char* mac;
@@ -365,7 +369,7 @@ TEST_F(EthernetPage, MacIsShownOnlyToFamiliesEAndHAndNeverSent) {
     }
 }
 
-TEST_F(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
+TEST(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
     SimPageRig rig;
     rig.Remove("PID");
     CEthernetPP page(rig.context);

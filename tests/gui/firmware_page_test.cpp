@@ -16,18 +16,18 @@
 #include "app/app.h"
 #include "app/main_sheet.h"
 #include "controls/ip_address_edit.h"
-#include "links/ethernet_if.h"
-#include "page_harness.h"
+#include "gui_helpers.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
-#include "sim/sim_link.h"
-#include "sim/sim_tcp_server.h"
+#include "sim_page_rig.h"
 
 using ::testing::ElementsAre;
 
 namespace {
+
+using Id = CFirmwarePP::Id;
 
 constexpr const char* kConfirm =
     "This command will upgrade the firmware, then close the Tessaly.   \nDo you wish to continue?";
@@ -57,12 +57,6 @@ void SetStoredPath(const QVariant& value) {
     if (value.isValid()) store.setValue(CFirmwarePathStore::kValueName, value);
 }
 
-std::vector<std::string> BoxTexts(const FakeHost& host) {
-    std::vector<std::string> texts;
-    for (const FakeHost::Box& box : host.boxes) texts.push_back(box.text);
-    return texts;
-}
-
 std::string Image(size_t length, uint8_t fill = 0) {
     std::string bytes(length, static_cast<char>(fill));
     if (fill == 0) {
@@ -79,8 +73,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         SetStoredPath({});
-        rig.msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
     }
 
     // Connects to a printer with firmware `version` (none: it does not tell)
@@ -111,12 +103,13 @@ protected:
 
     template <typename T>
     T* Control(const char* id) const {
-        T* control = page->findChild<T*>(QString::fromLatin1(id));
+        T* control = gui::Control<T>(*page, id);
         EXPECT_NE(control, nullptr) << id;
         return control;
     }
 
-    // Chooses `path` in the printer (1066) or laminator (1146) file dialog.
+    // Chooses `path` in the printer or laminator file dialog, by its Select
+    // File button.
     void Choose(const char* selectId, const std::string& path) {
         rig.host.openFileAnswers.push_back(path);
         Control<QPushButton>(selectId)->click();
@@ -133,8 +126,8 @@ protected:
     }
 
     QTemporaryDir dir;
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-    PageRig rig;
+    SimPageRig rig{SimPageRig::kLater};
+    CSimPrinter* printer = rig.printer.get();
     std::unique_ptr<CFirmwarePP> page;
 };
 
@@ -143,7 +136,7 @@ protected:
 TEST_F(FirmwarePage, ControlsCarryTheirIdsTextsAndPlaces) {
     ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
     EXPECT_EQ(page->Title(), "Upgrade Firmware");
-    EXPECT_TRUE(Control<QPushButton>("1068")->isDefault());
+    EXPECT_TRUE(Control<QPushButton>(Id::kPrinterUpgrade)->isDefault());
 
     QGroupBox* printerGroup = nullptr;
     QLabel* printerLabel = nullptr;
@@ -160,9 +153,11 @@ TEST_F(FirmwarePage, ControlsCarryTheirIdsTextsAndPlaces) {
         QLabel* label;
         const char *path, *select, *upgrade;
     } groups[] = {
-        {printerGroup, "Printer firmware", printerLabel, "1067", "1066", "1068"},
-        {Control<QGroupBox>("1149"), "Laminator firmware", Control<QLabel>("1148"), "1147", "1146",
-         "1104"},
+        {printerGroup, "Printer firmware", printerLabel, Id::kPrinterFile, Id::kPrinterSelect,
+         Id::kPrinterUpgrade},
+        {Control<QGroupBox>(Id::kLaminatorGroup), "Laminator firmware",
+         Control<QLabel>(Id::kLaminatorLabel), Id::kLaminatorFile, Id::kLaminatorSelect,
+         Id::kLaminatorUpgrade},
     };
     // The printer group above the laminator group; in each, the label left of
     // the path, the buttons below it, Select File before Upgrade.
@@ -196,12 +191,13 @@ TEST_F(FirmwarePage, LaminatorGroupWorksOnlyInTheHFamily) {
         SCOPED_TRACE(version);
         ASSERT_NO_FATAL_FAILURE(Open(version));
         const bool h = version[0] == 'H';
-        for (const char* id : {"1149", "1148", "1147", "1146", "1104"}) {
+        for (const char* id : {Id::kLaminatorGroup, Id::kLaminatorLabel, Id::kLaminatorFile,
+                               Id::kLaminatorSelect, Id::kLaminatorUpgrade}) {
             QWidget* control = page->findChild<QWidget*>(id);
             ASSERT_NE(control, nullptr) << id;
             EXPECT_EQ(control->isEnabled(), h) << id;
         }
-        EXPECT_EQ(Control<QLineEdit>("1147")->text(), h ? "" : "Not applicable");
+        EXPECT_EQ(Control<QLineEdit>(Id::kLaminatorFile)->text(), h ? "" : "Not applicable");
     }
 }
 
@@ -223,23 +219,24 @@ TEST_F(FirmwarePage, ExtensionFollowsTheFirmwareVersion) {
         SCOPED_TRACE(row.version.value_or("(none)"));
         ASSERT_NO_FATAL_FAILURE(Open(row.version));
         rig.host.openFileFilters.clear();
-        Control<QPushButton>("1066")->click();
+        Control<QPushButton>(Id::kPrinterSelect)->click();
         EXPECT_THAT(rig.host.openFileFilters, ElementsAre(row.filter));
     }
     ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
-    Control<QPushButton>("1146")->click();
+    Control<QPushButton>(Id::kLaminatorSelect)->click();
     EXPECT_EQ(rig.host.openFileFilters.back(), "Laminator Firmware Files (*.hex)");
 }
 
 TEST_F(FirmwarePage, FirstRunWritesTheDefaultAndTheNextRunOffersIt) {
     ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "");
+    EXPECT_EQ(Control<QLineEdit>(Id::kPrinterFile)->text(), "");
     EXPECT_EQ(page->PrinterPath(), "");
     EXPECT_EQ(StoredPath(), QDir::home().filePath("coldfire.cfa"));
 
     CFirmwarePP next(rig.context);
     next.Activate();
-    EXPECT_EQ(next.findChild<QLineEdit*>("1067")->text(), QDir::home().filePath("coldfire.cfa"));
+    EXPECT_EQ(next.findChild<QLineEdit*>(Id::kPrinterFile)->text(),
+              QDir::home().filePath("coldfire.cfa"));
 
     // A value that is not a text counts as absent.
     SetStoredPath(QStringList{"a", "b"});
@@ -252,14 +249,14 @@ TEST_F(FirmwarePage, FirstRunWritesTheDefaultAndTheNextRunOffersIt) {
 TEST_F(FirmwarePage, SelectFileCancelKeepsThePathAndConfirmReplacesIt) {
     SetStoredPath(QStringLiteral("/old/fw.cfe"));
     ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "/old/fw.cfe");
+    EXPECT_EQ(Control<QLineEdit>(Id::kPrinterFile)->text(), "/old/fw.cfe");
 
-    Control<QPushButton>("1066")->click();  // cancelled
+    Control<QPushButton>(Id::kPrinterSelect)->click();  // cancelled
     EXPECT_EQ(page->PrinterPath(), "/old/fw.cfe");
 
-    Choose("1066", "/new/Fw.CFE");
+    Choose(Id::kPrinterSelect, "/new/Fw.CFE");
     EXPECT_EQ(page->PrinterPath(), "/new/Fw.CFE");
-    EXPECT_EQ(Control<QLineEdit>("1067")->text(), "/new/Fw.CFE");
+    EXPECT_EQ(Control<QLineEdit>(Id::kPrinterFile)->text(), "/new/Fw.CFE");
     // Choosing is not upgrading: the store keeps the old path.
     EXPECT_EQ(StoredPath(), "/old/fw.cfe");
 }
@@ -272,8 +269,8 @@ TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
     ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
     const std::string image = Image(2500);
     const std::string path = WriteFile("Firmware/NEW.CFE", image);
-    Choose("1066", path);
-    Control<QPushButton>("1068")->click();
+    Choose(Id::kPrinterSelect, path);
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
     const auto firmware = FramesOf(SimFrameKind::Firmware);
     ASSERT_EQ(firmware.size(), 1u);
@@ -288,7 +285,7 @@ TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
     EXPECT_EQ(StoredPath(), QFile::decodeName(QByteArray::fromStdString(path)));
     EXPECT_TRUE(QFile::exists(StoredPath().value_or(QString())));
 
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
     EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::YesNo);
     EXPECT_EQ(rig.host.boxes[1].buttons, MsgButtons::Ok);
     EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs + 10000);
@@ -308,13 +305,13 @@ TEST_F(FirmwarePage, MatchingChecksumUpgradesStoresThePathAndCloses) {
 TEST_F(FirmwarePage, ChecksumBeyondTwoToThe31Matches) {
     ASSERT_NO_FATAL_FAILURE(Open("V1.10"));
     const std::string image = Image((uint64_t{1} << 31) / 255 + 10, 0xFF);
-    Choose("1066", WriteFile("big.bin", image));
-    Control<QPushButton>("1068")->click();
+    Choose(Id::kPrinterSelect, WriteFile("big.bin", image));
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
     ASSERT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
     EXPECT_EQ(FramesOf(SimFrameKind::Firmware)[0].dataLength, image.size());
     EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
 }
 
 TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
@@ -336,13 +333,13 @@ TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
         rig.sheet.endResults.clear();
         printer->UpdateState([&](SimPrinterState& state) { state.checksumReply = row.reply; });
         ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
-        Choose("1066", WriteFile("fw.cfe", row.image));
-        Control<QPushButton>("1068")->click();
+        Choose(Id::kPrinterSelect, WriteFile("fw.cfe", row.image));
+        Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
         EXPECT_EQ(FramesOf(SimFrameKind::Firmware).size(), 1u);
         EXPECT_TRUE(FramesOf(SimFrameKind::Request, "UPG").empty());
         EXPECT_EQ(StoredPath(), "/kept/fw.cfe");
-        EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSendError));
+        EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSendError));
         EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
         EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
@@ -352,20 +349,17 @@ TEST_F(FirmwarePage, FailedTransfersSendNoUpgradeLeaveTheStoreAndClose) {
 // An "UPG" that never reaches the printer installs nothing: no stored path,
 // no countdown, the failure box; the program still ends.
 TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
-    ScriptedLink* link = nullptr;
-    rig.msg.SetLinkFactory([&](int, const std::string&) {
-        auto made = std::make_unique<ScriptedLink>();
-        made->QueueReply("VRSE3.05,");
-        link = made.get();
-        return made;
-    });
+    ScriptedLinks links;
+    links.prepare = [](ScriptedLink& made) { made.QueueReply("VRSE3.05,"); };
+    rig.msg.SetLinkFactory(links.Factory());
     ASSERT_EQ(rig.msg.SelectPort("USB"), 1);
+    ScriptedLink* link = links.link;
     link->QueueReply("VRSE3.05,");
     page = std::make_unique<CFirmwarePP>(rig.context);
     page->show();
     page->Activate();
     const std::string image = Image(300);
-    Choose("1066", WriteFile("fw.cfe", image));
+    Choose(Id::kPrinterSelect, WriteFile("fw.cfe", image));
     const std::optional<QString> stored = StoredPath();
     CMemoryFile content(image);
     link->QueueReply("CHK" + std::to_string(CFirmwarePP::SumBytes(content).sum) + ",");
@@ -373,11 +367,11 @@ TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
     link->writeResults = {-1, -1, -1, 0};
     link->QueueReply("VRSE3.05,");
     const int rebuilds = rig.sheet.rebuilds;
-    Control<QPushButton>("1068")->click();
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
 
     EXPECT_EQ(rig.sheet.rebuilds, rebuilds + 1);  // the refused write reconnected
     EXPECT_EQ(StoredPath(), stored);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSendError));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSendError));
     EXPECT_EQ(rig.host.TotalPauseMs(), CMessageIF::kFirmwareReplyPauseMs);
     EXPECT_EQ(rig.host.progressEnds, 1);  // the image's window; no countdown
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
@@ -408,11 +402,11 @@ TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         rig.host = FakeHost{};
-        if (!row.path.empty()) Choose("1066", row.path);
+        if (!row.path.empty()) Choose(Id::kPrinterSelect, row.path);
         ASSERT_EQ(page->PrinterPath(), row.path);
         rig.host.boxAnswers = {row.answer};
-        Control<QPushButton>("1068")->click();
-        EXPECT_EQ(BoxTexts(rig.host), row.boxes);
+        Control<QPushButton>(Id::kPrinterUpgrade)->click();
+        EXPECT_EQ(rig.host.BoxTexts(), row.boxes);
         EXPECT_EQ(rig.host.waitCursorShows, row.waitCursors);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
         EXPECT_TRUE(printer->Frames().empty());
@@ -423,24 +417,24 @@ TEST_F(FirmwarePage, RefusalsSendNothingAndKeepTheProgramRunning) {
 // The extension may sit anywhere in the path, a folder name included.
 TEST_F(FirmwarePage, ExtensionInAFolderNamePasses) {
     ASSERT_NO_FATAL_FAILURE(Open("E3.05"));
-    Choose("1066", WriteFile("release.CFE.d/image.dat", Image(40)));
-    Control<QPushButton>("1068")->click();
+    Choose(Id::kPrinterSelect, WriteFile("release.CFE.d/image.dat", Image(40)));
+    Control<QPushButton>(Id::kPrinterUpgrade)->click();
     EXPECT_EQ(FramesOf(SimFrameKind::Request, "UPG").size(), 1u);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
 }
 
 TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     ASSERT_NO_FATAL_FAILURE(Open("H1.20"));
     const std::string hex = ":10010000214601360121470136007EFE09D2190140\r\n:00000001FF\r\n";
-    Choose("1146", WriteFile("Lam/BOARD.HEX", hex));
-    EXPECT_EQ(Control<QLineEdit>("1147")->text().toStdString(), page->LaminatorPath());
-    Control<QPushButton>("1104")->click();
+    Choose(Id::kLaminatorSelect, WriteFile("Lam/BOARD.HEX", hex));
+    EXPECT_EQ(Control<QLineEdit>(Id::kLaminatorFile)->text().toStdString(), page->LaminatorPath());
+    Control<QPushButton>(Id::kLaminatorUpgrade)->click();
 
     const auto frames = printer->Frames();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].kind, SimFrameKind::Laminator);
     EXPECT_EQ(frames[0].data, hex);
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kLaminatorStarted));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kLaminatorConfirm, kLaminatorStarted));
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_TRUE(rig.host.pauses.empty());
     EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
@@ -448,8 +442,8 @@ TEST_F(FirmwarePage, LaminatorUpgradeSendsOneFrameAfterItsChecksAndCloses) {
     // A frame the link refused is no upgrade in progress.
     rig.host = FakeHost{};
     printer->UpdateState([](SimPrinterState& state) { state.absent = true; });
-    Control<QPushButton>("1104")->click();
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kLaminatorConfirm, kSendError));
+    Control<QPushButton>(Id::kLaminatorUpgrade)->click();
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kLaminatorConfirm, kSendError));
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
@@ -472,10 +466,10 @@ TEST_F(FirmwarePage, LaminatorRefusalsSendNothing) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         rig.host = FakeHost{};
-        if (row.path) Choose("1146", *row.path);
+        if (row.path) Choose(Id::kLaminatorSelect, *row.path);
         rig.host.boxAnswers = {row.answer};
-        Control<QPushButton>("1104")->click();
-        EXPECT_EQ(BoxTexts(rig.host), row.boxes);
+        Control<QPushButton>(Id::kLaminatorUpgrade)->click();
+        EXPECT_EQ(rig.host.BoxTexts(), row.boxes);
         EXPECT_EQ(rig.host.waitCursorShows, 1);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
         EXPECT_TRUE(printer->Frames().empty());
@@ -522,10 +516,6 @@ TEST(FirmwareChecksum, SumsUnsignedBytesAndStopsAtAReadError) {
 // the operator opens the page, picks the file and upgrades; the program ends.
 TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     SetStoredPath({});
-    auto printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server(printer);
-    std::string error;
-    ASSERT_TRUE(server.Start(0, &error)) << error;
     QTemporaryDir dir;
     const QString path = dir.filePath("Coldfire.cfe");
     const std::string image = Image(5000);
@@ -535,10 +525,8 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
         file.write(image.data(), static_cast<qint64>(image.size()));
     }
 
-    SheetRig rig;
-    rig.msg.SetLinkFactory([&server, &rig](int, const std::string&) {
-        return std::make_unique<CEthernetIF>(rig.state, server.Port(), 2000, 2000);
-    });
+    TcpSheetRig rig;
+    CSimPrinter* printer = rig.printer.get();
     // The operator picks Ethernet and types the simulator's address; should
     // the connect fail, the Retry/Cancel box is cancelled rather than retried
     // for ever.
@@ -562,9 +550,9 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     ASSERT_NE(page, nullptr);
 
     rig.host.openFileAnswers.push_back(QFile::encodeName(path).toStdString());
-    page->findChild<QPushButton*>("1066")->click();
+    page->findChild<QPushButton*>(Id::kPrinterSelect)->click();
     printer->ClearFrames();
-    page->findChild<QPushButton*>("1068")->click();
+    page->findChild<QPushButton*>(Id::kPrinterUpgrade)->click();
 
     // "UPG" expects no answer: give the server a moment to take it in.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -576,7 +564,7 @@ TEST(FirmwareUpgradeOverTcp, EndToEnd) {
     EXPECT_EQ(frames[0].kind, SimFrameKind::Firmware);
     EXPECT_EQ(frames[0].data, image);
     EXPECT_EQ(frames[1].mnemonic, "UPG");
-    EXPECT_THAT(BoxTexts(rig.host), ElementsAre(kConfirm, kSuccess));
+    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
     EXPECT_EQ(StoredPath(), path);
     EXPECT_FALSE(rig.sheet->isVisible());
     EXPECT_EQ(rig.sheet->result(), 1);

@@ -5,8 +5,10 @@
 #include <QComboBox>
 #include <QFont>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -104,6 +106,27 @@ public:
 
 private:
     QFont m_normal;
+};
+
+// A page's control by its id (its object name); none when it has no such
+// control of that type.
+template <typename T>
+T* Control(const QWidget& page, const char* id) {
+    return page.findChild<T*>(QString::fromLatin1(id));
+}
+inline QLineEdit* Edit(const QWidget& page, const char* id) { return Control<QLineEdit>(page, id); }
+inline QPushButton* Button(const QWidget& page, const char* id) {
+    return Control<QPushButton>(page, id);
+}
+
+// Counts the paint events of the widgets it is installed on as event filter.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
 };
 
 // Deletes the objects handed to deleteLater, as returning to the event loop

@@ -14,6 +14,8 @@
 #include <tuple>
 #include <vector>
 
+#include "gui_helpers.h"
+
 namespace {
 
 // The LED drawing: . transparent, k black, g grey, W white, C the LED colour.
@@ -55,18 +57,9 @@ void SetUpTrackLed(CLedButton& led) {
 
 // Paint events the control receives while `action` runs and the event loop
 // catches up.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-
 int PaintsDuring(QWidget& widget, const std::function<void()>& action) {
     QApplication::processEvents();
-    PaintCounter counter;
+    gui::PaintCounter counter;
     widget.installEventFilter(&counter);
     action();
     for (int i = 0; i < 3; ++i) QApplication::processEvents();

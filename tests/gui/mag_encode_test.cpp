@@ -18,6 +18,8 @@ namespace {
 constexpr const char* kNoDataText =
     "WARNING! No magnetic data found!   \n\nPress OK to send anyway.";
 
+using Id = CMagEncodingPP::Id;
+
 struct MagControls {
     std::array<QCheckBox*, 3> ticks;
     std::array<QLineEdit*, 3> data;
@@ -26,13 +28,14 @@ struct MagControls {
     QPushButton* selfTest;
 
     explicit MagControls(CMagEncodingPP& page)
-        : ticks{page.findChild<QCheckBox*>("1131"), page.findChild<QCheckBox*>("1132"),
-                page.findChild<QCheckBox*>("1133")},
-          data{page.findChild<QLineEdit*>("1134"), page.findChild<QLineEdit*>("1136"),
-               page.findChild<QLineEdit*>("1137")},
-          hiCo(page.findChild<QCheckBox*>("1152")),
-          encode(page.findChild<QPushButton*>("1130")),
-          selfTest(page.findChild<QPushButton*>("1104")) {}
+        : hiCo(page.findChild<QCheckBox*>(Id::kHighCoercivity)),
+          encode(page.findChild<QPushButton*>(Id::kEncode)),
+          selfTest(page.findChild<QPushButton*>(Id::kSelfTest)) {
+        for (int i = 0; i < CMagEncodingPP::kTrackCount; ++i) {
+            ticks[i] = page.findChild<QCheckBox*>(Id::kTrackTicks[i]);
+            data[i] = page.findChild<QLineEdit*>(Id::kTrackData[i]);
+        }
+    }
 
     bool Complete() const {
         for (int i = 0; i < 3; ++i) {

@@ -19,50 +19,43 @@
 
 #include "controls/led_button.h"
 #include "gui_helpers.h"
-#include "links/program_state.h"
 #include "links/usb_selection.h"
-#include "page_harness.h"
 #include "pages/mag_read_pp.h"
-#include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim/simulated_printer_ports.h"
+#include "sim_page_rig.h"
 #include "support/frames.h"
 #include "support/scripted_selection.h"
 
 namespace {
+
+using Id = CMagReadPP::Id;
 
 constexpr unsigned kOff = 1;
 constexpr unsigned kPass = 2;
 constexpr unsigned kFail = 3;
 const std::string kInvalid = "ERROR: Invalid data received from printer";
 
-// The page on a sheet stand-in, connected to a simulated printer whose
-// "VRS" value is `version`; the frames of the connect itself are cleared.
-struct MagReadRig {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
+// The page on the shared rig, connected to a simulated printer whose "VRS"
+// value is `version`; the frames of the connect itself are cleared.
+struct MagReadRig : SimPageRig {
     ScriptedSelection selection;
     std::unique_ptr<CSimulatedPrinterPorts> ports;
-    std::shared_ptr<CSimPrinter> printer;
     std::unique_ptr<CMagReadPP> page;
 
     explicit MagReadRig(const std::string& version = "E3.05",
-                        const std::function<void(SimPrinterState&)>& setUp = {}) {
-        SimPrinterState printerState;
-        printerState.values["VRS"] = version;
-        if (setUp) setUp(printerState);
-        printer = std::make_shared<CSimPrinter>(printerState);
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+                        const std::function<void(SimPrinterState&)>& setUp = {})
+        : SimPageRig(kLater) {
+        printer->UpdateState([&](SimPrinterState& s) {
+            s.values["VRS"] = version;
+            if (setUp) setUp(s);
+        });
         Start("USB");
     }
-    // The program's own link for `port` to the built-in simulated printer,
+    // Unlike the shared rig's in-process link, the program's own link for
+    // `port` (USB, parallel, Ethernet) to the built-in simulated printer,
     // with the program's own waits.
-    MagReadRig(const std::string& port, const SimTiming& timing) {
+    MagReadRig(const std::string& port, const SimTiming& timing) : SimPageRig(kLater) {
         SimPrinterState printerState;
         printerState.timing = timing;
         ports = std::make_unique<CSimulatedPrinterPorts>(printerState);
@@ -73,7 +66,6 @@ struct MagReadRig {
     }
 
     void Start(const std::string& port) {
-        msg.SetMainSheet(&sheet);
         msg.SelectPort(port);
         printer->ClearFrames();
         page = std::make_unique<CMagReadPP>(context);
@@ -85,14 +77,14 @@ struct MagReadRig {
     }
 
     template <typename T>
-    T* Control(int id) const {
-        return page->findChild<T*>(QString::number(id));
+    T* Control(const char* id) const {
+        return gui::Control<T>(*page, id);
     }
-    QCheckBox* Select(int track) const { return Control<QCheckBox>(1140 + track); }
-    QPlainTextEdit* Text(int track) const { return Control<QPlainTextEdit>(1137 + track); }
-    CLedButton* Led(int track) const { return Control<CLedButton>(1143 + track); }
-    QPushButton* ReadButton() const { return Control<QPushButton>(1137); }
-    QPushButton* EjectButton() const { return Control<QPushButton>(1136); }
+    QCheckBox* Select(int track) const { return Control<QCheckBox>(Id::kSelects[track - 1]); }
+    QPlainTextEdit* Text(int track) const { return Control<QPlainTextEdit>(Id::kTexts[track - 1]); }
+    CLedButton* Led(int track) const { return Control<CLedButton>(Id::kLeds[track - 1]); }
+    QPushButton* ReadButton() const { return Control<QPushButton>(Id::kRead); }
+    QPushButton* EjectButton() const { return Control<QPushButton>(Id::kEject); }
 
     void Tick(std::initializer_list<int> tracks) {
         for (int track = 1; track <= 3; ++track) Select(track)->setChecked(false);
@@ -107,16 +99,12 @@ struct MagReadRig {
     std::vector<unsigned> Leds() const {
         return {Led(1)->State(), Led(2)->State(), Led(3)->State()};
     }
-    std::vector<std::string> Mnemonics() const {
+    // The frames the printer received, as prefix and mnemonic.
+    std::vector<std::string> Frames() const {
         std::vector<std::string> names;
         for (const SimFrame& frame : printer->Frames())
             names.push_back(frame.prefix + frame.mnemonic);
         return names;
-    }
-    std::vector<std::string> BoxTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& box : host.boxes) texts.push_back(box.text);
-        return texts;
     }
 };
 
@@ -177,7 +165,7 @@ TEST(MagReadPage, TheTickedTracksAreReadBackGreen) {
         MagReadRig rig;
         for (int track : tracks) rig.Select(track)->setChecked(true);
         rig.Read();
-        EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
+        EXPECT_EQ(rig.Frames(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
         ASSERT_EQ(rig.printer->Frames().size(), 2u);
         EXPECT_EQ(rig.printer->Frames()[1].bytes, Framed(std::string("REQ,MSV") + byte));
         EXPECT_TRUE(rig.host.boxes.empty());
@@ -273,7 +261,7 @@ TEST(MagReadPage, RecordFaultsShowAsTheyShould) {
         rig.Read();
         EXPECT_EQ(rig.Texts(), c.texts);
         EXPECT_EQ(rig.Leds(), c.leds);
-        EXPECT_EQ(rig.BoxTexts(), c.boxes);
+        EXPECT_EQ(rig.host.BoxTexts(), c.boxes);
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
     }
 }
@@ -307,16 +295,16 @@ TEST(MagReadPage, NoRecordIsReadForARequestThatDidNotGoOut) {
     CMagReadPP page(rig.context);
     page.show();
     page.Activate();
-    page.findChild<QCheckBox*>("1141")->setChecked(true);
+    page.findChild<QCheckBox*>(Id::kSelects[0])->setChecked(true);
     link.QueueReply("VRSE3.05,");  // the firmware gate's query
     link.writeResults = {-1, 0};   // "MSV" refused
     link.QueueReply("VRSE3.05,");  // the reconnect's detection
     link.QueueReply(std::string(548, ' '));
-    gui::Click(page.findChild<QPushButton*>("1137"));
+    gui::Click(page.findChild<QPushButton*>(Id::kRead));
 
     EXPECT_EQ(rig.sheet.rebuilds, 2);
     EXPECT_EQ(link.reads.size(), 1u);
-    EXPECT_TRUE(page.findChild<QPlainTextEdit*>("1138")->toPlainText().isEmpty());
+    EXPECT_TRUE(page.findChild<QPlainTextEdit*>(Id::kTexts[0])->toPlainText().isEmpty());
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
@@ -335,14 +323,14 @@ TEST(MagReadPage, OldFirmwareIsRefusedBeforeAnythingIsRead) {
         rig.Tick({1, 2, 3});
         rig.Read();
         if (refusal) {
-            EXPECT_EQ(rig.BoxTexts(), std::vector<std::string>{*refusal});
+            EXPECT_EQ(rig.host.BoxTexts(), std::vector<std::string>{*refusal});
             EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
-            EXPECT_EQ(rig.Mnemonics(), std::vector<std::string>{"REQ,STA,VRS"});
+            EXPECT_EQ(rig.Frames(), std::vector<std::string>{"REQ,STA,VRS"});
             EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"", "", ""}));
             EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
         } else {
             EXPECT_TRUE(rig.host.boxes.empty());
-            EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
+            EXPECT_EQ(rig.Frames(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
             EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
         }
         EXPECT_EQ(rig.host.waitCursorDepth, 0);
@@ -357,7 +345,7 @@ TEST(MagReadPage, AVersionThePrinterDoesNotReportDoesNotBlockTheRead) {
     rig.Tick({1, 2, 3});
     rig.Read();
     EXPECT_TRUE(rig.host.boxes.empty());
-    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
+    EXPECT_EQ(rig.Frames(), (std::vector<std::string>{"REQ,STA,VRS", "REQ,MSV"}));
     EXPECT_EQ(rig.Texts(), kDefaultCardTexts);
 }
 
@@ -370,22 +358,12 @@ TEST(MagReadPage, NoTrackTickedWarnsAndSendsNothing) {
 
     rig.Tick({});
     rig.Read();
-    EXPECT_EQ(rig.BoxTexts(), std::vector<std::string>{"WARNING! No tracks selected!   \n"});
+    EXPECT_EQ(rig.host.BoxTexts(), std::vector<std::string>{"WARNING! No tracks selected!   \n"});
     EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
     EXPECT_TRUE(rig.printer->Frames().empty());
     EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"", "", ""}));
     EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
 }
-
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
 
 TEST(MagReadPage, ReadClearsAndRepaintsBeforeTheFirstRequest) {
     MagReadRig rig;
@@ -394,11 +372,11 @@ TEST(MagReadPage, ReadClearsAndRepaintsBeforeTheFirstRequest) {
     ASSERT_EQ(rig.Leds(), (std::vector<unsigned>{kPass, kPass, kPass}));
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
 
-    std::vector<std::unique_ptr<PaintCounter>> counters;
+    std::vector<std::unique_ptr<gui::PaintCounter>> counters;
     for (int track = 1; track <= 3; ++track) {
         for (QWidget* widget :
              {static_cast<QWidget*>(rig.Led(track)), rig.Text(track)->viewport()}) {
-            counters.push_back(std::make_unique<PaintCounter>());
+            counters.push_back(std::make_unique<gui::PaintCounter>());
             widget->installEventFilter(counters.back().get());
         }
     }
@@ -438,7 +416,7 @@ TEST(MagReadPage, EjectSendsEjtAndClears) {
     ASSERT_EQ(rig.Texts(), kDefaultCardTexts);
     rig.printer->ClearFrames();
     gui::Click(rig.EjectButton());
-    EXPECT_EQ(rig.Mnemonics(), std::vector<std::string>{"REQ,EJT"});
+    EXPECT_EQ(rig.Frames(), std::vector<std::string>{"REQ,EJT"});
     EXPECT_EQ(rig.Texts(), (std::vector<std::string>{"", "", ""}));
     EXPECT_EQ(rig.Leds(), (std::vector<unsigned>{kOff, kOff, kOff}));
     EXPECT_TRUE(rig.host.boxes.empty());

@@ -18,8 +18,8 @@
 #include "pages/printer_identity_pp.h"
 #include "pages/query_printer_pp.h"
 #include "sim/sim_printer.h"
-#include "sim/sim_tcp_server.h"
 #include "sim_page_rig.h"
+#include "support/sim_tcp_printer.h"
 #include "support/time_scale.h"
 
 namespace {
@@ -29,22 +29,13 @@ using Identity = CPrinterIdentityPP::Id;
 
 const int kReceiveMs = 150 * TestTimeScale();
 
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 // The shared page rig, its printer reached over the real Ethernet link.
 struct TcpPageRig : SimPageRig {
-    CSimTcpServer server{printer};
+    SimTcpPrinter tcp{printer};
 
     TcpPageRig() : SimPageRig(kLater) {
         state.printerIpAddress = 0x7F000001;
-        server.Start(0);
-        const uint16_t port = server.Port();
-        msg.SetLinkFactory(
-            [this, port](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-                return std::make_unique<CEthernetIF>(state, port, kReceiveMs);
-            });
+        msg.SetLinkFactory(tcp.EthernetLinks(state, kReceiveMs));
     }
     ~TcpPageRig() { msg.SetMainSheet(nullptr); }
     void SetFaults(const SimFaults& faults) {
@@ -86,7 +77,7 @@ TEST(PageFaults, QueryRunOverGarbageAndOverlongRepliesStaysBounded) {
     CQueryPrinterPP page(rig.context);
     page.show();
     page.Activate();
-    auto* query = page.findChild<QPushButton*>(QStringLiteral("1101"));
+    auto* query = page.findChild<QPushButton*>(CQueryPrinterPP::Id::kQuery);
     auto* list = page.findChild<QListWidget*>();
     ASSERT_NE(query, nullptr);
     ASSERT_NE(list, nullptr);

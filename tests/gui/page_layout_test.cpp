@@ -17,8 +17,10 @@
 
 namespace {
 
+using Identity = CPrinterIdentityPP::Id;
+
 QRect At(const QWidget& page, const char* id) {
-    const auto* control = page.findChild<QWidget*>(QString::fromLatin1(id));
+    const QWidget* control = gui::Control<QWidget>(page, id);
     return control ? control->geometry() : QRect();
 }
 
@@ -30,14 +32,20 @@ TEST(PageLayout, EdgesThatBelongTogetherLineUp) {
         const gui::ScaledAppFont font(scale);
         PageRig rig;
         CPrinterIdentityPP identity(rig.context);
-        for (const auto& [left, right] : {Pair{"1000", "1047"}, Pair{"1002", "1048"},
-                                          Pair{"1003", "1051"}, Pair{"1004", "1119"}}) {
+        for (const auto& [left, right] : {Pair{Identity::kSerialNumber, Identity::kImageStart},
+                                          Pair{Identity::kModel, Identity::kImageEnd},
+                                          Pair{Identity::kFirmwareVersion, Identity::kDensity},
+                                          Pair{Identity::kProductId, Identity::kPosition}}) {
             EXPECT_EQ(At(identity, left).top(), At(identity, right).top()) << left << " " << scale;
         }
-        EXPECT_EQ(At(identity, "1066").width(), At(identity, "1065").width()) << scale;
-        EXPECT_EQ(At(identity, "1055").width(), At(identity, "1065").width()) << scale;
+        EXPECT_EQ(At(identity, Identity::kRefresh).width(), At(identity, Identity::kSave).width())
+            << scale;
+        EXPECT_EQ(At(identity, Identity::kReset).width(), At(identity, Identity::kSave).width())
+            << scale;
         CStats_CmndsPP stats(rig.context);
-        EXPECT_EQ(At(stats, "1046").right(), At(stats, "1125").right()) << scale;
+        EXPECT_EQ(At(stats, CStats_CmndsPP::Id::kCommand).right(),
+                  At(stats, CStats_CmndsPP::Id::kPrintFile).right())
+            << scale;
 
         // The two group frames, as painted: first row below each box's top
         // that differs from the page above it, in a column clear of captions.
@@ -68,11 +76,11 @@ TEST(PageLayout, MaximisedSheetGrowsTheReportListOnly) {
         page->resize(page->sizeHint());
     }
     const QRect list = query.ReportList()->geometry();
-    const QRect print = At(query, "1102");
-    const QRect refresh = At(identity, "1066");
+    const QRect print = At(query, CQueryPrinterPP::Id::kPrint);
+    const QRect refresh = At(identity, Identity::kRefresh);
     query.resize(query.sizeHint() + extra);
     identity.resize(identity.sizeHint() + extra);
     EXPECT_EQ(query.ReportList()->geometry(), list.adjusted(0, 0, extra.width(), extra.height()));
-    EXPECT_EQ(At(query, "1102"), print.translated(extra.width(), 0));
-    EXPECT_EQ(At(identity, "1066"), refresh.translated(extra.width() / 2, 0));
+    EXPECT_EQ(At(query, CQueryPrinterPP::Id::kPrint), print.translated(extra.width(), 0));
+    EXPECT_EQ(At(identity, Identity::kRefresh), refresh.translated(extra.width() / 2, 0));
 }

@@ -12,9 +12,9 @@
 #include "gui_helpers.h"
 #include "links/program_state.h"
 #include "page_harness.h"
+#include "pages/firmware_pp.h"
 #include "pages/printer_identity_pp.h"
 #include "sheet_rig.h"
-#include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim_page_rig.h"
 
@@ -34,13 +34,8 @@ std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
     return order;
 }
 
-QLineEdit* Edit(QWidget& page, const char* id) {
-    return page.findChild<QLineEdit*>(QString::fromLatin1(id));
-}
-
-QPushButton* Button(QWidget& page, const char* id) {
-    return page.findChild<QPushButton*>(QString::fromLatin1(id));
-}
+using gui::Button;
+using gui::Edit;
 
 QString Text(QWidget& page, const char* id) {
     QLineEdit* edit = Edit(page, id);
@@ -434,14 +429,7 @@ TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
 namespace {
 
 // The sheet as the program wires it, on the simulated printer.
-struct SimSheetRig : SheetRig {
-    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
-
-    SimSheetRig() {
-        msg.SetLinkFactory(
-            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-    }
-
+struct IdentitySheetRig : SimSheetRig {
     CPrinterIdentityPP* Identity() const {
         return qobject_cast<CPrinterIdentityPP*>(sheet->PageAt(1));
     }
@@ -452,7 +440,7 @@ struct SimSheetRig : SheetRig {
 // The sheet's pages share one default button: each page's must hold when
 // the operator turns to it, whatever the pages before it took.
 TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
-    SimSheetRig rig;
+    IdentitySheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     CPrinterIdentityPP* page = rig.Identity();
     ASSERT_NE(page, nullptr);
@@ -463,10 +451,10 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     rig.ClickTab(3);
     QWidget* firmware = rig.sheet->PageAt(3);
     ASSERT_NE(firmware, nullptr);
-    EXPECT_TRUE(Button(*firmware, "1068")->isDefault());
+    EXPECT_TRUE(Button(*firmware, CFirmwarePP::Id::kPrinterUpgrade)->isDefault());
     rig.host.boxAnswers = {MsgResult::No};
     rig.host.boxes.clear();
-    gui::KeyClick(Edit(*firmware, "1067"), Qt::Key_Return);
+    gui::KeyClick(Edit(*firmware, CFirmwarePP::Id::kPrinterFile), Qt::Key_Return);
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(rig.host.boxes[0].text.rfind("This command will upgrade the firmware", 0), 0u);
 
@@ -502,7 +490,7 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
 // The printer goes away during a Save and the operator reconnects from the
 // Retry box: the pages are rebuilt while the old page's handler still runs.
 TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandlerEnds) {
-    SimSheetRig rig;
+    IdentitySheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
     ASSERT_FALSE(old.isNull());
@@ -548,7 +536,7 @@ TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandl
 // had the reset, so there is no notice and no return to the port choice;
 // the sheet shows the rebuilt pages.
 TEST(PrinterIdentityPage, AResetLostToAReconnectIsNotReported) {
-    SimSheetRig rig;
+    IdentitySheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
     QPointer<CPrinterIdentityPP> old = rig.Identity();
     ASSERT_FALSE(old.isNull());

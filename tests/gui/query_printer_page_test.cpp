@@ -23,6 +23,7 @@
 
 namespace {
 
+using Id = CQueryPrinterPP::Id;
 using Lines = std::vector<std::string>;
 
 const QRegularExpression kTimeLine(
@@ -92,9 +93,12 @@ TEST(QueryPrinterPage, ControlsIdsAndPlaces) {
     CQueryPrinterPP& page = *rig.page;
     EXPECT_EQ(page.Title(), "Query Printer");
     const std::pair<QPushButton*, std::pair<const char*, const char*>> buttons[] = {
-        {page.QueryButton(), {"1101", "Query"}}, {page.SensorsButton(), {"1150", "Sensors"}},
-        {page.OnButton(), {"1153", "On"}},       {page.OffButton(), {"1154", "Off"}},
-        {page.SaveButton(), {"1104", "Save"}},   {page.PrintButton(), {"1102", "Print"}},
+        {page.QueryButton(), {Id::kQuery, "Query"}},
+        {page.SensorsButton(), {Id::kSensors, "Sensors"}},
+        {page.OnButton(), {Id::kOn, "On"}},
+        {page.OffButton(), {Id::kOff, "Off"}},
+        {page.SaveButton(), {Id::kSave, "Save"}},
+        {page.PrintButton(), {Id::kPrint, "Print"}},
     };
     for (const auto& [button, idText] : buttons) {
         EXPECT_EQ(button->objectName(), idText.first);
@@ -102,7 +106,7 @@ TEST(QueryPrinterPage, ControlsIdsAndPlaces) {
         // The column stands right of the list.
         EXPECT_GT(button->geometry().left(), page.ReportList()->geometry().right());
     }
-    EXPECT_EQ(page.ReportList()->objectName(), "1100");
+    EXPECT_EQ(page.ReportList()->objectName(), Id::kReport);
     EXPECT_FALSE(page.ReportList()->accessibleName().isEmpty());
     EXPECT_EQ(page.ReportList()->selectionMode(), QAbstractItemView::NoSelection);
     EXPECT_NE(page.ReportList()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);

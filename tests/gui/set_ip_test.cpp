@@ -50,15 +50,15 @@ TEST(SetIpDialog, ControlsCarryTheirIdsTextsAndNames) {
     CSetIP dialog(address);
     EXPECT_EQ(dialog.windowTitle(), "Set IP address");
 
-    auto* field = dialog.findChild<CIpAddressEdit*>("1118");
+    auto* field = dialog.findChild<CIpAddressEdit*>(CSetIP::Id::kAddress);
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->accessibleName(), "Enter IP address of printer");
     for (int i = 0; i < CIpAddressEdit::kFieldCount; ++i) {
         EXPECT_FALSE(field->Field(i)->accessibleName().isEmpty()) << i;
     }
 
-    auto* ok = dialog.findChild<QPushButton*>("1");
-    auto* cancel = dialog.findChild<QPushButton*>("2");
+    auto* ok = dialog.findChild<QPushButton*>(CSetIP::Id::kOk);
+    auto* cancel = dialog.findChild<QPushButton*>(CSetIP::Id::kCancel);
     ASSERT_NE(ok, nullptr);
     ASSERT_NE(cancel, nullptr);
     EXPECT_EQ(ok->text(), "OK");

@@ -1,44 +1,35 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QComboBox>
 #include <QStringList>
 #include <QTabBar>
 #include <QTabWidget>
-#include <deque>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/main_sheet.h"
 #include "gui_helpers.h"
 #include "pages/comms_pp.h"
 #include "protocol/message_if.h"
+#include "sim/sim_link.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
+#include "support/sim_tcp_printer.h"
 
 // The main sheet as the program wires it, shown on the offscreen screen,
 // with a scripted host and scripted links.
-struct SheetRig {
+struct SheetRig : ScriptedLinks {
     // First in, last out: the links made for msg reach into it.
     tessaly::ProgramState state;
     FakeHost host;
     CMessageIF msg{host};
-    std::vector<std::pair<int, std::string>> linkRequests;
-    // The latest link made; owned by the protocol object.
-    ScriptedLink* link = nullptr;
-    // Open results for the next link made (empty: it opens at once).
-    std::deque<int> nextOpenResults;
     std::unique_ptr<CMainSheet> sheet;
 
     explicit SheetRig(FeaturePageFactory factory = CreateFeaturePages) {
-        msg.SetLinkFactory([this](int kind, const std::string& port) {
-            linkRequests.emplace_back(kind, port);
-            auto made = std::make_unique<ScriptedLink>();
-            made->openResults = std::exchange(nextOpenResults, {});
-            link = made.get();
-            return made;
-        });
+        msg.SetLinkFactory(Factory());
         sheet = std::make_unique<CMainSheet>(msg, host, state, std::move(factory));
         msg.SetMainSheet(sheet.get());
         sheet->show();
@@ -64,4 +55,28 @@ struct SheetRig {
         QTabBar* bar = sheet->Tabs()->tabBar();
         gui::Click(bar, bar->tabRect(index).center());
     }
+};
+
+// The sheet on the simulated printer, reached by an in-process link.
+struct SimSheetRig : SheetRig {
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+
+    SimSheetRig() {
+        msg.SetLinkFactory(
+            [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    }
+};
+
+// The sheet on the simulated printer served on a TCP port of this machine,
+// reached by the program's own Ethernet link at the address typed.
+struct TcpSheetRig : SimSheetRig {
+    SimTcpPrinter tcp{printer};
+
+    TcpSheetRig() {
+        EXPECT_TRUE(tcp.server.IsRunning()) << tcp.startError;
+        msg.SetLinkFactory(tcp.EthernetLinks(state, kWaitMs, kWaitMs));
+    }
+
+private:
+    static constexpr int kWaitMs = 2000;
 };

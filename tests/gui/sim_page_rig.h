@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "links/program_state.h"
 #include "page_harness.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
@@ -25,13 +24,8 @@ inline std::vector<std::string> Requests(const CSimPrinter& printer) {
 // A page's world with the simulated printer at the end of the link:
 // connected (the printer family learnt from `version`) and with the
 // connect's own requests, pauses and boxes forgotten.
-struct SimPageRig {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host;
-    CMessageIF msg{host};
-    RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
+struct SimPageRig : PageWorld {
+    // Read at every connect, so a rig may put another printer here first.
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
     explicit SimPageRig(const std::string& version = "E3.05") : SimPageRig(kLater) {
@@ -45,7 +39,6 @@ struct SimPageRig {
     struct Later {};
     static constexpr Later kLater{};
     explicit SimPageRig(Later) {
-        msg.SetMainSheet(&sheet);
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
     }

@@ -14,7 +14,6 @@
 #include "page_harness.h"
 #include "pages/stats_cmnds_pp.h"
 #include "sheet_rig.h"
-#include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim_page_rig.h"
 
@@ -31,13 +30,8 @@ std::vector<std::string> Then(std::vector<std::string> first,
     return first;
 }
 
-QLineEdit* Edit(QWidget& page, const char* id) {
-    return page.findChild<QLineEdit*>(QString::fromLatin1(id));
-}
-
-QPushButton* Button(QWidget& page, const char* id) {
-    return page.findChild<QPushButton*>(QString::fromLatin1(id));
-}
+using gui::Button;
+using gui::Edit;
 
 QStringList Counters(QWidget& page) {
     QStringList texts;
@@ -244,10 +238,8 @@ TEST(StatsCommandsPage, PrintSendsTheFileUnchangedInOneWrite) {
 // The printer is lost while a command goes out; the operator reconnects from
 // the Retry box and the pages are rebuilt while the old page's handler runs.
 TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandlerEnds) {
-    auto printer = std::make_shared<CSimPrinter>();
-    SheetRig rig;
-    rig.msg.SetLinkFactory(
-        [printer](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
+    SimSheetRig rig;
+    std::shared_ptr<CSimPrinter> printer = rig.printer;
     ASSERT_TRUE(rig.Choose("USB"));
     rig.ClickTab(2);
     QPointer<CStats_CmndsPP> old = qobject_cast<CStats_CmndsPP*>(rig.sheet->PageAt(2));

@@ -6,6 +6,12 @@
 
 int FakeHost::TotalPauseMs() const { return std::accumulate(pauses.begin(), pauses.end(), 0); }
 
+std::vector<std::string> FakeHost::BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const Box& box : boxes) texts.push_back(box.text);
+    return texts;
+}
+
 MsgResult FakeHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
     boxes.push_back({text, buttons, icon});
     if (!boxAnswers.empty()) {

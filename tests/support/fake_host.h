@@ -47,6 +47,8 @@ public:
     int progressEnds = 0;
 
     int TotalPauseMs() const;
+    // The boxes' texts, in order.
+    std::vector<std::string> BoxTexts() const;
     // Hook run at every pause, e.g. to change the simulated printer while the
     // program waits.
     std::function<void(int)> onPause;

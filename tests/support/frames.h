@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "links/character_interface.h"
+
 // A request as it goes over the wire: nine ENQ and an SOH, the text, then a
 // comma, FS and ETX. Written out byte by byte rather than taken from the
 // program, so a wrong frame in the program cannot pass for a right one.
@@ -15,4 +17,10 @@ inline uint32_t ByteSum(const std::string& bytes) {
     uint32_t sum = 0;
     for (char c : bytes) sum += static_cast<uint8_t>(c);
     return sum;
+}
+
+// Writes `bytes` on `link` in one call; what Write returns.
+inline int WriteText(CCharacterInterface& link, const std::string& bytes) {
+    return link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                      static_cast<int>(bytes.size()));
 }

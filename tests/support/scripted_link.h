@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "links/character_interface.h"
+#include "links/link_factory.h"
 
 // A link that records every Write and answers Reads from a queue of replies,
 // one queued entry per Read. For protocol tests that need exact control of
@@ -78,5 +82,43 @@ public:
         }
         if (accept > 0) writes.emplace_back(reinterpret_cast<const char*>(data), accept);
         return accept;
+    }
+};
+
+// A link factory making scripted links, with the record of what the protocol
+// object asked for:
+//
+//   ScriptedLinks links;
+//   msg.SetLinkFactory(links.Factory());
+//   links.prepare = [](ScriptedLink& l) { l.QueueReply("VRSE3.05,"); };
+//   msg.SelectPort("USB");                    // links.link is the new link
+struct ScriptedLinks {
+    // Every link asked for, as (kind, port name).
+    std::vector<std::pair<int, std::string>> linkRequests;
+    // The latest link made; the protocol object owns it and destroys it when
+    // the next port is chosen.
+    ScriptedLink* link = nullptr;
+    // Open results for the next link made only (empty: it opens at once).
+    std::deque<int> nextOpenResults;
+    // Scripts every new link before the protocol object opens it.
+    std::function<void(ScriptedLink&)> prepare;
+
+    // The factory refers to this record, which must outlive its use.
+    LinkFactory Factory() {
+        return [this](int kind, const std::string& port) {
+            linkRequests.emplace_back(kind, port);
+            auto made = std::make_unique<ScriptedLink>();
+            made->openResults = std::exchange(nextOpenResults, {});
+            if (prepare) prepare(*made);
+            link = made.get();
+            return made;
+        };
+    }
+
+    // Forgets the latest link's traffic so far (a connect's own detection).
+    void ForgetTraffic() const {
+        link->writes.clear();
+        link->readCapacities.clear();
+        link->readPaced.clear();
     }
 };

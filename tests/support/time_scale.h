@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdlib>
 
 // Tests that bound wall-clock time multiply their time-outs and bounds by
@@ -12,4 +13,10 @@ inline int TestTimeScale() {
         return value >= 1 ? value : 1;
     }();
     return scale;
+}
+
+// Milliseconds of wall-clock time since `start`, for such bounds.
+inline long long MsSince(std::chrono::steady_clock::time_point start) {
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// tessaly-cli: every maintenance task of the window from a shell, for one
+// printer or a fleet, on the same core with the same frames and pauses.
+
+// The program's exit codes; a fleet ends with the highest of its printers'.
+namespace cli_exit {
+inline constexpr int kDone = 0;
+inline constexpr int kRefused = 1;  // the printer refused, or a check failed
+inline constexpr int kUsage = 2;
+inline constexpr int kNoConnection = 3;
+inline constexpr int kFileError = 4;  // a file could not be read or written
+}  // namespace cli_exit
+
+// What the program takes from the process around it, so a test can run it
+// in process without a terminal and without waiting.
+struct CliEnvironment {
+    bool stderrIsTerminal = false;
+    // A blocking pause; empty: the thread sleeps.
+    std::function<void(int milliseconds)> sleep;
+};
+
+// Runs the program on `args` (without the program's name); the result is
+// the exit code.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnvironment& environment = {});

@@ -1,0 +1,105 @@
+#include "cli/cli_host.h"
+
+#include <chrono>
+#include <ostream>
+#include <thread>
+
+#include "seams/print_canvas.h"
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+}  // namespace
+
+void CSharedStream::Write(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stream << text << std::flush;
+}
+
+CCliHost::CCliHost(CSharedStream& err, CliHostOptions options)
+    : m_err(err), m_options(std::move(options)) {}
+
+std::string CCliHost::OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) line += c == '\n' || c == '\r' ? ' ' : c;
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+void CCliHost::Line(const std::string& text) {
+    if (m_barShown) {
+        // The bar's line is finished before anything else is said.
+        m_err.Write("\n");
+        m_barShown = false;
+    }
+    m_err.Write(m_options.prefix + text + "\n");
+}
+
+MsgResult CCliHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon) {
+    const std::string line = OneLine(text);
+    m_messages.push_back(line);
+    switch (buttons) {
+        case MsgButtons::Ok:
+            Line(line);
+            return MsgResult::Ok;
+        case MsgButtons::OkCancel:
+        case MsgButtons::YesNo: {
+            const bool ok = buttons == MsgButtons::OkCancel;
+            if (m_options.yes) {
+                Line(line + (ok ? " OK (--yes)" : " Yes (--yes)"));
+                return ok ? MsgResult::Ok : MsgResult::Yes;
+            }
+            m_declined = true;
+            Line(line + (ok ? " Cancel: give --yes to go ahead" : " No: give --yes to answer yes"));
+            return ok ? MsgResult::Cancel : MsgResult::No;
+        }
+        case MsgButtons::RetryCancel:
+            if (m_retriesUsed < m_options.retries) {
+                ++m_retriesUsed;
+                Line(line + " Retry " + std::to_string(m_retriesUsed) + " of " +
+                     std::to_string(m_options.retries));
+                return MsgResult::Retry;
+            }
+            Line(line);
+            return MsgResult::Cancel;
+    }
+    return MsgResult::Cancel;
+}
+
+void CCliHost::Pause(int milliseconds) {
+    if (milliseconds <= 0) return;
+    if (m_options.sleep) {
+        m_options.sleep(milliseconds);
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+}
+
+std::optional<std::string> CCliHost::GetOpenFileName(const std::string&) { return openFileAnswer; }
+
+std::optional<std::string> CCliHost::GetSaveFileName() { return saveFileAnswer; }
+
+std::unique_ptr<CPrintCanvas> CCliHost::RunPrintDialog() { return nullptr; }
+
+void CCliHost::ShowProgress(const std::string& text, int64_t done, int64_t total) {
+    if (!m_options.progressBar) return;
+    const int64_t shown = total > 0 ? std::min(std::max<int64_t>(done, 0), total) : 0;
+    const int filled = total > 0 ? static_cast<int>(shown * kBarWidth / total) : 0;
+    const int percent = total > 0 ? static_cast<int>(shown * 100 / total) : 0;
+    const std::string bar =
+        std::string(static_cast<size_t>(filled), '#') + std::string(kBarWidth - filled, '-');
+    // Back to the line's start and cleared to its end: the bar redraws in
+    // place.
+    m_err.Write("\r\x1b[K" + m_options.prefix + OneLine(text) + " [" + bar + "] " +
+                std::to_string(percent) + "%");
+    m_barShown = true;
+}
+
+void CCliHost::EndProgress() {
+    if (!m_barShown) return;
+    m_err.Write("\n");
+    m_barShown = false;
+}
+
+bool CCliHost::StartDetached(const std::string&, const std::vector<std::string>&) { return false; }

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "seams/host_services.h"
+
+// One output stream shared by the printers of a fleet: each piece is
+// written whole.
+class CSharedStream {
+public:
+    explicit CSharedStream(std::ostream& stream) : m_stream(stream) {}
+    void Write(const std::string& text);
+
+private:
+    std::mutex m_mutex;
+    std::ostream& m_stream;
+};
+
+struct CliHostOptions {
+    // Yes/No and OK/Cancel questions are answered Yes and OK; without it, No
+    // and Cancel.
+    bool yes = false;
+    // Retry/Cancel boxes are answered Retry this many times, then Cancel.
+    int retries = 0;
+    // Draw the firmware progress as a bar (standard error is a terminal and
+    // only one printer is at work).
+    bool progressBar = false;
+    // Put before every line: the printer's address in a fleet.
+    std::string prefix;
+    std::function<void(int)> sleep;
+};
+
+// The desktop services on a command line: message boxes become one line on
+// standard error with the same text, questions are answered from the
+// command line, nothing waits for a person. One per printer, so the
+// printers of a fleet run side by side.
+class CCliHost : public IHostServices {
+public:
+    CCliHost(CSharedStream& err, CliHostOptions options);
+
+    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    void SetWaitCursor(bool) override {}
+    void Pause(int milliseconds) override;
+    std::optional<std::string> GetOpenFileName(const std::string& filter) override;
+    std::optional<std::string> GetSaveFileName() override;
+    std::unique_ptr<CPrintCanvas> RunPrintDialog() override;
+    void ShowProgress(const std::string& text, int64_t done, int64_t total) override;
+    void EndProgress() override;
+    bool StartDetached(const std::string& program,
+                       const std::vector<std::string>& arguments) override;
+
+    // A question was answered No because --yes was not given.
+    bool Declined() const { return m_declined; }
+    // Every message shown, as its line reads (without the prefix).
+    const std::vector<std::string>& Messages() const { return m_messages; }
+
+    // The answers the file dialogs give: paths from the command line.
+    std::optional<std::string> openFileAnswer;
+    std::optional<std::string> saveFileAnswer;
+
+    // A box's text on one line: line breaks become blanks, trailing blanks go.
+    static std::string OneLine(const std::string& text);
+
+private:
+    void Line(const std::string& text);
+
+    CSharedStream& m_err;
+    CliHostOptions m_options;
+    int m_retriesUsed = 0;
+    bool m_declined = false;
+    bool m_barShown = false;
+    std::vector<std::string> m_messages;
+};

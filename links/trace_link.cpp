@@ -1,0 +1,133 @@
+#include "links/trace_link.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr int kBytesPerLine = 16;
+
+const char* KindName(int linkKind) {
+    switch (linkKind) {
+        case kLinkUsb:
+            return "USB";
+        case kLinkParallel:
+            return "Parallel";
+        case kLinkEthernet:
+            return "Ethernet";
+        default:
+            return "Link";
+    }
+}
+
+std::tm LocalTime(std::time_t seconds) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    return local;
+}
+
+}  // namespace
+
+std::shared_ptr<CTraceFile> CTraceFile::Open(const std::string& path, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    return std::shared_ptr<CTraceFile>(new CTraceFile(file));
+}
+
+CTraceFile::~CTraceFile() { std::fclose(m_file); }
+
+std::string CTraceFile::TimeNow() {
+    using namespace std::chrono;
+    const system_clock::time_point now = system_clock::now();
+    const std::tm local = LocalTime(system_clock::to_time_t(now));
+    const long long millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03lld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  millis);
+    return text;
+}
+
+std::string CTraceFile::FormatRecord(const std::string& time, Direction direction, int linkKind,
+                                     const std::string& printer, const uint8_t* bytes, int length,
+                                     int accepted) {
+    std::string record = time;
+    record += direction == Direction::Write ? " write " : " read ";
+    record += KindName(linkKind);
+    record += ' ';
+    record += std::to_string(length);
+    record += length == 1 ? " byte" : " bytes";
+    if (!printer.empty()) record += " [" + printer + "]";
+    if (direction == Direction::Write && accepted != length) {
+        record += accepted <= 0 ? " (the link took none)"
+                                : " (the link took " + std::to_string(accepted) + ")";
+    }
+    record += '\n';
+    char cell[16];
+    for (int line = 0; line < length; line += kBytesPerLine) {
+        std::snprintf(cell, sizeof cell, "  %04x ", line);
+        record += cell;
+        std::string text;
+        for (int i = line; i < line + kBytesPerLine; ++i) {
+            if (i < length) {
+                std::snprintf(cell, sizeof cell, " %02x", bytes[i]);
+                record += cell;
+                text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
+            } else {
+                record += "   ";
+            }
+        }
+        record += "  ";
+        record += text;
+        record += '\n';
+    }
+    return record;
+}
+
+void CTraceFile::Record(Direction direction, int linkKind, const std::string& printer,
+                        const uint8_t* bytes, int length, int accepted) {
+    const std::string record =
+        FormatRecord(TimeNow(), direction, linkKind, printer, bytes, length, accepted);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::fwrite(record.data(), 1, record.size(), m_file);
+    std::fflush(m_file);
+}
+
+CTraceLink::CTraceLink(std::unique_ptr<CCharacterInterface> inner,
+                       std::shared_ptr<CTraceFile> trace, int linkKind, std::string printer)
+    : m_inner(std::move(inner)),
+      m_trace(std::move(trace)),
+      m_linkKind(linkKind),
+      m_printer(std::move(printer)) {
+    // The protocol object sets the kind on the link it holds, this one; the
+    // wrapped link is told the same.
+    m_inner->SetLinkKind(linkKind);
+}
+
+int CTraceLink::Write(const uint8_t* data, int length) {
+    const int accepted = m_inner->Write(data, length);
+    if (length > 0) {
+        m_trace->Record(CTraceFile::Direction::Write, m_linkKind, m_printer, data, length,
+                        accepted);
+    }
+    return accepted;
+}
+
+int CTraceLink::Read(uint8_t* buffer, int capacity, int paced) {
+    const int received = m_inner->Read(buffer, capacity, paced);
+    if (received > 0) {
+        m_trace->Record(CTraceFile::Direction::Read, m_linkKind, m_printer, buffer,
+                        std::min(received, capacity), received);
+    }
+    return received;
+}

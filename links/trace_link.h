@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "links/character_interface.h"
+
+// The protocol trace a technician attaches to a support request: every frame
+// written and every reply read, as it happens. Records are appended and
+// flushed one by one, so a trace survives a crash of the program; one file
+// may serve several links on several threads, each record written whole.
+//
+// A record:
+//   2026-12-08 15:42:46.123 write Ethernet 24 bytes [10.0.0.5]
+//     0000  05 05 05 05 05 05 05 05 05 01 52 45 51 2c 53 54  ..........REQ,ST
+//     0010  41 2c 56 52 53 2c 1c 03                          A,VRS,..
+// The bracketed printer label appears when the link was given one; a write
+// the link did not take whole says how much it took.
+class CTraceFile {
+public:
+    // No object when the file cannot be opened for appending; `error` says
+    // why.
+    static std::shared_ptr<CTraceFile> Open(const std::string& path, std::string& error);
+    ~CTraceFile();
+
+    CTraceFile(const CTraceFile&) = delete;
+    CTraceFile& operator=(const CTraceFile&) = delete;
+
+    enum class Direction { Write, Read };
+    // `accepted` is what the link reported for a write (the count for a read).
+    void Record(Direction direction, int linkKind, const std::string& printer, const uint8_t* bytes,
+                int length, int accepted);
+
+    // One record's text, with its time already formatted.
+    static std::string FormatRecord(const std::string& time, Direction direction, int linkKind,
+                                    const std::string& printer, const uint8_t* bytes, int length,
+                                    int accepted);
+    // Local time to the millisecond: "2026-12-08 15:42:46.123".
+    static std::string TimeNow();
+
+private:
+    explicit CTraceFile(std::FILE* file) : m_file(file) {}
+    std::mutex m_mutex;
+    std::FILE* m_file;
+};
+
+// A link that passes everything to the link it wraps, byte for byte, and
+// records what went either way. Reads that bring nothing are not recorded:
+// a printer that takes its time would fill the trace with them.
+class CTraceLink : public CCharacterInterface {
+public:
+    CTraceLink(std::unique_ptr<CCharacterInterface> inner, std::shared_ptr<CTraceFile> trace,
+               int linkKind, std::string printer);
+
+    int Open() override { return m_inner->Open(); }
+    void Close() override { m_inner->Close(); }
+    int Read(uint8_t* buffer, int capacity, int paced) override;
+    int Write(const uint8_t* data, int length) override;
+    int ReceiveWaitMs() const override { return m_inner->ReceiveWaitMs(); }
+    bool HasFailed() const override { return m_inner->HasFailed(); }
+
+private:
+    std::unique_ptr<CCharacterInterface> m_inner;
+    std::shared_ptr<CTraceFile> m_trace;
+    int m_linkKind;
+    std::string m_printer;
+};

@@ -1,0 +1,208 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/card_record.h"
+
+class CMessageIF;
+class CSourceFile;
+class IHostServices;
+
+// What each maintenance task sends, waits for and makes of the replies,
+// apart from any widget: the window's pages and the command line both run
+// these, so a value reads the same in either and the printer sees the same
+// frames and pauses.
+
+namespace identity {
+
+// The four engine settings, in the order the combined "MIP" request carries
+// them.
+struct Settings {
+    std::string density;     // "FDC"
+    std::string imageStart;  // "FSP"
+    std::string imageEnd;    // "FEP"
+    std::string position;    // "FPP"
+};
+
+struct View {
+    uint32_t family = 0;
+    std::string serial;
+    std::string version;
+    std::string productId;  // "0x%04X"
+    // No value when the printer reported no model (the Model field keeps
+    // what it showed before).
+    std::optional<std::string> model;
+    Settings settings;
+};
+
+// The Model field for a model code; `oemName` stands for code 10.
+std::string ModelLabel(int32_t code, const std::string& oemName);
+// The Product ID field for the text the "PID" request left in it.
+std::string ProductIdText(const std::string& reported);
+// Learns the family afresh, then reads what the page shows, in its order.
+// `oemName` is the model name the USB selection recorded.
+View Read(CMessageIF& msg, const std::string& oemName);
+// Writes the four settings: one "MIP" request on "J", "Q" and "U" printers,
+// else "FDC", "FSP", "FEP", "FPP" with a pause after each.
+void Save(CMessageIF& msg, IHostServices& host, const Settings& settings);
+
+inline constexpr const char* kResetQuestion =
+    "This command will set the printer configuration to default values.\n"
+    "Are you sure you wish to do this?";
+inline constexpr const char* kReconnectNotice =
+    "Please allow the printer to reset before reconnecting";
+enum class ResetResult { Declined, NotSent, Sent };
+// Asks, sends "DEF,RST", waits for the printer to start its reset and says
+// so.
+ResetResult Reset(CMessageIF& msg, IHostServices& host);
+
+}  // namespace identity
+
+namespace counters {
+
+struct Counter {
+    int command;
+    const char* label;  // as the page labels it
+    const char* key;    // stable name for machine-readable output
+};
+inline constexpr int kCount = 4;
+extern const std::array<Counter, kCount> kCounters;
+// The four counters in the page's order; no value where none came back.
+std::array<std::optional<std::string>, kCount> Read(CMessageIF& msg);
+
+inline constexpr const char* kNoCommandWarning = "WARNING! No command entered!   ";
+inline constexpr int kCommandLimit = 63;
+// Sends a typed command as it stands (cut to what the page's field holds)
+// and gives the printer time to act on it. False when nothing went out.
+bool SendQuickCommand(CMessageIF& msg, IHostServices& host, const std::string& text);
+
+enum class PrintResult { Sent, OpenFailed };
+// Sends a print file unchanged; `shownPath` is the path as the operator
+// sees it, for the error text.
+PrintResult SendPrintFile(CMessageIF& msg, IHostServices& host, const std::string& path,
+                          const std::string& shownPath);
+
+}  // namespace counters
+
+namespace firmware {
+
+inline constexpr int kUpgradeSettleMs = 10000;
+inline constexpr int kCountdownStepMs = 1000;
+inline constexpr const char* kLaminatorExtension = ".hex";
+
+struct ByteSum {
+    uint32_t sum = 0;
+    bool readFailed = false;  // the sum covers the bytes before the failure
+};
+// The sum of every byte of the file from its start, each taken 0 to 255,
+// modulo 2^32: the number the printer reports after "CHK".
+ByteSum SumBytes(CSourceFile& file);
+// ".bin" for a "V" version, ".cf" and the version's first letter in lower
+// case otherwise, ".cf" alone for an empty version, ".cfa" without one.
+std::string ExtensionForVersion(const std::optional<std::string>& version);
+// Firmware files come with names in either case: the extension test lowers
+// ASCII letters only.
+std::string LowerAscii(std::string text);
+
+enum class UpgradeResult {
+    Declined,      // the operator said No
+    OpenFailed,    // the file cannot be read; nothing sent
+    BadExtension,  // nothing sent
+    SendFailed,    // sent, but the checksum did not match or "UPG" did not leave
+    Upgraded,
+};
+// Whether the result ends the program in the window: a transfer began.
+inline bool EndsRun(UpgradeResult result) {
+    return result == UpgradeResult::SendFailed || result == UpgradeResult::Upgraded;
+}
+
+// Asks, checks the file, sends it, compares the printer's checksum, sends
+// "UPG" and waits for the printer's restart. `path` becomes the path as the
+// program keeps it; `onUpgradeSent` runs right after "UPG" went out.
+UpgradeResult UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
+                             const std::string& extension,
+                             const std::function<void(const std::string&)>& onUpgradeSent = {});
+// Checks the file, asks, and sends it to the laminator.
+UpgradeResult UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path);
+
+}  // namespace firmware
+
+namespace query_report {
+
+// Runs a query or sensor report: the head lines, then every item until
+// "END", the item number's last value, or an item nothing came back for.
+std::vector<std::string> Run(CMessageIF& msg, const char* title, int command,
+                             const std::tm& started);
+// The saved file: every line followed by CR LF.
+std::string SavedText(const std::vector<std::string>& lines);
+std::tm LocalTimeNow();
+
+}  // namespace query_report
+
+namespace network {
+
+inline constexpr std::array<int32_t, 5> kEthernetProductIds = {0x1800, 0x9000, 0x9001, 0x9002,
+                                                               0x9003};
+inline constexpr const char* kNotApplicableText = "Not Applicable";
+enum AddressMode : int { kModeUnknown = -1, kModeDynamic = 0, kModeStatic = 1 };
+inline constexpr int kAddressCount = 3;
+
+bool IsEthernetProduct(int32_t productId);
+// An address as the printer's settings carry it: signed decimal.
+std::string AddressToWire(uint32_t address);
+// No value for a reply that carries no number.
+std::optional<uint32_t> AddressFromWire(const std::string& text);
+
+struct Settings {
+    int32_t productId = 0;
+    bool applicable = false;
+    std::optional<std::string> mac;
+    int mode = kModeUnknown;
+    // IP address, subnet mask, default gateway; none where none was reported
+    std::array<std::optional<uint32_t>, kAddressCount> addresses;
+};
+// Reads the product id and, on an Ethernet printer, the MAC address, the
+// mode and the three addresses, in the page's order.
+Settings Read(CMessageIF& msg);
+// Writes the mode (unless unknown) and every address that has a value.
+// Nothing on a printer that is not an Ethernet product.
+bool Save(CMessageIF& msg, int32_t productId, int mode,
+          const std::array<std::optional<uint32_t>, kAddressCount>& addresses);
+
+}  // namespace network
+
+namespace magstripe {
+
+inline constexpr std::array<int, cardread::kTrackCount> kTrackLimits = {76, 37, 104};
+inline constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
+
+// The tracks the operator ticked, each with its text; an unticked track is
+// not sent, whatever text it has.
+struct EncodeRequest {
+    std::array<bool, cardread::kTrackCount> selected{};
+    std::array<std::string, cardread::kTrackCount> text;
+    bool highCoercivity = false;
+};
+// False when no track was ticked (the operator is told) or the encode went
+// nowhere.
+bool Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request);
+// The printer's own encoding self test. False when the request did not leave.
+bool SelfTest(CMessageIF& msg, IHostServices& host);
+
+enum class ReadOutcome { NoTracks, Refused, NotSent, Read };
+struct ReadResult {
+    ReadOutcome outcome = ReadOutcome::NoTracks;
+    cardread::CardReadView view;
+};
+// Asks the printer to read the selected tracks (bit 0 track 1...) and
+// judges the record; the operator is told of every refusal.
+ReadResult ReadCard(CMessageIF& msg, IHostServices& host, uint8_t selection);
+bool Eject(CMessageIF& msg);
+
+}  // namespace magstripe

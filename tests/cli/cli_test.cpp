@@ -1,0 +1,493 @@
+// tessaly-cli end to end: the program's entry function runs in process
+// against the TCP simulator on a loopback port, and each case checks the
+// exit code, what the operator reads, and the frames the printer received.
+
+#include "cli/cli.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "links/trace_link.h"
+#include "sim/sim_printer.h"
+#include "sim/sim_tcp_server.h"
+#include "support/frames.h"
+#include "support/time_scale.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// One frame as a line of the table: the request's text with every byte
+// outside printable ASCII as \xNN; transfers by kind and length.
+std::string Describe(const SimFrame& frame) {
+    std::string text;
+    switch (frame.kind) {
+        case SimFrameKind::Firmware:
+        case SimFrameKind::Laminator:
+            return frame.mnemonic + frame.parameter + "+" + std::to_string(frame.dataLength);
+        case SimFrameKind::Raw:
+            return "raw:" + frame.bytes;
+        default:
+            break;
+    }
+    for (char c : frame.prefix + frame.mnemonic + frame.parameter) {
+        if (c >= 0x20 && c < 0x7F) {
+            text += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+            text += hex;
+        }
+    }
+    return text;
+}
+
+std::string Describe(const std::vector<SimFrame>& frames) {
+    std::string text;
+    for (const SimFrame& frame : frames) text += (text.empty() ? "" : " ") + Describe(frame);
+    return text;
+}
+
+std::string FramesOnceSettled(const CSimPrinter& printer, const std::string& expected) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2 * TestTimeScale());
+    std::string frames = Describe(printer.Frames());
+    while (frames != expected && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        frames = Describe(printer.Frames());
+    }
+    return frames;
+}
+
+// A simulated printer on a free loopback port, and a folder for files.
+class CliRig {
+public:
+    explicit CliRig(const std::function<void(SimPrinterState&)>& setUp = {}) {
+        SimPrinterState state;
+        if (setUp) setUp(state);
+        printer = std::make_shared<CSimPrinter>(state);
+        server = std::make_unique<CSimTcpServer>(printer);
+        EXPECT_TRUE(server->Start(0));
+        folder = fs::temp_directory_path() /
+                 ("tessaly-cli-test-" +
+                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  std::to_string(counter++));
+        fs::create_directories(folder);
+        std::ofstream(folder / "card.prn", std::ios::binary) << "PRINT\x1b*DATA";
+        std::ofstream(folder / "new.cfe", std::ios::binary) << std::string(2500, '\x7f');
+        std::ofstream(folder / "lam.hex", std::ios::binary) << ":10000000ABCDEF";
+    }
+    ~CliRig() { fs::remove_all(folder); }
+
+    std::string Address() const { return "127.0.0.1:" + std::to_string(server->Port()); }
+
+    // Runs the program; pauses are recorded, not slept.
+    int Run(std::vector<std::string> args) {
+        for (std::string& arg : args) {
+            if (const size_t at = arg.find("{dir}"); at != std::string::npos) {
+                arg.replace(at, 5, folder.string());
+            }
+        }
+        CliEnvironment environment;
+        environment.sleep = [this](int ms) { paused += ms; };
+        out.str({});
+        err.str({});
+        return RunCli(args, out, err, environment);
+    }
+
+    std::shared_ptr<CSimPrinter> printer;
+    std::unique_ptr<CSimTcpServer> server;
+    fs::path folder;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::atomic<int> paused{0};
+    static inline int counter = 0;
+};
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after --ethernet <the simulator>
+    std::function<void(SimPrinterState&)> printer;
+    int exitCode;
+    std::vector<std::string> out;  // each must appear on standard output
+    std::string err;               // must appear on standard error
+    std::string frames;            // every frame the printer received, in order
+    int pausedMs = -1;             // the pauses the program took; -1: not checked
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+constexpr const char* kVrs = "REQ,STA,VRS";
+const std::string kIdentityFrames = std::string(kVrs) + " " + kVrs +
+                                    " REQ,STA,MSR REQ,STA,VRS REQ,STA,PID REQ,STA,FDC REQ,STA,FSP "
+                                    "REQ,STA,FEP REQ,STA,FPP REQ,STA,MDL";
+const std::string kCounterFrames = "REQ,STA,TCQ REQ,STA,TCP REQ,STA,TCN REQ,STA,CCQ";
+const std::string kNetworkFrames =
+    "REQ,STA,PID REQ,STA,MAC REQ,STA,DYN REQ,STA,IPA REQ,STA,SNM REQ,STA,GWY";
+
+void Family(SimPrinterState& state, const char* version) { state.values["VRS"] = version; }
+
+const Case kCases[] = {
+    {"identity",
+     {"identity"},
+     {},
+     0,
+     {"Serial Number: E1234567\n", "Model: Sable\n", "Firmware Version: E3.05\n",
+      "Product ID: 0x1800\n", "Printhead Density: 50\n"},
+     "",
+     kIdentityFrames,
+     0},
+    {"identity_set_four_requests",
+     {"identity", "--set", "FDC=55", "--set", "FPP=3"},
+     {},
+     0,
+     {"Printhead Density: 55\n", "Printhead Position: 3\n"},
+     "",
+     kIdentityFrames + " REQ,MOD,FDC55 REQ,MOD,FSP40 REQ,MOD,FEP1010 REQ,MOD,FPP3 " +
+         kIdentityFrames.substr(std::string(kVrs).size() + 1),
+     4 * (2200 + 200)},
+    {"identity_set_mip_on_j",
+     {"identity", "--set", "FSP=41"},
+     [](SimPrinterState& s) { Family(s, "J2.00"); },
+     0,
+     {"Image Start: 41\n"},
+     "",
+     kIdentityFrames + " REQ,MIP50:41:1010:0 " +
+         kIdentityFrames.substr(std::string(kVrs).size() + 1),
+     2200},
+    {"reset_needs_yes",
+     {"reset"},
+     {},
+     2,
+     {},
+     "default values. Are you sure you wish to do this? No: give --yes",
+     kVrs,
+     0},
+    {"reset",
+     {"reset", "--yes"},
+     {},
+     0,
+     {"Reset sent\n"},
+     "Please allow the printer to reset before reconnecting",
+     std::string(kVrs) + " REQ,DEF,RST",
+     500},
+    {"counters",
+     {"counters"},
+     {},
+     0,
+     {"Total Cards Printed: 904\n", "Total No. of Cards on Printhead: 5210\n",
+      "Total Cleaning Cycles: 37\n", "Cards Printed Since Last Clean: 412\n"},
+     "",
+     std::string(kVrs) + " " + kCounterFrames,
+     0},
+    {"counters_json",
+     {"counters", "--json"},
+     {},
+     0,
+     {"\"exit_code\": 0", "\"total_cards_printed\": \"904\"", "\"cards_since_clean\": \"412\""},
+     "",
+     std::string(kVrs) + " " + kCounterFrames},
+    {"send_in_capitals",
+     {"send", "tst"},
+     {},
+     0,
+     {"Sent: TST\n", "Total Cards Printed: 905\n"},
+     "",
+     std::string(kVrs) + " REQ,TST " + kCounterFrames,
+     1000},
+    {"print",
+     {"print", "{dir}/card.prn"},
+     {},
+     0,
+     {"Sent "},
+     "",
+     std::string(kVrs) + " raw:PRINT\x1b*DATA"},
+    {"print_missing_file", {"print", "{dir}/none.prn"}, {}, 4, {}, "Error opening file:", kVrs},
+    {"upgrade",
+     {"upgrade", "{dir}/new.cfe", "--yes"},
+     {},
+     0,
+     {"Upgrade: upgraded\n"},
+     "Successfully sent firmware to the printer.",
+     std::string(kVrs) + " " + kVrs + " FRM2500+2500 REQ,UPG",
+     500 + 10000},
+    {"upgrade_checksum_mismatch",
+     {"upgrade", "{dir}/new.cfe", "--yes"},
+     [](SimPrinterState& s) { s.checksumReply = SimChecksumReply::Wrong; },
+     1,
+     {"Upgrade: failed\n"},
+     "An error occurred sending the file!",
+     std::string(kVrs) + " " + kVrs + " FRM2500+2500",
+     500},
+    {"upgrade_wrong_extension",
+     {"upgrade", "{dir}/card.prn", "--yes"},
+     {},
+     1,
+     {},
+     "Invalid file extension for a firmware upgrade.",
+     std::string(kVrs) + " " + kVrs},
+    {"laminator_not_applicable",
+     {"upgrade-laminator", "{dir}/lam.hex", "--yes"},
+     {},
+     1,
+     {},
+     "Not applicable",
+     kVrs},
+    {"laminator_on_h",
+     {"upgrade-laminator", "{dir}/lam.hex", "--yes"},
+     [](SimPrinterState& s) { Family(s, "H2.02"); },
+     0,
+     {"Upgrade: upgraded\n"},
+     "Please wait for laminator to reset",
+     std::string(kVrs) + " LAM_FRM15+15"},
+    {"query_saved",
+     {"query", "--save", "{dir}/query.txt"},
+     {},
+     0,
+     {"QUERY PRINTER RESULTS\n\nConnected  Via  Ethernet\n", "MODEL: Sable\n"},
+     "",
+     std::string(kVrs) + " QPR1 QPR2 QPR3 QPR4 QPR5 QPR6"},
+    {"sensors",
+     {"sensors"},
+     {},
+     0,
+     {"SENSOR TEST RESULTS\n", "LID SENSOR: CLOSED\n"},
+     "",
+     std::string(kVrs) + " SNR1 SNR2 SNR3 SNR4 SNR5"},
+    {"network",
+     {"network"},
+     {},
+     0,
+     {"MAC address (HEX): 00:1B:2C:3D:4E:5F\n", "IP address mode: Static\n",
+      "IP address: 192.168.102.50\n", "Subnet mask: 255.255.255.0\n"},
+     "",
+     std::string(kVrs) + " " + kNetworkFrames,
+     0},
+    {"network_save",
+     {"network", "--dhcp", "--ip", "10.0.0.1"},
+     {},
+     0,
+     {"IP address mode: Dynamic\n", "IP address: 10.0.0.1\n"},
+     "",
+     std::string(kVrs) + " " + kNetworkFrames +
+         " REQ,MOD,DYN1 REQ,MOD,IPA167772161 REQ,MOD,SNM-256 REQ,MOD,GWY-1062705663 " +
+         kNetworkFrames,
+     4 * 2200},
+    {"network_not_applicable",
+     {"network", "--static"},
+     [](SimPrinterState& s) { s.values["PID"] = "6143"; },
+     1,
+     {"MAC address (HEX): Not Applicable"},
+     "Not Applicable",
+     std::string(kVrs) + " REQ,STA,PID"},
+    {"encode",
+     {"encode", "--track1", "ab", "--track3", "99", "--hi-co"},
+     {},
+     0,
+     {"Encoded (high coercivity)\n"},
+     "",
+     std::string(kVrs) + " REQ,STA,MDL NOC0,BBB,MGVON,VER5,COEH,MAG1,AB,MAG3,99"},
+    {"encode_without_tracks", {"encode"}, {}, 2, {}, "give --track1", ""},
+    {"encode_self_test",
+     {"encode", "--self-test"},
+     {},
+     0,
+     {"Self test started\n"},
+     "",
+     std::string(kVrs) + " REQ,ENC",
+     200},
+    {"read_card",
+     {"read-card", "--tracks", "1,2"},
+     {},
+     0,
+     {"Track1 pass: %", "Track2 pass: ;", "Track3 off\n"},
+     "",
+     std::string(kVrs) + " REQ,STA,VRS REQ,MSV\\x03"},
+    {"read_card_track_failed",
+     {"read-card", "--tracks", "2", "--json"},
+     [](SimPrinterState& s) { s.card[1].failed = true; },
+     1,
+     {"\"result\": \"fail\"", "\"text\": \"Track2 FAILED\""},
+     "",
+     std::string(kVrs) + " REQ,STA,VRS REQ,MSV\\x02"},
+    {"read_card_old_firmware",
+     {"read-card"},
+     [](SimPrinterState& s) { Family(s, "H2.01"); },
+     1,
+     {},
+     "This function requires printer   firmware version >=  v2.02",
+     std::string(kVrs) + " REQ,STA,VRS"},
+    {"eject", {"eject"}, {}, 0, {"Ejected\n"}, "", std::string(kVrs) + " REQ,EJT"},
+    {"bad_setting", {"identity", "--set", "XYZ=1"}, {}, 2, {}, "--set takes", ""},
+};
+
+class CliCommand : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CliCommand, EndToEndAgainstTheTcpSimulator) {
+    const Case& c = GetParam();
+    // Every command at once and with a printer that takes its time.
+    for (const int delayMs : {0, 15}) {
+        SCOPED_TRACE("reply delay " + std::to_string(delayMs) + " ms");
+        CliRig rig([&](SimPrinterState& state) {
+            if (c.printer) c.printer(state);
+            state.timing.replyDelayMs = delayMs;
+            state.timing.cardDelayMs = delayMs * 4;
+            state.timing.flashMs = delayMs * 4;
+        });
+        std::vector<std::string> args = {"--ethernet", rig.Address()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(rig.Run(args), c.exitCode) << rig.err.str();
+        for (const std::string& text : c.out) EXPECT_THAT(rig.out.str(), HasSubstr(text));
+        EXPECT_THAT(rig.err.str(), HasSubstr(c.err));
+        // A command that ends on a write reads nothing back: the simulator
+        // may still be taking in the last frame when the program is done.
+        EXPECT_EQ(FramesOnceSettled(*rig.printer, c.frames), c.frames);
+        if (c.pausedMs >= 0) {
+            EXPECT_EQ(rig.paused.load(), c.pausedMs);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CliCommand, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cli, SavedReportEndsEveryLineInCrLf) {
+    CliRig rig;
+    ASSERT_EQ(rig.Run({"--ethernet", rig.Address(), "sensors", "--save", "{dir}/s.txt"}), 0);
+    std::ifstream file(rig.folder / "s.txt", std::ios::binary);
+    const std::string saved((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_THAT(saved, ::testing::StartsWith("SENSOR TEST RESULTS\r\n\r\nConnected  Via  Ethernet"
+                                             "\r\n\r\n"));
+    // A one-line reply keeps its own line feed, as the printer sent it.
+    EXPECT_THAT(saved, ::testing::EndsWith("MAG HEAD: PRESENT\n\r\n"));
+
+    EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "sensors", "--save", "/no/such/dir/s.txt"}), 4);
+    EXPECT_THAT(rig.err.str(), HasSubstr("The report could not be saved to /no/such/dir/s.txt"));
+}
+
+// One dead printer among live ones: the others are served, each printer's
+// line is whole, and the exit code is the worst.
+TEST(Cli, FleetGoesOnPastADeadPrinter) {
+    CliRig first, second, third;
+    CliRig dead;
+    const std::string deadAddress = dead.Address();
+    dead.server->Stop();
+    const std::vector<std::string> addresses = {first.Address(), deadAddress, second.Address(),
+                                                third.Address()};
+    std::ofstream(first.folder / "fleet.txt") << "# the counters of every printer\n"
+                                              << addresses[0] << "\n\n"
+                                              << addresses[1] << "  # spare\n";
+    const int code = first.Run({"--ethernet-file", "{dir}/fleet.txt", "--ethernet", addresses[2],
+                                "--ethernet", addresses[3], "--jobs", "3", "--json", "counters"});
+    EXPECT_EQ(code, 3);
+    std::istringstream lines(first.out.str());
+    std::map<std::string, std::string> byPrinter;
+    for (std::string line; std::getline(lines, line);) {
+        const std::smatch match = [&] {
+            std::smatch m;
+            std::regex_search(line, m, std::regex("^\\{\"printer\":\"([^\"]+)\""));
+            return m;
+        }();
+        ASSERT_FALSE(match.empty()) << line;
+        byPrinter[match[1]] = line;
+    }
+    ASSERT_EQ(byPrinter.size(), 4u);
+    EXPECT_THAT(byPrinter[deadAddress], HasSubstr("\"exit_code\":3"));
+    for (const std::string& live : {addresses[0], addresses[2], addresses[3]}) {
+        EXPECT_THAT(byPrinter[live], HasSubstr("\"exit_code\":0"));
+        EXPECT_THAT(byPrinter[live], HasSubstr("\"total_cards_printed\":\"904\""));
+    }
+    EXPECT_THAT(first.err.str(),
+                HasSubstr(deadAddress + ": Could not connect to the Printer.  Ensure cable"));
+    for (CliRig* rig : {&first, &second, &third}) {
+        EXPECT_EQ(Describe(rig->printer->Frames()), std::string(kVrs) + " " + kCounterFrames);
+    }
+}
+
+TEST(Cli, UsageFileAndConnectionErrorsStopBeforeAnythingIsSent) {
+    CliRig rig;
+    EXPECT_EQ(rig.Run({"counters"}), 2);
+    EXPECT_THAT(rig.err.str(), HasSubstr("name a printer"));
+    EXPECT_EQ(rig.Run({"--ethernet", "300.1.1.1", "counters"}), 2);
+    EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--no-such-option", "counters"}), 2);
+    EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--usb", "counters"}), 2);
+    EXPECT_EQ(rig.Run({"--ethernet-file", "{dir}/missing.txt", "counters"}), 4);
+    EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--trace", "{dir}/no/dir/t.log", "counters"}),
+              4);
+    EXPECT_THAT(rig.err.str(), HasSubstr("cannot open the trace file"));
+    EXPECT_EQ(rig.printer->Frames().size(), 0u);
+
+    // A printer that never answers the connection: each retry after the
+    // 2000 ms pause, then "could not connect".
+    CliRig dead;
+    const std::string address = dead.Address();
+    dead.server->Stop();
+    EXPECT_EQ(dead.Run({"--ethernet", address, "--retries", "2", "identity"}), 3);
+    EXPECT_EQ(dead.paused.load(), 2 * 2000);
+    EXPECT_THAT(dead.err.str(), HasSubstr("switched on. Retry 2 of 2\n"));
+
+    // A USB serial that names no printer reaches none, not the first one
+    // found.
+    EXPECT_EQ(rig.Run({"--simulated-printer", "--usb", "NOPE", "counters"}), 3);
+    EXPECT_THAT(rig.err.str(), HasSubstr("No USB printer with the serial NOPE:   SIM00001  "));
+    EXPECT_EQ(rig.Run({"--simulated-printer", "--usb", "sim00001", "counters"}), 0);
+    EXPECT_THAT(rig.out.str(), HasSubstr("Total Cards Printed: 904\n"));
+
+    EXPECT_EQ(rig.Run({"--help"}), 0);
+    EXPECT_THAT(rig.out.str(), HasSubstr("3  could not connect to the printer"));
+}
+
+// The trace's exact form for one request and its reply, and a trace of a
+// real run that holds every byte as it went.
+TEST(Cli, TraceRecordsEveryFrameAndReply) {
+    const std::string frame = Framed("REQ,STA,VRS");
+    EXPECT_EQ(CTraceFile::FormatRecord("2026-12-08 15:42:46.123", CTraceFile::Direction::Write, 2,
+                                       "10.0.0.5", reinterpret_cast<const uint8_t*>(frame.data()),
+                                       static_cast<int>(frame.size()), 24),
+              "2026-12-08 15:42:46.123 write Ethernet 24 bytes [10.0.0.5]\n"
+              "  0000  05 05 05 05 05 05 05 05 05 01 52 45 51 2c 53 54  ..........REQ,ST\n"
+              "  0010  41 2c 56 52 53 2c 1c 03                          A,VRS,..\n");
+    const std::string reply = "VRSE3.05,";
+    EXPECT_EQ(CTraceFile::FormatRecord("2026-12-08 15:42:46.140", CTraceFile::Direction::Read, 0,
+                                       "", reinterpret_cast<const uint8_t*>(reply.data()), 9, 9),
+              "2026-12-08 15:42:46.140 read USB 9 bytes\n"
+              "  0000  56 52 53 45 33 2e 30 35 2c                       VRSE3.05,\n");
+    EXPECT_THAT(CTraceFile::FormatRecord("t", CTraceFile::Direction::Write, 1, "",
+                                         reinterpret_cast<const uint8_t*>(reply.data()), 9, 0),
+                ::testing::StartsWith("t write Parallel 9 bytes (the link took none)\n"));
+
+    CliRig rig;
+    std::ofstream(rig.folder / "t.log") << "an earlier run\n";
+    ASSERT_EQ(rig.Run({"--trace", "{dir}/t.log", "--ethernet", rig.Address(), "counters"}), 0);
+    std::ifstream file(rig.folder / "t.log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "an earlier run");
+    const std::string label = " [" + rig.Address() + "]";
+    EXPECT_THAT(lines[1], ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} "
+                                                  "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} "
+                                                  "write Ethernet 24 bytes.*"));
+    EXPECT_THAT(lines[1], ::testing::EndsWith(label));
+    EXPECT_THAT(lines[4], ::testing::EndsWith("read Ethernet 9 bytes" + label));
+    EXPECT_EQ(lines[5], "  0000  56 52 53 45 33 2e 30 35 2c                       VRSE3.05,");
+    // Five requests, five replies.
+    int writes = 0, reads = 0;
+    for (const std::string& line : lines) {
+        writes += line.find(" write Ethernet ") != std::string::npos;
+        reads += line.find(" read Ethernet ") != std::string::npos;
+    }
+    EXPECT_EQ(writes, 5);
+    EXPECT_EQ(reads, 5);
+}
+
+}  // namespace
