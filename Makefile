@@ -8,8 +8,8 @@
 # `make package` builds the Debian package tessaly_<version>-1_amd64.deb at
 # the top of the tree and runs lintian on it; `make package-check` then
 # unpacks it into a scratch root and runs the programs from there.
-# `make windows` cross-builds the Qt-free core, tessaly-printer-sim.exe,
-# the core tests (and tessaly-cli.exe once cli/ exists) for Windows with
+# `make windows` cross-builds the Qt-free core, tessaly-cli.exe,
+# tessaly-printer-sim.exe and their tests for Windows with
 # MinGW-w64 in build-windows/; `make windows-test` runs their tests under
 # wine.
 # `make screenshots` redraws the README's pictures in docs/ (Xvfb and the
