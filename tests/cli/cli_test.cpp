@@ -77,10 +77,11 @@ public:
         printer = std::make_shared<CSimPrinter>(state);
         server = std::make_unique<CSimTcpServer>(printer);
         EXPECT_TRUE(server->Start(0));
-        folder = fs::temp_directory_path() /
-                 ("tessaly-cli-test-" +
-                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  std::to_string(counter++));
+        // Named by the server's port, which no other test program running
+        // at the same time can hold: two started in the same millisecond
+        // share a random seed, and one would delete the other's files.
+        folder = fs::temp_directory_path() / ("tessaly-cli-test-" + std::to_string(server->Port()) +
+                                              "-" + std::to_string(counter++));
         fs::create_directories(folder);
         std::ofstream(folder / "card.prn", std::ios::binary) << "PRINT\x1b*DATA";
         std::ofstream(folder / "new.cfe", std::ios::binary) << std::string(2500, '\x7f');
