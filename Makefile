@@ -8,9 +8,13 @@
 # `make package` builds the Debian package tessaly_<version>-1_amd64.deb at
 # the top of the tree and runs lintian on it; `make package-check` then
 # unpacks it into a scratch root and runs the programs from there.
+# `make windows` cross-builds the Qt-free core, tessaly-cli.exe,
+# tessaly-printer-sim.exe and their tests for Windows with
+# MinGW-w64 in build-windows/; `make windows-test` runs their tests under
+# wine.
 # `make screenshots` redraws the README's pictures in docs/ (Xvfb and the
 # simulator; nothing else depends on it).
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots format format-check clean
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots windows windows-test format format-check clean
 
 FUZZ_SECONDS ?= 60
 # Extra configure options, e.g. CMAKE_FLAGS=-DTESSALY_WERROR=ON (as CI does).
@@ -57,6 +61,19 @@ bench: deps
 	@cmake --build --preset release
 	@build-release/tessaly_bench --json build-release/bench.json
 
+windows:
+	@scripts/install-deps.sh --windows
+	@cmake --preset windows $(CMAKE_FLAGS) >/dev/null
+	@cmake --build --preset windows
+
+# Under wine64, in a prefix of the build's own (build-windows/wineprefix),
+# without a display. The command-line tool's tests also talk to the Linux
+# simulator.
+windows-test: windows
+	@cmake --preset default $(CMAKE_FLAGS) >/dev/null
+	@cmake --build --preset default --target tessaly-printer-sim
+	@ctest --preset windows
+
 # The C++ files against .clang-format: check, or rewrite them.
 format-check: deps
 	@scripts/check-format.sh
@@ -71,4 +88,4 @@ package-check: package
 	@packaging/check-package.sh
 
 clean:
-	rm -rf build build-asan build-fuzz build-release build-package tessaly_*.deb
+	rm -rf build build-asan build-fuzz build-release build-package build-windows tessaly_*.deb

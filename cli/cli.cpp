@@ -15,7 +15,6 @@
 #include "cli/cli_host.h"
 #include "cli/cli_text.h"
 #include "links/ethernet_if.h"
-#include "links/libusb_backend.h"
 #include "links/link_factory.h"
 #include "links/parallel_if.h"
 #include "links/trace_link.h"
@@ -473,8 +472,8 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
         factory = simulated->Factory(state, host, selection);
     } else if (target.portName == "USB") {
         // One libusb session and one print-queue source for the printer.
-        auto backend = std::make_shared<CLibusbBackend>();
-        auto queues = std::make_shared<CCupsPrintQueues>();
+        std::shared_ptr<IUsbBackend> backend = MakeSystemUsbBackend();
+        std::shared_ptr<IPrintQueueSource> queues = MakeSystemPrintQueues();
         factory = [&, backend, queues](int,
                                        const std::string&) -> std::unique_ptr<CCharacterInterface> {
             UsbLinkParts parts{backend, queues, selection, host, state};
@@ -544,8 +543,8 @@ int ListPorts(const Options& options, const Shared& shared) {
         backend = simulated->UsbBackend();
         queues = simulated->UsbBackend();
     } else {
-        backend = std::make_shared<CLibusbBackend>();
-        queues = std::make_shared<CCupsPrintQueues>();
+        backend = MakeSystemUsbBackend();
+        queues = MakeSystemPrintQueues();
     }
     CUsbDiscovery discovery(*backend, *queues, state);
     const bool found = discovery.DiscoverUsbPrinters("") != 0;

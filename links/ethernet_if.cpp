@@ -1,60 +1,30 @@
 #include "links/ethernet_if.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "links/socket_ops.h"
+
 namespace {
 
-// Waits up to `timeoutMs` for the socket to become ready for `events`, in
-// slices, ticking the idle pacer between them. The poll result: above 0
-// ready (or failed: the next call on the socket tells), 0 the time ran out,
-// below 0 an error.
-int WaitReady(int socket, short events, int timeoutMs, CIdlePacer& idle) {
+// Waits for a non-blocking connect to finish, in slices, ticking the idle
+// pacer between them; true when it succeeded.
+bool FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto now = Clock::now();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        pollfd entry{socket, events, 0};
-        int ready = ::poll(&entry, 1, CIdlePacer::SliceMs(left.count()));
-        if (ready < 0 && errno == EINTR) ready = 0;
-        if (ready != 0) return ready;
-        if (left.count() <= 0) return 0;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        int ready = net::WaitWritable(socket, CIdlePacer::SliceMs(left.count()));
+        if (ready < 0 && net::LastFailure() == net::Failure::Interrupted) ready = 0;
+        if (ready < 0) return false;
+        if (ready > 0) return net::PendingError(socket) == 0;
+        if (left.count() <= 0) return false;
         idle.Tick();
     }
-}
-
-// Waits for a non-blocking connect to finish; true when it succeeded.
-bool FinishConnect(int socket, int timeoutMs, CIdlePacer& idle) {
-    if (WaitReady(socket, POLLOUT, timeoutMs, idle) <= 0) return false;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-    return error == 0;
-}
-
-}  // namespace
-
-namespace {
-
-timeval ToTimeval(int ms) {
-    // A zero time-out would mean "wait for ever" to the socket.
-    ms = std::max(ms, 1);
-    timeval value{};
-    value.tv_sec = ms / 1000;
-    value.tv_usec = (ms % 1000) * 1000;
-    return value;
 }
 
 }  // namespace
@@ -78,23 +48,22 @@ int CEthernetIF::Open() {
     // Every attempt starts from a new socket.
     Close();
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
+    if (!net::Start()) return 0;
     const std::string text = m_address ? m_address() : m_state.PrinterAddressText();
-    if (::inet_pton(AF_INET, text.c_str(), &address.sin_addr) != 1) return 0;
+    const std::optional<uint32_t> address = net::ParseIpv4(text);
+    if (!address) return 0;
     // Linux would take 0.0.0.0 to mean this machine; no address has been
     // entered yet, so there is no printer to reach.
-    if (address.sin_addr.s_addr == htonl(INADDR_ANY)) return 0;
+    if (*address == 0) return 0;
 
-    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-    if (m_socket < 0) return 0;
+    m_socket = net::OpenTcp(true);
+    if (m_socket == net::kNoSocket) return 0;
 
     // Connect without blocking so an unreachable address gives up after the
     // link's own time-out instead of the system's.
-    bool connected =
-        ::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (!connected && errno == EINPROGRESS)
+    const net::ConnectStart start = net::Connect(m_socket, *address, m_port);
+    bool connected = start == net::ConnectStart::Connected;
+    if (start == net::ConnectStart::Pending)
         connected = FinishConnect(m_socket, m_connectTimeoutMs, IdlePacer());
     if (!connected) {
         Close();
@@ -104,12 +73,9 @@ int CEthernetIF::Open() {
     // The socket's own time-outs are one slice of the link's waits: Read and
     // Write wait on in slices up to the link's limits, with the idle pacer
     // ticked between.
-    const int flags = ::fcntl(m_socket, F_GETFL);
-    const timeval receive = ToTimeval(std::min(m_receiveTimeoutMs, kIdleSliceMs));
-    const timeval send = ToTimeval(std::min(m_sendTimeoutMs, kIdleSliceMs));
-    if (flags < 0 || ::fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive) != 0 ||
-        ::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof send) != 0) {
+    if (!net::SetBlocking(m_socket, true) ||
+        !net::SetReceiveTimeout(m_socket, std::min(m_receiveTimeoutMs, kIdleSliceMs)) ||
+        !net::SetSendTimeout(m_socket, std::min(m_sendTimeoutMs, kIdleSliceMs))) {
         Close();
         return 0;
     }
@@ -117,15 +83,14 @@ int CEthernetIF::Open() {
 }
 
 void CEthernetIF::Close() {
-    if (m_socket >= 0) ::close(m_socket);
-    m_socket = -1;
+    net::CloseSocket(m_socket);
     m_replyMayTrail = false;
     m_hungUp = false;
 }
 
-void CEthernetIF::NoteReceiveResult(long result, int error) {
+void CEthernetIF::NoteReceiveResult(long result, net::Failure failure) {
     // A time-out (or a signal) leaves the connection as it was.
-    if (result == 0 || (result < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR)) {
+    if (result == 0 || (result < 0 && failure == net::Failure::Other)) {
         m_hungUp = true;
     }
 }
@@ -133,19 +98,20 @@ void CEthernetIF::NoteReceiveResult(long result, int error) {
 void CEthernetIF::DropStaleReply() {
     uint8_t scratch[4096];
     for (int dropped = 0; dropped < kMaxStaleBytes;) {
-        const ssize_t result = ::recv(m_socket, scratch, sizeof scratch, MSG_DONTWAIT);
+        const long result = net::ReceiveNow(m_socket, scratch, sizeof scratch);
         if (result > 0) {
             dropped += static_cast<int>(result);
             continue;
         }
-        if (result < 0 && errno == EINTR) continue;
-        NoteReceiveResult(result, errno);
+        const net::Failure failure = net::LastFailure();
+        if (result < 0 && failure == net::Failure::Interrupted) continue;
+        NoteReceiveResult(result, failure);
         return;
     }
 }
 
 int CEthernetIF::Write(const uint8_t* data, int length) {
-    if (m_socket < 0 || data == nullptr || length <= 0) return 0;
+    if (m_socket == net::kNoSocket || data == nullptr || length <= 0) return 0;
     // Only the first write after a read looks: the chunks of a transfer
     // follow each other without one.
     if (m_replyMayTrail) {
@@ -160,13 +126,12 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
     int sentAtLastLook = -1;
     int sent = 0;
     while (sent < length) {
-        // MSG_NOSIGNAL: a printer that hung up must show as a failed write,
-        // not end the program with SIGPIPE.
-        ssize_t result =
-            ::send(m_socket, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-        const int error = errno;
-        if (result < 0 && error == EINTR) continue;
-        if (result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+        // A printer that hung up shows as a failed write, never as a signal
+        // that ends the program.
+        long result = net::Send(m_socket, data + sent, length - sent);
+        const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
+        if (result < 0 && failure == net::Failure::Interrupted) continue;
+        if (result < 0 && failure == net::Failure::WouldBlock) {
             // A slice without progress: the send time-out counts from the
             // last progress, as a busy printer takes its data again well
             // within it.
@@ -191,26 +156,26 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
 }
 
 int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
-    if (m_socket < 0 || buffer == nullptr || capacity <= 0) return -1;
+    if (m_socket == net::kNoSocket || buffer == nullptr || capacity <= 0) return -1;
     m_replyMayTrail = true;
     using Clock = std::chrono::steady_clock;
     Clock::time_point deadline{};
     for (;;) {
-        ssize_t result = ::recv(m_socket, buffer, static_cast<size_t>(capacity), 0);
-        const int error = errno;
-        if (result < 0 && error == EINTR) continue;
+        long result = net::Receive(m_socket, buffer, capacity);
+        const net::Failure failure = net::LastFailure();
+        if (result < 0 && failure == net::Failure::Interrupted) continue;
         const auto now = Clock::now();
         // Replies that each come quickly still add up: the window idles
         // between them too.
         IdlePacer().Tick(now);
-        if (result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+        if (result < 0 && failure == net::Failure::WouldBlock) {
             // A slice went by without data; the receive wait is the link's.
             if (deadline == Clock::time_point{}) {
                 deadline = now + std::chrono::milliseconds(m_receiveTimeoutMs - kIdleSliceMs);
             }
             if (now < deadline) continue;
         }
-        NoteReceiveResult(result, error);
+        NoteReceiveResult(result, failure);
         return static_cast<int>(result);
     }
 }

@@ -6,6 +6,7 @@
 
 #include "links/character_interface.h"
 #include "links/program_state.h"
+#include "links/socket_ops.h"
 
 // A printer on the network: one TCP connection to port 9100 of the address
 // the operator entered (the program state's printer address).
@@ -42,7 +43,7 @@ public:
     int ReceiveWaitMs() const override { return m_receiveTimeoutMs; }
     bool HasFailed() const override { return m_hungUp; }
 
-    bool HasSocket() const { return m_socket >= 0; }
+    bool HasSocket() const { return m_socket != net::kNoSocket; }
 
     // Bytes a printer may send after the part of a reply that was read (a
     // reply longer than the reply area, one that came in pieces) are dropped
@@ -52,7 +53,7 @@ public:
 private:
     // Drops whatever already arrived; notices a printer that hung up.
     void DropStaleReply();
-    void NoteReceiveResult(long result, int error);
+    void NoteReceiveResult(long result, net::Failure failure);
 
     tessaly::ProgramState& m_state;
     uint16_t m_port;
@@ -60,7 +61,7 @@ private:
     int m_connectTimeoutMs;
     int m_sendTimeoutMs;
     AddressSource m_address;
-    int m_socket = -1;
+    net::Socket m_socket = net::kNoSocket;
     // A Read happened since the last Write: the rest of that reply may have
     // arrived meanwhile, and it is not the answer to the next request.
     bool m_replyMayTrail = false;

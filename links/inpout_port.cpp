@@ -1,8 +1,6 @@
 // The parallel port on a Windows build: the port I/O library, loaded at run
 // time and reached by ordinal, so a missing or wrong library shows as an
 // unreachable port instead of a program that does not start.
-#ifdef _WIN32
-
 #include <windows.h>
 
 #include "links/port_registers.h"
@@ -60,5 +58,3 @@ std::shared_ptr<IPortRegisters> OpenSystemParallelPort() {
     }
     return std::make_shared<CInpoutPort>(library, read, write);
 }
-
-#endif  // _WIN32

@@ -385,3 +385,5 @@ std::unique_ptr<IUsbPipe> CLibusbBackend::OpenPipe(const std::string& devicePath
     }
     return std::make_unique<CLibusbPipe>(claim, kind);
 }
+
+std::shared_ptr<IUsbBackend> MakeSystemUsbBackend() { return std::make_shared<CLibusbBackend>(); }

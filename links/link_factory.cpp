@@ -1,9 +1,10 @@
 #include "links/link_factory.h"
 
 #include "links/ethernet_if.h"
-#include "links/libusb_backend.h"
 #include "links/parallel_if.h"
+#include "links/print_queues.h"
 #include "links/trace_link.h"
+#include "links/usb_backend.h"
 #include "links/usb_device.h"
 #include "links/usb_selection.h"
 
@@ -37,9 +38,9 @@ LinkFactory DefaultLinkFactory(tessaly::ProgramState& state) {
 
 LinkFactory DefaultLinkFactory(tessaly::ProgramState& state, IHostServices& host,
                                IUsbSelectionRunner& selection) {
-    // One libusb session and one print-queue source for the whole run.
-    auto backend = std::make_shared<CLibusbBackend>();
-    auto queues = std::make_shared<CCupsPrintQueues>();
+    // One USB session and one print-queue source for the whole run.
+    std::shared_ptr<IUsbBackend> backend = MakeSystemUsbBackend();
+    std::shared_ptr<IPrintQueueSource> queues = MakeSystemPrintQueues();
     LinkFactory others = DefaultLinkFactory(state);
     return [backend, queues, others, &state, &host, &selection](
                int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {

@@ -1,7 +1,7 @@
 #include "links/print_queues.h"
 
-#include <cups/cups.h>
-
+#include "links/usb_backend.h"
+#include "links/usb_device_id.h"
 #include "seams/text_scan.h"
 
 namespace {
@@ -50,17 +50,12 @@ std::optional<std::string> UsbSerialFromDeviceUri(const std::string& uri) {
     return std::nullopt;
 }
 
-std::vector<PrintQueue> CCupsPrintQueues::ListQueues() {
-    std::vector<PrintQueue> queues;
-    cups_dest_t* dests = nullptr;
-    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    for (int i = 0; i < count; ++i) {
-        const cups_dest_t& dest = dests[i];
-        // Instances ("Queue/duplex") are option sets of a queue, not queues.
-        if (dest.instance != nullptr || dest.name == nullptr) continue;
-        const char* uri = cupsGetOption("device-uri", dest.num_options, dest.options);
-        queues.push_back({dest.name, uri ? uri : ""});
+std::string IPrintQueueSource::QueueOnDevice(const UsbDeviceInfo& device) {
+    const std::string deviceSerial = PrintQueueSerial(device);
+    if (deviceSerial.empty()) return {};
+    for (const PrintQueue& queue : ListQueues()) {
+        const std::optional<std::string> serial = UsbSerialFromDeviceUri(queue.deviceUri);
+        if (serial && textscan::EqualNoCase(*serial, deviceSerial)) return queue.name;
     }
-    cupsFreeDests(count, dests);
-    return queues;
+    return {};
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,13 @@ std::string MakeUsbDevicePath(uint16_t vendorId, uint16_t productId, const std::
 // names it). Characters that would break the path form ('#', blanks,
 // control and non-ASCII bytes) become '_'.
 std::string MakeUsbInstance(const std::string& serial, int bus, const std::vector<int>& ports);
+
+// A device as Windows names its USB device interface
+// ("\\?\USB#VID_3C7A&PID_8801#A12345#{a5dcbf10-...}", in any case): its
+// IDs, and its path rebuilt in the form above, the instance kept as the
+// system gives it. No value for a path of another form (a function of a
+// composite device, say).
+std::optional<UsbDeviceInfo> UsbDeviceFromInterfacePath(const std::string& systemPath);
 
 // The two pipes of a printer: the write pipe is the bulk OUT endpoint, the
 // read pipe the bulk IN endpoint of its printer-class interface.
@@ -81,3 +89,6 @@ public:
     // pipe.
     virtual std::unique_ptr<IUsbPipe> OpenPipe(const std::string& devicePath, UsbPipeKind kind) = 0;
 };
+
+// The machine's USB: libusb on Linux, SetupAPI and WinUSB on Windows.
+std::shared_ptr<IUsbBackend> MakeSystemUsbBackend();

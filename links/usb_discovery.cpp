@@ -3,14 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "links/usb_device_id.h"
 #include "seams/text_scan.h"
-
-namespace {
-
-using textscan::EqualNoCase;
-
-}  // namespace
 
 namespace tessaly {
 
@@ -104,11 +97,5 @@ int CUsbDiscovery::DiscoverUsbPrinters(const std::string& productFilter) {
 }
 
 std::string CUsbDiscovery::FindInstalledPrinterName(const UsbDeviceInfo& device) {
-    const std::string deviceSerial = PrintQueueSerial(device);
-    if (deviceSerial.empty()) return {};
-    for (const PrintQueue& queue : m_queues.ListQueues()) {
-        const std::optional<std::string> serial = UsbSerialFromDeviceUri(queue.deviceUri);
-        if (serial && EqualNoCase(*serial, deviceSerial)) return queue.name;
-    }
-    return {};
+    return m_queues.QueueOnDevice(device);
 }

@@ -40,10 +40,8 @@ public:
     // cannot be opened exclusively (entries filled before it stay).
     int DiscoverUsbPrinters(const std::string& productFilter);
 
-    // The first queue, in the printing service's order, whose usb:// device
-    // URI names the device's serial number (without regard to case): the one
-    // its IEEE 1284 device ID states, else its USB serial-number string.
-    // Empty when the device has neither or no queue matches.
+    // The print queue installed on the device, as the queue source pairs
+    // them; empty when there is none.
     std::string FindInstalledPrinterName(const UsbDeviceInfo& device);
 
     IUsbBackend& Backend() { return m_backend; }

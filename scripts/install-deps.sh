@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, and
 # any further packages named as arguments (the package build adds its tools
-# this way). Idempotent: quiet and quick when everything is already there.
+# this way). With --windows first, also what the Windows cross build and its
+# tests under wine need (make windows, make windows-test). Idempotent: quiet
+# and quick when everything is already there.
 set -euo pipefail
+
+extra=()
+if [ "${1:-}" = "--windows" ]; then
+  shift
+  # MinGW-w64 with posix threads, GoogleTest's sources to build for the
+  # target, wine to run the programs.
+  extra=(g++-mingw-w64-x86-64-posix googletest wine64)
+fi
 
 packages=(
   cmake ninja-build g++ pkg-config make
@@ -12,7 +22,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format valgrind
   xvfb xauth fonts-dejavu-core
-  "$@"
+  "${extra[@]}" "$@"
 )
 
 missing=()

@@ -2,10 +2,7 @@
 // for trying the program without a printer. Connect to it by choosing
 // "Ethernet" and entering 127.0.0.1 (the port must be 9100 for the program).
 
-#include <pthread.h>
-
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,6 +14,7 @@
 #include "sim/sim_options.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "sim/stop_request.h"
 
 namespace {
 
@@ -108,13 +106,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Block the stop signals before the serving thread exists so that only
-    // sigwait below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Before the serving thread exists, so that only the wait below sees a
+    // stop request.
+    PrepareForStopRequest();
 
     auto printer = std::make_shared<CSimPrinter>(std::move(state));
     if (logFrames) printer->SetFrameObserver(PrintFrame);
@@ -130,9 +124,8 @@ int main(int argc, char** argv) {
                 printer->Value("PID").value_or("").c_str());
     std::fflush(stdout);
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    const std::string request = WaitForStopRequest();
     server.Stop();
-    std::printf("tessaly-printer-sim: stopped (%s)\n", received == SIGINT ? "SIGINT" : "SIGTERM");
+    std::printf("tessaly-printer-sim: stopped (%s)\n", request.c_str());
     return 0;
 }

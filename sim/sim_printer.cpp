@@ -140,18 +140,28 @@ size_t CSimPrinter::ReceiveWaiting(const uint8_t* data, size_t length,
                                    std::chrono::milliseconds wait) {
     size_t sent = 0;
     Clock::time_point deadline = Clock::now() + wait;
+    bool lookedWhileReady = false;
     while (sent < length) {
         const size_t taken = Receive(data + sent, length - sent);
         if (taken > 0) {
             sent += taken;
             deadline = Clock::now() + wait;
+            lookedWhileReady = false;
             continue;
         }
-        // Nothing taken by a printer that is not busy (the connection is
-        // closed): waiting brings nothing.
         const Clock::time_point ready = TakesInputAt();
         const Clock::time_point now = Clock::now();
-        if (now >= deadline || ready <= now) break;
+        if (now >= deadline) break;
+        if (ready <= now) {
+            // Nothing taken by a printer that is not busy (the connection
+            // is closed): waiting brings nothing. But the busy window may
+            // have ended just after Receive looked (a thread held up on a
+            // loaded machine): one more look tells the two apart.
+            if (lookedWhileReady) break;
+            lookedWhileReady = true;
+            continue;
+        }
+        lookedWhileReady = false;
         std::this_thread::sleep_until(std::min(deadline, ready));
     }
     return sent;

@@ -1,20 +1,12 @@
 #include "sim/sim_tcp_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+
+#include "links/socket_ops.h"
 
 namespace {
 
@@ -22,11 +14,6 @@ constexpr int kBacklog = 8;
 // Large enough that a firmware image streams in few calls.
 constexpr size_t kChunk = 64 * 1024;
 constexpr auto kHeldInputLook = std::chrono::milliseconds(50);
-
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
 
 }  // namespace
 
@@ -37,38 +24,27 @@ CSimTcpServer::~CSimTcpServer() { Stop(); }
 
 bool CSimTcpServer::Start(uint16_t port, std::string* error) {
     auto fail = [&](const char* what) {
-        if (error) *error = std::string(what) + ": " + std::strerror(errno);
-        CloseFd(m_listen);
-        CloseFd(m_wakeRead);
-        CloseFd(m_wakeWrite);
+        if (error) *error = std::string(what) + ": " + net::LastFailureText();
+        net::CloseSocket(m_listen);
+        net::CloseSocket(m_wakeRead);
+        net::CloseSocket(m_wakeWrite);
         return false;
     };
     if (IsRunning() || !m_printer) {
         if (error) *error = IsRunning() ? "already running" : "no printer";
         return false;
     }
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (m_listen < 0) return fail("socket");
-    int on = 1;
+    if (!net::Start()) return fail("socket library");
+    m_listen = net::OpenTcp(false);
+    if (m_listen == net::kNoSocket) return fail("socket");
     // A restart on the same port must not wait for old connections to expire.
-    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        return fail("bind");
-    }
-    if (::listen(m_listen, kBacklog) != 0) return fail("listen");
-    socklen_t length = sizeof address;
-    if (::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return fail("getsockname");
-    }
-    m_port = ntohs(address.sin_port);
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
-    m_wakeRead = wake[0];
-    m_wakeWrite = wake[1];
+    net::SetReuseAddress(m_listen);
+    if (!net::BindLoopback(m_listen, port)) return fail("bind");
+    if (!net::Listen(m_listen, kBacklog)) return fail("listen");
+    const std::optional<uint16_t> bound = net::LocalPort(m_listen);
+    if (!bound) return fail("getsockname");
+    m_port = *bound;
+    if (!net::OpenWakePair(m_wakeRead, m_wakeWrite)) return fail("pipe");
     m_stop = false;
     m_thread = std::thread(&CSimTcpServer::Run, this);
     return true;
@@ -77,13 +53,12 @@ bool CSimTcpServer::Start(uint16_t port, std::string* error) {
 void CSimTcpServer::Stop() {
     if (m_thread.joinable()) {
         m_stop = true;
-        const char byte = 'x';
-        [[maybe_unused]] ssize_t ignored = ::write(m_wakeWrite, &byte, 1);
+        net::Wake(m_wakeWrite);
         m_thread.join();
     }
-    CloseFd(m_listen);
-    CloseFd(m_wakeRead);
-    CloseFd(m_wakeWrite);
+    net::CloseSocket(m_listen);
+    net::CloseSocket(m_wakeRead);
+    net::CloseSocket(m_wakeWrite);
 }
 
 namespace {
@@ -102,24 +77,24 @@ int PollTimeout(std::optional<std::chrono::steady_clock::time_point> when) {
 void CSimTcpServer::Run() {
     m_buffer.resize(kChunk);
     while (!m_stop) {
-        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {-1, 0, 0}};
+        net::PollEntry fds[2] = {{m_wakeRead, net::kPollIn, 0}, {}};
         int timeout = -1;
-        if (m_client < 0) {
-            fds[1] = {m_listen, POLLIN, 0};
+        if (m_client == net::kNoSocket) {
+            fds[1] = {m_listen, net::kPollIn, 0};
         } else {
             fds[1] = {m_client, ClientEvents(timeout), 0};
         }
-        const int ready = ::poll(fds, 2, timeout);
+        const int ready = net::Poll(fds, 2, timeout);
         if (ready < 0) {
-            if (errno == EINTR) continue;
+            if (net::LastFailure() == net::Failure::Interrupted) continue;
             break;
         }
-        if (fds[0].revents != 0) break;
+        if (fds[0].returned != 0) break;
 
-        if (m_client < 0) {
-            if (fds[1].revents & POLLIN) AcceptClient();
+        if (m_client == net::kNoSocket) {
+            if (fds[1].returned & net::kPollIn) AcceptClient();
         } else {
-            ServeClient(fds[1].revents);
+            ServeClient(fds[1].returned);
         }
     }
     DropClient();
@@ -128,8 +103,8 @@ void CSimTcpServer::Run() {
 short CSimTcpServer::ClientEvents(int& timeout) const {
     // Held input: the socket is not read, but a host that leaves must still
     // be noticed.
-    short events = m_in.empty() ? POLLIN : POLLRDHUP;
-    if (!m_out.empty() || m_printer->PendingReplyBytes() > 0) events |= POLLOUT;
+    short events = m_in.empty() ? net::kPollIn : net::kPollPeerClosed;
+    if (!m_out.empty() || m_printer->PendingReplyBytes() > 0) events |= net::kPollOut;
     // Wake for a reply that falls due and for the end of a busy window.
     std::optional<std::chrono::steady_clock::time_point> wake = m_printer->NextReplyDue();
     if (!m_in.empty()) {
@@ -144,34 +119,35 @@ short CSimTcpServer::ClientEvents(int& timeout) const {
 }
 
 void CSimTcpServer::AcceptClient() {
-    m_client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (m_client < 0) return;
-    int on = 1;
-    // Small replies must leave at once, one-byte pieces as pieces.
-    ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Small replies leave at once, one-byte pieces as pieces.
+    m_client = net::Accept(m_listen);
+    if (m_client == net::kNoSocket) return;
     m_printer->StartConnection();
     ++m_accepted;
 }
 
 void CSimTcpServer::ServeClient(short revents) {
-    if (!m_in.empty() && (revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+    if (!m_in.empty() && (revents & (net::kPollPeerClosed | net::kPollHangUp | net::kPollError))) {
         DropClient();
         return;
     }
     FeedHeld();
-    if (m_in.empty() && (revents & (POLLIN | POLLHUP | POLLERR)) && !ReadClient()) return;
+    if (m_in.empty() && (revents & (net::kPollIn | net::kPollHangUp | net::kPollError)) &&
+        !ReadClient()) {
+        return;
+    }
     SendPending();
     // A printer that hangs up mid-reply does so once its part is out.
-    if (m_client >= 0 && m_out.empty() && m_printer->ConnectionClosed()) DropClient();
+    if (m_client != net::kNoSocket && m_out.empty() && m_printer->ConnectionClosed()) DropClient();
 }
 
 bool CSimTcpServer::ReadClient() {
-    const ssize_t got = ::recv(m_client, m_buffer.data(), m_buffer.size(), 0);
+    const long got = net::Receive(m_client, m_buffer.data(), static_cast<int>(m_buffer.size()));
     if (got > 0) {
         m_in.assign(reinterpret_cast<const char*>(m_buffer.data()), static_cast<size_t>(got));
         FeedHeld();
         if (!m_printer->ConnectionClosed()) return true;
-    } else if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+    } else if (got < 0 && net::LastFailure() != net::Failure::Other) {
         return true;
     }
     DropClient();
@@ -188,19 +164,22 @@ void CSimTcpServer::FeedHeld() {
 void CSimTcpServer::SendPending() {
     // With one-byte pieces the printer hands out one byte per call, so each
     // goes in a send of its own.
-    while (m_client >= 0) {
+    while (m_client != net::kNoSocket) {
         if (m_out.empty()) {
             const size_t count = m_printer->TakeReply(m_buffer.data(), m_buffer.size());
             if (count == 0) return;
             m_out.assign(reinterpret_cast<const char*>(m_buffer.data()), count);
         }
-        const ssize_t sent =
-            ::send(m_client, m_out.data(), m_out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        // The client socket does not block: what it cannot take now waits
+        // for the next round.
+        const long sent = net::Send(m_client, reinterpret_cast<const uint8_t*>(m_out.data()),
+                                    static_cast<int>(m_out.size()));
+        const net::Failure failure = net::LastFailure();
         if (sent > 0) {
             m_out.erase(0, static_cast<size_t>(sent));
-        } else if (sent < 0 && errno == EINTR) {
+        } else if (sent < 0 && failure == net::Failure::Interrupted) {
             continue;
-        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        } else if (sent < 0 && failure == net::Failure::WouldBlock) {
             return;
         } else {
             DropClient();
@@ -209,7 +188,7 @@ void CSimTcpServer::SendPending() {
 }
 
 void CSimTcpServer::DropClient() {
-    CloseFd(m_client);
+    net::CloseSocket(m_client);
     m_out.clear();
     m_in.clear();
 }

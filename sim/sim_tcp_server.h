@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "links/socket_ops.h"
 #include "sim/sim_printer.h"
 
 // The simulated printer on a TCP port of 127.0.0.1, as a networked printer
@@ -51,17 +52,17 @@ private:
     void DropClient();
 
     std::shared_ptr<CSimPrinter> m_printer;
-    int m_listen = -1;
-    // Stop writes a byte here to wake the serving thread out of poll().
-    int m_wakeRead = -1;
-    int m_wakeWrite = -1;
+    net::Socket m_listen = net::kNoSocket;
+    // Stop writes a byte here to wake the serving thread out of its poll.
+    net::Socket m_wakeRead = net::kNoSocket;
+    net::Socket m_wakeWrite = net::kNoSocket;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
 
     // Touched by the serving thread only.
-    int m_client = -1;
+    net::Socket m_client = net::kNoSocket;
     // Reply bytes taken from the printer but not yet accepted by the socket.
     std::string m_out;
     // Bytes read from the socket that the printer has not taken yet (it is

@@ -9,6 +9,7 @@
 
 #include "links/ethernet_if.h"
 #include "links/program_state.h"
+#include "links/socket_ops.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
@@ -170,6 +171,55 @@ TEST_F(EthernetLink, ActiveSocketIsTheLastOpenedLink) {
     EXPECT_TRUE(state.HasActiveEthernetSocket());
     newer.reset();
     EXPECT_FALSE(state.HasActiveEthernetSocket());
+}
+
+// The socket calls' contract, which each platform keeps its own way (Winsock
+// has no per-call "don't wait", and takes its time-outs in another form).
+TEST(SocketCalls, ReceiveNowTakesOnlyWhatArrivedAndReceiveTimesOut) {
+    ASSERT_TRUE(net::Start());
+    net::Socket listening = net::OpenTcp(false);
+    ASSERT_NE(listening, net::kNoSocket);
+    ASSERT_TRUE(net::BindLoopback(listening, 0) && net::Listen(listening, 1));
+    net::Socket client = net::OpenTcp(false);
+    ASSERT_EQ(net::Connect(client, kLoopback, net::LocalPort(listening).value_or(0)),
+              net::ConnectStart::Connected);
+    net::Socket peer = net::kNoSocket;
+    for (int i = 0; i < 100 && peer == net::kNoSocket; ++i) {
+        net::PollEntry entry{listening, net::kPollIn, 0};
+        net::Poll(&entry, 1, 50);
+        peer = net::Accept(listening);
+    }
+    ASSERT_NE(peer, net::kNoSocket);
+    auto waitReadable = [&] {
+        net::PollEntry entry{client, net::kPollIn, 0};
+        return net::Poll(&entry, 1, kShortConnectMs) > 0;
+    };
+    uint8_t buffer[16] = {};
+
+    EXPECT_EQ(net::ReceiveNow(client, buffer, sizeof buffer), -1);
+    EXPECT_EQ(net::LastFailure(), net::Failure::WouldBlock);
+
+    // A silent peer: the receive gives up after its time-out and the
+    // connection stays usable.
+    ASSERT_TRUE(net::SetReceiveTimeout(client, 50));
+    const auto start = Clock::now();
+    EXPECT_EQ(net::Receive(client, buffer, sizeof buffer), -1);
+    EXPECT_EQ(net::LastFailure(), net::Failure::WouldBlock);
+    EXPECT_GE(MsSince(start), 40);
+    EXPECT_LT(MsSince(start), 5000 * TestTimeScale());
+
+    ASSERT_EQ(net::Send(peer, reinterpret_cast<const uint8_t*>("abc"), 3), 3);
+    ASSERT_TRUE(waitReadable());
+    EXPECT_EQ(net::ReceiveNow(client, buffer, sizeof buffer), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "abc");
+
+    // The peer hangs up: 0, not "nothing yet".
+    net::CloseSocket(peer);
+    ASSERT_TRUE(waitReadable());
+    EXPECT_EQ(net::ReceiveNow(client, buffer, sizeof buffer), 0);
+    net::CloseSocket(client);
+    net::CloseSocket(listening);
+    EXPECT_EQ(listening, net::kNoSocket);
 }
 
 }  // namespace

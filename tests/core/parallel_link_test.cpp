@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "links/parallel_if.h"
-#include "links/ppdev_port.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
 #include "support/frames.h"
@@ -432,15 +431,6 @@ TEST_F(ParallelLink, EndlessReplyIsDroppedOnlyUpToABound) {
     EXPECT_EQ(ReadText(), "MSR" + std::string(1021, '9'));
     EXPECT_EQ(printer->PendingReplyBytes(), offered - 1024 - CParallelIF::kMaxDroppedBytes);
     ExpectAtRest();
-}
-
-// ---------------------------------------------------------------------------
-// The machine's port
-
-TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPort) {
-    EXPECT_EQ(CPpdevPort::Open("/nonexistent/parport0"), nullptr);
-    // Opens, but is no parallel port: the claim fails and nothing is left open.
-    EXPECT_EQ(CPpdevPort::Open("/dev/null"), nullptr);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 // command on the wire, through a scripted link.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "protocol/message_if.h"
 #include "support/fake_host.h"
@@ -294,9 +294,11 @@ TEST_F(Transfers, MagneticEncodeTracksAndTheEmptyQuestion) {
 namespace {
 
 TEST(DiskFile, OpensFilesButNotFoldersOrMissingPaths) {
-    char folder[] = "/tmp/tessaly-diskfile-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/card.prn";
+    namespace fs = std::filesystem;
+    const fs::path folderPath = fs::temp_directory_path() / "tessaly-diskfile";
+    fs::create_directories(folderPath);
+    const std::string folder = folderPath.string();
+    const std::string path = (folderPath / "card.prn").string();
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -313,8 +315,7 @@ TEST(DiskFile, OpensFilesButNotFoldersOrMissingPaths) {
     EXPECT_EQ(CDiskFile::Open(folder), nullptr);
     EXPECT_EQ(CDiskFile::Open(path + ".missing"), nullptr);
     EXPECT_EQ(CDiskFile::Open(""), nullptr);
-    std::remove(path.c_str());
-    rmdir(folder);
+    fs::remove_all(folderPath);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "links/libusb_backend.h"
 #include "links/program_state.h"
 #include "links/usb_discovery.h"
 #include "protocol/message_if.h"
@@ -268,8 +267,8 @@ TEST_F(UsbLink, ProtocolSessionOverSimulatedUsb) {
 
 // --- the real backend on this machine --------------------------------------------------
 
-TEST_F(UsbLink, LibusbBackendWithoutTheMakersPrinters) {
-    auto real = std::make_shared<CLibusbBackend>();
+TEST_F(UsbLink, SystemBackendWithoutTheMakersPrinters) {
+    std::shared_ptr<IUsbBackend> real = MakeSystemUsbBackend();
     std::vector<UsbDeviceInfo> devices;
     ASSERT_TRUE(real->Enumerate(devices));
     for (const UsbDeviceInfo& device : devices) {

@@ -4,17 +4,13 @@
 #include "links/usb_discovery.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "links/program_state.h"
 #include "links/usb_device_id.h"
 #include "links/usb_selection.h"
-#include "links/usblp_node.h"
 #include "sim/sim_usb_backend.h"
 #include "support/fake_host.h"
 
@@ -138,24 +134,6 @@ TEST(UsbPrintQueues, TheDeviceIdSerialNamesTheQueueWhereThereIsOne) {
     EXPECT_EQ(reply(std::string("\x0c\0SERN:A1;xyz", 13)), "SERN:A1;xy");
     EXPECT_EQ(reply(std::string("\x7f\x7fSN:B2;\0\0", 10)), "SN:B2;");
     EXPECT_EQ(reply(std::string("\0\x02", 2)), "");
-}
-
-// The kernel printer driver's view of an interface, from its device folder
-// (a stand-in tree here): node names, and the device ID it read.
-TEST(UsblpNode, NamesAndDeviceIdComeFromTheInterfaceFolder) {
-    EXPECT_EQ(UsbInterfaceName(3, {1, 4, 2}, 1, 0), "3-1.4.2:1.0");
-    namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("usblp-test-" + std::to_string(::getpid()));
-    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp3");
-    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp1");
-    fs::create_directories(root / "1-3:1.0");
-    std::ofstream(root / "1-2:1.0" / "ieee1284_id") << "MFG:Velmora;SERN:DEV42;\n";
-    EXPECT_EQ(UsblpNodeNames("1-2:1.0", root.string()), (std::vector<std::string>{"lp1", "lp3"}));
-    EXPECT_EQ(UsblpDeviceId("1-2:1.0", root.string()), "MFG:Velmora;SERN:DEV42;");
-    // Not bound to the driver: no node, no ID.
-    EXPECT_TRUE(UsblpNodeNames("1-3:1.0", root.string()).empty());
-    EXPECT_EQ(UsblpDeviceId("1-3:1.0", root.string()), std::nullopt);
-    fs::remove_all(root);
 }
 
 // --- discovery ------------------------------------------------------------------

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "links/libusb_backend.h"
 #include "links/program_state.h"
 #include "links/usb_device.h"
 #include "links/usb_discovery.h"

@@ -1,0 +1,42 @@
+// The Linux build's own platform code: the kernel's USB printer driver as
+// the USB backend sees it, and the parallel port through ppdev.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "links/ppdev_port.h"
+#include "links/usblp_node.h"
+
+namespace {
+
+// The kernel printer driver's view of an interface, from its device folder
+// (a stand-in tree here): node names, and the device ID it read.
+TEST(UsblpNode, NamesAndDeviceIdComeFromTheInterfaceFolder) {
+    EXPECT_EQ(UsbInterfaceName(3, {1, 4, 2}, 1, 0), "3-1.4.2:1.0");
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("usblp-test-" + std::to_string(::getpid()));
+    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp3");
+    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp1");
+    fs::create_directories(root / "1-3:1.0");
+    std::ofstream(root / "1-2:1.0" / "ieee1284_id") << "MFG:Velmora;SERN:DEV42;\n";
+    EXPECT_EQ(UsblpNodeNames("1-2:1.0", root.string()), (std::vector<std::string>{"lp1", "lp3"}));
+    EXPECT_EQ(UsblpDeviceId("1-2:1.0", root.string()), "MFG:Velmora;SERN:DEV42;");
+    // Not bound to the driver: no node, no ID.
+    EXPECT_TRUE(UsblpNodeNames("1-3:1.0", root.string()).empty());
+    EXPECT_EQ(UsblpDeviceId("1-3:1.0", root.string()), std::nullopt);
+    fs::remove_all(root);
+}
+
+// The machine's parallel port.
+TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPort) {
+    EXPECT_EQ(CPpdevPort::Open("/nonexistent/parport0"), nullptr);
+    // Opens, but is no parallel port: the claim fails and nothing is left open.
+    EXPECT_EQ(CPpdevPort::Open("/dev/null"), nullptr);
+}
+
+}  // namespace
