@@ -193,21 +193,13 @@ public:
         if (m_kind != UsbPipeKind::Read || buffer == nullptr || capacity <= 0) {
             return UsbIoResult::Failed;
         }
-        if (!m_surplus.empty()) {
-            transferred = TakeSurplus(buffer, capacity);
-            return UsbIoResult::Done;
-        }
-        // A device may send a whole packet; a buffer that is not a multiple
-        // of the packet size would overflow and lose the reply.
-        const int packet = m_claim->interface.inMaxPacket;
-        const int size = (capacity + packet - 1) / packet * packet;
-        m_bounce.resize(static_cast<size_t>(size));
+        if (m_reader.TakeKept(buffer, capacity, transferred)) return UsbIoResult::Done;
+        int size = 0;
+        uint8_t* area = m_reader.Area(capacity, m_claim->interface.inMaxPacket, size);
         int got = 0;
         const int status = libusb_bulk_transfer(m_claim->handle, m_claim->interface.inEndpoint,
-                                                m_bounce.data(), size, &got, Timeout(timeoutMs));
-        got = std::clamp(got, 0, size);
-        m_surplus.assign(m_bounce.begin(), m_bounce.begin() + got);
-        transferred = TakeSurplus(buffer, capacity);
+                                                area, size, &got, Timeout(timeoutMs));
+        transferred = m_reader.Deliver(got, buffer, capacity);
         return Finish(status, m_claim->interface.inEndpoint);
     }
 
@@ -219,17 +211,9 @@ private:
         return ToResult(status);
     }
 
-    int TakeSurplus(uint8_t* buffer, int capacity) {
-        const int count = std::min(capacity, static_cast<int>(m_surplus.size()));
-        std::copy(m_surplus.begin(), m_surplus.begin() + count, buffer);
-        m_surplus.erase(m_surplus.begin(), m_surplus.begin() + count);
-        return count;
-    }
-
     std::shared_ptr<CLibusbBackend::Claim> m_claim;
     UsbPipeKind m_kind;
-    std::vector<uint8_t> m_bounce;
-    std::vector<uint8_t> m_surplus;
+    CUsbPacketReader m_reader;
 };
 
 }  // namespace

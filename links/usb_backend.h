@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -55,6 +56,45 @@ enum class UsbIoResult {
     Done,      // the transfer completed
     TimedOut,  // the time-out ran out; `transferred` still counts what moved
     Failed,    // the device is gone, stalled or refused the transfer
+};
+
+// The read side of a bulk IN pipe, shared by the backends. A device may send
+// a whole packet whatever was asked, so a read goes into an area of whole
+// packets; what the caller had no room for is kept for its next read, never
+// dropped.
+class CUsbPacketReader {
+public:
+    // Hands over bytes kept from an earlier read; false when there were none.
+    bool TakeKept(uint8_t* buffer, int capacity, int& transferred) {
+        if (m_kept.empty()) return false;
+        transferred = Take(buffer, capacity);
+        return true;
+    }
+    // The area for one transfer: `capacity` rounded up to whole packets.
+    uint8_t* Area(int capacity, int packetSize, int& size) {
+        packetSize = std::max(packetSize, 1);
+        size = (capacity + packetSize - 1) / packetSize * packetSize;
+        m_area.resize(static_cast<size_t>(size));
+        return m_area.data();
+    }
+    // After the transfer moved `got` bytes into the area: hands over what
+    // fits, keeps the rest.
+    int Deliver(int got, uint8_t* buffer, int capacity) {
+        got = std::clamp(got, 0, static_cast<int>(m_area.size()));
+        m_kept.assign(m_area.begin(), m_area.begin() + got);
+        return Take(buffer, capacity);
+    }
+
+private:
+    int Take(uint8_t* buffer, int capacity) {
+        const int count = std::min(capacity, static_cast<int>(m_kept.size()));
+        std::copy(m_kept.begin(), m_kept.begin() + count, buffer);
+        m_kept.erase(m_kept.begin(), m_kept.begin() + count);
+        return count;
+    }
+
+    std::vector<uint8_t> m_area;
+    std::vector<uint8_t> m_kept;
 };
 
 // One open pipe. Destroying it closes the pipe; when the last pipe of a

@@ -157,40 +157,25 @@ public:
         if (m_kind != UsbPipeKind::Read || buffer == nullptr || capacity <= 0) {
             return UsbIoResult::Failed;
         }
-        if (!m_surplus.empty()) {
-            transferred = TakeSurplus(buffer, capacity);
-            return UsbIoResult::Done;
-        }
+        if (m_reader.TakeKept(buffer, capacity, transferred)) return UsbIoResult::Done;
         const UCHAR pipe = m_claim->pipes.inPipe;
         if (!m_claim->SetTimeout(pipe, m_claim->inTimeoutMs, timeoutMs)) return UsbIoResult::Failed;
-        // A device may send a whole packet; a buffer that is not a multiple
-        // of the packet size would overflow and lose the reply.
-        const int packet = m_claim->pipes.inMaxPacket;
-        const int size = (capacity + packet - 1) / packet * packet;
-        m_bounce.resize(static_cast<size_t>(size));
+        int size = 0;
+        uint8_t* area = m_reader.Area(capacity, m_claim->pipes.inMaxPacket, size);
         ULONG got = 0;
-        const BOOL ok = ::WinUsb_ReadPipe(m_claim->pipes.interface, pipe, m_bounce.data(),
+        const BOOL ok = ::WinUsb_ReadPipe(m_claim->pipes.interface, pipe, area,
                                           static_cast<ULONG>(size), &got, nullptr);
         const UsbIoResult result = ToResult(ok);
         if (result == UsbIoResult::Failed) m_claim->ResetIfStalled(pipe);
-        got = std::min<ULONG>(got, static_cast<ULONG>(size));
-        m_surplus.assign(m_bounce.begin(), m_bounce.begin() + got);
-        transferred = TakeSurplus(buffer, capacity);
+        transferred = m_reader.Deliver(
+            static_cast<int>(std::min<ULONG>(got, static_cast<ULONG>(size))), buffer, capacity);
         return result;
     }
 
 private:
-    int TakeSurplus(uint8_t* buffer, int capacity) {
-        const int count = std::min(capacity, static_cast<int>(m_surplus.size()));
-        std::copy(m_surplus.begin(), m_surplus.begin() + count, buffer);
-        m_surplus.erase(m_surplus.begin(), m_surplus.begin() + count);
-        return count;
-    }
-
     std::shared_ptr<CWinUsbBackend::Claim> m_claim;
     UsbPipeKind m_kind;
-    std::vector<uint8_t> m_bounce;
-    std::vector<uint8_t> m_surplus;
+    CUsbPacketReader m_reader;
 };
 
 }  // namespace
