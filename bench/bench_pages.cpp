@@ -5,57 +5,33 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QListWidget>
+#include <QPushButton>
 #include <memory>
 #include <string>
 
 #include "bench/bench.h"
-#include "links/program_state.h"
+#include "gui/page_harness.h"
 #include "pages/ethernet_pp.h"
-#include "pages/page_base.h"
 #include "pages/printer_identity_pp.h"
 #include "pages/query_printer_pp.h"
-#include "protocol/main_sheet_if.h"
-#include "protocol/message_if.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 
 namespace bench {
 namespace {
 
-class NullSheet : public IPageSheet, public IMainSheet {
-public:
-    void SetActivePage(int) override {}
-    void EndDialog(int) override {}
-    void RemoveFeaturePages() override {}
-    void RebuildPages() override {}
-};
-
-// A page's world: host double, protocol object, the simulated printer on an
-// in-process link, connected.
-struct PageWorld {
-    // First in, last out: the links made for msg reach into it.
-    tessaly::ProgramState state;
-    FakeHost host{MsgResult::Cancel};
-    CMessageIF msg{host};
-    NullSheet sheet;
-    PageContext context{msg, host, sheet, state};
+// A page's world: the shared page rig's, its host answering Retry/Cancel
+// with Cancel, and the simulated printer on an in-process link, connected.
+struct SimPageWorld : PageWorld {
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
 
-    PageWorld() {
-        msg.SetMainSheet(&sheet);
+    SimPageWorld() : PageWorld(MsgResult::Cancel) {
         msg.SetLinkFactory([this](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
             return std::make_unique<CSimLink>(printer);
         });
         msg.SelectPort("Ethernet");
     }
 };
-
-QAbstractButton* FindButton(QWidget& page, const QString& text) {
-    for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
-        if (button->text() == text) return button;
-    }
-    return nullptr;
-}
 
 // Runs the action `count` times in each of the repeats; the median wall time
 // per action and the pauses it asked for per action.
@@ -82,41 +58,26 @@ Row TimeAction(const Options& options, const std::string& name, int count, FakeH
     return row;
 }
 
-void EthernetSave(const Options& options, std::vector<Row>& rows) {
-    PageWorld world;
-    CEthernetPP page(world.context);
+// Times the page's save button; each save must reach the printer as
+// `frames` frames.
+template <typename Page>
+void TimeSave(const std::string& name, const char* saveId, size_t frames, const Options& options,
+              std::vector<Row>& rows) {
+    SimPageWorld world;
+    Page page(world.context);
     page.show();
     page.Activate();
-    QAbstractButton* save = FindButton(page, QStringLiteral("Save to FLASH"));
+    auto* save = page.template findChild<QAbstractButton*>(QString::fromLatin1(saveId));
     if (save == nullptr) return;
-    Row row = TimeAction(
-        options, "Ethernet page: Save to FLASH", options.quick ? 10 : 20, world.host, [&] {
-            const size_t before = world.printer->Frames().size();
-            save->click();
-            return world.printer->Frames().size() == before + 4;  // DYN, IPA, SNM, GWY
-        });
-    rows.push_back(row);
-}
-
-void IdentitySave(const Options& options, std::vector<Row>& rows) {
-    PageWorld world;
-    CPrinterIdentityPP page(world.context);
-    page.show();
-    page.Activate();
-    QAbstractButton* save = FindButton(page, QStringLiteral("Save"));
-    if (save == nullptr) return;
-    Row row = TimeAction(options, "Printer Identity page: Save", options.quick ? 10 : 20,
-                         world.host, [&] {
-                             const size_t before = world.printer->Frames().size();
-                             save->click();
-                             // Four settings written, then the refresh's nine requests.
-                             return world.printer->Frames().size() == before + 4 + 9;
-                         });
-    rows.push_back(row);
+    rows.push_back(TimeAction(options, name, options.quick ? 10 : 20, world.host, [&] {
+        const size_t before = world.printer->Frames().size();
+        save->click();
+        return world.printer->Frames().size() == before + frames;
+    }));
 }
 
 void QueryRun(const Options& options, std::vector<Row>& rows) {
-    PageWorld world;
+    SimPageWorld world;
     constexpr int kItems = 100;
     world.printer->UpdateState([](SimPrinterState& state) {
         state.queryItems.clear();
@@ -128,9 +89,8 @@ void QueryRun(const Options& options, std::vector<Row>& rows) {
     CQueryPrinterPP page(world.context);
     page.show();
     page.Activate();
-    QAbstractButton* query = FindButton(page, QStringLiteral("Query"));
-    auto* list = page.findChild<QListWidget*>();
-    if (query == nullptr || list == nullptr) return;
+    QPushButton* query = page.QueryButton();
+    QListWidget* list = page.ReportList();
     Row row = TimeAction(options, "Query Printer page: Query, 100 items", options.quick ? 5 : 10,
                          world.host, [&] {
                              query->click();
@@ -143,9 +103,12 @@ void QueryRun(const Options& options, std::vector<Row>& rows) {
 }  // namespace
 
 void RunPageActions(const Options& options, std::vector<Row>& rows) {
-    IdentitySave(options, rows);
+    // Four settings written, then the refresh's nine requests.
+    TimeSave<CPrinterIdentityPP>("Printer Identity page: Save", CPrinterIdentityPP::Id::kSave,
+                                 4 + 9, options, rows);
     QueryRun(options, rows);
-    EthernetSave(options, rows);
+    // DYN, IPA, SNM, GWY.
+    TimeSave<CEthernetPP>("Ethernet page: Save to FLASH", CEthernetPP::Id::kSave, 4, options, rows);
 }
 
 }  // namespace bench
