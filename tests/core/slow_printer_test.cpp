@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,8 +17,10 @@
 #include <vector>
 
 #include "links/ethernet_if.h"
+#include "links/link_factory.h"
 #include "links/parallel_if.h"
 #include "links/program_state.h"
+#include "links/trace_link.h"
 #include "links/usb_device.h"
 #include "protocol/message_if.h"
 #include "sim/sim_card.h"
@@ -233,4 +236,28 @@ TEST(SlowPrinter, EveryWaitOfEveryLinkLetsTheWindowIdle) {
         // mean the waits never ran.
         EXPECT_GE(rig.host.idles - idlesBefore, 5);
     }
+}
+
+TEST(SlowPrinter, ATracedLinkLetsTheWindowIdleAsTheLinkItWraps) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / "tessaly-idle-trace.txt";
+    {
+        FakeHost host;
+        auto printer = std::make_shared<CSimPrinter>();
+        std::string error;
+        std::shared_ptr<CTraceFile> trace = CTraceFile::Open(path.string(), error);
+        ASSERT_TRUE(trace) << error;
+        CMessageIF msg{host};
+        const int w = WaitMs();
+        msg.SetLinkFactory(TracedLinkFactory(
+            [&](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+                return std::make_unique<CSimLink>(printer, CSimLink::Waits{w, 5 * w});
+            },
+            trace));
+        ASSERT_EQ(msg.SelectPort("LPT1:"), 1);
+        printer->UpdateState([&](SimPrinterState& s) { s.timing.lateReplyMs = 2 * w; });
+        EXPECT_LE(LongestWithoutIdle(host, [&] { msg.RequestStatus(cmd::VRS); }),
+                  std::chrono::milliseconds(100 * TestTimeScale()));
+    }
+    std::filesystem::remove(path);
 }
