@@ -22,6 +22,7 @@
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
+#include "support/sim_tcp_printer.h"
 
 namespace bench {
 namespace {
@@ -106,6 +107,34 @@ Row RequestRateRow(const std::string& where, const std::string& baselineName, in
     return row;
 }
 
+// A row in MiB/s for `size` bytes moved by `ours`, beside `baseline` moving
+// the same bytes, in interleaved pairs.
+Row ThroughputRow(const Options& options, const std::string& name, size_t size,
+                  const std::function<void()>& ours, const std::string& baselineName,
+                  const std::function<void()>& baseline, double goalRatio) {
+    std::vector<double> oursSeconds, baselineSeconds;
+    TimePairs(Repeats(options), ours, baseline, oursSeconds, baselineSeconds);
+    const double mib = static_cast<double>(size) / (1 << 20);
+    Row row;
+    row.name = name;
+    row.unit = "MiB/s";
+    row.FromPairs(oursSeconds, baselineSeconds, [mib](double s) { return mib / s; });
+    row.baselineName = baselineName;
+    row.goal = {Goal::RatioAtLeast, goalRatio};
+    return row;
+}
+
+// The protocol object and the simulated printer served on a TCP port of this
+// machine; a run that must end answers Retry/Cancel with Cancel.
+struct TcpWorld {
+    SimTcpPrinter tcp;
+    CSimTcpServer& server = tcp.server;
+    bool started = server.IsRunning();
+    tessaly::ProgramState state;
+    FakeHost host{MsgResult::Cancel};
+    CMessageIF msg{host};
+};
+
 // The image on disk, as the program reads it; removed at the end of the run.
 struct ImageFile {
     std::string path;
@@ -127,19 +156,14 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     const size_t size = file.bytes.size();
     const uint32_t sum = file.sum;
     const std::string& image = file.bytes;
-    auto printer = std::make_shared<CSimPrinter>();
-    CSimTcpServer server(printer);
-    if (!server.Start(0)) return;
-
-    tessaly::ProgramState state;
-    FakeHost host{MsgResult::Cancel};
-    CMessageIF msg(host);
+    TcpWorld world;
+    if (!world.started) return;
     bool faulty = false;
 
     // The same bytes as SendFirmwareImage puts on the wire, in the same
     // 1024-byte writes, then the reply.
     auto bare = [&] {
-        BareSocket socket(server.Port());
+        BareSocket socket(world.server.Port());
         std::string header =
             std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
         bool ok = socket.Ok() && socket.Send(header.data(), header.size());
@@ -153,20 +177,15 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
         if (n <= 0 || std::string(reply) != expected) faulty = true;
     };
     auto framed = [&] {
-        CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
+        CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
-        if (!disk || msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
+        if (!disk || world.msg.SendFirmwareImage(*disk) != static_cast<int32_t>(sum)) faulty = true;
         if (link) link->Close();
     };
-    std::vector<double> framedSeconds, bareSeconds;
-    TimePairs(Repeats(options), framed, bare, framedSeconds, bareSeconds);
-    const double mib = static_cast<double>(size) / (1 << 20);
-    Row row;
-    row.name = "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP";
-    row.unit = "MiB/s";
-    row.FromPairs(framedSeconds, bareSeconds, [mib](double s) { return mib / s; });
-    row.baselineName = "bare socket from memory, same 1024-byte writes";
-    row.goal = {Goal::RatioAtLeast, 0.9};
+    Row row = ThroughputRow(
+        options,
+        "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP", size,
+        framed, "bare socket from memory, same 1024-byte writes", bare, 0.9);
     row.faulty = faulty;
     rows.push_back(row);
 }
@@ -215,15 +234,11 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
 
     // Over TCP to the simulator's server.
     {
-        auto printer = std::make_shared<CSimPrinter>();
-        CSimTcpServer server(printer);
-        if (!server.Start(0)) return;
-        tessaly::ProgramState state;
-        FakeHost host{MsgResult::Cancel};
-        CMessageIF msg(host);
+        TcpWorld world;
+        if (!world.started) return;
         bool faulty = false;
         auto bare = [&] {
-            BareSocket socket(server.Port());
+            BareSocket socket(world.server.Port());
             char area[CMessageIF::kAreaSize];
             for (int i = 0; i < count; ++i) {
                 if (!socket.Send(frame.data(), frame.size())) faulty = true;
@@ -233,9 +248,9 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
             }
         };
         auto framed = [&] {
-            CCharacterInterface* link = ConnectOverTcp(state, msg, server.Port());
+            CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
             for (int i = 0; i < count; ++i) {
-                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+                if (world.msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
             }
             if (link) link->Close();
         };
@@ -272,15 +287,9 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         if (total != file.bytes.size()) faulty = true;
     };
     readFile();  // into the page cache for both
-    std::vector<double> sumSeconds, readSeconds;
-    TimePairs(Repeats(options), sumFile, readFile, sumSeconds, readSeconds);
-    const double mib = static_cast<double>(file.bytes.size()) / (1 << 20);
-    Row row;
-    row.name = "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file";
-    row.unit = "MiB/s";
-    row.FromPairs(sumSeconds, readSeconds, [mib](double s) { return mib / s; });
-    row.baselineName = "plain buffered read (fread, 4 KiB)";
-    row.goal = {Goal::RatioAtLeast, 0.8};
+    Row row = ThroughputRow(
+        options, "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file",
+        file.bytes.size(), sumFile, "plain buffered read (fread, 4 KiB)", readFile, 0.8);
     row.faulty = faulty;
     rows.push_back(row);
 }
