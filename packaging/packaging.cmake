@@ -14,7 +14,7 @@ set(TESSALY_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 target_compile_definitions(tessaly PRIVATE TESSALY_APP_ID="${TESSALY_APP_ID}")
 
 # --- Files made at build time: compressed man pages and changelog, the PNG
-# icon rendered from its SVG. Not part of "all": only the package needs the
+# icon rendered from its SVG. Left out of "all": only the package needs the
 # tools (gzip, rsvg-convert) and the outputs.
 set(TESSALY_MAN_PAGES tessaly.1 tessaly-printer-sim.1 tessaly-cli.1)
 set(packaging_outputs)
