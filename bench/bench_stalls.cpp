@@ -5,17 +5,17 @@
 // only its boxes are answered here, and its pauses run a tenth as long.
 
 #include <QAbstractButton>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <fstream>
 #include <memory>
 #include <string>
 
 #include "app/qt_host_services.h"
 #include "bench/bench.h"
+#include "gui/gui_helpers.h"
+#include "gui/page_harness.h"
 #include "links/ethernet_if.h"
 #include "links/parallel_if.h"
 #include "links/program_state.h"
@@ -60,21 +60,13 @@ public:
     std::optional<std::string> GetOpenFileName(const std::string&) override { return openFile; }
 };
 
-class NullSheet : public IPageSheet, public IMainSheet {
-public:
-    void SetActivePage(int) override {}
-    void EndDialog(int) override {}
-    void RemoveFeaturePages() override {}
-    void RebuildPages() override {}
-};
-
 // The simulated printer behind one link kind, and a page's world on it.
 struct StallWorld {
     tessaly::ProgramState state;
     BenchHost host;
     ScriptedSelection selection;
     CMessageIF msg{host};
-    NullSheet sheet;
+    RecordingSheet sheet;
     PageContext context{msg, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimTcpServer server{printer};
@@ -112,26 +104,12 @@ struct StallWorld {
     }
 };
 
-QAbstractButton* FindButton(QWidget& page, const QString& text) {
-    for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
-        if (button->text() == text) return button;
-    }
-    return nullptr;
-}
-
 // The longest gap between the ticks of a 10 ms timer while `action` runs,
 // from its start to its end, in milliseconds.
 double LongestStallMs(const std::function<void()>& action) {
-    QTimer timer;
-    timer.setInterval(10);
-    QElapsedTimer since;
-    qint64 longest = 0;
-    QObject::connect(&timer, &QTimer::timeout,
-                     [&] { longest = std::max(longest, since.restart()); });
-    timer.start();
-    since.start();
+    gui::StallProbe probe;
     action();
-    return static_cast<double>(std::max(longest, since.elapsed()));
+    return static_cast<double>(probe.LongestMs());
 }
 
 // Runs `once` (which sets up its world and returns the stall, or a negative
@@ -194,8 +172,8 @@ void RunStalls(const Options& options, std::vector<Row>& rows) {
             CFirmwarePP page(world.context);
             page.show();
             page.Activate();
-            QAbstractButton* select = FindButton(page, QStringLiteral("Select File"));
-            QAbstractButton* upgrade = FindButton(page, QStringLiteral("Upgrade"));
+            QAbstractButton* select = gui::Button(page, CFirmwarePP::Id::kPrinterSelect);
+            QAbstractButton* upgrade = gui::Button(page, CFirmwarePP::Id::kPrinterUpgrade);
             if (!select || !upgrade) return -1.0;
             select->click();
             const double stall = LongestStallMs([&] { upgrade->click(); });
@@ -219,27 +197,28 @@ void RunStalls(const Options& options, std::vector<Row>& rows) {
         CQueryPrinterPP page(world.context);
         page.show();
         page.Activate();
-        QAbstractButton* query = FindButton(page, QStringLiteral("Query"));
+        QAbstractButton* query = gui::Button(page, CQueryPrinterPP::Id::kQuery);
         auto* list = page.findChild<QListWidget*>();
         if (!query || !list) return -1.0;
         const double stall = LongestStallMs([&] { query->click(); });
         return world.connected && list->count() == 6 + 2 * kItems ? stall : -1;
     }));
 
-    rows.push_back(
-        StallRow(options, "Ethernet page Save to FLASH with its pauses",
-                 "the four 2200 ms pauses a tenth as long", [] {
-                     StallWorld world("Ethernet");
-                     world.printer->SetValue("PID", "6144");
-                     CEthernetPP page(world.context);
-                     page.show();
-                     page.Activate();
-                     QAbstractButton* save = FindButton(page, QStringLiteral("Save to FLASH"));
-                     if (!save) return -1.0;
-                     world.printer->ClearFrames();
-                     const double stall = LongestStallMs([&] { save->click(); });
-                     return world.connected && world.printer->Frames().size() == 4 ? stall : -1;
-                 }));
+    rows.push_back(StallRow(options, "Ethernet page Save to FLASH with its pauses",
+                            "the four 2200 ms pauses a tenth as long", [] {
+                                StallWorld world("Ethernet");
+                                world.printer->SetValue("PID", "6144");
+                                CEthernetPP page(world.context);
+                                page.show();
+                                page.Activate();
+                                QAbstractButton* save = gui::Button(page, CEthernetPP::Id::kSave);
+                                if (!save) return -1.0;
+                                world.printer->ClearFrames();
+                                const double stall = LongestStallMs([&] { save->click(); });
+                                return world.connected && world.printer->Frames().size() == 4
+                                           ? stall
+                                           : -1;
+                            }));
 
     rows.push_back(StallRow(options, "read on USB, printer silent (100 attempts)", "", [] {
         StallWorld world("USB");

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -12,9 +13,11 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <utility>
 
 // Readable QString values in test failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -134,5 +137,28 @@ public:
 inline void FlushDeferredDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// A 10 ms timer noting how long the event loop went without running it: the
+// longest the window could not paint. `atFirstTick` runs once, at the first
+// tick, that is once the loop runs inside whatever is being watched.
+class StallProbe {
+public:
+    explicit StallProbe(std::function<void()> atFirstTick = {}) : m_first(std::move(atFirstTick)) {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_since.restart());
+            if (m_first) std::exchange(m_first, {})();
+        });
+        m_since.start();
+        m_timer.start();
+    }
+    qint64 LongestMs() const { return std::max(m_longest, m_since.elapsed()); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+    std::function<void()> m_first;
+};
 
 }  // namespace gui

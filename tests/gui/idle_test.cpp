@@ -78,28 +78,6 @@ struct IdleRig {
     }
 };
 
-// Every few milliseconds, as the bench's probe does: how long the event
-// loop went without running a timer.
-class StallProbe {
-public:
-    explicit StallProbe(std::function<void()> atFirstTick = {}) : m_first(std::move(atFirstTick)) {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_since.restart());
-            if (m_first) std::exchange(m_first, {})();
-        });
-        m_since.start();
-        m_timer.start();
-    }
-    qint64 LongestMs() const { return std::max(m_longest, m_since.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_since;
-    qint64 m_longest = 0;
-    std::function<void()> m_first;
-};
-
 }  // namespace
 
 TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward) {
@@ -124,7 +102,7 @@ TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward
     printer->ClearFrames();
     bool pressedDuringWait = false;
     {
-        StallProbe probe([&] {
+        gui::StallProbe probe([&] {
             pressedDuringWait = !printer->Frames().empty();
             save->animateClick();
             QCoreApplication::postEvent(rig.sheet.get(), new QCloseEvent);
@@ -143,7 +121,7 @@ TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward
     EXPECT_FALSE(rig.sheet->isVisible());
 
     // The program's own pause sleeps in slices with idle calls between.
-    StallProbe probe;
+    gui::StallProbe probe;
     rig.host.QtHostServices::Pause(300);
     EXPECT_LE(probe.LongestMs(), 150 * TestTimeScale());
 }
