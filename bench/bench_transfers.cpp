@@ -299,7 +299,8 @@ void InstructionCountRow(const Options& options, std::vector<Row>& rows) {
     const double ours = countOne("framed");
     const double bare = countOne("bare");
     if (ours <= 0 || bare <= 0) {
-        std::printf("(no instruction count: valgrind's callgrind did not run)\n");
+        std::printf(
+            "(no instruction count: valgrind is missing, or the run under its callgrind failed)\n");
         return;
     }
     Row row;
