@@ -191,7 +191,9 @@ void PrintTable(const std::vector<bench::Row>& rows) {
                                        : row.baselineName;
         std::string spread =
             row.spreadHigh > 0 ? Format(row.spreadLow) + " to " + Format(row.spreadHigh) : "-";
-        if (row.pairs > 0) spread += " (" + std::to_string(row.pairs) + " pairs)";
+        if (row.pairs > 0) {
+            spread += " (" + std::to_string(row.pairs) + (row.pairs == 1 ? " pair)" : " pairs)");
+        }
         std::printf("| %s | %s %s | %s | %s | %s | %s | %s |\n", row.name.c_str(),
                     Format(row.value).c_str(), row.unit.c_str(), baseline.c_str(),
                     row.baseline > 0 ? Format(row.Ratio()).c_str() : "-", spread.c_str(),
