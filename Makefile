@@ -17,6 +17,8 @@
 .PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots windows windows-test format format-check clean
 
 FUZZ_SECONDS ?= 60
+# Options of tessaly_bench, e.g. BENCH_FLAGS="--quick --pairs 5" on a busy machine.
+BENCH_FLAGS ?=
 # Extra configure options, e.g. CMAKE_FLAGS=-DTESSALY_WERROR=ON (as CI does).
 CMAKE_FLAGS ?=
 
@@ -59,7 +61,7 @@ valgrind: build
 bench: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
-	@build-release/tessaly_bench --json build-release/bench.json
+	@build-release/tessaly_bench --json build-release/bench.json $(BENCH_FLAGS)
 
 windows:
 	@scripts/install-deps.sh --windows

@@ -26,7 +26,6 @@ namespace {
 constexpr int kFleetSize = 64;
 constexpr int kQuickFleetSize = 16;
 constexpr int kReplyDelayMs = 5;
-constexpr int kFleetRepeats = 5;
 constexpr int kStartRepeats = 21;
 
 struct Spread {
@@ -101,19 +100,18 @@ void RunCommandLine(const Options& options, std::vector<Row>& rows) {
     }
     // Interleaved, so a change in the machine's load falls on both alike.
     std::vector<double> one, eight;
-    for (int round = 0; round < kFleetRepeats; ++round) {
-        one.push_back(TimeFleet(addresses, 1, ok));
-        eight.push_back(TimeFleet(addresses, 8, ok));
-    }
+    const int rounds = RatioPairs(options);
+    MeasurePairs(
+        rounds, [&] { return TimeFleet(addresses, 8, ok); },
+        [&] { return TimeFleet(addresses, 1, ok); }, eight, one);
     const Spread serial = SpreadOf(one);
     const Spread parallel = SpreadOf(eight);
     Row fleet;
     fleet.name = "tessaly-cli identity, " + std::to_string(size) +
                  " simulated printers over TCP (5 ms reply delay), --jobs 8";
     fleet.unit = "s";
-    fleet.value = parallel.median;
+    fleet.FromPairs(eight, one, [](double s) { return s; });
     fleet.baselineName = "--jobs 1";
-    fleet.baseline = serial.median;
     fleet.goal = {Goal::RatioAtMost, 0.2};
     fleet.faulty = !ok;
     fleet.note =
@@ -122,7 +120,7 @@ void RunCommandLine(const Options& options, std::vector<Row>& rows) {
         ", " +
         SpreadText("--jobs 1", {serial.median * 1000, serial.low * 1000, serial.high * 1000},
                    "ms") +
-        ", " + std::to_string(kFleetRepeats) + " interleaved rounds";
+        ", " + std::to_string(rounds) + " interleaved rounds";
     rows.push_back(fleet);
 
     const std::string folder = options.executable.substr(0, options.executable.rfind('/') + 1);

@@ -1,9 +1,10 @@
 // tessaly_bench: the program's figures beside baselines measured in the same
 // run on the same machine. Prints one table; --json FILE writes it as JSON.
 //
-//   tessaly_bench [--json FILE] [--quick]
+//   tessaly_bench [--json FILE] [--quick] [--pairs N]
 //
-// `make bench` builds the Release preset and runs it.
+// `make bench` builds the Release preset and runs it (BENCH_FLAGS passes
+// options, e.g. BENCH_FLAGS="--quick --pairs 5" on a busy machine).
 
 #include <sys/utsname.h>
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <numeric>
@@ -44,14 +46,14 @@ std::string Goal::Text() const {
     return "-";
 }
 
-bool Goal::Met(double value, double baseline) const {
+bool Goal::Met(double value, double ratio) const {
     switch (kind) {
         case None:
             return true;
         case RatioAtLeast:
-            return baseline > 0 && value / baseline >= limit;
+            return ratio > 0 && ratio >= limit;
         case RatioAtMost:
-            return baseline > 0 && value / baseline <= limit;
+            return ratio > 0 && ratio <= limit;
         case Below:
             return value < limit;
         case AtMost:
@@ -66,12 +68,27 @@ double TimeOnce(const std::function<void()>& run) {
     return SecondsSince(start);
 }
 
+void MeasurePairs(int pairs, const std::function<double()>& ours,
+                  const std::function<double()>& baseline, std::vector<double>& oursMeasures,
+                  std::vector<double>& baselineMeasures) {
+    ours();
+    baseline();
+    for (int i = 0; i < pairs; ++i) {
+        if (i % 2 == 0) {
+            oursMeasures.push_back(ours());
+            baselineMeasures.push_back(baseline());
+        } else {
+            baselineMeasures.push_back(baseline());
+            oursMeasures.push_back(ours());
+        }
+    }
+}
+
 void TimePairs(int pairs, const std::function<void()>& ours, const std::function<void()>& baseline,
                std::vector<double>& oursSeconds, std::vector<double>& baselineSeconds) {
-    for (int i = 0; i < pairs; ++i) {
-        oursSeconds.push_back(TimeOnce(ours));
-        baselineSeconds.push_back(TimeOnce(baseline));
-    }
+    MeasurePairs(
+        pairs, [&] { return TimeOnce(ours); }, [&] { return TimeOnce(baseline); }, oursSeconds,
+        baselineSeconds);
 }
 
 double Median(std::vector<double> values) {
@@ -85,15 +102,15 @@ void Row::FromPairs(const std::vector<double>& ours, const std::vector<double>& 
                     const std::function<double(double)>& toValue) {
     value = toValue(Median(ours));
     baseline = toValue(Median(base));
-    spreadLow = 1e300;
-    spreadHigh = 0;
+    std::vector<double> ratios;
     for (size_t i = 0; i < ours.size() && i < base.size(); ++i) {
         const double b = toValue(base[i]);
-        if (b <= 0) continue;
-        spreadLow = std::min(spreadLow, toValue(ours[i]) / b);
-        spreadHigh = std::max(spreadHigh, toValue(ours[i]) / b);
+        if (b > 0) ratios.push_back(toValue(ours[i]) / b);
     }
-    if (spreadHigh == 0) spreadLow = 0;
+    pairs = static_cast<int>(ratios.size());
+    ratio = Median(ratios);
+    spreadLow = ratios.empty() ? 0 : *std::min_element(ratios.begin(), ratios.end());
+    spreadHigh = ratios.empty() ? 0 : *std::max_element(ratios.begin(), ratios.end());
 }
 
 void Row::FromRepeats(const std::vector<double>& values) {
@@ -154,6 +171,16 @@ std::string Machine() {
     return out.str();
 }
 
+// The load averages over 1, 5 and 15 minutes, as the kernel states them.
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double one = 0, five = 0, fifteen = 0;
+    if (!(in >> one >> five >> fifteen)) return "unknown";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", one, five, fifteen);
+    return text;
+}
+
 void PrintTable(const std::vector<bench::Row>& rows) {
     std::printf("\n| figure | value | baseline | ratio | spread | goal | met |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
@@ -162,8 +189,11 @@ void PrintTable(const std::vector<bench::Row>& rows) {
             row.baseline > 0 ? Format(row.baseline) + " " + row.unit + " (" + row.baselineName + ")"
             : row.baselineName.empty() ? "-"
                                        : row.baselineName;
-        const std::string spread =
+        std::string spread =
             row.spreadHigh > 0 ? Format(row.spreadLow) + " to " + Format(row.spreadHigh) : "-";
+        if (row.pairs > 0) {
+            spread += " (" + std::to_string(row.pairs) + (row.pairs == 1 ? " pair)" : " pairs)");
+        }
         std::printf("| %s | %s %s | %s | %s | %s | %s | %s |\n", row.name.c_str(),
                     Format(row.value).c_str(), row.unit.c_str(), baseline.c_str(),
                     row.baseline > 0 ? Format(row.Ratio()).c_str() : "-", spread.c_str(),
@@ -180,16 +210,19 @@ void PrintTable(const std::vector<bench::Row>& rows) {
 }
 
 bool WriteJson(const std::string& path, const std::vector<bench::Row>& rows,
-               const std::string& machine) {
+               const std::string& machine, const std::string& loadBefore,
+               const std::string& loadAfter) {
     std::ofstream out(path + ".tmp");
-    out << "{\n  \"machine\": " << JsonText(machine) << ",\n  \"rows\": [\n";
+    out << "{\n  \"machine\": " << JsonText(machine)
+        << ",\n  \"load_average_before\": " << JsonText(loadBefore)
+        << ",\n  \"load_average_after\": " << JsonText(loadAfter) << ",\n  \"rows\": [\n";
     for (size_t i = 0; i < rows.size(); ++i) {
         const bench::Row& row = rows[i];
         out << "    {\"name\": " << JsonText(row.name) << ", \"unit\": " << JsonText(row.unit)
             << ", \"value\": " << row.value << ", \"baseline_name\": " << JsonText(row.baselineName)
             << ", \"baseline\": " << row.baseline << ", \"ratio\": " << row.Ratio()
             << ", \"spread_low\": " << row.spreadLow << ", \"spread_high\": " << row.spreadHigh
-            << ", \"goal\": " << JsonText(row.goal.Text())
+            << ", \"pairs\": " << row.pairs << ", \"goal\": " << JsonText(row.goal.Text())
             << ", \"met\": " << (row.Met() ? "true" : "false")
             << ", \"faulty\": " << (row.faulty ? "true" : "false")
             << ", \"note\": " << JsonText(row.note) << "}" << (i + 1 < rows.size() ? "," : "")
@@ -208,6 +241,10 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], bench::kStartProbeOption) == 0) {
         return bench::RunStartProbe(argc, argv);
     }
+    // A child run under callgrind to count instructions.
+    if (argc >= 4 && std::strcmp(argv[1], bench::kInstructionProbeOption) == 0) {
+        return bench::RunInstructionProbe(argc, argv);
+    }
 
     bench::Options options;
     options.executable = argv[0];
@@ -217,8 +254,11 @@ int main(int argc, char** argv) {
             jsonPath = argv[++i];
         } else if (std::strcmp(argv[i], "--quick") == 0) {
             options.quick = true;
+        } else if (std::strcmp(argv[i], "--pairs") == 0 && i + 1 < argc &&
+                   std::atoi(argv[i + 1]) > 0) {
+            options.pairs = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: tessaly_bench [--json FILE] [--quick]\n");
+            std::fprintf(stderr, "usage: tessaly_bench [--json FILE] [--quick] [--pairs N]\n");
             return 2;
         }
     }
@@ -227,7 +267,11 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
 
     const std::string machine = Machine();
-    std::printf("tessaly_bench on %s%s\n", machine.c_str(), options.quick ? " (quick)" : "");
+    // The load beside the figures: on a shared machine it says how far to
+    // trust them.
+    const std::string loadBefore = LoadAverage();
+    std::printf("tessaly_bench on %s%s, %d pairs per ratio row, load average %s\n", machine.c_str(),
+                options.quick ? " (quick)" : "", bench::RatioPairs(options), loadBefore.c_str());
     std::vector<bench::Row> rows;
     bench::RunTransfers(options, rows);
     bench::RunPageActions(options, rows);
@@ -235,10 +279,13 @@ int main(int argc, char** argv) {
     bench::RunColdStart(options, rows);
     bench::RunCommandLine(options, rows);
     bench::RunStalls(options, rows);
+    const std::string loadAfter = LoadAverage();
     PrintTable(rows);
+    std::printf("load average %s at the start, %s at the end\n", loadBefore.c_str(),
+                loadAfter.c_str());
 
     if (!jsonPath.empty()) {
-        if (!WriteJson(jsonPath, rows, machine)) {
+        if (!WriteJson(jsonPath, rows, machine, loadBefore, loadAfter)) {
             std::fprintf(stderr, "tessaly_bench: cannot write %s\n", jsonPath.c_str());
             return 1;
         }

@@ -63,7 +63,7 @@ void RunReport(const Options& options, std::vector<Row>& rows) {
         }
     };
     std::vector<double> reportSeconds, bareSeconds;
-    TimePairs(Repeats(options), report, bare, reportSeconds, bareSeconds);
+    TimePairs(RatioPairs(options), report, bare, reportSeconds, bareSeconds);
     Row row;
     row.name = std::to_string(lines) + "-line report printed to PDF";
     row.unit = "ms";

@@ -110,16 +110,16 @@ int RunStartProbe(int argc, char** argv) {
 }
 
 void RunColdStart(const Options& options, std::vector<Row>& rows) {
-    const int rounds = options.quick ? 2 : 7;
+    const int rounds = RatioPairs(options);
     std::vector<double> sheets, bares;
     bool faulty = false;
-    for (int i = 0; i < rounds; ++i) {
-        const double s = TimeProbe(options.executable, "sheet");
-        const double b = TimeProbe(options.executable, "bare");
-        if (b <= 0 || s <= 0) faulty = true;
-        sheets.push_back(s);
-        bares.push_back(b);
-    }
+    auto probe = [&](const char* kind) {
+        const double ms = TimeProbe(options.executable, kind);
+        if (ms <= 0) faulty = true;
+        return ms;
+    };
+    MeasurePairs(
+        rounds, [&] { return probe("sheet"); }, [&] { return probe("bare"); }, sheets, bares);
     Row row;
     row.name = "Cold start to first paint (offscreen)";
     row.unit = "ms";
@@ -128,9 +128,8 @@ void RunColdStart(const Options& options, std::vector<Row>& rows) {
     row.goal = {Goal::RatioAtMost, 1.5};
     row.faulty = faulty;
     row.note =
-        "median of " + std::to_string(rounds) +
-        " interleaved process starts each; both load the same libraries, so the difference is the "
-        "program's own start (protocol object, sheet, Comms page)";
+        "process starts in interleaved pairs; both load the same libraries, so the difference is "
+        "the program's own start (protocol object, sheet, Comms page)";
     rows.push_back(row);
 }
 

@@ -2,15 +2,20 @@
 // against a bare socket (or bare link calls) on the same simulated printer.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench/bench.h"
 #include "links/ethernet_if.h"
@@ -24,11 +29,22 @@
 #include "support/frames.h"
 #include "support/sim_tcp_printer.h"
 
+extern char** environ;
+
+// The instructions callgrind counts are those inside this function: the
+// timed loop and nothing of the set-up. Not inlined, so it keeps its name.
+extern "C" __attribute__((noinline)) void tessaly_bench_counted(const std::function<void()>* run) {
+    (*run)();
+}
+
 namespace bench {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kChunk = CMessageIF::kFirmwareChunk;
+// The baselines read the image in blocks this large, a whole number of
+// chunks: the way a plain program reads a file it sends on or sums.
+constexpr size_t kReadBlock = 64 * 1024;
 
 // A plain blocking TCP client of the simulator, the baseline's side.
 class BareSocket {
@@ -113,7 +129,7 @@ Row ThroughputRow(const Options& options, const std::string& name, size_t size,
                   const std::function<void()>& ours, const std::string& baselineName,
                   const std::function<void()>& baseline, double goalRatio) {
     std::vector<double> oursSeconds, baselineSeconds;
-    TimePairs(Repeats(options), ours, baseline, oursSeconds, baselineSeconds);
+    TimePairs(RatioPairs(options), ours, baseline, oursSeconds, baselineSeconds);
     const double mib = static_cast<double>(size) / (1 << 20);
     Row row;
     row.name = name;
@@ -155,22 +171,31 @@ struct ImageFile {
 void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector<Row>& rows) {
     const size_t size = file.bytes.size();
     const uint32_t sum = file.sum;
-    const std::string& image = file.bytes;
     TcpWorld world;
     if (!world.started) return;
     bool faulty = false;
+    std::vector<char> block(kReadBlock);
 
     // The same bytes as SendFirmwareImage puts on the wire, in the same
-    // 1024-byte writes, then the reply.
+    // 1024-byte writes, then the reply; read from the same file, so the row
+    // compares the protocol and not a copy from memory with a file read.
     auto bare = [&] {
         BareSocket socket(world.server.Port());
+        std::FILE* f = std::fopen(file.path.c_str(), "rb");
         std::string header =
             std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(size) + ",\x1C";
-        bool ok = socket.Ok() && socket.Send(header.data(), header.size());
-        for (size_t at = 0; ok && at < size; at += kChunk) {
-            ok = socket.Send(image.data() + at, std::min<size_t>(kChunk, size - at));
+        bool ok = f != nullptr && socket.Ok() && socket.Send(header.data(), header.size());
+        size_t read = 0;
+        while (ok) {
+            const size_t n = std::fread(block.data(), 1, block.size(), f);
+            if (n == 0) break;
+            for (size_t at = 0; ok && at < n; at += kChunk) {
+                ok = socket.Send(block.data() + at, std::min<size_t>(kChunk, n - at));
+            }
+            read += n;
         }
-        ok = ok && socket.Send("\x03", 1);
+        if (f != nullptr) std::fclose(f);
+        ok = ok && read == size && socket.Send("\x03", 1);
         char reply[1024] = {};
         const ssize_t n = ok ? socket.Receive(reply, sizeof reply - 1) : -1;
         const std::string expected = "CHK" + std::to_string(static_cast<int32_t>(sum)) + ",";
@@ -185,8 +210,106 @@ void FirmwareTransfer(const Options& options, const ImageFile& file, std::vector
     Row row = ThroughputRow(
         options,
         "Firmware image " + std::to_string(size >> 20) + " MiB, SendFirmwareImage over TCP", size,
-        framed, "bare socket from memory, same 1024-byte writes", bare, 0.9);
+        framed, "bare socket, same file read in 64 KiB blocks, same 1024-byte writes", bare, 0.9);
     row.faulty = faulty;
+    rows.push_back(row);
+}
+
+const std::string kStatusFrame = Framed("REQ,STA,MSR");
+const std::string kStatusReply = "MSRE1234567,";
+const std::string kStatusValue = "E1234567";
+
+// The protocol object and a bare link on one simulated printer in this
+// process, no transport: what a request costs beyond the printer's side.
+struct InProcessWorld {
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+    FakeHost host{MsgResult::Cancel};
+    CMessageIF msg{host};
+    CSimLink bareLink{printer};
+    bool faulty = false;
+
+    InProcessWorld() {
+        msg.SetLinkFactory([this](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
+            return std::make_unique<CSimLink>(printer);
+        });
+        msg.SelectPort("Ethernet");
+        bareLink.Open();
+    }
+    void Bare(int count) {
+        uint8_t area[CMessageIF::kAreaSize];
+        for (int i = 0; i < count; ++i) {
+            bareLink.Write(reinterpret_cast<const uint8_t*>(kStatusFrame.data()),
+                           static_cast<int>(kStatusFrame.size()));
+            const int n = bareLink.Read(area, sizeof area, 0);
+            if (n != static_cast<int>(kStatusReply.size())) faulty = true;
+        }
+    }
+    void Framed(int count) {
+        for (int i = 0; i < count; ++i) {
+            if (msg.RequestStatus(cmd::MSR) != kStatusValue) faulty = true;
+        }
+    }
+};
+
+// Instructions per in-process request, ours and bare, counted by callgrind
+// in a child of this program; no row where valgrind cannot run (it is not
+// needed for anything else). Unlike the time, the count does not move with
+// the machine's load.
+void InstructionCountRow(const Options& options, std::vector<Row>& rows) {
+    const int count = options.quick ? 2000 : 20000;
+    auto countOne = [&](const char* side) -> double {
+        const std::string out =
+            (std::filesystem::temp_directory_path() /
+             ("tessaly-bench-callgrind-" + std::to_string(::getpid()) + "-" + side + ".out"))
+                .string();
+        std::vector<std::string> words = {"valgrind",
+                                          "--tool=callgrind",
+                                          "--collect-atstart=no",
+                                          "--toggle-collect=tessaly_bench_counted",
+                                          "--callgrind-out-file=" + out,
+                                          options.executable,
+                                          kInstructionProbeOption,
+                                          side,
+                                          std::to_string(count)};
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t child = 0;
+        const int spawned =
+            posix_spawnp(&child, "valgrind", &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) return 0;
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        double total = 0;
+        std::ifstream in(out);
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("totals:", 0) == 0 || line.rfind("summary:", 0) == 0) {
+                total = std::atof(line.c_str() + line.find(':') + 1);
+            }
+        }
+        std::remove(out.c_str());
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+        return total / count;
+    };
+    const double ours = countOne("framed");
+    const double bare = countOne("bare");
+    if (ours <= 0 || bare <= 0) {
+        std::printf(
+            "(no instruction count: valgrind is missing, or the run under its callgrind failed)\n");
+        return;
+    }
+    Row row;
+    row.name = std::to_string(count) + " RequestStatus, in process, instructions";
+    row.unit = "instructions/request";
+    row.value = ours;
+    row.baselineName = "bare Write + Read on the simulator link";
+    row.baseline = bare;
+    row.note = "counted by callgrind inside the request loop alone, after a warm-up";
     rows.push_back(row);
 }
 
@@ -195,42 +318,19 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
     // that a scheduler's hiccup is small beside them.
     const int count = options.quick ? 1000 : 10000;
     const int inProcessCount = 10 * count;
-    const std::string frame = Framed("REQ,STA,MSR");
-    const std::string reply = "MSRE1234567,";
-    const int rounds = Repeats(options);
+    const std::string& frame = kStatusFrame;
+    const std::string& reply = kStatusReply;
+    const int rounds = RatioPairs(options);
 
-    // In process: the simulated printer as a link, no transport.
     {
-        auto printer = std::make_shared<CSimPrinter>();
-        tessaly::ProgramState state;
-        FakeHost host{MsgResult::Cancel};
-        CMessageIF msg(host);
-        msg.SetLinkFactory([&](int, const std::string&) -> std::unique_ptr<CCharacterInterface> {
-            return std::make_unique<CSimLink>(printer);
-        });
-        msg.SelectPort("Ethernet");
-        CSimLink bareLink(printer);
-        bareLink.Open();
-        bool faulty = false;
-        auto bare = [&] {
-            uint8_t area[CMessageIF::kAreaSize];
-            for (int i = 0; i < inProcessCount; ++i) {
-                bareLink.Write(reinterpret_cast<const uint8_t*>(frame.data()),
-                               static_cast<int>(frame.size()));
-                const int n = bareLink.Read(area, sizeof area, 0);
-                if (n != static_cast<int>(reply.size())) faulty = true;
-            }
-        };
-        auto framed = [&] {
-            for (int i = 0; i < inProcessCount; ++i) {
-                if (msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
-            }
-        };
-        Row row = RequestRateRow("in process", "bare Write + Read on the simulator link", rounds,
-                                 inProcessCount, bare, framed);
-        row.faulty = faulty;
+        InProcessWorld world;
+        Row row = RequestRateRow(
+            "in process", "bare Write + Read on the simulator link", rounds, inProcessCount,
+            [&] { world.Bare(inProcessCount); }, [&] { world.Framed(inProcessCount); });
+        row.faulty = world.faulty;
         rows.push_back(row);
     }
+    InstructionCountRow(options, rows);
 
     // Over TCP to the simulator's server.
     {
@@ -250,7 +350,7 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
         auto framed = [&] {
             CCharacterInterface* link = ConnectOverTcp(world.state, world.msg, world.server.Port());
             for (int i = 0; i < count; ++i) {
-                if (world.msg.RequestStatus(cmd::MSR) != "E1234567") faulty = true;
+                if (world.msg.RequestStatus(cmd::MSR) != kStatusValue) faulty = true;
             }
             if (link) link->Close();
         };
@@ -265,6 +365,22 @@ void StatusRoundTrips(const Options& options, std::vector<Row>& rows) {
 
 }  // namespace
 
+int RunInstructionProbe(int argc, char** argv) {
+    const std::string side = argv[2];
+    const int count = std::atoi(argv[3]);
+    if (count <= 0 || (side != "framed" && side != "bare")) return 2;
+    InProcessWorld world;
+    const std::function<void()> run = [&] {
+        side == "framed" ? world.Framed(count) : world.Bare(count);
+    };
+    // The first requests build what is built once (frames, the reply area's
+    // pages); they are not what a request costs.
+    side == "framed" ? world.Framed(100) : world.Bare(100);
+    tessaly_bench_counted(&run);
+    (void)argc;
+    return world.faulty ? 1 : 0;
+}
+
 void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector<Row>& rows) {
     bool faulty = false;
     auto sumFile = [&] {
@@ -272,24 +388,26 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
         const CFirmwarePP::ByteSum sum = CFirmwarePP::SumBytes(*disk);
         if (sum.readFailed || sum.sum != file.sum) faulty = true;
     };
-    // The same file through stdio in the same 4 KiB reads, the bytes left
-    // untouched.
-    auto readFile = [&] {
+    // The same file read in blocks and summed by a plain loop: the row
+    // weighs our reads and sum against the plain ones, not against a read
+    // that adds nothing up.
+    std::vector<uint8_t> block(kReadBlock);
+    auto plainSum = [&] {
         std::FILE* f = std::fopen(file.path.c_str(), "rb");
         if (f == nullptr) {
             faulty = true;
             return;
         }
-        uint8_t buffer[4096];
-        size_t total = 0;
-        while (const size_t n = std::fread(buffer, 1, sizeof buffer, f)) total += n;
+        uint32_t sum = 0;
+        while (const size_t n = std::fread(block.data(), 1, block.size(), f)) {
+            for (size_t i = 0; i < n; ++i) sum += block[i];
+        }
         std::fclose(f);
-        if (total != file.bytes.size()) faulty = true;
+        if (sum != file.sum) faulty = true;
     };
-    readFile();  // into the page cache for both
     Row row = ThroughputRow(
         options, "Firmware checksum, " + std::to_string(file.bytes.size() >> 20) + " MiB file",
-        file.bytes.size(), sumFile, "plain buffered read (fread, 4 KiB)", readFile, 0.8);
+        file.bytes.size(), sumFile, "plain byte sum over fread, 64 KiB blocks", plainSum, 0.8);
     row.faulty = faulty;
     rows.push_back(row);
 }

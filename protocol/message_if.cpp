@@ -82,6 +82,25 @@ bool CMessageIF::SendFrame(Prefix prefix, std::string_view mnemonic, std::string
     return true;
 }
 
+bool CMessageIF::SendStatusFrame(int command) {
+    // A status request has no parameter, so each command's frame never
+    // changes: framed once for the whole program, on first use, rather than
+    // on every request of a polling page.
+    static const std::array<std::string, cmd::COUNT> kStatusFrames = [] {
+        std::array<std::string, cmd::COUNT> frames;
+        for (int c = 0; c < cmd::COUNT; ++c) {
+            std::string& frame = frames[static_cast<size_t>(c)];
+            frame = FrameHead(Prefix::Status);
+            frame += kCommandTable[c].mnemonic;
+            frame.append(frame::kTrailer, frame::kTrailerSize);
+        }
+        return frames;
+    }();
+    if ((kCommandTable[command].familyMask & m_family) == 0) return false;
+    const std::string& frame = kStatusFrames[static_cast<size_t>(command)];
+    return WriteAll(frame::Bytes(frame), static_cast<int>(frame.size()));
+}
+
 std::string_view CMessageIF::ReadReplyText(int paced) {
     // The area is all zero before a read: it starts so, and the bytes of the
     // reply before are cleared here, which costs that reply's length rather
@@ -132,11 +151,7 @@ std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& answer
 
 std::optional<std::string> CMessageIF::RequestStatus(int command) {
     if (command < 0 || command >= cmd::COUNT) return std::nullopt;
-    const CommandEntry& entry = kCommandTable[command];
-    bool writeFailed = false;
-    if (!SendFrame(Prefix::Status, entry.mnemonic, {}, true, entry.familyMask, writeFailed)) {
-        return std::nullopt;
-    }
+    if (!SendStatusFrame(command)) return std::nullopt;
     std::optional<std::string> value =
         ParseReplyText(command, ReadReplyText(static_cast<int>(m_family & family::kV)));
     if (value && command == cmd::TCQ) {

@@ -106,6 +106,9 @@ private:
     // `writeFailed` tells the last case apart.
     bool SendFrame(Prefix prefix, std::string_view mnemonic, std::string_view parameter, bool gated,
                    uint32_t mask, bool& writeFailed);
+    // The status request of a valid command index, from frames built once;
+    // false when the family gate held it back or the link refused it.
+    bool SendStatusFrame(int command);
     // The sending forms: on a failed write, reconnect; otherwise pause.
     // True when the frame went out.
     bool SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);

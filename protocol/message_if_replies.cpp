@@ -23,7 +23,9 @@ std::optional<std::string> CMessageIF::ParseReplyText(int command, std::string_v
         if (reply.empty()) return std::nullopt;
         // The error status comes back as "STA<value>", not under its own name.
         const std::string_view name = command == cmd::ERR ? "STA" : kCommandTable[command].mnemonic;
-        const size_t at = reply.find(name);
+        // A printer answers with the name first: the search is for the
+        // replies that carry something before it.
+        const size_t at = reply.starts_with(name) ? 0 : reply.find(name);
         if (at == std::string_view::npos) return std::nullopt;
         const size_t start = at + name.size();
         const size_t comma = reply.find(',', start);

@@ -120,6 +120,15 @@ TEST_F(Protocol, FramesOfEveryFormByteForByte) {
     EXPECT_EQ(link->writes[6], kPre + "REQ,MIP1:2:3:4" + kEnd);
     EXPECT_EQ(link->writes[7], kPre + "REQ,TST" + kEnd);
     EXPECT_EQ(link->writes[8], kPre + "REQ,MSV\x07" + kEnd);
+
+    // Every command's status request, under a family its mask lets through.
+    for (int c = 0; c < cmd::COUNT; ++c) {
+        Connect((kCommandTable[c].familyMask & family::kE) ? "E3.05" : "A4.01");
+        msg.RequestStatus(c);
+        EXPECT_THAT(link->writes,
+                    ElementsAre(kPre + "REQ,STA," + std::string(kCommandTable[c].mnemonic) + kEnd))
+            << c;
+    }
 }
 
 TEST_F(Protocol, PausesFollowTheFormAndTheLinkKind) {
@@ -230,6 +239,8 @@ TEST_F(Protocol, ParseReplyCases) {
     const Case cases[] = {
         {cmd::VRS, "VRSA4.01,", "A4.01"},
         {cmd::VRS, "xxVRSA4.01,MSR9,", "A4.01"},
+        {cmd::VRS, "VRVRS1,", "1"},
+        {cmd::VRS, "VR", std::nullopt},
         {cmd::VRS, "VRS", ""},
         {cmd::VRS, "VRS,", ""},
         {cmd::VRS, "VRS1,VRS2,", "1"},
