@@ -23,7 +23,9 @@ namespace {
 #ifdef _WIN32
 constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_BINARY;
 constexpr int kNewFileMode = _S_IREAD | _S_IWRITE;
-int OpenFile(const std::string& path, int flags) { return ::_open(path.c_str(), flags, kNewFileMode); }
+int OpenFile(const std::string& path, int flags) {
+    return ::_open(path.c_str(), flags, kNewFileMode);
+}
 int WriteSome(int fd, const char* data, size_t count) {
     return ::_write(fd, data, static_cast<unsigned>(count));
 }
@@ -34,7 +36,9 @@ constexpr int kTruncate = _O_TRUNC;
 #else
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_CLOEXEC;
 constexpr mode_t kNewFileMode = 0666;
-int OpenFile(const std::string& path, int flags) { return ::open(path.c_str(), flags, kNewFileMode); }
+int OpenFile(const std::string& path, int flags) {
+    return ::open(path.c_str(), flags, kNewFileMode);
+}
 int WriteSome(int fd, const char* data, size_t count) {
     return static_cast<int>(::write(fd, data, count));
 }
@@ -90,8 +94,8 @@ std::string TemporaryName(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 random{std::random_device{}()};
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%06x%02x.tmp", static_cast<unsigned>(random() & 0xFFFFFF),
-                  counter++ & 0xFF);
+    std::snprintf(suffix, sizeof suffix, ".%06x%02x.tmp",
+                  static_cast<unsigned>(random() & 0xFFFFFF), counter++ & 0xFF);
     return path + suffix;
 }
 

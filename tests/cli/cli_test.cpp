@@ -363,8 +363,7 @@ TEST(Cli, AnIncompleteReportExitsOneAndReplacesASavedFileOnlyWhenAsked) {
                                          "query",      "--save",      "{dir}/q.txt"};
         if (anyway) args.push_back("--save-incomplete");
         EXPECT_EQ(rig.Run(args), 1);
-        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false"));
-        EXPECT_THAT(rig.out.str(), HasSubstr("\"stopped_at_item\": 3"));
+        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false,\n  \"stopped_at_item\": 3"));
         EXPECT_THAT(
             rig.err.str(),
             HasSubstr("The printer stopped answering at item 3: the report is incomplete."));
@@ -388,9 +387,7 @@ TEST(Cli, ANetworkSaveThatDidNotGoOutSaysWhichSettingsWentOut) {
         rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip", "10.0.0.1"}),
         1);
     EXPECT_THAT(rig.out.str(), HasSubstr("\"saved\": false"));
-    EXPECT_THAT(rig.out.str(), HasSubstr("{\n      \"setting\": \"ip_address\",\n      \"value\": "
-                                         "\"10.0.0.1\",\n      \"sent\": false\n    }"));
-    EXPECT_THAT(rig.out.str(), Not(HasSubstr("\"sent\": true")));
+    EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n      \"sent\": false"));
     EXPECT_THAT(rig.err.str(),
                 HasSubstr("The save did not go out: the printer may still hold its earlier IP "
                           "address mode, IP address, Subnet mask."));
@@ -410,21 +407,14 @@ TEST(Cli, FleetSavesNeedAFilePerPrinter) {
     EXPECT_TRUE(first.printer->Frames().empty());
 
     EXPECT_EQ(run(second.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(first.folder)) {
-        if (entry.path().filename().string().rfind("s-", 0) != 0) continue;
-        names.push_back(entry.path().filename().string());
-        std::ifstream file(entry.path(), std::ios::binary);
+    for (const CliRig* rig : {&first, &second}) {
+        std::ifstream file(first.folder /
+                           ("s-127.0.0.1_" + std::to_string(rig->server->Port()) + ".txt"));
         EXPECT_THAT(std::string((std::istreambuf_iterator<char>(file)), {}),
                     ::testing::StartsWith("SENSOR TEST RESULTS\r\n"));
     }
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> expected;
-    for (const CliRig* rig : {&first, &second}) {
-        expected.push_back("s-127.0.0.1_" + std::to_string(rig->server->Port()) + ".txt");
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(names, expected);
+    // Nothing else: no temporary file left beside them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(first.folder), fs::directory_iterator()), 5);
 }
 
 // One dead printer among live ones: the others are served, each printer's
