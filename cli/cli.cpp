@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -24,6 +25,7 @@
 #include "protocol/message_if.h"
 #include "protocol/printer_tasks.h"
 #include "protocol/query_report.h"
+#include "seams/file_save.h"
 #include "seams/text_scan.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
@@ -35,6 +37,9 @@ namespace {
 constexpr const char* kProgram = "tessaly-cli";
 constexpr int kDefaultJobs = 8;
 constexpr const char* kSimulatedOption = "--simulated-printer";
+// Stands for each printer's address in a fleet's --save pattern.
+constexpr const char* kAddressField = "{addr}";
+constexpr size_t kAddressFieldSize = std::char_traits<char>::length(kAddressField);
 
 constexpr const char* kExitCodesText =
     "Exit codes:\n"
@@ -68,6 +73,7 @@ struct Options {
     std::string file;
     // query, sensors
     std::string save;
+    bool saveIncomplete = false;
     // network
     std::string ip, mask, gateway;
     bool dhcp = false, isStatic = false;
@@ -230,6 +236,52 @@ void ShowNetwork(Result& result, const network::Settings& settings) {
     }
 }
 
+// Each write of a network save, and, when one did not go out, which
+// settings the printer may now hold.
+void ShowSaveWrites(Result& result, const network::SaveResult& saved, CCliHost& host) {
+    struct Setting {
+        int command;
+        const char* label;
+        const char* key;
+    };
+    static constexpr Setting kSettings[] = {
+        {cmd::DYN, "IP address mode", "ip_address_mode"},
+        {cmd::IPA, "IP address", "ip_address"},
+        {cmd::SNM, "Subnet mask", "subnet_mask"},
+        {cmd::GWY, "Default gateway", "default_gateway"},
+    };
+    Json writes = Json::array();
+    std::string sentNames, lostNames;
+    for (const network::SettingWrite& write : saved.writes) {
+        const Setting* setting = &kSettings[0];
+        for (const Setting& s : kSettings) {
+            if (s.command == write.command) setting = &s;
+        }
+        const bool mode = write.command == cmd::DYN;
+        const bool dynamic = mode && write.value == "1";
+        const std::string shown = mode ? (dynamic ? "Dynamic" : "Static")
+                                       : AddressText(network::AddressFromWire(write.value));
+        writes.push_back({{"setting", setting->key},
+                          {"value", mode ? (dynamic ? "dynamic" : "static") : shown},
+                          {"sent", write.sent}});
+        result.lines.push_back(std::string(write.sent ? "Sent " : "Not sent ") + setting->label +
+                               ": " + shown);
+        std::string& names = write.sent ? sentNames : lostNames;
+        names += (names.empty() ? "" : ", ") + std::string(setting->label);
+    }
+    result.json["saved"] = saved.AllSent();
+    result.json["writes"] = writes;
+    if (saved.AllSent()) return;
+    result.code = cli_exit::kRefused;
+    host.Message(
+        sentNames.empty()
+            ? "The save did not go out: the printer may still hold its earlier " + lostNames + "."
+            : "The save was cut off: " + lostNames +
+                  " did not go out. The printer may now hold the new " + sentNames +
+                  " with its earlier " + lostNames + ".",
+        MsgButtons::Ok);
+}
+
 const char* LedName(cardread::TrackLed led) {
     switch (led) {
         case cardread::TrackLed::Pass:
@@ -242,8 +294,45 @@ const char* LedName(cardread::TrackLed led) {
     return "off";
 }
 
+// The file a printer's report goes to: in a fleet the pattern names each
+// printer's own by its address, in a form every file system takes.
+std::string SavePath(const std::string& pattern, const std::string& label) {
+    const size_t at = pattern.find(kAddressField);
+    if (at == std::string::npos) return pattern;
+    std::string address = label;
+    for (char& c : address) {
+        const bool kept = textscan::IsDigit(c) || (c >= 'A' && c <= 'Z') ||
+                          (c >= 'a' && c <= 'z') || c == '.' || c == '-';
+        if (!kept) c = '_';
+    }
+    return pattern.substr(0, at) + address +
+           SavePath(pattern.substr(at + kAddressFieldSize), label);
+}
+
+// An incomplete report replaces an earlier, perhaps whole, one only when
+// asked to.
+void SaveReport(const Options& options, const query_report::RunResult& report, const Target& target,
+                CCliHost& host, Result& result) {
+    const std::string path = SavePath(options.save, target.label);
+    result.json["saved"] = nullptr;
+    if (!report.Complete() && !options.saveIncomplete) {
+        host.Message(
+            "The incomplete report was not saved to\n" + path + "\n(--save-incomplete saves it)",
+            MsgButtons::Ok);
+        return;
+    }
+    if (const std::optional<std::string> reason =
+            filesave::SaveReplacing(path, query_report::SavedText(report.lines))) {
+        host.Message("The report could not be saved to\n" + path + "\n\n" + *reason,
+                     MsgButtons::Ok);
+        result.code = std::max(result.code, cli_exit::kFileError);
+        return;
+    }
+    result.json["saved"] = Utf8(path);
+}
+
 // Runs the command on a connected printer.
-Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
+Result RunCommand(const Options& options, const Target& target, CMessageIF& msg, CCliHost& host,
                   tessaly::ProgramState& state) {
     Result result;
     const std::string& command = options.command;
@@ -321,11 +410,11 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
         result.lines.push_back(std::string("Upgrade: ") + kNames[index]);
     } else if (command == "query" || command == "sensors") {
         const bool sensors = command == "sensors";
-        const std::vector<std::string> lines =
+        const query_report::RunResult report =
             query_report::Run(msg, sensors ? query_report::kSensorTitle : query_report::kQueryTitle,
                               sensors ? cmd::SNR : cmd::QPR, query_report::LocalTimeNow());
         Json list = Json::array();
-        for (const std::string& line : lines) {
+        for (const std::string& line : report.lines) {
             list.push_back(Utf8(line));
             // On screen a line break inside a report line would split it; the
             // saved file and the JSON keep the printer's bytes.
@@ -334,17 +423,14 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
             result.lines.push_back(shown);
         }
         result.json["lines"] = list;
-        if (!options.save.empty()) {
-            std::ofstream file(options.save, std::ios::binary | std::ios::trunc);
-            const std::string text = query_report::SavedText(lines);
-            file.write(text.data(), static_cast<std::streamsize>(text.size()));
-            file.close();
-            if (!file) {
-                host.Message("The report could not be saved to\n" + options.save, MsgButtons::Ok);
-                result.code = cli_exit::kFileError;
-            }
-            result.json["saved"] = result.code == cli_exit::kDone ? Json(options.save) : Json();
+        result.json["complete"] = report.Complete();
+        result.json["stopped_at_item"] = report.Complete() ? Json() : Json(report.stoppedAt);
+        result.json["unanswered_items"] = report.unanswered;
+        if (const std::optional<std::string> why = query_report::IncompleteText(report)) {
+            host.Message(*why, MsgButtons::Ok);
+            result.code = cli_exit::kRefused;
         }
+        if (!options.save.empty()) SaveReport(options, report, target, host, result);
     } else if (command == "network") {
         network::Settings settings = network::Read(msg);
         const bool change = options.dhcp || options.isStatic || !options.ip.empty() ||
@@ -361,9 +447,17 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
             for (size_t i = 0; i < addresses.size(); ++i) {
                 if (!given[i]->empty()) addresses[i] = ParseEthernetTarget(*given[i])->address;
             }
-            network::Save(msg, settings.productId, mode, addresses);
+            const network::SaveResult saved =
+                network::Save(msg, settings.productId, mode, addresses);
+            ShowSaveWrites(result, saved, host);
             settings = network::Read(msg);
-            result.json["saved"] = true;
+            // A printer that no longer answers is not one without Ethernet.
+            if (!settings.applicable) {
+                host.Message("The settings could not be read back after the save.", MsgButtons::Ok);
+                result.code = cli_exit::kRefused;
+                result.json["read_back"] = false;
+                return result;
+            }
         }
         ShowNetwork(result, settings);
     } else if (command == "encode") {
@@ -497,7 +591,7 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
     if (!msg.SelectPort(target.portName)) {
         result.code = cli_exit::kNoConnection;
     } else {
-        result = RunCommand(options, msg, host, state);
+        result = RunCommand(options, target, msg, host, state);
         // A question answered No for want of --yes is a command line that
         // asked for something it did not allow.
         if (host.Declined()) result.code = cli_exit::kUsage;
@@ -663,6 +757,19 @@ std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& t
     }
     if (targets.empty() && options.simulated) targets.push_back({"simulated", "Ethernet"});
     if (targets.empty()) return "name a printer: --ethernet ADDR, --usb [SERIAL] or --lpt N";
+    if (!options.save.empty() && targets.size() > 1) {
+        // Printers that run at once must not write one file between them.
+        if (options.save.find(kAddressField) == std::string::npos) {
+            return std::string("--save in a fleet takes a pattern with ") + kAddressField +
+                   ", not one file for every printer: " + options.save;
+        }
+        std::set<std::string> paths;
+        for (const Target& target : targets) {
+            if (!paths.insert(SavePath(options.save, target.label)).second) {
+                return "two printers would save to " + SavePath(options.save, target.label);
+            }
+        }
+    }
     return std::nullopt;
 }
 
@@ -749,12 +856,21 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     command("upgrade-laminator", "upgrade an attached laminator's firmware (needs --yes)")
         ->add_option("FILE", options.file, "the laminator firmware (.hex)")
         ->required();
-    command("query", "the query report")
-        ->add_option("--save", options.save, "also save it, each line ending in CR LF")
-        ->type_name("FILE");
-    command("sensors", "the sensor test report")
-        ->add_option("--save", options.save, "also save it, each line ending in CR LF")
-        ->type_name("FILE");
+    for (const auto& [name, what] :
+         {std::pair{"query", "the query report"}, std::pair{"sensors", "the sensor test report"}}) {
+        CLI::App* report = command(name, what);
+        CLI::Option* save =
+            report
+                ->add_option("--save", options.save,
+                             "also save it, each line ending in CR LF; in a fleet FILE must hold "
+                             "{addr}, which becomes each printer's address")
+                ->type_name("FILE");
+        report
+            ->add_flag("--save-incomplete", options.saveIncomplete,
+                       "save a report the printer stopped answering in (else FILE is left as "
+                       "it was)")
+            ->needs(save);
+    }
     CLI::App* networkCmd = command("network", "read, or save, the printer's network settings");
     networkCmd->add_option("--ip", options.ip, "the fixed IP address")->type_name("A.B.C.D");
     networkCmd->add_option("--mask", options.mask, "the subnet mask")->type_name("A.B.C.D");

@@ -61,7 +61,10 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QFrame(parent) {
         field->setFocusPolicy(Qt::ClickFocus);
         field->installEventFilter(this);
         connect(field, &QLineEdit::textEdited, this, [this, i] { OnFieldEdited(i); });
-        connect(field, &QLineEdit::textChanged, this, &CIpAddressEdit::AddressChanged);
+        connect(field, &QLineEdit::textChanged, this, [this] {
+            m_unset = false;
+            emit AddressChanged();
+        });
         layout->addWidget(field, 1);
         m_fields[i] = field;
     }
@@ -87,10 +90,12 @@ void CIpAddressEdit::SetAddress(uint32_t address) {
         const uint32_t byte = (address >> (8 * (kFieldCount - 1 - i))) & 0xFF;
         m_fields[i]->setText(QString::number(byte));
     }
+    m_unset = false;
 }
 
 void CIpAddressEdit::Clear() {
     for (QLineEdit* field : m_fields) field->clear();
+    m_unset = true;
 }
 
 bool CIpAddressEdit::IsBlank() const {

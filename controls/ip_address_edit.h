@@ -24,9 +24,13 @@ public:
 
     uint32_t Address() const;
     void SetAddress(uint32_t address);
-    // Empties all four fields.
+    // Empties all four fields and leaves the address unset.
     void Clear();
     bool IsBlank() const;
+    // Nothing was set or typed since Clear (or since the control was made):
+    // the control holds no address at all. Fields the operator emptied hold
+    // one, the blanks reading as 0.
+    bool IsUnset() const { return m_unset; }
 
     // Gives `field` (0 to 3) the keyboard focus with its text selected, so
     // typing replaces it.
@@ -56,4 +60,5 @@ private:
     std::array<QLineEdit*, kFieldCount> m_fields{};
     int m_currentField = 0;
     bool m_autoAdvanced = false;  // the last keystroke filled a field and moved on
+    bool m_unset = true;
 };

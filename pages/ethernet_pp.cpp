@@ -165,12 +165,13 @@ void CEthernetPP::ShowAddressMode() {
 void CEthernetPP::SaveToFlash() {
     if (!IsEthernetProduct(State().ethernetPageProductId)) return;
     const WaitCursor wait(Host());
-    // A field left wholly blank holds no value (the printer reported none
-    // and nobody typed one), and is not sent.
+    // Only a field the printer reported nothing for and nobody has touched
+    // since holds no value, and is not sent. One the operator emptied is
+    // sent as typed, its blanks as 0: clearing the gateway removes it.
     std::array<std::optional<uint32_t>, network::kAddressCount> addresses;
     CIpAddressEdit* const fields[] = {m_ipAddress, m_subnetMask, m_gateway};
     for (size_t i = 0; i < addresses.size(); ++i) {
-        if (!fields[i]->IsBlank()) addresses[i] = fields[i]->Address();
+        if (!fields[i]->IsUnset()) addresses[i] = fields[i]->Address();
     }
     network::Save(Msg(), State().ethernetPageProductId, m_addressMode, addresses);
 }

@@ -1,25 +1,18 @@
 #include "pages/query_printer_pp.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStyledItemDelegate>
 #include <ctime>
 #include <memory>
 #include <optional>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
 #include "protocol/printer_tasks.h"
 #include "protocol/query_report.h"
 #include "protocol/report_printer.h"
+#include "seams/file_save.h"
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"
 
@@ -31,63 +24,6 @@ constexpr const char* kShell = "cmd.exe";
 constexpr const char* kEnableCommand = "c:\\enableomnikey.bat";
 constexpr const char* kDisableCommand = "c:\\disableomnikey.bat";
 #endif
-
-// Writes all of `bytes`, unbuffered, so a write that falls short shows here
-// rather than in a flush nobody checks.
-bool WriteAll(QFileDevice& file, const QByteArray& bytes) {
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0) return false;
-        done += written;
-    }
-    return true;
-}
-
-// A file with more than one name (hard links): every name must see the new
-// report, and a replacement would leave the others with the old one.
-bool HasOtherNames(const QString& path) {
-#ifdef _WIN32
-    (void)path;
-    return false;
-#else
-    struct stat info {};
-    return ::stat(LocalPath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           info.st_nlink > 1;
-#endif
-}
-
-// Truncates the file and writes the report into it. No value on success,
-// otherwise the reason.
-std::optional<QString> SaveInPlace(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
-        WriteAll(file, bytes)) {
-        file.close();
-        if (file.error() == QFileDevice::NoError) return std::nullopt;
-    }
-    return file.errorString();
-}
-
-// Written beside the target and renamed over it only when complete: a save
-// that fails leaves an earlier report as it was. No value on success,
-// otherwise the reason.
-std::optional<QString> SaveReport(const QString& path, const QByteArray& bytes) {
-    if (HasOtherNames(path)) return SaveInPlace(path, bytes);
-    QSaveFile file(path);
-    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    const bool written = opened && WriteAll(file, bytes);
-    if (written && file.commit()) return std::nullopt;
-    const QString reason = file.errorString();
-    const bool writeFailed = opened && (!written || file.error() == QFileDevice::WriteError);
-    if (opened) file.cancelWriting();
-    // The new report could not be made beside the file or take its name (a
-    // folder the user may not write, a name too long to extend, a sticky
-    // folder), yet the file itself may be writable: the operator chose it,
-    // and overwriting it is what the save promised. A write that failed (a
-    // full disk) would fail there too, and cost the old report.
-    if (!writeFailed && QFileInfo(path).isFile()) return SaveInPlace(path, bytes);
-    return reason;
-}
 
 // Report lines keep the printer's bytes, carriage returns and trailing line
 // feeds included, because Save and Print take them from the list. On screen
@@ -160,17 +96,25 @@ CQueryPrinterPP::CQueryPrinterPP(const PageContext& context, QWidget* parent)
 void CQueryPrinterPP::AddLine(const std::string& line) { m_list->addItem(FromLatin1(line)); }
 
 void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
-    WaitCursor wait(Host());
-    m_list->clear();
-    if (sensors) {
-        m_save->setEnabled(false);
-        m_print->setEnabled(false);
-    }
-    query_report::Run(Msg(), title, command, query_report::LocalTimeNow(),
-                      [this](const std::string& line) { AddLine(line); });
+    query_report::RunResult result;
+    {
+        WaitCursor wait(Host());
+        m_list->clear();
+        if (sensors) {
+            m_save->setEnabled(false);
+            m_print->setEnabled(false);
+        }
+        result = query_report::Run(Msg(), title, command, query_report::LocalTimeNow(),
+                                   [this](const std::string& line) { AddLine(line); });
 
-    m_save->setEnabled(true);
-    m_print->setEnabled(true);
+        // What the list shows may still be saved or printed: the operator is
+        // told below that it is not the whole report.
+        m_save->setEnabled(true);
+        m_print->setEnabled(true);
+    }
+    if (const std::optional<std::string> text = query_report::IncompleteText(result)) {
+        Host().Message(*text, MsgButtons::Ok);
+    }
 }
 
 void CQueryPrinterPP::OnPrint() {
@@ -193,14 +137,11 @@ void CQueryPrinterPP::OnSave() {
     for (int row = 0; row < m_list->count(); ++row) {
         lines.push_back(ToLatin1(m_list->item(row)->text()));
     }
-    const std::string saved = query_report::SavedText(lines);
-    const QByteArray bytes(saved.data(), static_cast<qsizetype>(saved.size()));
-
-    const QString target = DisplayPath(*path);
-    const std::optional<QString> reason = SaveReport(target, bytes);
+    const std::optional<std::string> reason =
+        filesave::SaveReplacing(*path, query_report::SavedText(lines));
     if (!reason) return;
-    const std::string text = "The report could not be saved to\n" + ToLatin1(DisplayPath(*path)) +
-                             "\n\n" + ToLatin1(*reason);
+    const std::string text =
+        "The report could not be saved to\n" + ToLatin1(DisplayPath(*path)) + "\n\n" + *reason;
     Host().Message(text, MsgButtons::Ok, MsgIcon::Exclamation);
 }
 

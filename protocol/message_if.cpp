@@ -162,8 +162,8 @@ std::optional<std::string> CMessageIF::RequestStatus(int command) {
     return value;
 }
 
-void CMessageIF::SendModify(int command, const std::string& text) {
-    SendAndPause(Prefix::Modify, command, text, kModifyPauseMs);
+bool CMessageIF::SendModify(int command, const std::string& text) {
+    return SendAndPause(Prefix::Modify, command, text, kModifyPauseMs);
 }
 
 void CMessageIF::SendCommandAndWait(int command, const std::string& text) {

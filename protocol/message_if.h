@@ -66,7 +66,8 @@ public:
     // to tell them apart to stop.
     std::string RequestNumbered(int command, int8_t number, bool& answered);
     std::optional<std::string> RequestStatus(int command);
-    void SendModify(int command, const std::string& text);
+    // True when the frame went out (then after its pause).
+    bool SendModify(int command, const std::string& text);
     void SendCommandAndWait(int command, const std::string& text);
     // True when the frame went out. A caller that goes on to pause, read or
     // claim success must not do so for a command the printer never saw.

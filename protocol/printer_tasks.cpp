@@ -349,30 +349,63 @@ UpgradeResult UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string
 
 namespace query_report {
 
-std::vector<std::string> Run(CMessageIF& msg, const char* title, int command,
-                             const std::tm& started,
-                             const std::function<void(const std::string&)>& onLine) {
+RunResult Run(CMessageIF& msg, const char* title, int command, const std::tm& started,
+              const std::function<void(const std::string&)>& onLine) {
     const int linkKind = msg.CurrentLinkKind().value_or(kLinkParallel);
-    std::vector<std::string> lines;
+    RunResult result;
     const auto add = [&](std::string line) {
         if (onLine) onLine(line);
-        lines.push_back(std::move(line));
+        result.lines.push_back(std::move(line));
     };
     for (std::string& line : HeadLines(title, linkKind, started)) add(std::move(line));
-    // A printer that never says "END" would otherwise be asked forever: the
-    // run stops once the item number would wrap, and at once when a request
-    // cannot go out at all (the family does not take the command, or the
-    // link refused it) or nothing came back within the link's wait, as every
-    // further request would fare the same: a silent printer would cost the
-    // whole wait for each of the remaining items.
-    for (int item = kFirstItem; item <= kLastItem; ++item) {
-        bool answered = false;
-        const std::string reply = msg.RequestNumbered(command, static_cast<int8_t>(item), answered);
-        if (!answered || reply == kEndReply) break;
+    // An item that got nothing (a request the family gate or the link held
+    // back, a silent or closed printer, a reply that is no text) stands as an
+    // empty line once a later item is answered. The last items before the
+    // run gave up were never followed by an answer: they show nothing.
+    std::vector<int> pending;
+    for (int item = kFirstItem;; ++item) {
+        // A printer that never says "END" would otherwise be asked forever;
+        // the next item number would wrap.
+        if (item > kLastItem) {
+            result.end = RunEnd::ItemLimit;
+            result.stoppedAt = kLastItem;
+            break;
+        }
+        const std::string reply = msg.RequestNumbered(command, static_cast<int8_t>(item));
+        if (reply.empty()) {
+            pending.push_back(item);
+            if (static_cast<int>(pending.size()) < kUnansweredInARow) continue;
+            result.end = RunEnd::Unanswered;
+            result.stoppedAt = pending.front();
+            break;
+        }
+        for (const int gap : pending) {
+            result.unanswered.push_back(gap);
+            add(std::string());
+        }
+        pending.clear();
+        if (reply == kEndReply) {
+            result.end = RunEnd::Complete;
+            break;
+        }
         if (reply == kSkipReply) continue;
         for (std::string& line : SplitReply(reply)) add(std::move(line));
     }
-    return lines;
+    return result;
+}
+
+std::optional<std::string> IncompleteText(const RunResult& result) {
+    switch (result.end) {
+        case RunEnd::Complete:
+            break;
+        case RunEnd::Unanswered:
+            return "The printer stopped answering at item " + std::to_string(result.stoppedAt) +
+                   ": the report is incomplete.";
+        case RunEnd::ItemLimit:
+            return "The printer sent no end of the report by item " +
+                   std::to_string(result.stoppedAt) + ": the report is incomplete.";
+    }
+    return std::nullopt;
 }
 
 std::string SavedText(const std::vector<std::string>& lines) {
@@ -447,23 +480,35 @@ Settings Read(CMessageIF& msg) {
     return settings;
 }
 
-bool Save(CMessageIF& msg, int32_t productId, int mode,
-          const std::array<std::optional<uint32_t>, kAddressCount>& addresses) {
-    if (!IsEthernetProduct(productId)) return false;
+bool SaveResult::AllSent() const {
+    return applicable && std::all_of(writes.begin(), writes.end(),
+                                     [](const SettingWrite& write) { return write.sent; });
+}
+
+SaveResult Save(CMessageIF& msg, int32_t productId, int mode,
+                const std::array<std::optional<uint32_t>, kAddressCount>& addresses) {
+    SaveResult result;
+    result.applicable = IsEthernetProduct(productId);
+    if (!result.applicable) return result;
+    // A write that fails reconnects and the save goes on: each setting is
+    // its own request, and those after a lost one may still reach the
+    // printer. Which went out is the caller's to report.
+    const auto write = [&](int command, std::string value) {
+        const bool sent = msg.SendModify(command, value);
+        result.writes.push_back({command, std::move(value), sent});
+    };
     // With no mode reported and none chosen, the printer keeps the one it
     // has: writing "static" would be a choice nobody made.
-    if (mode != kModeUnknown) {
-        msg.SendModify(cmd::DYN, mode == kModeDynamic ? kDynamicValue : kStaticValue);
-    }
+    if (mode != kModeUnknown) write(cmd::DYN, mode == kModeDynamic ? kDynamicValue : kStaticValue);
     // The addresses go whatever the mode: a printer set to dynamic keeps
     // them for the day it is switched back to static. An address without a
     // value (the printer reported none and nobody gave one) is not sent as
     // 0.0.0.0, which would overwrite one the printer keeps.
     for (int i = 0; i < kAddressCount; ++i) {
         const std::optional<uint32_t>& address = addresses[static_cast<size_t>(i)];
-        if (address) msg.SendModify(kAddressCommands[i], AddressToWire(*address));
+        if (address) write(kAddressCommands[i], AddressToWire(*address));
     }
-    return true;
+    return result;
 }
 
 }  // namespace network

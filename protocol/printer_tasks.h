@@ -135,12 +135,38 @@ UpgradeResult UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string
 
 namespace query_report {
 
+// A run ends after this many items in a row for which nothing came back: a
+// printer that was slow once costs one empty line, one that has stopped
+// answering costs no more than these waits.
+inline constexpr int kUnansweredInARow = 3;
+
+enum class RunEnd {
+    Complete,    // the printer said "END"
+    Unanswered,  // kUnansweredInARow items in a row got nothing
+    ItemLimit,   // the item number ran out before "END"
+};
+
+struct RunResult {
+    std::vector<std::string> lines;
+    RunEnd end = RunEnd::Complete;
+    // Where an incomplete run stopped: the first of the unanswered items, or
+    // the last item number; 0 for a complete one.
+    int stoppedAt = 0;
+    // Items that got nothing and stand in the report as empty lines.
+    std::vector<int> unanswered;
+    bool Complete() const { return end == RunEnd::Complete; }
+};
+
 // Runs a query or sensor report: the head lines, then every item until
-// "END", the item number's last value, or an item nothing came back for.
-// `onLine` sees each line as it comes, so a window can show the list grow.
-std::vector<std::string> Run(CMessageIF& msg, const char* title, int command,
-                             const std::tm& started,
-                             const std::function<void(const std::string&)>& onLine = {});
+// "END". An item nothing came back for adds an empty line and the run goes
+// on, up to kUnansweredInARow such items in a row or the item number's last
+// value. `onLine` sees each line as it comes, so a window can show the list
+// grow.
+RunResult Run(CMessageIF& msg, const char* title, int command, const std::tm& started,
+              const std::function<void(const std::string&)>& onLine = {});
+// What the operator is told about an incomplete report; no value for a
+// complete one.
+std::optional<std::string> IncompleteText(const RunResult& result);
 // The saved file: every line followed by CR LF.
 std::string SavedText(const std::vector<std::string>& lines);
 std::tm LocalTimeNow();
@@ -172,10 +198,22 @@ struct Settings {
 // Reads the product id and, on an Ethernet printer, the MAC address, the
 // mode and the three addresses, in the page's order.
 Settings Read(CMessageIF& msg);
-// Writes the mode (unless unknown) and every address that has a value.
-// Nothing on a printer that is not an Ethernet product.
-bool Save(CMessageIF& msg, int32_t productId, int mode,
-          const std::array<std::optional<uint32_t>, kAddressCount>& addresses);
+// One setting a save meant to write.
+struct SettingWrite {
+    int command = 0;    // cmd::DYN, cmd::IPA, cmd::SNM or cmd::GWY
+    std::string value;  // as it travels
+    bool sent = false;  // the whole frame went out
+};
+struct SaveResult {
+    bool applicable = false;           // an Ethernet printer: the save was tried
+    std::vector<SettingWrite> writes;  // in the order they went
+    bool AllSent() const;
+};
+// Writes the mode (unless unknown) and every address that has a value, each
+// whether or not the one before went out. Nothing on a printer that is not
+// an Ethernet product.
+SaveResult Save(CMessageIF& msg, int32_t productId, int mode,
+                const std::array<std::optional<uint32_t>, kAddressCount>& addresses);
 
 }  // namespace network
 

@@ -340,6 +340,83 @@ TEST(Cli, SavedReportEndsEveryLineInCrLf) {
     EXPECT_THAT(rig.err.str(), HasSubstr("The report could not be saved to /no/such/dir/s.txt"));
 }
 
+// The printer drops the connection at every request from the one after
+// the request `trigger` on.
+void DropAfter(CliRig& rig, const std::string& trigger) {
+    rig.printer->SetFrameObserver([printer = rig.printer.get(), trigger](const SimFrame& frame) {
+        if (frame.mnemonic + frame.parameter != trigger) return;
+        printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = true; });
+    });
+}
+
+TEST(Cli, AnIncompleteReportExitsOneAndReplacesASavedFileOnlyWhenAsked) {
+    CliRig rig;
+    std::ofstream(rig.folder / "q.txt", std::ios::binary) << "earlier\r\n";
+    const auto saved = [&] {
+        std::ifstream file(rig.folder / "q.txt", std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), {});
+    };
+    for (const bool anyway : {false, true}) {
+        rig.printer->UpdateState([](SimPrinterState& s) { s.faults.closeOnRequest = false; });
+        DropAfter(rig, "QPR2");
+        std::vector<std::string> args = {"--ethernet", rig.Address(), "--json",
+                                         "query",      "--save",      "{dir}/q.txt"};
+        if (anyway) args.push_back("--save-incomplete");
+        EXPECT_EQ(rig.Run(args), 1);
+        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false,\n  \"stopped_at_item\": 3"));
+        EXPECT_THAT(
+            rig.err.str(),
+            HasSubstr("The printer stopped answering at item 3: the report is incomplete."));
+        if (anyway) {
+            EXPECT_THAT(saved(), ::testing::StartsWith("QUERY PRINTER RESULTS\r\n"));
+            EXPECT_THAT(saved(), ::testing::EndsWith("RIBBON LEFT: 412 PANELS\r\n"));
+        } else {
+            EXPECT_THAT(rig.out.str(), HasSubstr("\"saved\": null"));
+            EXPECT_THAT(rig.err.str(), HasSubstr("The incomplete report was not saved to"));
+            EXPECT_EQ(saved(), "earlier\r\n");
+        }
+    }
+}
+
+// The printer stops answering before the save: no write reaches it, and the
+// program says so of each instead of claiming the save.
+TEST(Cli, ANetworkSaveThatDidNotGoOutSaysWhichSettingsWentOut) {
+    CliRig rig;
+    DropAfter(rig, "SNM");
+    EXPECT_EQ(
+        rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip", "10.0.0.1"}),
+        1);
+    EXPECT_THAT(rig.out.str(), HasSubstr("\"saved\": false"));
+    EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n      \"sent\": false"));
+    EXPECT_THAT(rig.err.str(),
+                HasSubstr("The save did not go out: the printer may still hold its earlier IP "
+                          "address mode, IP address, Subnet mask."));
+    EXPECT_THAT(rig.err.str(), HasSubstr("could not be read back"));
+}
+
+// Printers of a fleet save side by side, each to a file of its own.
+TEST(Cli, FleetSavesNeedAFilePerPrinter) {
+    CliRig first, second;
+    const auto run = [&](const std::string& address, const char* save) {
+        return first.Run(
+            {"--ethernet", first.Address(), "--ethernet", address, "sensors", "--save", save});
+    };
+    EXPECT_EQ(run(second.Address(), "{dir}/s.txt"), 2);
+    EXPECT_THAT(first.err.str(), HasSubstr("--save in a fleet takes a pattern with {addr}"));
+    EXPECT_EQ(run(first.Address(), "{dir}/s-{addr}.txt"), 2);
+    EXPECT_TRUE(first.printer->Frames().empty());
+
+    EXPECT_EQ(run(second.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
+    for (const CliRig* rig : {&first, &second}) {
+        std::ifstream file(first.folder /
+                           ("s-127.0.0.1_" + std::to_string(rig->server->Port()) + ".txt"));
+        EXPECT_THAT(std::string((std::istreambuf_iterator<char>(file)), {}),
+                    ::testing::StartsWith("SENSOR TEST RESULTS\r\n"));
+    }
+    // Nothing else: no temporary file left beside them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(first.folder), fs::directory_iterator()), 5);
+}
+
 // One dead printer among live ones: the others are served, each printer's
 // line is whole, and the exit code is the worst.
 TEST(Cli, FleetGoesOnPastADeadPrinter) {

@@ -286,7 +286,8 @@ TEST(EthernetPage, SavedAddressesTravelAsSignedDecimalWithBlanksAsZero) {
 }
 
 // A value the printer did not report and nobody typed is not written back:
-// neither a mode nobody chose nor a blank address over the one it keeps.
+// neither a mode nobody chose nor a blank address over the one it keeps. A
+// field the operator emptied is written.
 TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     SimPageRig rig;
     rig.Remove("DYN");
@@ -312,11 +313,20 @@ TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     EXPECT_EQ(rig.printer->Value("DYN"), "0");
     EXPECT_EQ(rig.printer->Value("SNM"), "-16777216");
 
-    // Emptied by the operator: no value again.
-    c.mask->Clear();
+    // Emptied by the operator, the one typed and the one the printer
+    // reported alike: sent as typed, the blanks as 0.
+    for (CIpAddressEdit* field : {c.mask, c.gateway}) {
+        for (int i = 0; i < CIpAddressEdit::kFieldCount; ++i) {
+            field->Field(i)->selectAll();
+            gui::KeyClick(field->Field(i), Qt::Key_Delete);
+        }
+        ASSERT_TRUE(field->IsBlank());
+    }
     rig.Forget();
     c.save->click();
-    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "GWY"}));
+    EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "SNM", "GWY"}));
+    EXPECT_EQ(rig.printer->Value("SNM"), "0");
+    EXPECT_EQ(rig.printer->Value("GWY"), "0");
 }
 
 TEST(EthernetPage, SaveRefusesForAPrinterWithoutEthernet) {
