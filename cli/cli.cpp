@@ -355,7 +355,7 @@ Result RunCommand(const Options& options, CMessageIF& msg, CCliHost& host,
             auto addresses = settings.addresses;
             const std::string* given[] = {&options.ip, &options.mask, &options.gateway};
             for (size_t i = 0; i < addresses.size(); ++i) {
-                if (!given[i]->empty()) addresses[i] = textscan::DottedAddress(*given[i]);
+                if (!given[i]->empty()) addresses[i] = ParseEthernetTarget(*given[i])->address;
             }
             network::Save(msg, settings.productId, mode, addresses);
             settings = network::Read(msg);
