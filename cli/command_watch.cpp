@@ -43,9 +43,7 @@ public:
         m_watch.CheckTrace();
         return received;
     }
-    int ReceiveWaitMs() const override {
-        return m_watch.Stopped() ? 0 : m_inner->ReceiveWaitMs();
-    }
+    int ReceiveWaitMs() const override { return m_watch.Stopped() ? 0 : m_inner->ReceiveWaitMs(); }
     bool HasFailed() const override { return m_watch.Stopped() || m_inner->HasFailed(); }
     void SetIdleHost(IHostServices* host) override { m_inner->SetIdleHost(host); }
 
