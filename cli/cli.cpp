@@ -774,7 +774,8 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
                    "comment)")
         ->type_name("FILE");
     app.add_option("--usb", options.usb,
-                   "the USB printer with this serial number; without one, the only USB printer")
+                   "the USB printer with this serial number; without one, the only USB printer "
+                   "(of several, none: they are listed, exit 3)")
         ->expected(0, 1)
         ->type_name("[SERIAL]");
     app.add_option("--lpt", options.lpt, "the parallel port LPTN: (1 to 4)")
@@ -819,7 +820,7 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     identityCmd
         ->add_option("--set", options.settings,
                      "save a setting first: FDC (density), FSP (image start), FEP (image end), "
-                     "FPP (position); repeatable")
+                     "FPP (position); at most 63 characters, no control characters; repeatable")
         ->type_name("MN=VALUE");
     command("reset", "reset the printer's configuration to its defaults (needs --yes)");
     command("counters", "read the four usage counters");
