@@ -15,6 +15,8 @@
 
 #include "cli/cli_host.h"
 #include "cli/cli_text.h"
+#include "cli/command_watch.h"
+#include "cli/regular_file.h"
 #include "links/ethernet_if.h"
 #include "links/link_factory.h"
 #include "links/parallel_if.h"
@@ -44,10 +46,12 @@ constexpr size_t kAddressFieldSize = std::char_traits<char>::length(kAddressFiel
 constexpr const char* kExitCodesText =
     "Exit codes:\n"
     "  0  done\n"
-    "  1  the printer refused, or a check failed (checksum, tracks, not applicable)\n"
+    "  1  the printer refused, did not answer, or a check failed (checksum, tracks, not\n"
+    "     applicable); a request that got no answer at all ends the command at once\n"
     "  2  usage: a bad command line, or a question asked without --yes\n"
     "  3  could not connect to the printer\n"
-    "  4  a file could not be read or written\n"
+    "  4  a file could not be read or written, or is not a regular file (also a trace\n"
+    "     that could not be written on)\n"
     "A fleet ends with the highest code of its printers.\n";
 
 // --- the command line ---------------------------------------------------------
@@ -62,6 +66,7 @@ struct Options {
     bool json = false;
     bool yes = false;
     int retries = 0;
+    int timeoutSeconds = 0;  // 0: none
     int jobs = kDefaultJobs;
     std::string trace;
 
@@ -100,30 +105,14 @@ struct Result {
 };
 
 std::optional<Target> ParseEthernetTarget(const std::string& text) {
+    const std::optional<textscan::AddressAndPort> parsed =
+        textscan::DottedAddressAndPort(text, CEthernetIF::kPrinterPort);
+    if (!parsed) return std::nullopt;
     Target target;
     target.portName = "Ethernet";
     target.label = text;
-    std::string host = text;
-    const size_t colon = text.find(':');
-    if (colon != std::string::npos) {
-        const std::optional<long long> port = textscan::WholeNumber(text.substr(colon + 1));
-        if (!port || *port < 1 || *port > 65535) return std::nullopt;
-        target.port = static_cast<uint16_t>(*port);
-        host = text.substr(0, colon);
-    }
-    uint32_t address = 0;
-    size_t at = 0;
-    for (int field = 0; field < 4; ++field) {
-        const size_t end = field < 3 ? host.find('.', at) : host.size();
-        if (end == std::string::npos || end == at || end - at > 3) return std::nullopt;
-        const std::optional<long long> value = textscan::WholeNumber(host.substr(at, end - at));
-        if (!value || *value < 0 || *value > 255 || !textscan::IsDigit(host[at])) {
-            return std::nullopt;
-        }
-        address = (address << 8) | static_cast<uint32_t>(*value);
-        at = end + 1;
-    }
-    target.address = address;
+    target.address = parsed->address;
+    target.port = parsed->port;
     return target;
 }
 
@@ -197,14 +186,17 @@ void ShowIdentity(Result& result, const identity::View& view) {
     AddField(result, "Printhead Position", "printhead_position", view.settings.position);
 }
 
-void ShowCounters(Result& result, CMessageIF& msg) {
+void ShowCounters(Result& result, CMessageIF& msg, IHostServices& host) {
     const auto values = counters::Read(msg);
     bool any = false;
     for (size_t i = 0; i < values.size(); ++i) {
         AddField(result, counters::kCounters[i].label, counters::kCounters[i].key, values[i]);
         any = any || values[i].has_value();
     }
-    if (!any) result.code = cli_exit::kRefused;
+    if (!any) {
+        host.Message("The printer reported none of the counters.", MsgButtons::Ok);
+        result.code = cli_exit::kRefused;
+    }
 }
 
 std::string AddressText(const std::optional<uint32_t>& address) {
@@ -353,7 +345,11 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
             result.json["saved"] = true;
         }
         ShowIdentity(result, view);
-        if (view.serial.empty() && view.version.empty()) result.code = cli_exit::kRefused;
+        if (view.serial.empty() && view.version.empty()) {
+            host.Message("The printer reported neither its serial number nor its firmware version.",
+                         MsgButtons::Ok);
+            result.code = cli_exit::kRefused;
+        }
     } else if (command == "reset") {
         switch (identity::Reset(msg, host)) {
             case identity::ResetResult::Declined:
@@ -368,14 +364,14 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
         }
         result.json["reset"] = result.code == cli_exit::kDone;
     } else if (command == "counters") {
-        ShowCounters(result, msg);
+        ShowCounters(result, msg, host);
     } else if (command == "send") {
         const std::string text = Latin1Upper(*Latin1(options.text));
         const bool sent = counters::SendQuickCommand(msg, host, text);
         result.json["sent"] = sent ? Json(Utf8(text)) : Json(nullptr);
         result.lines.push_back(sent ? "Sent: " + Utf8(text) : "Not sent");
         // A command that prints or cleans shows its effect on the counters.
-        ShowCounters(result, msg);
+        ShowCounters(result, msg, host);
         if (!sent) result.code = cli_exit::kRefused;
     } else if (command == "print") {
         const counters::PrintResult sent =
@@ -536,17 +532,12 @@ struct Shared {
     bool fleet = false;
 };
 
-Result RunOnPrinter(const Options& options, const Target& target, const Shared& shared) {
-    CliHostOptions hostOptions;
-    hostOptions.yes = options.yes;
-    hostOptions.retries = options.retries;
-    hostOptions.progressBar = shared.environment.stderrIsTerminal && !shared.fleet;
-    hostOptions.prefix = shared.fleet ? target.label + ": " : std::string();
-    hostOptions.sleep = shared.environment.sleep;
-    CCliHost host(*shared.err, hostOptions);
+// One attempt at the command on one printer: connect, then run it, unless
+// the printer let the connection's first request pass in silence.
+Result RunAttempt(const Options& options, const Target& target, const Shared& shared,
+                  CCliHost& host, CCommandWatch& watch, std::ostream& usbDiagnostics) {
     tessaly::ProgramState state;
     state.printerIpAddress = target.address;
-    std::ostringstream usbDiagnostics;
     CCliUsbSelection selection(options.usb.value_or(std::string()));
 
     // Each printer its own simulated printer, so a fleet of them runs side
@@ -578,25 +569,89 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
         };
     } else {
         const uint16_t port = target.port;
-        factory = [&state, port](
+        const int receiveWaitMs = shared.environment.receiveWaitMs > 0
+                                      ? shared.environment.receiveWaitMs
+                                      : CEthernetIF::kReceiveTimeoutMs;
+        factory = [&state, port, receiveWaitMs](
                       int kind,
                       const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
-            if (kind == kLinkEthernet) return std::make_unique<CEthernetIF>(state, port);
+            if (kind == kLinkEthernet) {
+                return std::make_unique<CEthernetIF>(state, port, receiveWaitMs);
+            }
             return std::make_unique<CParallelIF>(portName);
         };
     }
     if (shared.trace) factory = TracedLinkFactory(std::move(factory), shared.trace, target.label);
+    factory = CCommandWatch::Watched(std::move(factory), watch);
 
     CMessageIF msg(host, std::move(factory));
     if (!msg.SelectPort(target.portName)) {
         result.code = cli_exit::kNoConnection;
-    } else {
-        result = RunCommand(options, target, msg, host, state);
-        // A question answered No for want of --yes is a command line that
-        // asked for something it did not allow.
-        if (host.Declined()) result.code = cli_exit::kUsage;
+        return result;
     }
+    // The connection's own request may have gone unanswered already.
+    watch.RequestOver();
+    if (watch.Stopped()) return result;
+    result = RunCommand(options, target, msg, host, state);
+    watch.RequestOver();
+    return result;
+}
+
+Result RunOnPrinter(const Options& options, const Target& target, const Shared& shared) {
+    // Set while a stopped command winds down: its remaining requests fail at
+    // once, and what the task then says of the values it did not get would
+    // mislead; the reason of the stop is said instead.
+    CCommandWatch* winding = nullptr;
+    CliHostOptions hostOptions;
+    hostOptions.yes = options.yes;
+    hostOptions.retries = options.retries;
+    hostOptions.progressBar = shared.environment.stderrIsTerminal && !shared.fleet;
+    hostOptions.prefix = shared.fleet ? target.label + ": " : std::string();
+    hostOptions.sleep = shared.environment.sleep;
+    hostOptions.muted = [&winding] { return winding && winding->Stopped(); };
+    CCliHost host(*shared.err, hostOptions);
+    std::ostringstream usbDiagnostics;
+
+    using Clock = CCommandWatch::Clock;
+    std::optional<Clock::time_point> deadline;
+    if (options.timeoutSeconds > 0) {
+        deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    }
+    const bool reportGoesOn = options.command == "query" || options.command == "sensors";
+    Result result;
+    for (;;) {
+        CCommandWatch watch(deadline, options.timeoutSeconds, shared.trace, reportGoesOn);
+        winding = &watch;
+        result = RunAttempt(options, target, shared, host, watch, usbDiagnostics);
+        winding = nullptr;
+        if (!watch.Stopped()) break;
+        const CCommandWatch::Stop& stop = *watch.Stopped();
+        result.code = std::max(result.code, stop.exitCode);
+        result.json["stopped"] = stop.reason;
+        // A printer that said nothing at all is tried again like one that
+        // could not be reached; one that stopped half-way is not, since
+        // part of the command may have taken effect.
+        const bool timeLeft = !deadline || Clock::now() < *deadline;
+        if (stop.printerSilent && stop.exitCode == cli_exit::kRefused && timeLeft) {
+            if (host.Message(stop.reason, MsgButtons::RetryCancel) == MsgResult::Retry) {
+                host.Pause(CMessageIF::kRetryPauseMs);
+                continue;
+            }
+        } else {
+            host.Message(stop.reason, MsgButtons::Ok);
+        }
+        break;
+    }
+    // A question answered No for want of --yes is a command line that asked
+    // for something it did not allow.
+    if (host.Declined()) result.code = cli_exit::kUsage;
     if (!usbDiagnostics.str().empty()) host.Message(usbDiagnostics.str(), MsgButtons::Ok);
+    if (result.code != cli_exit::kDone && host.Messages().empty()) {
+        // Every failure says something: a script's log must show why.
+        host.Message(
+            options.command + " did not succeed (exit status " + std::to_string(result.code) + ")",
+            MsgButtons::Ok);
+    }
     Json messages = Json::array();
     for (const std::string& line : host.Messages()) messages.push_back(Utf8(line));
     result.json["messages"] = messages;
@@ -700,6 +755,13 @@ std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& t
     if (options.command == "send" && !Latin1(options.text)) {
         return "the command holds characters beyond Latin-1";
     }
+    // The printer's command field holds no more; a command cut to fit would
+    // be another command.
+    if (options.command == "send" && Latin1(options.text)->size() > counters::kCommandLimit) {
+        return "send: the command holds " + std::to_string(Latin1(options.text)->size()) +
+               " characters; the printer's command field takes at most " +
+               std::to_string(counters::kCommandLimit);
+    }
     if (options.command == "identity") {
         for (const std::string& set : options.settings) {
             const std::string name = set.substr(0, set.find('='));
@@ -707,13 +769,24 @@ std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& t
                 (name != "FDC" && name != "FSP" && name != "FEP" && name != "FPP")) {
                 return "--set takes FDC=, FSP=, FEP= or FPP= and a value, not " + set;
             }
-            if (!Latin1(set)) return "the setting holds characters beyond Latin-1: " + set;
+            const std::optional<std::string> value = Latin1(set.substr(set.find('=') + 1));
+            if (!value) return "the setting holds characters beyond Latin-1: " + set;
+            // The value goes into its request as it stands: a control
+            // character (0x1C 0x03 ends a frame) would make the rest a request
+            // of its own, and a longer value would be cut.
+            if (std::any_of(value->begin(), value->end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+                return "the setting holds a control character: " + name;
+            }
+            if (value->size() > identity::kSettingTextLimit) {
+                return "the setting " + name + " takes at most " +
+                       std::to_string(identity::kSettingTextLimit) + " characters";
+            }
         }
     }
     if (options.command == "network") {
         for (const std::string* address : {&options.ip, &options.mask, &options.gateway}) {
-            if (!address->empty() &&
-                (address->find(':') != std::string::npos || !ParseEthernetTarget(*address))) {
+            if (!address->empty() && !textscan::DottedAddress(*address)) {
                 return "not an IPv4 address: " + *address;
             }
         }
@@ -725,6 +798,10 @@ std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& t
             any = true;
             const std::optional<std::string> text = Latin1(*options.tracks[i]);
             if (!text) return "track " + std::to_string(i + 1) + " holds characters beyond Latin-1";
+            if (!magstripe::IsTrackText(*text)) {
+                return "track " + std::to_string(i + 1) +
+                       " holds a control character; a track takes none below 0x20";
+            }
             if (text->size() > static_cast<size_t>(magstripe::kTrackLimits[i])) {
                 return "track " + std::to_string(i + 1) + " holds at most " +
                        std::to_string(magstripe::kTrackLimits[i]) + " characters";
@@ -800,10 +877,12 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
                    "repeat for a fleet")
         ->type_name("ADDR[:PORT]");
     app.add_option("--ethernet-file", options.ethernetFile,
-                   "a file of Ethernet printers, one ADDR[:PORT] a line ('#' starts a comment)")
+                   "a regular file of Ethernet printers, one ADDR[:PORT] a line ('#' starts a "
+                   "comment)")
         ->type_name("FILE");
     app.add_option("--usb", options.usb,
-                   "the USB printer with this serial number; without one, the only USB printer")
+                   "the USB printer with this serial number; without one, the only USB printer "
+                   "(of several, none: they are listed, exit 3)")
         ->expected(0, 1)
         ->type_name("[SERIAL]");
     app.add_option("--lpt", options.lpt, "the parallel port LPTN: (1 to 4)")
@@ -817,14 +896,22 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
                  "one JSON document (one JSON line per printer in a fleet) instead of text");
     app.add_flag("--yes", options.yes, "answer yes to the questions reset and upgrade ask");
     app.add_option("--retries", options.retries,
-                   "retry a printer that does not answer this many times, 2 s apart (default 0)")
+                   "retry a printer that cannot be reached, or that answers its first request "
+                   "with nothing at all, this many times, 2 s apart (default 0)")
         ->check(CLI::NonNegativeNumber)
         ->type_name("N");
+    app.add_option("--timeout", options.timeoutSeconds,
+                   "end a printer's command, its retries included, after SECONDS; checked "
+                   "between requests, so a request waiting for its reply ends its wait (up to "
+                   "10 s) first (default: no limit)")
+        ->check(CLI::Range(1, 86400))
+        ->type_name("SECONDS");
     app.add_option("--jobs", options.jobs, "printers of a fleet at work at once (default 8)")
         ->check(CLI::Range(1, 256))
         ->type_name("N");
     app.add_option("--trace", options.trace,
-                   "append every frame written and reply read to FILE (time, link, hex dump)")
+                   "append every frame written and reply read to FILE (time, link, hex dump); "
+                   "a regular file only; a record that cannot be written ends the run (exit 4)")
         ->type_name("FILE");
 
     // The commands' own options.
@@ -840,14 +927,16 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     identityCmd
         ->add_option("--set", options.settings,
                      "save a setting first: FDC (density), FSP (image start), FEP (image end), "
-                     "FPP (position); repeatable")
+                     "FPP (position); at most 63 characters, no control characters; repeatable")
         ->type_name("MN=VALUE");
     command("reset", "reset the printer's configuration to its defaults (needs --yes)");
     command("counters", "read the four usage counters");
-    command("send", "send a typed command, as the Quick Commands field does")
-        ->add_option("TEXT", options.text, "the command, e.g. TST")
+    command("send",
+            "send a typed command, as the Quick Commands field does; sent as typed, "
+            "control characters included")
+        ->add_option("TEXT", options.text, "the command, at most 63 characters, e.g. TST")
         ->required();
-    command("print", "send a print file unchanged")
+    command("print", "send a print file unchanged, every byte as it is")
         ->add_option("FILE", options.file, "the print file (.prn)")
         ->required();
     command("upgrade", "upgrade the printer's firmware (needs --yes)")
@@ -883,7 +972,8 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         const std::string name = "--track" + std::to_string(i + 1);
         encodeCmd
             ->add_option(name, options.tracks[static_cast<size_t>(i)],
-                         "the data of track " + std::to_string(i + 1) + ", without sentinels")
+                         "the data of track " + std::to_string(i + 1) +
+                             ", without sentinels; no control characters")
             ->type_name("TEXT");
     }
     encodeCmd->add_flag("--hi-co", options.hiCo, "high-coercivity encoding");
@@ -924,11 +1014,13 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     Shared shared{&sharedOut, &sharedErr, nullptr, environment, false};
 
     if (!options.ethernetFile.empty()) {
-        std::ifstream file(options.ethernetFile);
-        if (!file) {
-            err << kProgram << ": cannot read " << options.ethernetFile << "\n";
+        std::string error;
+        const std::optional<std::string> content = ReadRegularFile(options.ethernetFile, error);
+        if (!content) {
+            err << kProgram << ": cannot read " << options.ethernetFile << ": " << error << "\n";
             return cli_exit::kFileError;
         }
+        std::istringstream file(*content);
         std::string line;
         while (std::getline(file, line)) {
             const std::string text(textscan::Trim(line.substr(0, line.find('#'))));

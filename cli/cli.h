@@ -23,6 +23,8 @@ struct CliEnvironment {
     bool stderrIsTerminal = false;
     // A blocking pause; empty: the thread sleeps.
     std::function<void(int milliseconds)> sleep;
+    // How long an Ethernet link waits for a reply; 0: the link's own wait.
+    int receiveWaitMs = 0;
 };
 
 // Runs the program on `args` (without the program's name); the result is

@@ -37,6 +37,18 @@ void CCliHost::Line(const std::string& text) {
 }
 
 MsgResult CCliHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon) {
+    if (m_options.muted && m_options.muted()) {
+        switch (buttons) {
+            case MsgButtons::Ok:
+                return MsgResult::Ok;
+            case MsgButtons::YesNo:
+                return MsgResult::No;
+            case MsgButtons::OkCancel:
+            case MsgButtons::RetryCancel:
+                break;
+        }
+        return MsgResult::Cancel;
+    }
     const std::string line = OneLine(text);
     m_messages.push_back(line);
     switch (buttons) {

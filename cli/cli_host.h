@@ -33,6 +33,10 @@ struct CliHostOptions {
     // Put before every line: the printer's address in a fleet.
     std::string prefix;
     std::function<void(int)> sleep;
+    // While it returns true, boxes say nothing and go unrecorded, and
+    // questions are answered No or Cancel without counting as declined: the
+    // command is being stopped, and its reason is said instead.
+    std::function<bool()> muted;
 };
 
 // The desktop services on a command line: message boxes become one line on

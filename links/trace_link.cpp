@@ -5,6 +5,13 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -36,7 +43,36 @@ std::tm LocalTime(std::time_t seconds) {
 }  // namespace
 
 std::shared_ptr<CTraceFile> CTraceFile::Open(const std::string& path, std::string& error) {
+    constexpr const char* kNotRegular = "not a regular file";
+#ifdef _WIN32
+    // Opening a named pipe or a device does not wait here, but neither is a
+    // file to keep.
+    std::error_code statusError;
+    const std::filesystem::file_status status = std::filesystem::status(path, statusError);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        error = kNotRegular;
+        return nullptr;
+    }
     std::FILE* file = std::fopen(path.c_str(), "ab");
+#else
+    // Without O_NONBLOCK the open of a FIFO waits for a reader that may
+    // never come; the check runs on what was opened, not on the name.
+    const int descriptor =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        error = errno == ENXIO ? kNotRegular : std::strerror(errno);
+        return nullptr;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        error = kNotRegular;
+        return nullptr;
+    }
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(descriptor, "ab");
+    if (!file) ::close(descriptor);
+#endif
     if (!file) {
         error = std::strerror(errno);
         return nullptr;
@@ -99,8 +135,16 @@ void CTraceFile::Record(Direction direction, int linkKind, const std::string& pr
     const std::string record =
         FormatRecord(TimeNow(), direction, linkKind, printer, bytes, length, accepted);
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::fwrite(record.data(), 1, record.size(), m_file);
-    std::fflush(m_file);
+    errno = 0;
+    const bool whole = std::fwrite(record.data(), 1, record.size(), m_file) == record.size();
+    if ((std::fflush(m_file) != 0 || !whole) && !m_failure) {
+        m_failure = errno != 0 ? std::strerror(errno) : "a record could not be written";
+    }
+}
+
+std::optional<std::string> CTraceFile::WriteFailure() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failure;
 }
 
 CTraceLink::CTraceLink(std::unique_ptr<CCharacterInterface> inner,

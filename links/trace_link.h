@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "links/character_interface.h"
@@ -21,8 +22,9 @@
 // the link did not take whole says how much it took.
 class CTraceFile {
 public:
-    // No object when the file cannot be opened for appending; `error` says
-    // why.
+    // No object when the file cannot be opened for appending, or is not a
+    // regular file (a FIFO would hold the open, or every write, for ever);
+    // `error` says why.
     static std::shared_ptr<CTraceFile> Open(const std::string& path, std::string& error);
     ~CTraceFile();
 
@@ -41,10 +43,16 @@ public:
     // Local time to the millisecond: "2026-12-08 15:42:46.123".
     static std::string TimeNow();
 
+    // Why the first record that could not be written whole failed (a full
+    // disk); no value while every record went out. A trace with a hole is
+    // no record of the run, so the program acts on it.
+    std::optional<std::string> WriteFailure() const;
+
 private:
     explicit CTraceFile(std::FILE* file) : m_file(file) {}
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::FILE* m_file;
+    std::optional<std::string> m_failure;
 };
 
 // A link that passes everything to the link it wraps, byte for byte, and

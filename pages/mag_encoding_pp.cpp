@@ -22,15 +22,19 @@ constexpr int kLatin1Last = 0xFF;
 
 // Track texts go to the printer as 8-bit characters. A character that has no
 // 8-bit form would reach the stripe as "?", the end sentinel, so it is
-// refused as it is typed. Track 1 takes letters in capitals only (its six-bit
-// code has no small letters), converted as the operator types.
+// refused as it is typed, and so is one the track may not hold (a control
+// character, pasted in, could end the encode frame early). Track 1 takes letters in capitals only
+// (its six-bit code has no small letters), converted as the operator types.
 class TrackValidator : public QValidator {
 public:
     TrackValidator(bool capitals, QObject* parent) : QValidator(parent), m_capitals(capitals) {}
 
     State validate(QString& input, int&) const override {
         for (QChar& c : input) {
-            if (c.unicode() > kLatin1Last) return Invalid;
+            if (c.unicode() > kLatin1Last ||
+                !magstripe::IsTrackCharacter(static_cast<char>(c.unicode()))) {
+                return Invalid;
+            }
             if (!m_capitals) continue;
             // Some small letters have capitals outside the 8-bit range
             // (y with diaeresis); those stay as typed.

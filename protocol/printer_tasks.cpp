@@ -16,8 +16,6 @@
 namespace identity {
 namespace {
 
-// The settings are read back into a 64-byte area before they are sent.
-constexpr size_t kSettingTextLimit = 63;
 // The product ID is read back from its field through a 10-byte area.
 constexpr size_t kProductIdDigits = 9;
 // The printer takes each setting more slowly than its modify request admits.
@@ -516,6 +514,10 @@ SaveResult Save(CMessageIF& msg, int32_t productId, int mode,
 // --- magnetic stripe -----------------------------------------------------------
 
 namespace magstripe {
+
+bool IsTrackText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), IsTrackCharacter);
+}
 
 bool Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request) {
     std::array<std::string, cardread::kTrackCount> tracks;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/card_record.h"
@@ -40,6 +41,9 @@ struct View {
     std::optional<std::string> model;
     Settings settings;
 };
+
+// What a setting's field holds; a longer value is cut to it.
+inline constexpr size_t kSettingTextLimit = 63;
 
 // The Model field for a model code; `oemName` stands for code 10.
 std::string ModelLabel(int32_t code, const std::string& oemName);
@@ -221,6 +225,13 @@ namespace magstripe {
 
 inline constexpr std::array<int, cardread::kTrackCount> kTrackLimits = {76, 37, 104};
 inline constexpr const char* kNoTracksText = "WARNING! No tracks selected!   \n";
+
+// The characters a track may hold: none below the blank. The encode frame
+// carries the tracks as they are, so a control character would reach the
+// printer inside it, and 0x1C 0x03 there would end the frame early and make
+// whatever follows a request of its own.
+constexpr bool IsTrackCharacter(char c) { return static_cast<unsigned char>(c) >= 0x20; }
+bool IsTrackText(std::string_view text);
 
 // The tracks the operator ticked, each with its text; an unticked track is
 // not sent, whatever text it has.

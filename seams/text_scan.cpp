@@ -78,4 +78,44 @@ std::optional<long long> WholeNumber(std::string_view text) {
     return value;
 }
 
+std::optional<uint32_t> DottedAddress(std::string_view text) {
+    constexpr int kFields = 4;
+    constexpr size_t kMostDigits = 3;
+    constexpr long long kLargestField = 255;
+    uint32_t address = 0;
+    for (int field = 0; field < kFields; ++field) {
+        const size_t end = field + 1 < kFields ? text.find('.') : text.size();
+        if (end == std::string_view::npos || end == 0 || end > kMostDigits) return std::nullopt;
+        // Digits only: no sign, no blank.
+        const std::string_view digits = text.substr(0, end);
+        if (!std::all_of(digits.begin(), digits.end(), IsDigit)) return std::nullopt;
+        const std::optional<long long> value = WholeNumber(digits);
+        if (!value || *value > kLargestField) return std::nullopt;
+        address = (address << 8) | static_cast<uint32_t>(*value);
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return address;
+}
+
+std::optional<AddressAndPort> DottedAddressAndPort(std::string_view text, uint16_t defaultPort) {
+    constexpr long long kLargestPort = 65535;
+    AddressAndPort result;
+    result.port = defaultPort;
+    const size_t colon = text.find(':');
+    if (colon != std::string_view::npos) {
+        const std::string_view digits = text.substr(colon + 1);
+        const std::optional<long long> port = WholeNumber(digits);
+        if (digits.empty() || !IsDigit(digits.front()) || !port || *port < 1 ||
+            *port > kLargestPort) {
+            return std::nullopt;
+        }
+        result.port = static_cast<uint16_t>(*port);
+        text = text.substr(0, colon);
+    }
+    const std::optional<uint32_t> address = DottedAddress(text);
+    if (!address) return std::nullopt;
+    result.address = *address;
+    return result;
+}
+
 }  // namespace textscan

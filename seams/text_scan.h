@@ -39,4 +39,16 @@ bool HasLeadingInteger(std::string_view text);
 // The whole text as one decimal number, nothing before or after it.
 std::optional<long long> WholeNumber(std::string_view text);
 
+// A dotted IPv4 address: four fields of one to three decimal digits, each 0
+// to 255, and nothing around them; the first field is the most significant
+// byte.
+std::optional<uint32_t> DottedAddress(std::string_view text);
+struct AddressAndPort {
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+// "A.B.C.D" with `defaultPort`, or "A.B.C.D:PORT" with a port of 1 to 65535
+// and nothing after its digits.
+std::optional<AddressAndPort> DottedAddressAndPort(std::string_view text, uint16_t defaultPort);
+
 }  // namespace textscan

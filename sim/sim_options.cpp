@@ -19,7 +19,9 @@ const char* const kSimPrinterOptionsHelp =
     "  --busy-ms N --busy-after-bytes K   take nothing for N ms after K bytes of a frame\n"
     "  --late-reply-ms N      the next status reply comes N ms late\n"
     "  --flash-ms N           the checksum reply to a firmware image comes N ms after it\n"
-    "  --off-after-frames N   go silent after N frames (take nothing, answer nothing)\n";
+    "  --off-after-frames N   go silent after N frames (take nothing, answer nothing)\n"
+    "  --usb-printers N       N such printers on the simulated USB, serials SIM00001 up\n"
+    "                         (1 to 10; the built-in simulated printer only)\n";
 
 namespace {
 
@@ -44,6 +46,8 @@ bool ApplyFault(std::string_view name, SimFaults& faults) {
 
 // A day is more than any printer takes, and keeps the sums in range.
 constexpr long long kLongestDelayMs = 24LL * 3600 * 1000;
+// The USB selection lists at most this many printers.
+constexpr long long kMostUsbPrinters = 10;
 
 }  // namespace
 
@@ -130,6 +134,11 @@ SimOptionResult ParseSimPrinterOption(const std::vector<std::string>& args, size
         if (option != delay.name) continue;
         if (!needNumber(0, kLongestDelayMs)) return bad("expected milliseconds (0 or more)");
         timing.*delay.field = static_cast<int>(number);
+        return SimOptionResult::Taken;
+    }
+    if (option == "--usb-printers") {
+        if (!needNumber(1, kMostUsbPrinters)) return bad("expected a count of 1 to 10");
+        state.usbPrinters = static_cast<int>(number);
         return SimOptionResult::Taken;
     }
     if (option == "--busy-after-bytes" || option == "--off-after-frames") {

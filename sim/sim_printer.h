@@ -78,6 +78,9 @@ struct SimPrinterState {
     SimTiming timing;
     // Switched off or unplugged: the in-process link cannot open.
     bool absent = false;
+    // How many such printers the simulated machine has on USB, serials
+    // SIM00001 upward, each a printer of its own.
+    int usbPrinters = 1;
 
     static std::map<std::string, std::string> DefaultValues();
     static std::map<std::string, std::string> DefaultConfiguration();

@@ -1,5 +1,7 @@
 #include "sim/simulated_printer_ports.h"
 
+#include <cstdio>
+
 #include "links/ethernet_if.h"
 #include "links/parallel_if.h"
 #include "links/usb_device.h"
@@ -21,12 +23,22 @@ CSimulatedPrinterPorts::CSimulatedPrinterPorts(SimPrinterState state)
       m_server(m_printer),
       m_parallel(std::make_shared<CSimParallelPort>(m_printer)),
       m_usb(std::make_shared<CSimUsbBackend>()) {
-    SimUsbDevice device;
-    device.productId = UsbProductId(state);
-    device.serial = kUsbSerial;
-    device.queueName = kQueueName;
-    device.printer = m_printer;
-    m_usb->AddDevice(std::move(device));
+    for (int i = 0; i < state.usbPrinters; ++i) {
+        SimUsbDevice device;
+        device.productId = UsbProductId(state);
+        device.serial = UsbSerial(i);
+        device.queueName =
+            i == 0 ? std::string(kQueueName) : kQueueName + ("-" + std::to_string(i + 1));
+        device.printer = i == 0 ? m_printer : std::make_shared<CSimPrinter>(state);
+        device.ports = {i + 1};
+        m_usb->AddDevice(std::move(device));
+    }
+}
+
+std::string CSimulatedPrinterPorts::UsbSerial(int index) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "SIM%05d", index + 1);
+    return serial;
 }
 
 CSimulatedPrinterPorts::~CSimulatedPrinterPorts() { m_server.Stop(); }

@@ -21,6 +21,8 @@ class CSimulatedPrinterPorts {
 public:
     static constexpr const char* kQueueName = "Tessaly-Simulated-Printer";
     static constexpr const char* kUsbSerial = "SIM00001";
+    // The serial of the USB printer `index` (from 0): kUsbSerial first.
+    static std::string UsbSerial(int index);
 
     explicit CSimulatedPrinterPorts(SimPrinterState state);
     ~CSimulatedPrinterPorts();

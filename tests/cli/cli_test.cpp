@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,10 +18,16 @@
 #include <thread>
 
 #include "links/trace_link.h"
+#include "protocol/message_if.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
 #include "support/time_scale.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -100,6 +108,7 @@ public:
         }
         CliEnvironment environment;
         environment.sleep = [this](int ms) { paused += ms; };
+        environment.receiveWaitMs = kReceiveWaitMs;
         out.str({});
         err.str({});
         return RunCli(args, out, err, environment);
@@ -112,6 +121,8 @@ public:
     std::ostringstream err;
     std::atomic<int> paused{0};
     static inline int counter = 0;
+    // A printer that says nothing costs this per request left unanswered.
+    static inline const int kReceiveWaitMs = 500 * TestTimeScale();
 };
 
 struct Case {
@@ -136,6 +147,7 @@ const std::string kNetworkFrames =
     "REQ,STA,PID REQ,STA,MAC REQ,STA,DYN REQ,STA,IPA REQ,STA,SNM REQ,STA,GWY";
 
 void Family(SimPrinterState& state, const char* version) { state.values["VRS"] = version; }
+void Silent(SimPrinterState& state) { state.faults.silent = true; }
 
 const Case kCases[] = {
     {"identity",
@@ -206,6 +218,20 @@ const Case kCases[] = {
      "",
      std::string(kVrs) + " raw:PRINT\x1b*DATA"},
     {"print_missing_file", {"print", "{dir}/none.prn"}, {}, 4, {}, "Error opening file:", kVrs},
+    {"upgrade_missing_file",
+     {"upgrade", "{dir}/none.cfe", "--yes"},
+     {},
+     4,
+     {},
+     "",
+     std::string(kVrs) + " " + kVrs},
+    {"upgrade_wrong_extension",
+     {"upgrade", "{dir}/card.prn", "--yes"},
+     {},
+     1,
+     {},
+     "",
+     std::string(kVrs) + " " + kVrs},
     {"upgrade",
      {"upgrade", "{dir}/new.cfe", "--yes"},
      {},
@@ -294,6 +320,50 @@ const Case kCases[] = {
      std::string(kVrs) + " REQ,STA,VRS REQ,MSV\\x02"},
     {"eject", {"eject"}, {}, 0, {"Ejected\n"}, "", std::string(kVrs) + " REQ,EJT"},
     {"bad_setting", {"identity", "--set", "XYZ=1"}, {}, 2, {}, "--set takes", ""},
+    // Nothing typed may end a frame early and smuggle in a request of its
+    // own; nor be cut without a word.
+    {"setting_with_frame_end",
+     {"identity", "--set", "FDC=5\x1c\x03REQ,UPG,"},
+     {},
+     2,
+     {},
+     "control character",
+     ""},
+    {"track_with_frame_end",
+     {"encode", "--track2", "12\x1c\x03REQ,UPG,"},
+     {},
+     2,
+     {},
+     "a track takes none below 0x20",
+     ""},
+    {"send_beyond_the_command_field", {"send", std::string(64, 'T')}, {}, 2, {}, "at most 63", ""},
+    {"counters_none_reported",
+     {"counters"},
+     [](SimPrinterState& s) {
+         for (const char* name : {"TCQ", "TCP", "TCN", "CCQ"}) s.values.erase(name);
+     },
+     1,
+     {},
+     "The printer reported none of the counters.",
+     std::string(kVrs) + " " + kCounterFrames},
+    // A printer that says nothing costs one wait, whatever the command, and
+    // is named for what it is.
+    {"identity_silent", {"identity"}, Silent, 1, {}, "the printer did not answer VRS within", kVrs},
+    {"upgrade_silent",
+     {"upgrade", "{dir}/new.cfe", "--yes"},
+     Silent,
+     1,
+     {},
+     "the printer did not answer VRS within",
+     kVrs},
+    {"network_silent", {"network"}, Silent, 1, {}, "the printer did not answer VRS within", kVrs},
+    {"counters_silent_after_connecting",
+     {"counters"},
+     [](SimPrinterState& s) { s.timing.offAfterFrames = 1; },
+     1,
+     {},
+     "the printer did not answer TCQ within",
+     kVrs},
 };
 
 class CliCommand : public ::testing::TestWithParam<Case> {};
@@ -311,7 +381,14 @@ TEST_P(CliCommand, EndToEndAgainstTheTcpSimulator) {
         });
         std::vector<std::string> args = {"--ethernet", rig.Address()};
         args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(rig.Run(args), c.exitCode) << rig.err.str();
+        // At most one request goes unanswered.
+        EXPECT_LT(MsSince(started), 2 * CliRig::kReceiveWaitMs + 1000 * TestTimeScale());
+        // Every failure is explained.
+        if (c.exitCode != 0) {
+            EXPECT_NE(rig.err.str(), "");
+        }
         for (const std::string& text : c.out) EXPECT_THAT(rig.out.str(), HasSubstr(text));
         EXPECT_THAT(rig.err.str(), HasSubstr(c.err));
         // A command that ends on a write reads nothing back: the simulator
@@ -461,12 +538,26 @@ TEST(Cli, UsageFileAndConnectionErrorsStopBeforeAnythingIsSent) {
     EXPECT_EQ(rig.Run({"counters"}), 2);
     EXPECT_THAT(rig.err.str(), HasSubstr("name a printer"));
     EXPECT_EQ(rig.Run({"--ethernet", "300.1.1.1", "counters"}), 2);
+    EXPECT_EQ(rig.Run({"--ethernet", "127.0.0.1:" + std::to_string(rig.server->Port()) + "OO",
+                       "counters"}),
+              2);
     EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--no-such-option", "counters"}), 2);
     EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--usb", "counters"}), 2);
     EXPECT_EQ(rig.Run({"--ethernet-file", "{dir}/missing.txt", "counters"}), 4);
     EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--trace", "{dir}/no/dir/t.log", "counters"}),
               4);
     EXPECT_THAT(rig.err.str(), HasSubstr("cannot open the trace file"));
+#ifndef _WIN32
+    // Nothing that is not a regular file, and no wait for a FIFO's other end.
+    ASSERT_EQ(mkfifo((rig.folder / "fifo").c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--ethernet-file", "{dir}/fifo", "counters"},
+          {"--ethernet", rig.Address(), "--trace", "{dir}/fifo", "counters"},
+          {"--ethernet", rig.Address(), "--trace", "/dev/full", "counters"}}) {
+        EXPECT_EQ(rig.Run(args), 4) << args[1];
+        EXPECT_THAT(rig.err.str(), HasSubstr("not a regular file"));
+    }
+#endif
     EXPECT_EQ(rig.printer->Frames().size(), 0u);
 
     // A printer that never answers the connection: each retry after the
@@ -484,9 +575,47 @@ TEST(Cli, UsageFileAndConnectionErrorsStopBeforeAnythingIsSent) {
     EXPECT_THAT(rig.err.str(), HasSubstr("No USB printer with the serial NOPE:   SIM00001  "));
     EXPECT_EQ(rig.Run({"--simulated-printer", "--usb", "sim00001", "counters"}), 0);
     EXPECT_THAT(rig.out.str(), HasSubstr("Total Cards Printed: 904\n"));
+    // Nor, of two, either one when none was named.
+    EXPECT_EQ(rig.Run({"--simulated-printer", "--usb-printers", "2", "--usb", "counters"}), 3);
+    EXPECT_THAT(rig.err.str(), HasSubstr("Several USB printers: name one with --usb SERIAL:"));
+    EXPECT_THAT(rig.err.str(), HasSubstr("SIM00002"));
+    EXPECT_EQ(
+        rig.Run({"--simulated-printer", "--usb-printers", "2", "--usb", "SIM00002", "counters"}),
+        0);
 
     EXPECT_EQ(rig.Run({"--help"}), 0);
     EXPECT_THAT(rig.out.str(), HasSubstr("3  could not connect to the printer"));
+}
+
+// A silent printer is tried again as an unreachable one is, one wait per
+// attempt; one that stops answering half-way is not, since part of the
+// command may have taken effect; and --timeout bounds the whole command.
+TEST(Cli, ASilentPrinterEndsTheCommandAfterOneWait) {
+    CliRig silent(Silent);
+    EXPECT_EQ(silent.Run({"--ethernet", silent.Address(), "--retries", "1", "identity"}), 1);
+    EXPECT_TRUE(std::regex_search(silent.err.str(),
+                                  std::regex("^the printer did not answer VRS within [0-9.]+ s "
+                                             "Retry 1 of 1\nthe printer did not answer VRS "
+                                             "within [0-9.]+ s\n$")))
+        << silent.err.str();
+    EXPECT_EQ(silent.paused.load(), CMessageIF::kRetryPauseMs);
+    EXPECT_EQ(FramesOnceSettled(*silent.printer, std::string(kVrs) + " " + kVrs),
+              std::string(kVrs) + " " + kVrs);
+
+    CliRig stopping([](SimPrinterState& s) { s.timing.offAfterFrames = 3; });
+    EXPECT_EQ(
+        stopping.Run({"--ethernet", stopping.Address(), "--retries", "1", "--json", "identity"}),
+        1);
+    EXPECT_THAT(stopping.out.str(), HasSubstr("\"stopped\": \"the printer did not answer VRS"));
+    EXPECT_THAT(stopping.err.str(), Not(HasSubstr("Retry")));
+    EXPECT_EQ(stopping.paused.load(), 0);
+
+    CliRig slow([](SimPrinterState& s) { s.timing.replyDelayMs = 400; });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(slow.Run({"--ethernet", slow.Address(), "--timeout", "1", "identity"}), 1);
+    EXPECT_LT(MsSince(started), 2000 * TestTimeScale());
+    EXPECT_THAT(slow.err.str(), HasSubstr("the command did not finish within 1 s (--timeout)"));
+    EXPECT_LT(slow.printer->Frames().size(), 5u);
 }
 
 // The trace's exact form for one request and its reply, and a trace of a
@@ -534,6 +663,23 @@ TEST(Cli, TraceRecordsEveryFrameAndReply) {
     }
     EXPECT_EQ(writes, 5);
     EXPECT_EQ(reads, 5);
+
+#ifndef _WIN32
+    // A trace that can no longer be written on (a full disk) is no record
+    // of the run: it ends at once, exit 4, the reason named.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = fs::file_size(rig.folder / "t.log") + 40;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    rig.printer->ClearFrames();
+    const int code = rig.Run({"--trace", "{dir}/t.log", "--ethernet", rig.Address(), "counters"});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
+    EXPECT_EQ(code, 4);
+    EXPECT_THAT(rig.err.str(), HasSubstr("the trace file cannot be written: File too large"));
+    EXPECT_EQ(FramesOnceSettled(*rig.printer, kVrs), kVrs);
+#endif
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The card-read record as the Mag Read page judges it, and the firmware
-// versions that may read a card.
+// The card-read record as the Mag Read page judges it, the firmware
+// versions that may read a card, and the characters a track may be encoded
+// with.
 
 #include "protocol/card_record.h"
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "protocol/command_table.h"
+#include "protocol/printer_tasks.h"
 
 namespace {
 
@@ -290,6 +292,28 @@ TEST(CardRecord, OldFirmwareOfTheThreeGatedFamiliesIsRefused) {
         SCOPED_TRACE(c.version.value_or("<no value>") + " family " + std::to_string(c.family));
         EXPECT_EQ(cardread::FirmwareGateMessage(c.family, c.version), c.message);
     }
+}
+
+TEST(MagStripe, TracksHoldNoControlCharacters) {
+    struct Row {
+        std::string text;
+        bool allowed;
+    };
+    const Row rows[] = {
+        {"", true},
+        {"B4000^SMITH/J ?", true},
+        {" ", true},
+        {"\x7f\xe9\xff", true},                 // Latin-1 letters and DEL are data
+        {"AB\x1c\x03REQ,UPG,\x1c\x03", false},  // would end the frame early
+        {std::string("12\0"
+                     "34",
+                     5),
+         false},
+        {"\x1f", false},
+        {"1234\r\n", false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(magstripe::IsTrackText(row.text), row.allowed) << row.text;
 }
 
 }  // namespace

@@ -34,6 +34,41 @@ TEST(TextScan, NumbersAsRepliesAndCommandLinesCarryThem) {
     }
 }
 
+TEST(TextScan, AddressesAndPortsAsTheCommandLineTakesThem) {
+    struct Row {
+        std::string_view text;
+        std::optional<uint32_t> address;  // no value: refused
+        uint16_t port;
+    };
+    const Row rows[] = {
+        {"10.0.0.5", 0x0A000005, 9100},
+        {"10.0.0.5:91", 0x0A000005, 91},
+        {"255.255.255.255:65535", 0xFFFFFFFF, 65535},
+        {"10.0.0.5:91OO", std::nullopt, 0},  // not port 91
+        {"10.0.0.5:", std::nullopt, 0},
+        {"10.0.0.5:0", std::nullopt, 0},
+        {"10.0.0.5:65536", std::nullopt, 0},
+        {"10.0.0.5:+91", std::nullopt, 0},
+        {"10.0.0.5: 91", std::nullopt, 0},
+        {"10.0.0.256", std::nullopt, 0},
+        {"10.0.0.0005", std::nullopt, 0},
+        {"10.0.-0.5", std::nullopt, 0},
+        {"10.0.0", std::nullopt, 0},
+        {"10.0.0.5.6", std::nullopt, 0},
+        {"10..0.5", std::nullopt, 0},
+        {" 10.0.0.5", std::nullopt, 0},
+    };
+    for (const Row& row : rows) {
+        const auto parsed = textscan::DottedAddressAndPort(row.text, 9100);
+        ASSERT_EQ(parsed.has_value(), row.address.has_value()) << row.text;
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->address, *row.address) << row.text;
+        EXPECT_EQ(parsed->port, row.port) << row.text;
+    }
+    EXPECT_EQ(textscan::DottedAddress("192.168.1.2"), 0xC0A80102u);
+    EXPECT_EQ(textscan::DottedAddress("192.168.1.2:80"), std::nullopt);
+}
+
 TEST(TextScan, HexDigitsAndTrimming) {
     EXPECT_EQ(textscan::HexDigitValue('0'), 0);
     EXPECT_EQ(textscan::HexDigitValue('a'), 10);

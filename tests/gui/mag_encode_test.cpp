@@ -110,6 +110,10 @@ TEST(MagEncodePage, TrackBoxesTakeTheirLimitsAndTrackOneInCapitals) {
     // Characters without an 8-bit form would reach the card as '?'.
     TypeInto(c.data[2], QString::fromUtf8("1\u20ac2"));
     EXPECT_EQ(c.data[2]->text(), "12");
+    // Nor may a pasted control character end the encode frame early.
+    c.data[1]->clear();
+    c.data[1]->insert("12\x1c\x03REQ,UPG,");
+    EXPECT_EQ(c.data[1]->text(), "");
 
     for (int i = 0; i < 3; ++i) {
         c.data[i]->clear();

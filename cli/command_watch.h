@@ -1,0 +1,75 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "links/character_interface.h"
+#include "links/link_factory.h"
+
+class CTraceFile;
+
+// Ends a printer's command early, so that a script learns the truth within
+// one wait instead of paying a full wait for every request in a row: a
+// printer that let a request pass without a byte, a command past its time
+// limit, or a trace that can no longer be written. Once stopped, every link
+// the command's protocol object holds fails at once, and nothing more
+// reaches the printer. One per printer and attempt; shared by its links.
+class CCommandWatch {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Stop {
+        int exitCode;
+        std::string reason;
+        // Nothing had come from the printer at all: trying again may help.
+        bool printerSilent;
+    };
+
+    // `deadline`: none for no limit, shown as `limitSeconds` when it passes.
+    // `toleratesGaps`: once the printer has answered, a request it lets pass
+    // does not stop the command (a report goes on past an item that got
+    // nothing, by its own rule).
+    CCommandWatch(std::optional<Clock::time_point> deadline, int limitSeconds,
+                  std::shared_ptr<CTraceFile> trace, bool toleratesGaps);
+
+    const std::optional<Stop>& Stopped() const { return m_stop; }
+
+    // Wraps every link `inner` makes; `watch` must outlive them.
+    static LinkFactory Watched(LinkFactory inner, CCommandWatch& watch);
+
+    // The link side.
+    void BeforeOpen();
+    void BeforeWrite(const uint8_t* data, int length);
+    void AfterRead(int received, int receiveWaitMs, bool linkFailed);
+    // The last request's reads are over: the command ends, or another
+    // request goes out.
+    void RequestOver();
+    void CheckTrace();
+
+    // "10 s", "0.3 s": a wait as the messages give it.
+    static std::string Seconds(Clock::duration wait);
+    // The request's name as the operator would type it: "VRS" of
+    // "REQ,STA,VRS", "QPR5", "MOD,FDC55".
+    static std::string RequestName(const uint8_t* frame, int length);
+
+private:
+    void StopWith(int exitCode, std::string reason);
+    void CheckDeadline();
+
+    std::optional<Clock::time_point> m_deadline;
+    int m_limitSeconds;
+    std::shared_ptr<CTraceFile> m_trace;
+    bool m_toleratesGaps;
+    std::optional<Stop> m_stop;
+    bool m_anyAnswered = false;
+
+    // The request awaiting its reply.
+    std::string m_request;
+    Clock::time_point m_sentAt{};
+    int m_reads = 0;
+    bool m_answered = false;
+    bool m_linkFailed = false;
+};
