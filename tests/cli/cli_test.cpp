@@ -15,6 +15,10 @@
 #include <sstream>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "links/trace_link.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
@@ -210,9 +214,9 @@ const Case kCases[] = {
      {"upgrade", "{dir}/new.cfe", "--yes"},
      {},
      0,
-     {"Upgrade: upgraded\n"},
+     {"Upgrade: upgraded\n", "Firmware version before: E3.05\n", "Firmware version after: E3.05\n"},
      "Successfully sent firmware to the printer.",
-     std::string(kVrs) + " " + kVrs + " FRM2500+2500 REQ,UPG",
+     std::string(kVrs) + " " + kVrs + " FRM2500+2500 REQ,UPG " + kVrs,
      500 + 10000},
     {"upgrade_checksum_mismatch",
      {"upgrade", "{dir}/new.cfe", "--yes"},
@@ -410,6 +414,44 @@ TEST(Cli, UsageFileAndConnectionErrorsStopBeforeAnythingIsSent) {
 
     EXPECT_EQ(rig.Run({"--help"}), 0);
     EXPECT_THAT(rig.out.str(), HasSubstr("3  could not connect to the printer"));
+}
+
+// Transfers that fell short, and files that are no plain files, end with
+// the exit code that says so and the reason on standard error.
+TEST(Cli, TransfersThatFallShortAreNotDone) {
+    CliRig rig([](SimPrinterState& s) { s.faults.hangUpAfterBytes = 1000; });
+    // More than the loopback socket buffers hold, so the hang-up reaches
+    // the sender.
+    std::ofstream(rig.folder / "big.prn", std::ios::binary) << std::string(16u << 20, 'P');
+    std::ofstream(rig.folder / "empty.cfe", std::ios::binary) << "";
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    };
+    std::vector<Row> rows = {
+        {{"print", "{dir}/big.prn"}, 1, " of 16777216 bytes of the print file."},
+        {{"upgrade", "{dir}/empty.cfe", "--yes"}, 1, "The firmware file is empty"},
+        {{"print", "{dir}"}, 4, "Cannot read "},
+    };
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((rig.folder / "fifo.prn").string().c_str(), 0600), 0);
+    rows.push_back({{"print", "{dir}/fifo.prn"}, 4, "fifo.prn: not a regular file"});
+    rows.push_back({{"upgrade", "/dev/zero", "--yes"}, 4, "/dev/zero: not a regular file"});
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+        std::vector<std::string> args = {"--ethernet", rig.Address()};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        EXPECT_EQ(rig.Run(args), row.exitCode) << rig.err.str();
+        EXPECT_THAT(rig.err.str(), HasSubstr(row.err));
+        EXPECT_THAT(rig.out.str(), Not(HasSubstr("Sent")));
+    }
+    // The printer hangs up as the encode's model request arrives: the card
+    // is not encoded.
+    CliRig gone([](SimPrinterState& s) { s.faults.hangUpAfterBytes = 10; });
+    EXPECT_EQ(gone.Run({"--ethernet", gone.Address(), "encode", "--track1", "AB"}), 1);
+    EXPECT_THAT(gone.out.str(), HasSubstr("Not encoded"));
 }
 
 // The trace's exact form for one request and its reply, and a trace of a
