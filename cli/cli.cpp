@@ -782,13 +782,13 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     command("print", "send a print file unchanged")
         ->add_option("FILE", options.file, "the print file (.prn)")
         ->required();
-    command("upgrade",
-            "upgrade the printer's firmware (needs --yes); after \"UPG\" and the printer's "
-            "10 s restart its firmware version is read again: a printer that has not "
-            "answered it within the receive wait (10 s), nor after one reconnect (retried "
-            "as --retries says), ends with exit 1")
-        ->add_option("FILE", options.file, "the firmware image (.bin, .cf?)")
-        ->required();
+    CLI::App* upgradeCmd = command(
+        "upgrade", "upgrade the printer's firmware (needs --yes), then read its version again");
+    upgradeCmd->footer(
+        "\nAfter \"UPG\" the printer is given 10 s to restart, then asked its firmware "
+        "version.\nA printer that has not answered within the receive wait (10 s), nor after "
+        "one\nreconnect (retried as --retries says, 2 s apart), ends the command with exit 1.");
+    upgradeCmd->add_option("FILE", options.file, "the firmware image (.bin, .cf?)")->required();
     command("upgrade-laminator", "upgrade an attached laminator's firmware (needs --yes)")
         ->add_option("FILE", options.file, "the laminator firmware (.hex)")
         ->required();

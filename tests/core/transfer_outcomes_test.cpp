@@ -26,9 +26,8 @@ class TransferOutcomes : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = fs::temp_directory_path() /
-                 ("tessaly-outcomes-" + std::string(::testing::UnitTest::GetInstance()
-                                                        ->current_test_info()
-                                                        ->name()));
+                 ("tessaly-outcomes-" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::create_directories(folder);
     }
     void TearDown() override { fs::remove_all(folder); }
@@ -81,18 +80,10 @@ TEST_F(TransferOutcomes, PrintFileEndsAsThePrinterTookIt) {
     };
     const Row rows[] = {
         {"took it all", {}, false, PrintResult::Sent, 4000, ""},
-        {"hung up part-way",
-         [](SimPrinterState& s) { s.faults.hangUpAfterBytes = 1000; },
-         false,
-         PrintResult::Cut,
-         1000,
-         "The printer took 1000 of 4000 bytes of the print file."},
-        {"took nothing",
-         [](SimPrinterState& s) { s.timing.offAfterFrames = 1; },
-         false,
-         PrintResult::Cut,
-         0,
-         "The printer took 0 of 4000 bytes of the print file."},
+        {"hung up part-way", [](SimPrinterState& s) { s.faults.hangUpAfterBytes = 1000; }, false,
+         PrintResult::Cut, 1000, "The printer took 1000 of 4000 bytes of the print file."},
+        {"took nothing", [](SimPrinterState& s) { s.timing.offAfterFrames = 1; }, false,
+         PrintResult::Cut, 0, "The printer took 0 of 4000 bytes of the print file."},
         {"2 GiB", {}, true, PrintResult::TooLarge, 0, "The print file is too large"},
     };
     for (const Row& row : rows) {
@@ -143,16 +134,35 @@ TEST_F(TransferOutcomes, UpgradeEndsOnlyInSuccessWhenTheWholeImageWasTaken) {
     const Row rows[] = {
         {"unsigned checksum of 2^31 and more", full, -1, false, SimChecksumReply::Unsigned,
          UpgradeResult::Upgraded, sentAndInstalled, "Successfully sent firmware to the printer."},
-        {"read failed part-way", std::string(5000, 'F'), 3000, false, SimChecksumReply::Correct,
-         UpgradeResult::ReadFailed, {}, "Error reading file!"},
-        {"empty", "", -1, false, SimChecksumReply::Correct, UpgradeResult::Empty, {},
+        {"read failed part-way",
+         std::string(5000, 'F'),
+         3000,
+         false,
+         SimChecksumReply::Correct,
+         UpgradeResult::ReadFailed,
+         {},
+         "Error reading file!"},
+        {"empty",
+         "",
+         -1,
+         false,
+         SimChecksumReply::Correct,
+         UpgradeResult::Empty,
+         {},
          "The firmware file is empty: nothing was sent."},
-        {"2 GiB", "", -1, true, SimChecksumReply::Correct, UpgradeResult::TooLarge, {},
+        {"2 GiB",
+         "",
+         -1,
+         true,
+         SimChecksumReply::Correct,
+         UpgradeResult::TooLarge,
+         {},
          "The firmware file is too large"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        ASSERT_NO_FATAL_FAILURE(Connect([&](SimPrinterState& s) { s.checksumReply = row.checksum; }));
+        ASSERT_NO_FATAL_FAILURE(
+            Connect([&](SimPrinterState& s) { s.checksumReply = row.checksum; }));
         host.boxes.clear();
         std::string path = row.huge ? HugeFile("huge.cfe") : "new.cfe";
         const firmware::FileOpener memory = [&](const std::string&,
