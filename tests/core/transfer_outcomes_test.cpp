@@ -1,4 +1,4 @@
-// How the print, upgrade and encode tasks end against a simulated printer
+// How the upgrade and encode tasks end against a simulated printer
 // that hangs up, goes silent or states its checksum its own way: each
 // outcome is the one the printer earned, and the operator is told of every
 // shortfall.
@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 class TransferOutcomes : public ::testing::Test {
@@ -54,16 +53,6 @@ protected:
     CMessageIF msg{host};
     std::shared_ptr<CSimPrinter> printer;
 };
-
-TEST_F(TransferOutcomes, PrintFileThePrinterCutShortIsNotSent) {
-    ASSERT_NO_FATAL_FAILURE(Connect([](SimPrinterState& s) { s.faults.hangUpAfterBytes = 1000; }));
-    const std::string path = File("card.prn", std::string(4000, 'P'));
-    const counters::PrintReport cut = counters::SendPrintFile(msg, host, path, path);
-    EXPECT_EQ(cut.result, counters::PrintResult::Cut);
-    EXPECT_EQ(cut.sent, 1000);
-    EXPECT_THAT(host.BoxTexts(),
-                ElementsAre("The printer took 1000 of 4000 bytes of the print file."));
-}
 
 TEST_F(TransferOutcomes, UpgradeEndsInSuccessOnlyWhenTheWholeImageWasTaken) {
     using firmware::UpgradeResult;
