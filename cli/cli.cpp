@@ -265,13 +265,12 @@ void ShowSaveWrites(Result& result, const network::SaveResult& saved, CCliHost& 
     result.json["writes"] = writes;
     if (saved.AllSent()) return;
     result.code = cli_exit::kRefused;
-    host.Message(
-        sentNames.empty()
-            ? "The save did not go out: the printer may still hold its earlier " + lostNames + "."
-            : "The save was cut off: " + lostNames +
-                  " did not go out. The printer may now hold the new " + sentNames +
-                  " with its earlier " + lostNames + ".",
-        MsgButtons::Ok);
+    host.Tell(sentNames.empty()
+                  ? "The save did not go out: the printer may still hold its earlier " + lostNames +
+                        "."
+                  : "The save was cut off: " + lostNames +
+                        " did not go out. The printer may now hold the new " + sentNames +
+                        " with its earlier " + lostNames + ".");
 }
 
 const char* LedName(cardread::TrackLed led) {
@@ -374,36 +373,71 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
         ShowCounters(result, msg, host);
         if (!sent) result.code = cli_exit::kRefused;
     } else if (command == "print") {
-        const counters::PrintResult sent =
+        const counters::PrintReport sent =
             counters::SendPrintFile(msg, host, options.file, options.file);
-        result.json["printed"] = sent == counters::PrintResult::Sent;
-        if (sent == counters::PrintResult::Sent) {
-            result.lines.push_back("Sent " + options.file);
-        } else {
-            result.code = cli_exit::kFileError;
+        result.json["printed"] = sent.result == counters::PrintResult::Sent;
+        result.json["bytes_sent"] = sent.sent;
+        result.json["bytes"] = sent.length;
+        switch (sent.result) {
+            case counters::PrintResult::Sent:
+                result.lines.push_back("Sent " + options.file);
+                break;
+            case counters::PrintResult::OpenFailed:
+                host.Message("Cannot read " + options.file + ": " + sent.reason, MsgButtons::Ok);
+                result.code = cli_exit::kFileError;
+                break;
+            case counters::PrintResult::ReadFailed:
+                result.code = cli_exit::kFileError;
+                break;
+            case counters::PrintResult::TooLarge:
+            case counters::PrintResult::Cut:
+                result.code = cli_exit::kRefused;
+                break;
         }
     } else if (command == "upgrade" || command == "upgrade-laminator") {
         std::string path = options.file;
-        firmware::UpgradeResult upgraded;
+        firmware::UpgradeReport upgraded;
+        std::optional<std::string> versionBefore;
         if (command == "upgrade") {
-            const std::string extension =
-                firmware::ExtensionForVersion(msg.RequestStatus(cmd::VRS));
+            versionBefore = msg.RequestStatus(cmd::VRS);
+            const std::string extension = firmware::ExtensionForVersion(versionBefore);
             upgraded = firmware::UpgradePrinter(msg, host, path, extension);
         } else if (msg.GetPrinterFamily() != family::kH) {
             host.Message("Laminator firmware: Not applicable", MsgButtons::Ok);
-            upgraded = firmware::UpgradeResult::SendFailed;
+            upgraded.result = firmware::UpgradeResult::SendFailed;
             result.json["applicable"] = false;
         } else {
             upgraded = firmware::UpgradeLaminator(msg, host, path);
         }
-        static constexpr const char* kNames[] = {"declined", "open failed", "bad extension",
-                                                 "failed", "upgraded"};
-        static constexpr int kCodes[] = {cli_exit::kUsage, cli_exit::kFileError, cli_exit::kRefused,
-                                         cli_exit::kRefused, cli_exit::kDone};
-        const size_t index = static_cast<size_t>(upgraded);
+        static constexpr const char* kNames[] = {"declined",  "open failed", "bad extension",
+                                                 "failed",    "upgraded",    "empty file",
+                                                 "too large", "read failed"};
+        static constexpr int kCodes[] = {
+            cli_exit::kUsage, cli_exit::kFileError, cli_exit::kRefused, cli_exit::kRefused,
+            cli_exit::kDone,  cli_exit::kRefused,   cli_exit::kRefused, cli_exit::kFileError};
+        const size_t index = static_cast<size_t>(upgraded.result);
         result.code = kCodes[index];
         result.json["result"] = kNames[index];
         result.lines.push_back(std::string("Upgrade: ") + kNames[index]);
+        if (upgraded.result == firmware::UpgradeResult::OpenFailed) {
+            host.Message("Cannot read " + options.file + ": " + upgraded.fileError, MsgButtons::Ok);
+        } else if (upgraded.result == firmware::UpgradeResult::ReadFailed) {
+            host.Message("Reading " + options.file + " failed part-way: " + upgraded.fileError,
+                         MsgButtons::Ok);
+        }
+        if (command == "upgrade" && upgraded.result == firmware::UpgradeResult::Upgraded) {
+            const std::optional<std::string> versionAfter = firmware::VersionAfterRestart(msg);
+            result.json["version_before"] = OptionalJson(versionBefore);
+            result.json["version_after"] = OptionalJson(versionAfter);
+            result.lines.push_back("Firmware version before: " +
+                                   Utf8(versionBefore.value_or(std::string())));
+            result.lines.push_back("Firmware version after: " +
+                                   Utf8(versionAfter.value_or(std::string())));
+            if (!versionAfter) {
+                host.Message("The printer did not answer VRS after its restart", MsgButtons::Ok);
+                result.code = cli_exit::kRefused;
+            }
+        }
     } else if (command == "query" || command == "sensors") {
         const bool sensors = command == "sensors";
         const query_report::RunResult report =
@@ -449,7 +483,7 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
             settings = network::Read(msg);
             // A printer that no longer answers is not one without Ethernet.
             if (!settings.applicable) {
-                host.Message("The settings could not be read back after the save.", MsgButtons::Ok);
+                host.Tell("The settings could not be read back after the save.");
                 result.code = cli_exit::kRefused;
                 result.json["read_back"] = false;
                 return result;
@@ -473,9 +507,13 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
                 tracks[std::to_string(i + 1)] = Utf8(request.text[i]);
             }
             request.highCoercivity = options.hiCo;
-            magstripe::Encode(msg, host, request);
+            const magstripe::EncodeResult encoded = magstripe::Encode(msg, host, request);
             if (host.Declined()) {
                 result.code = cli_exit::kUsage;
+            } else if (encoded != magstripe::EncodeResult::Sent) {
+                result.code = cli_exit::kRefused;
+                result.json["encoded"] = nullptr;
+                result.lines.push_back("Not encoded");
             } else {
                 result.json["encoded"] = tracks;
                 result.json["hi_co"] = options.hiCo;
@@ -939,9 +977,13 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     command("print", "send a print file unchanged, every byte as it is")
         ->add_option("FILE", options.file, "the print file (.prn)")
         ->required();
-    command("upgrade", "upgrade the printer's firmware (needs --yes)")
-        ->add_option("FILE", options.file, "the firmware image (.bin, .cf?)")
-        ->required();
+    CLI::App* upgradeCmd = command(
+        "upgrade", "upgrade the printer's firmware (needs --yes), then read its version again");
+    upgradeCmd->footer(
+        "\nAfter \"UPG\" the printer is given 10 s to restart, then asked its firmware "
+        "version.\nA printer that has not answered within the receive wait (10 s), nor after "
+        "one\nreconnect (retried as --retries says, 2 s apart), ends the command with exit 1.");
+    upgradeCmd->add_option("FILE", options.file, "the firmware image (.bin, .cf?)")->required();
     command("upgrade-laminator", "upgrade an attached laminator's firmware (needs --yes)")
         ->add_option("FILE", options.file, "the laminator firmware (.hex)")
         ->required();

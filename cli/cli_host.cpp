@@ -36,6 +36,11 @@ void CCliHost::Line(const std::string& text) {
     m_err.Write(m_options.prefix + text + "\n");
 }
 
+void CCliHost::Tell(const std::string& text) {
+    m_messages.push_back(OneLine(text));
+    Line(m_messages.back());
+}
+
 MsgResult CCliHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon) {
     if (m_options.muted && m_options.muted()) {
         switch (buttons) {

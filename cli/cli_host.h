@@ -60,6 +60,9 @@ public:
 
     // A question was answered No because --yes was not given.
     bool Declined() const { return m_declined; }
+    // The command line's own conclusion, said even while a stopped command
+    // winds down: unlike a task's messages then, it rests on what did happen.
+    void Tell(const std::string& text);
     // Every message shown, as its line reads (without the prefix).
     const std::vector<std::string>& Messages() const { return m_messages; }
 

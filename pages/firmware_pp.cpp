@@ -112,7 +112,8 @@ void CFirmwarePP::OnChoosePrinterFile() {
 void CFirmwarePP::OnUpgradePrinter() {
     const firmware::UpgradeResult result =
         firmware::UpgradePrinter(Msg(), Host(), m_printerPath, m_extension,
-                                 [](const std::string& path) { CFirmwarePathStore::Store(path); });
+                                 [](const std::string& path) { CFirmwarePathStore::Store(path); })
+            .result;
     // Either way the printer is no longer what the pages read: after an
     // upgrade it restarts, after a broken transfer it holds a partial image.
     if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
@@ -128,6 +129,6 @@ void CFirmwarePP::OnChooseLaminatorFile() {
 
 void CFirmwarePP::OnUpgradeLaminator() {
     const firmware::UpgradeResult result =
-        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath);
+        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath).result;
     if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
 }

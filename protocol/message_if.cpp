@@ -156,7 +156,7 @@ std::optional<std::string> CMessageIF::RequestStatus(int command) {
         ParseReplyText(command, ReadReplyText(static_cast<int>(m_family & family::kV)));
     if (value && command == cmd::TCQ) {
         // The printer's total counter is reported modulo 4096.
-        const uint32_t reduced = static_cast<uint32_t>(ToInteger(*value)) & 0xFFF;
+        const uint32_t reduced = ToUnsigned32(*value) & 0xFFF;
         value = std::to_string(reduced);
     }
     return value;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "links/character_interface.h"
 #include "links/link_factory.h"
@@ -93,9 +94,29 @@ public:
     std::optional<int32_t> SendFirmwareImage(CSourceFile& file);
     // True when the whole frame went out.
     bool SendLaminatorFirmware(CSourceFile& file);
-    void SendFile(CSourceFile& file);
-    void SendMagneticEncode(const std::string& track1, const std::string& track2,
-                            const std::string& track3, bool highCoercivity);
+
+    // The largest file a transfer carries: the firmware frame's length field
+    // is a signed 32-bit number, and a print file goes in one link write,
+    // whose count is one too.
+    static constexpr int64_t kLargestTransfer = INT32_MAX;
+    enum class FileSend {
+        Sent,        // every byte went out
+        TooLarge,    // beyond kLargestTransfer: refused before a byte was read
+        NoMemory,    // the content could not be held (the operator is told)
+        ReadFailed,  // the file gave fewer bytes than its length: nothing sent
+        Cut,         // the link took only `sent` bytes
+    };
+    struct FileSendResult {
+        FileSend outcome = FileSend::Cut;
+        int64_t sent = 0;
+        int64_t length = 0;
+    };
+    FileSendResult SendFile(CSourceFile& file);
+
+    enum class EncodeSend { Cancelled, NotSent, Sent };
+    // Sent only when the whole command went out.
+    EncodeSend SendMagneticEncode(const std::string& track1, const std::string& track2,
+                                  const std::string& track3, bool highCoercivity);
 
 private:
     enum class Prefix { None, Req, Status, Modify };
@@ -118,6 +139,9 @@ private:
     std::string_view ReadReplyText(int paced);
     std::optional<std::string> ParseReplyText(int command, std::string_view reply);
     bool WriteAll(const uint8_t* data, int length);
+    // Sizes a transfer's area; the operator is told when the memory is not
+    // there.
+    bool Reserve(std::vector<uint8_t>& area, size_t size);
 
     IHostServices& m_host;
     // Paces the idle calls of the transfers, whose chunks may each go out at
@@ -138,4 +162,9 @@ public:
     // digits up to the first other character; no digits give 0; values beyond
     // the signed 32-bit range saturate.
     static int32_t ToInteger(const std::string& text) { return textscan::LeadingInteger(text); }
+    // The same reading, modulo 2^32: a printer may state a 32-bit value
+    // (a checksum, a counter) signed or unsigned.
+    static uint32_t ToUnsigned32(const std::string& text) {
+        return static_cast<uint32_t>(static_cast<uint64_t>(textscan::LeadingInteger64(text)));
+    }
 };

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -26,13 +27,14 @@ constexpr int kChunksPerIdleTick = 8;
 std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
     if (!m_link) return std::nullopt;
     const int64_t length = std::max<int64_t>(file.Length(), 0);
-    file.SeekToStart();
-    const int32_t lengthField = static_cast<int32_t>(static_cast<uint32_t>(length));
+    // The length field holds a signed 32-bit number: a larger image would
+    // announce a wrong length and be streamed for minutes in vain.
+    if (length > kLargestTransfer) return std::nullopt;
 
     std::string header = frame::Preamble();
     header += "REQ,";
     header += kCommandTable[cmd::FRM].mnemonic;
-    header += std::to_string(lengthField);
+    header += std::to_string(length);
     header.push_back(',');
     header.push_back(static_cast<char>(frame::kFS));
     if (m_link->Write(frame::Bytes(header), static_cast<int>(header.size())) !=
@@ -41,39 +43,42 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
     }
 
     const bool bytewise = m_link->GetLinkKind() == kLinkParallel;
-    uint8_t chunk[kFirmwareChunk];
     int64_t sent = 0;
     int64_t lastReported = 0;
     int chunks = 0;
+    bool written = true;
     m_host.ShowProgress(kFirmwareProgressText, 0, length);
-    while (sent < length) {
-        const int64_t want = std::min<int64_t>(kFirmwareChunk, length - sent);
-        const int64_t got = file.Read(chunk, want);
-        // A file that yields less than its length promised ends the data here
-        // rather than spinning on empty reads.
-        if (got <= 0) break;
-        // A printer that stopped taking data will not take the rest either:
-        // each further write would only wait out the link's limit again.
-        bool written = true;
-        if (bytewise) {
-            for (int64_t i = 0; i < got && written; ++i) written = m_link->Write(chunk + i, 1) == 1;
-        } else {
-            written = m_link->Write(chunk, static_cast<int>(got)) == static_cast<int>(got);
+    // The file is read in large blocks; the printer still gets it in 1 KiB
+    // pieces, each with one write (one byte a write on the parallel port).
+    // A file that yields less than its length promised ends the data where
+    // it ends.
+    fileread::InBlocks(file, length, [&](const uint8_t* block, int64_t count) {
+        for (int64_t at = 0; at < count; at += kFirmwareChunk) {
+            const uint8_t* piece = block + at;
+            const int size = static_cast<int>(std::min<int64_t>(kFirmwareChunk, count - at));
+            // A printer that stopped taking data will not take the rest
+            // either: each further write would only wait out the link's
+            // limit again.
+            if (bytewise) {
+                for (int i = 0; i < size && written; ++i)
+                    written = m_link->Write(piece + i, 1) == 1;
+            } else {
+                written = m_link->Write(piece, size) == size;
+            }
+            if (!written) return false;
+            sent += size;
+            // Byte-wise every chunk takes a thousand handshakes; the block
+            // links take a chunk at once, or wait (and idle) inside the write.
+            if (bytewise || ++chunks % kChunksPerIdleTick == 0) m_idle.Tick();
+            if (sent - lastReported >= kProgressStep || sent == length) {
+                m_host.ShowProgress(kFirmwareProgressText, sent, length);
+                lastReported = sent;
+            }
         }
-        if (!written) {
-            m_host.EndProgress();
-            return std::nullopt;
-        }
-        sent += got;
-        // Byte-wise every chunk takes a thousand handshakes; the block links
-        // take a chunk at once, or wait (and idle) inside the write.
-        if (bytewise || ++chunks % kChunksPerIdleTick == 0) m_idle.Tick();
-        if (sent - lastReported >= kProgressStep || sent == length) {
-            m_host.ShowProgress(kFirmwareProgressText, sent, length);
-            lastReported = sent;
-        }
-    }
+        return true;
+    });
     m_host.EndProgress();
+    if (!written) return std::nullopt;
 
     const uint8_t etx = frame::kETX;
     m_link->Write(&etx, 1);
@@ -82,36 +87,26 @@ std::optional<int32_t> CMessageIF::SendFirmwareImage(CSourceFile& file) {
     std::optional<std::string> checksum =
         ParseReplyText(cmd::CHK, ReadReplyText(static_cast<int>(m_family & family::kV)));
     if (!checksum) return std::nullopt;
-    return ToInteger(*checksum);
+    // Stated signed or unsigned: the 32 bits are the sum either way.
+    return static_cast<int32_t>(ToUnsigned32(*checksum));
 }
 
 bool CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
     if (!m_link) return false;
-    const int64_t fileLength = std::max<int64_t>(file.Length(), 0);
-    const uint32_t length = static_cast<uint32_t>(fileLength);
+    const int64_t length = std::max<int64_t>(file.Length(), 0);
     std::string head = "\x01,REQ,LAM_FRM" + std::to_string(length) + ",\x1c,";
-    std::vector<uint8_t> text;
-    try {
-        // A link write takes a 32-bit count: a frame beyond it cannot be
-        // sent whole, and reserving it would take gigabytes for nothing.
-        if (fileLength > static_cast<int64_t>(INT_MAX) - static_cast<int64_t>(head.size()) - 1) {
-            throw std::bad_alloc();
-        }
-        text.assign(head.size() + static_cast<size_t>(length) + 64, 0);
-    } catch (const std::bad_alloc&) {
+    // A link write takes a 32-bit count: a frame beyond it cannot be sent
+    // whole, and reserving it would take gigabytes for nothing.
+    if (length > static_cast<int64_t>(INT_MAX) - static_cast<int64_t>(head.size()) - 1) {
         m_host.Message(kNoMemoryText, MsgButtons::Ok);
         return false;
     }
+    std::vector<uint8_t> text;
+    if (!Reserve(text, head.size() + static_cast<size_t>(length) + 1)) return false;
     std::memcpy(text.data(), head.data(), head.size());
+    bool failed = false;
     file.SeekToStart();
-    size_t filled = head.size();
-    size_t remaining = length;
-    while (remaining > 0) {
-        const int64_t got = file.Read(text.data() + filled, static_cast<int64_t>(remaining));
-        if (got <= 0) break;
-        filled += static_cast<size_t>(got);
-        remaining -= static_cast<size_t>(got);
-    }
+    fileread::Fill(file, text.data() + head.size(), length, failed);
     // The frame is text: it ends at the first zero byte, where the ETX goes.
     const size_t end = strnlen(reinterpret_cast<const char*>(text.data()), text.size() - 1);
     text[end] = frame::kETX;
@@ -119,32 +114,52 @@ bool CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
     return m_link->Write(text.data(), total) == total;
 }
 
-void CMessageIF::SendFile(CSourceFile& file) {
-    if (!m_link) return;
-    const int64_t length = std::max<int64_t>(file.Length(), 0);
+CMessageIF::FileSendResult CMessageIF::SendFile(CSourceFile& file) {
+    FileSendResult result;
+    result.length = std::max<int64_t>(file.Length(), 0);
+    // A link write takes a 32-bit count: a larger file cannot go in the one
+    // write a print file takes.
+    if (result.length > kLargestTransfer) {
+        result.outcome = FileSend::TooLarge;
+        return result;
+    }
     std::vector<uint8_t> content;
-    try {
-        // A link write takes a 32-bit count: a larger file cannot be sent whole.
-        if (length > INT_MAX) throw std::bad_alloc();
-        content.assign(static_cast<size_t>(length), 0);
-    } catch (const std::bad_alloc&) {
-        m_host.Message(kNoMemoryText, MsgButtons::Ok);
-        return;
+    if (!Reserve(content, static_cast<size_t>(result.length))) {
+        result.outcome = FileSend::NoMemory;
+        return result;
     }
+    bool failed = false;
     file.SeekToStart();
-    size_t filled = 0;
-    while (filled < content.size()) {
-        const int64_t got =
-            file.Read(content.data() + filled, static_cast<int64_t>(content.size() - filled));
-        if (got <= 0) break;
-        filled += static_cast<size_t>(got);
+    // Part of a print job prints a spoilt card: a file that cannot be read
+    // whole is not sent at all.
+    if (fileread::Fill(file, content.data(), result.length, failed) != result.length) {
+        result.outcome = FileSend::ReadFailed;
+        return result;
     }
-    // Only the bytes the file really gave: zero padding would print garbage.
-    m_link->Write(content.data(), static_cast<int>(filled));
+    if (result.length == 0) {
+        result.outcome = FileSend::Sent;
+        return result;
+    }
+    const int written = m_link ? m_link->Write(content.data(), static_cast<int>(result.length)) : 0;
+    result.sent = std::max(written, 0);
+    result.outcome = result.sent == result.length ? FileSend::Sent : FileSend::Cut;
+    return result;
 }
 
-void CMessageIF::SendMagneticEncode(const std::string& track1, const std::string& track2,
-                                    const std::string& track3, bool highCoercivity) {
+bool CMessageIF::Reserve(std::vector<uint8_t>& area, size_t size) {
+    try {
+        area.assign(size, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        m_host.Message(kNoMemoryText, MsgButtons::Ok);
+        return false;
+    }
+}
+
+CMessageIF::EncodeSend CMessageIF::SendMagneticEncode(const std::string& track1,
+                                                      const std::string& track2,
+                                                      const std::string& track3,
+                                                      bool highCoercivity) {
     std::optional<std::string> model = RequestStatus(cmd::MDL);
     const bool model10 = model && ToInteger(*model) == 10;
 
@@ -162,9 +177,8 @@ void CMessageIF::SendMagneticEncode(const std::string& track1, const std::string
 
     if (track1.empty() && track2.empty() && track3.empty() &&
         m_host.Message(kNoMagDataText, MsgButtons::OkCancel) == MsgResult::Cancel) {
-        return;
+        return EncodeSend::Cancelled;
     }
-    if (m_link && command.size() <= static_cast<size_t>(INT_MAX)) {
-        m_link->Write(frame::Bytes(command), static_cast<int>(command.size()));
-    }
+    const int size = static_cast<int>(command.size());
+    return WriteAll(frame::Bytes(command), size) ? EncodeSend::Sent : EncodeSend::NotSent;
 }

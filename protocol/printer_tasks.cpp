@@ -124,6 +124,11 @@ namespace {
 constexpr int kCommandPauseMs = 1000;
 constexpr const char* kOpenErrorHead = "Error opening file:   \n''";
 constexpr const char* kOpenErrorTail = "''   ";
+constexpr const char* kReadErrorHead =
+    "The print file could not be read whole; nothing was sent:\n''";
+constexpr const char* kTooLargeText =
+    "The print file is too large: a print file goes to the printer in one piece of less "
+    "than 2 GiB. Nothing was sent.";
 
 }  // namespace
 
@@ -155,20 +160,49 @@ bool SendQuickCommand(CMessageIF& msg, IHostServices& host, const std::string& t
     return sent;
 }
 
-PrintResult SendPrintFile(CMessageIF& msg, IHostServices& host, const std::string& path,
+PrintReport SendPrintFile(CMessageIF& msg, IHostServices& host, const std::string& path,
                           const std::string& shownPath) {
-    const std::unique_ptr<CDiskFile> file = CDiskFile::Open(path);
+    PrintReport report;
+    const std::unique_ptr<CDiskFile> file = CDiskFile::Open(path, &report.reason);
     if (!file) {
         host.Message(kOpenErrorHead + shownPath + kOpenErrorTail, MsgButtons::Ok);
-        return PrintResult::OpenFailed;
+        return report;
     }
+    CMessageIF::FileSendResult sent;
     {
         // A large file on a slow link takes a while; the program is not hung.
         WaitCursor busy(host);
-        msg.SendFile(*file);
+        sent = msg.SendFile(*file);
     }
     file->Close();
-    return PrintResult::Sent;
+    report.sent = sent.sent;
+    report.length = sent.length;
+    switch (sent.outcome) {
+        case CMessageIF::FileSend::Sent:
+            report.result = PrintResult::Sent;
+            break;
+        case CMessageIF::FileSend::TooLarge:
+            report.result = PrintResult::TooLarge;
+            host.Message(kTooLargeText, MsgButtons::Ok);
+            break;
+        case CMessageIF::FileSend::NoMemory:  // the operator was told
+            report.result = PrintResult::ReadFailed;
+            break;
+        case CMessageIF::FileSend::ReadFailed:
+            report.result = PrintResult::ReadFailed;
+            report.reason = file->ErrorText();
+            host.Message(kReadErrorHead + shownPath + kOpenErrorTail +
+                             (report.reason.empty() ? "" : "\n" + report.reason),
+                         MsgButtons::Ok);
+            break;
+        case CMessageIF::FileSend::Cut:
+            report.result = PrintResult::Cut;
+            host.Message("The printer took " + std::to_string(sent.sent) + " of " +
+                             std::to_string(sent.length) + " bytes of the print file.",
+                         MsgButtons::Ok);
+            break;
+    }
+    return report;
 }
 
 }  // namespace counters
@@ -189,6 +223,10 @@ constexpr const char* kReadErrorText = "Error reading file!";
 constexpr const char* kSuccessText = "Successfully sent firmware to the printer.";
 constexpr const char* kSendErrorText = "An error occurred sending the file!";
 constexpr const char* kCloseErrorText = "Error closing file!";
+constexpr const char* kEmptyImageText = "The firmware file is empty: nothing was sent.";
+constexpr const char* kImageTooLargeText =
+    "The firmware file is too large: a firmware image holds less than 2 GiB. "
+    "Nothing was sent.";
 
 constexpr const char* kLaminatorOpenErrorText = "Error opening file!   ";
 constexpr const char* kLaminatorBadExtensionText =
@@ -205,8 +243,28 @@ constexpr const char* kLaminatorStartedText =
 constexpr const char* kDefaultExtension = ".cfa";
 constexpr const char* kVFamilyExtension = ".bin";
 constexpr const char* kCfPrefix = ".cf";
-// Reads for the checksum go through a buffer of this size.
-constexpr int64_t kSumBufferSize = 4096;
+// The byte sum in 16-bit lanes, which the compiler turns into vector adds:
+// a lane takes at most 256 bytes of up to 255 before it is emptied, so it
+// cannot overflow. A plain byte loop is not vectorised at the usual
+// optimisation level and runs several times slower.
+uint32_t SumOfBytes(const uint8_t* bytes, size_t count) {
+    constexpr size_t kLanes = 32;
+    constexpr size_t kRowsPerLaneFill = 256;
+    uint32_t total = 0;
+    size_t at = 0;
+    while (count - at >= kLanes) {
+        uint16_t lanes[kLanes] = {};
+        const size_t rows = std::min((count - at) / kLanes, kRowsPerLaneFill);
+        for (size_t row = 0; row < rows; ++row, at += kLanes) {
+            for (size_t k = 0; k < kLanes; ++k) {
+                lanes[k] = static_cast<uint16_t>(lanes[k] + bytes[at + k]);
+            }
+        }
+        for (uint16_t lane : lanes) total += lane;
+    }
+    for (; at < count; ++at) total += bytes[at];
+    return total;
+}
 
 // The extension test is case-blind. Windows file names are too, so there the
 // program keeps the lowered path; on a case-sensitive file system the lowered
@@ -218,6 +276,21 @@ std::string PathAsKept(const std::string& path) {
 #else
     return path;
 #endif
+}
+
+// An empty image would announce itself as "FRM0" and then be installed; one
+// beyond the signed 32-bit length field would announce a wrong length.
+// Neither is sent.
+std::optional<UpgradeResult> RefuseUnfitImage(IHostServices& host, int64_t length) {
+    if (length == 0) {
+        host.Message(kEmptyImageText, MsgButtons::Ok);
+        return UpgradeResult::Empty;
+    }
+    if (length > CMessageIF::kLargestTransfer) {
+        host.Message(kImageTooLargeText, MsgButtons::Ok);
+        return UpgradeResult::TooLarge;
+    }
+    return std::nullopt;
 }
 
 std::string SecondsLeftText(int seconds) {
@@ -247,17 +320,13 @@ std::string LowerAscii(std::string text) {
 
 ByteSum SumBytes(CSourceFile& file) {
     ByteSum result;
-    file.SeekToStart();
-    uint8_t buffer[kSumBufferSize];
-    for (;;) {
-        const int64_t got = file.Read(buffer, kSumBufferSize);
-        if (got < 0) {
-            result.readFailed = true;
-            break;
-        }
-        if (got == 0) break;
-        for (int64_t i = 0; i < got; ++i) result.sum += buffer[i];
-    }
+    const fileread::Whole read =
+        fileread::InBlocks(file, -1, [&](const uint8_t* block, int64_t count) {
+            result.sum += SumOfBytes(block, static_cast<size_t>(count));
+            return true;
+        });
+    result.readFailed = read.failed;
+    if (read.failed) result.readError = file.ErrorText();
     return result;
 }
 
@@ -271,29 +340,43 @@ std::string ExtensionForVersion(const std::optional<std::string>& version) {
     return kCfPrefix + LowerAscii(std::string(1, first));
 }
 
-UpgradeResult UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
+std::unique_ptr<CSourceFile> OpenDiskFile(const std::string& path, std::string& whyNot) {
+    return CDiskFile::Open(path, &whyNot);
+}
+
+UpgradeReport UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
                              const std::string& extension,
-                             const std::function<void(const std::string&)>& onUpgradeSent) {
-    if (host.Message(kConfirmPrinterText, MsgButtons::YesNo) != MsgResult::Yes) {
-        return UpgradeResult::Declined;
-    }
-    std::unique_ptr<CDiskFile> file;
-    UpgradeResult result = UpgradeResult::SendFailed;
+                             const std::function<void(const std::string&)>& onUpgradeSent,
+                             const FileOpener& open) {
+    UpgradeReport report;
+    if (host.Message(kConfirmPrinterText, MsgButtons::YesNo) != MsgResult::Yes) return report;
+    std::unique_ptr<CSourceFile> file;
+    report.result = UpgradeResult::SendFailed;
     {
         WaitCursor wait(host);
-        file = CDiskFile::Open(path);
+        file = open(path, report.fileError);
         if (!file) {
             host.Message(kOpenErrorText, MsgButtons::Ok);
-            return UpgradeResult::OpenFailed;
+            report.result = UpgradeResult::OpenFailed;
+            return report;
         }
         path = PathAsKept(path);
         if (LowerAscii(path).find(extension) == std::string::npos) {
             host.Message(kBadExtensionText, MsgButtons::Ok);
-            return UpgradeResult::BadExtension;
+            report.result = UpgradeResult::BadExtension;
+            return report;
+        }
+        if (const std::optional<UpgradeResult> unfit = RefuseUnfitImage(host, file->Length())) {
+            report.result = *unfit;
+            return report;
         }
 
         const ByteSum sum = SumBytes(*file);
-        if (sum.readFailed) host.Message(kReadErrorText, MsgButtons::Ok);
+        if (sum.readFailed) {
+            // The transfer still goes on, but the outcome cannot be a success.
+            host.Message(kReadErrorText, MsgButtons::Ok);
+            report.fileError = sum.readError;
+        }
 
         // The printer states its sum as a signed decimal, so an image whose
         // sum reaches 2^31 comes back negative: compare the 32 bits.
@@ -306,39 +389,57 @@ UpgradeResult UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& 
             if (onUpgradeSent) onUpgradeSent(path);
             WaitForPrinterRestart(host);
             host.Message(kSuccessText, MsgButtons::Ok);
-            result = UpgradeResult::Upgraded;
+            report.result = UpgradeResult::Upgraded;
         } else {
             host.Message(kSendErrorText, MsgButtons::Ok);
         }
+        if (sum.readFailed) report.result = UpgradeResult::ReadFailed;
     }
     if (!file->Close()) host.Message(kCloseErrorText, MsgButtons::Ok);
-    return result;
+    return report;
 }
 
-UpgradeResult UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path) {
-    std::unique_ptr<CDiskFile> file;
+UpgradeReport UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path,
+                               const FileOpener& open) {
+    UpgradeReport report;
+    std::unique_ptr<CSourceFile> file;
     bool sent = false;
     {
         WaitCursor wait(host);
-        file = CDiskFile::Open(path);
+        file = open(path, report.fileError);
         if (!file) {
             host.Message(kLaminatorOpenErrorText, MsgButtons::Ok);
-            return UpgradeResult::OpenFailed;
+            report.result = UpgradeResult::OpenFailed;
+            return report;
         }
         path = PathAsKept(path);
         if (LowerAscii(path).find(kLaminatorExtension) == std::string::npos) {
             host.Message(kLaminatorBadExtensionText, MsgButtons::Ok);
-            return UpgradeResult::BadExtension;
+            report.result = UpgradeResult::BadExtension;
+            return report;
+        }
+        if (const std::optional<UpgradeResult> unfit = RefuseUnfitImage(host, file->Length())) {
+            report.result = *unfit;
+            return report;
         }
         if (host.Message(kConfirmLaminatorText, MsgButtons::YesNo) != MsgResult::Yes) {
-            return UpgradeResult::Declined;
+            report.result = UpgradeResult::Declined;
+            return report;
         }
         // The laminator acknowledges nothing: it resets once it has the file.
         sent = msg.SendLaminatorFirmware(*file);
     }
     if (!file->Close()) host.Message(kCloseErrorText, MsgButtons::Ok);
     host.Message(sent ? kLaminatorStartedText : kSendErrorText, MsgButtons::Ok);
-    return sent ? UpgradeResult::Upgraded : UpgradeResult::SendFailed;
+    report.result = sent ? UpgradeResult::Upgraded : UpgradeResult::SendFailed;
+    return report;
+}
+
+std::optional<std::string> VersionAfterRestart(CMessageIF& msg) {
+    if (std::optional<std::string> version = msg.RequestStatus(cmd::VRS)) return version;
+    // A printer that restarts drops its connections: reach it afresh.
+    if (!msg.ConnectPrinter()) return std::nullopt;
+    return msg.RequestStatus(cmd::VRS);
 }
 
 }  // namespace firmware
@@ -514,12 +615,18 @@ SaveResult Save(CMessageIF& msg, int32_t productId, int mode,
 // --- magnetic stripe -----------------------------------------------------------
 
 namespace magstripe {
+namespace {
+
+constexpr const char* kEncodeNotSentText =
+    "The encode command did not reach the printer: the card was not encoded.";
+
+}  // namespace
 
 bool IsTrackText(std::string_view text) {
     return std::all_of(text.begin(), text.end(), IsTrackCharacter);
 }
 
-bool Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request) {
+EncodeResult Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request) {
     std::array<std::string, cardread::kTrackCount> tracks;
     bool anySelected = false;
     for (size_t i = 0; i < tracks.size(); ++i) {
@@ -529,10 +636,20 @@ bool Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request) 
     }
     if (!anySelected) {
         host.Message(kNoTracksText, MsgButtons::Ok);
-        return false;
+        return EncodeResult::NoTracks;
     }
-    msg.SendMagneticEncode(tracks[0], tracks[1], tracks[2], request.highCoercivity);
-    return true;
+    switch (msg.SendMagneticEncode(tracks[0], tracks[1], tracks[2], request.highCoercivity)) {
+        case CMessageIF::EncodeSend::Cancelled:
+            return EncodeResult::Cancelled;
+        case CMessageIF::EncodeSend::NotSent:
+            // The card stays as it was: the operator must not take it for
+            // encoded.
+            host.Message(kEncodeNotSentText, MsgButtons::Ok);
+            return EncodeResult::NotSent;
+        case CMessageIF::EncodeSend::Sent:
+            break;
+    }
+    return EncodeResult::Sent;
 }
 
 bool SelfTest(CMessageIF& msg, IHostServices& host) {

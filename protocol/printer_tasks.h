@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,10 +87,22 @@ inline constexpr int kCommandLimit = 63;
 // and gives the printer time to act on it. False when nothing went out.
 bool SendQuickCommand(CMessageIF& msg, IHostServices& host, const std::string& text);
 
-enum class PrintResult { Sent, OpenFailed };
-// Sends a print file unchanged; `shownPath` is the path as the operator
-// sees it, for the error text.
-PrintResult SendPrintFile(CMessageIF& msg, IHostServices& host, const std::string& path,
+enum class PrintResult {
+    Sent,        // every byte went out
+    OpenFailed,  // no file, or not a plain file: nothing sent
+    TooLarge,    // 2 GiB or more: refused before reading
+    ReadFailed,  // the file could not be read whole (or held): nothing sent
+    Cut,         // the printer took only part of it, or nothing
+};
+struct PrintReport {
+    PrintResult result = PrintResult::OpenFailed;
+    int64_t sent = 0;    // bytes that went out
+    int64_t length = 0;  // the file's length
+    std::string reason;  // why the file could not be opened
+};
+// Sends a print file unchanged and tells the operator of anything short of
+// every byte going out; `shownPath` is the path as the operator sees it.
+PrintReport SendPrintFile(CMessageIF& msg, IHostServices& host, const std::string& path,
                           const std::string& shownPath);
 
 }  // namespace counters
@@ -103,6 +116,7 @@ inline constexpr const char* kLaminatorExtension = ".hex";
 struct ByteSum {
     uint32_t sum = 0;
     bool readFailed = false;  // the sum covers the bytes before the failure
+    std::string readError;    // what the failed read met
 };
 // The sum of every byte of the file from its start, each taken 0 to 255,
 // modulo 2^32: the number the printer reports after "CHK".
@@ -116,24 +130,45 @@ std::string LowerAscii(std::string text);
 
 enum class UpgradeResult {
     Declined,      // the operator said No
-    OpenFailed,    // the file cannot be read; nothing sent
+    OpenFailed,    // the file cannot be opened, or is no plain file; nothing sent
     BadExtension,  // nothing sent
     SendFailed,    // sent, but the checksum did not match or "UPG" did not leave
     Upgraded,
+    Empty,       // an empty file: nothing sent
+    TooLarge,    // beyond the length field (2 GiB or more): nothing sent
+    ReadFailed,  // a read failed part-way: the transfer went on, but not on a whole file
 };
 // Whether the result ends the program in the window: a transfer began.
 inline bool EndsRun(UpgradeResult result) {
-    return result == UpgradeResult::SendFailed || result == UpgradeResult::Upgraded;
+    return result == UpgradeResult::SendFailed || result == UpgradeResult::Upgraded ||
+           result == UpgradeResult::ReadFailed;
 }
+struct UpgradeReport {
+    UpgradeResult result = UpgradeResult::Declined;
+    // Why the file could not be opened, or what the failed read met.
+    std::string fileError;
+};
+
+// Opens a firmware file for the upgrades; `whyNot` says why there is none.
+using FileOpener =
+    std::function<std::unique_ptr<CSourceFile>(const std::string& path, std::string& whyNot)>;
+std::unique_ptr<CSourceFile> OpenDiskFile(const std::string& path, std::string& whyNot);
 
 // Asks, checks the file, sends it, compares the printer's checksum, sends
 // "UPG" and waits for the printer's restart. `path` becomes the path as the
 // program keeps it; `onUpgradeSent` runs right after "UPG" went out.
-UpgradeResult UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
+UpgradeReport UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
                              const std::string& extension,
-                             const std::function<void(const std::string&)>& onUpgradeSent = {});
+                             const std::function<void(const std::string&)>& onUpgradeSent = {},
+                             const FileOpener& open = OpenDiskFile);
 // Checks the file, asks, and sends it to the laminator.
-UpgradeResult UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path);
+UpgradeReport UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path,
+                               const FileOpener& open = OpenDiskFile);
+// The firmware version of a printer back from its restart after "UPG":
+// asked on the link as it is and, when the printer dropped the connection
+// in its restart, once more after reconnecting. No value when it did not
+// answer.
+std::optional<std::string> VersionAfterRestart(CMessageIF& msg);
 
 }  // namespace firmware
 
@@ -240,9 +275,13 @@ struct EncodeRequest {
     std::array<std::string, cardread::kTrackCount> text;
     bool highCoercivity = false;
 };
-// False when no track was ticked (the operator is told) or the encode went
-// nowhere.
-bool Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request);
+enum class EncodeResult {
+    NoTracks,   // none ticked (the operator is told); nothing sent
+    Cancelled,  // no data and the operator cancelled; nothing sent
+    NotSent,    // the command did not go out whole (the operator is told)
+    Sent,
+};
+EncodeResult Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request);
 // The printer's own encoding self test. False when the request did not leave.
 bool SelfTest(CMessageIF& msg, IHostServices& host);
 

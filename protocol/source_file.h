@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,24 +15,32 @@ public:
     // Returns the count read; 0 at the end of the file, negative on error.
     virtual int64_t Read(uint8_t* buffer, int64_t count) = 0;
     virtual bool Close() = 0;
+    // What the last failed read met, in words; empty when none failed.
+    virtual std::string ErrorText() const { return {}; }
 };
 
-// A file on disk, read through stdio's buffer.
+// A plain file on disk, read with the system's own reads straight into the
+// caller's buffer.
 class CDiskFile : public CSourceFile {
 public:
-    // No object when the file cannot be opened for reading.
-    static std::unique_ptr<CDiskFile> Open(const std::string& path);
-    static constexpr size_t kReadBufferSize = 64 * 1024;
+    // No object when the path names nothing that can be read, or something
+    // other than a plain file (a folder, a FIFO, a device such as /dev/zero):
+    // `whyNot` then says which. A FIFO is opened without waiting for a
+    // writer, so the refusal comes at once.
+    static std::unique_ptr<CDiskFile> Open(const std::string& path, std::string* whyNot = nullptr);
+    static constexpr const char* kNotPlainFileText = "not a regular file";
     ~CDiskFile() override;
 
     int64_t Length() override;
     bool SeekToStart() override;
     int64_t Read(uint8_t* buffer, int64_t count) override;
     bool Close() override;
+    std::string ErrorText() const override;
 
 private:
-    explicit CDiskFile(std::FILE* file) : m_file(file) {}
-    std::FILE* m_file;
+    explicit CDiskFile(int descriptor) : m_fd(descriptor) {}
+    int m_fd;
+    int m_error = 0;
 };
 
 // Bytes held in memory, for tests and generated content.
@@ -46,13 +54,43 @@ public:
     }
     int64_t Read(uint8_t* buffer, int64_t count) override;
     bool Close() override { return true; }
+    std::string ErrorText() const override;
 
     // Makes reads stop short after `limit` bytes in all, as a file that
-    // shrank or a failing disk would.
-    void SetReadLimit(int64_t limit) { m_limit = limit; }
+    // shrank would, or fail there, as a failing disk would.
+    void SetReadLimit(int64_t limit, bool fail = false) {
+        m_limit = limit;
+        m_failAtLimit = fail;
+    }
 
 private:
     std::string m_bytes;
     size_t m_pos = 0;
     int64_t m_limit = -1;
+    bool m_failAtLimit = false;
+    bool m_failed = false;
 };
+
+// The one loop that reads files for the transfers and the checksum.
+namespace fileread {
+
+// The size of the reads: large enough that a big image costs a few thousand
+// system calls, small enough to stay in the cache while it is used.
+inline constexpr int64_t kBlockSize = 64 * 1024;
+
+// Reads up to `count` bytes from the file's current place into `buffer`,
+// reading on through short reads. Returns the count read: less than `count`
+// at the end of the file or at a read error, which sets `failed`.
+int64_t Fill(CSourceFile& file, uint8_t* buffer, int64_t count, bool& failed);
+
+struct Whole {
+    int64_t bytes = 0;    // read and handed on
+    bool failed = false;  // a read failed after `bytes`
+};
+// Reads the file from its start in kBlockSize blocks and hands each block on
+// (only the last may be shorter); stops after `limit` bytes (-1: at the end
+// of the file), at a read error, or when `take` returns false.
+Whole InBlocks(CSourceFile& file, int64_t limit,
+               const std::function<bool(const uint8_t* block, int64_t count)>& take);
+
+}  // namespace fileread

@@ -56,14 +56,20 @@ bool SkipToDigits(std::string_view& text) {
 }  // namespace
 
 int32_t LeadingInteger(std::string_view text) {
+    return static_cast<int32_t>(std::clamp<int64_t>(LeadingInteger64(text), INT32_MIN, INT32_MAX));
+}
+
+int64_t LeadingInteger64(std::string_view text) {
     const bool negative = SkipToDigits(text);
-    int64_t value = 0;
+    uint64_t value = 0;
+    constexpr uint64_t kLimit = static_cast<uint64_t>(INT64_MAX) + 1;
     for (size_t i = 0; i < text.size() && IsDigit(text[i]); ++i) {
         // Saturated one past the range: more digits change nothing.
-        value = std::min(value * 10 + (text[i] - '0'), static_cast<int64_t>(INT32_MAX) + 1);
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        value = value > (kLimit - digit) / 10 ? kLimit : std::min(value * 10 + digit, kLimit);
     }
-    if (negative) value = -value;
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+    if (negative) return value == kLimit ? INT64_MIN : -static_cast<int64_t>(value);
+    return static_cast<int64_t>(std::min<uint64_t>(value, INT64_MAX));
 }
 
 bool HasLeadingInteger(std::string_view text) {

@@ -33,6 +33,10 @@ std::string_view Trim(std::string_view text);
 // Leading blanks, an optional sign, digits up to the first other character;
 // no digits give 0; values beyond the signed 32-bit range saturate.
 int32_t LeadingInteger(std::string_view text);
+// As LeadingInteger, saturating at the signed 64-bit range instead: for
+// values the printer may state unsigned (a checksum, a counter) that a
+// caller takes modulo 2^32.
+int64_t LeadingInteger64(std::string_view text);
 // Whether the text starts (after blanks and a sign) with a digit: a reply
 // such as "IPA," carries no number, which differs from a sent 0.
 bool HasLeadingInteger(std::string_view text);

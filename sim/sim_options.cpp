@@ -11,7 +11,8 @@ const char* const kSimPrinterOptionsHelp =
     "  --model N              the MDL model code\n"
     "  --value MN=TEXT        any status value\n"
     "  --track1|--track2|--track3 TEXT   the card's magnetic tracks (data only)\n"
-    "  --checksum correct|omitted|wrong  the reply to a firmware image\n"
+    "  --checksum correct|omitted|wrong|unsigned  the reply to a firmware image (unsigned:\n"
+    "                         the correct sum as an unsigned number)\n"
     "  --never-end            answer '@@@' instead of END after the last query item\n"
     "  --fault silent|close|garbage|one-byte|long|hang-up   misbehave (repeatable)\n"
     "  --reply-delay-ms N     offer each reply N ms after its request\n"
@@ -21,7 +22,8 @@ const char* const kSimPrinterOptionsHelp =
     "  --flash-ms N           the checksum reply to a firmware image comes N ms after it\n"
     "  --off-after-frames N   go silent after N frames (take nothing, answer nothing)\n"
     "  --usb-printers N       N such printers on the simulated USB, serials SIM00001 up\n"
-    "                         (1 to 10; the built-in simulated printer only)\n";
+    "                         (1 to 10; the built-in simulated printer only)\n"
+    "  --hang-up-after-bytes N  drop the connection after N bytes of a frame or print file\n";
 
 namespace {
 
@@ -106,8 +108,10 @@ SimOptionResult ParseSimPrinterOption(const std::vector<std::string>& args, size
             state.checksumReply = SimChecksumReply::Omitted;
         } else if (mode == "wrong") {
             state.checksumReply = SimChecksumReply::Wrong;
+        } else if (mode == "unsigned") {
+            state.checksumReply = SimChecksumReply::Unsigned;
         } else {
-            return bad("expected correct, omitted or wrong");
+            return bad("expected correct, omitted, wrong or unsigned");
         }
         take();
         return SimOptionResult::Taken;
@@ -139,6 +143,11 @@ SimOptionResult ParseSimPrinterOption(const std::vector<std::string>& args, size
     if (option == "--usb-printers") {
         if (!needNumber(1, kMostUsbPrinters)) return bad("expected a count of 1 to 10");
         state.usbPrinters = static_cast<int>(number);
+        return SimOptionResult::Taken;
+    }
+    if (option == "--hang-up-after-bytes") {
+        if (!needNumber(0, 1LL << 40)) return bad("expected a count (0 or more)");
+        state.faults.hangUpAfterBytes = number;
         return SimOptionResult::Taken;
     }
     if (option == "--busy-after-bytes" || option == "--off-after-frames") {

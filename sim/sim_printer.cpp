@@ -104,6 +104,10 @@ size_t CSimPrinter::Receive(const uint8_t* data, size_t length) {
             m_busyDone = true;
             m_busyUntil = now + std::chrono::milliseconds(timing.busyMs);
         }
+        const long long hangUpAt = m_state.faults.hangUpAfterBytes;
+        const bool hangUp =
+            hangUpAt >= 0 && m_frameBytes + static_cast<long long>(taken) >= hangUpAt;
+        if (hangUp) taken = static_cast<size_t>(std::max(hangUpAt - m_frameBytes, 0LL));
         m_frameBytes += static_cast<long long>(taken);
         std::vector<CSimFrameParser::Output> pieces;
         m_parser.Feed(data, taken, pieces);
@@ -127,6 +131,11 @@ size_t CSimPrinter::Receive(const uint8_t* data, size_t length) {
             if (timing.offAfterFrames >= 0 && m_framesHandled >= timing.offAfterFrames) {
                 m_silent = true;
             }
+        }
+        if (hangUp) {
+            m_closed = true;
+            m_reply.clear();
+            m_offers.clear();
         }
         observer = m_observer;
     }
@@ -370,8 +379,11 @@ void CSimPrinter::Handle(const SimFrame& frame) {
             // The host reads the number as a signed decimal and compares it
             // with its own unsigned 32-bit sum, so the low 32 bits go out as
             // a signed value: images whose sum reaches 2^31 report a negative
-            // number that still compares equal.
-            Reply(ValueReply("CHK", std::to_string(static_cast<int32_t>(sum))));
+            // number that still compares equal. Other firmware states it
+            // unsigned, which the host must take modulo 2^32 as well.
+            Reply(ValueReply("CHK", m_state.checksumReply == SimChecksumReply::Unsigned
+                                        ? std::to_string(sum)
+                                        : std::to_string(static_cast<int32_t>(sum))));
             break;
         }
         case SimFrameKind::MagEncode:

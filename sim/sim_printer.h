@@ -17,9 +17,10 @@
 
 // How the simulated printer answers a firmware image.
 enum class SimChecksumReply {
-    Correct,  // "CHK<sum>,"
-    Omitted,  // a reply without a CHK field
-    Wrong,    // the sum plus one
+    Correct,   // "CHK<sum>,"
+    Omitted,   // a reply without a CHK field
+    Wrong,     // the sum plus one
+    Unsigned,  // "CHK<sum>," with the 32-bit sum unsigned, as some firmware states it
 };
 
 // Misbehaviour to test the host against. Every flag applies to every
@@ -31,6 +32,9 @@ struct SimFaults {
     bool oneBytePieces = false;   // replies handed out one byte at a time
     bool longReplies = false;     // each reply padded beyond the host's 1024-byte area
     bool hangUpMidReply = false;  // a reply's first half goes out, then the connection drops
+    // Drop the connection once this many bytes of one frame (or of a print
+    // file) are in: a printer switched off or killed mid-transfer. -1: never.
+    long long hangUpAfterBytes = -1;
 };
 
 // Time the printer takes, as real printers do. Every transport (in-process

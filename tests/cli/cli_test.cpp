@@ -236,9 +236,9 @@ const Case kCases[] = {
      {"upgrade", "{dir}/new.cfe", "--yes"},
      {},
      0,
-     {"Upgrade: upgraded\n"},
+     {"Upgrade: upgraded\n", "Firmware version before: E3.05\n", "Firmware version after: E3.05\n"},
      "Successfully sent firmware to the printer.",
-     std::string(kVrs) + " " + kVrs + " FRM2500+2500 REQ,UPG",
+     std::string(kVrs) + " " + kVrs + " FRM2500+2500 REQ,UPG " + kVrs,
      500 + 10000},
     {"upgrade_checksum_mismatch",
      {"upgrade", "{dir}/new.cfe", "--yes"},
@@ -616,6 +616,32 @@ TEST(Cli, ASilentPrinterEndsTheCommandAfterOneWait) {
     EXPECT_LT(MsSince(started), 2000 * TestTimeScale());
     EXPECT_THAT(slow.err.str(), HasSubstr("the command did not finish within 1 s (--timeout)"));
     EXPECT_LT(slow.printer->Frames().size(), 5u);
+}
+
+// Transfers that fell short, and files that are no plain files, end with
+// the exit code that says so and the reason on standard error.
+TEST(Cli, TransfersThatFallShortAreNotDone) {
+    CliRig rig([](SimPrinterState& s) { s.faults.hangUpAfterBytes = 1000; });
+    // More than the loopback socket buffers hold, so the hang-up reaches
+    // the sender.
+    std::ofstream(rig.folder / "big.prn", std::ios::binary) << std::string(16u << 20, 'P');
+    std::vector<std::pair<std::vector<std::string>, int>> rows = {{{"print", "{dir}/big.prn"}, 1}};
+#ifndef _WIN32
+    rows.push_back({{"upgrade", "/dev/zero", "--yes"}, 4});
+#endif
+    for (const auto& [command, exitCode] : rows) {
+        std::vector<std::string> args = {"--ethernet", rig.Address()};
+        args.insert(args.end(), command.begin(), command.end());
+        EXPECT_EQ(rig.Run(args), exitCode) << rig.err.str();
+        EXPECT_THAT(rig.err.str(), HasSubstr(exitCode == 1 ? " of 16777216 bytes of the print file."
+                                                           : ": not a regular file"));
+    }
+    // Hung up as the first request arrives: the command stops there, and
+    // nothing claims the card.
+    CliRig gone([](SimPrinterState& s) { s.faults.hangUpAfterBytes = 10; });
+    EXPECT_EQ(gone.Run({"--ethernet", gone.Address(), "encode", "--track1", "AB"}), 1);
+    EXPECT_THAT(gone.out.str(), Not(HasSubstr("Encoded")));
+    EXPECT_THAT(gone.err.str(), HasSubstr("no answer to VRS"));
 }
 
 // The trace's exact form for one request and its reply, and a trace of a

@@ -2,6 +2,7 @@
 // the USB backend sees it, and the parallel port through ppdev.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "links/ppdev_port.h"
 #include "links/usblp_node.h"
+#include "protocol/source_file.h"
 
 namespace {
 
@@ -37,6 +39,21 @@ TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPort) {
     EXPECT_EQ(CPpdevPort::Open("/nonexistent/parport0"), nullptr);
     // Opens, but is no parallel port: the claim fails and nothing is left open.
     EXPECT_EQ(CPpdevPort::Open("/dev/null"), nullptr);
+}
+
+// Files the transfers are handed: a FIFO nobody writes to would hold the
+// open for ever, and a device such as /dev/zero never ends.
+TEST(DiskFile, FifosAndDevicesAreRefusedAtTheOpen) {
+    const std::string fifo =
+        (std::filesystem::temp_directory_path() / ("tessaly-fifo-" + std::to_string(::getpid())))
+            .string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        std::string why;
+        EXPECT_EQ(CDiskFile::Open(path, &why), nullptr) << path;
+        EXPECT_EQ(why, CDiskFile::kNotPlainFileText) << path;
+    }
+    std::filesystem::remove(fifo);
 }
 
 }  // namespace

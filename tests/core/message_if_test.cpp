@@ -271,6 +271,9 @@ TEST_F(Protocol, StatusValuesThroughTheLink) {
         {cmd::TCQ, "TCQ4095,", "4095"},
         {cmd::TCQ, "TCQ abc,", "0"},
         {cmd::TCQ, "TCQ 12x,", "12"},
+        // A counter past 2^31 is reduced from its own bits, not from a
+        // saturated 2^31 - 1.
+        {cmd::TCQ, "TCQ2147483653,", "5"},
         {cmd::TCQ, "MSR1,", std::nullopt},
         {cmd::TCP, "TCP5000,", "5000"},
         {cmd::MSR, std::string("MSR12\0,34", 9), "12"},  // text ends at the zero byte

@@ -204,24 +204,31 @@ TEST(SimPrinter, FirmwareChecksum) {
     }
 }
 
-TEST(SimPrinter, FirmwareSumBeyondTwoToThe31IsReportedAsItsSigned32BitValue) {
-    CSimPrinter printer;
+TEST(SimPrinter, FirmwareSumBeyondTwoToThe31IsReportedSignedOrUnsigned) {
     const size_t length = 8421505;  // 255 * 8421505 = 2^31 + 127
-    std::string header = std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(length) + ",\x1C";
-    Send(printer, header);
-    const std::string chunk(64 * 1024, '\xFF');
-    size_t sent = 0;
-    while (sent < length) {
-        size_t n = std::min(chunk.size(), length - sent);
-        printer.Receive(reinterpret_cast<const uint8_t*>(chunk.data()), n);
-        sent += n;
+    for (const auto& [reply, expected] :
+         {std::pair{SimChecksumReply::Correct, "CHK-2147483521,"},
+          std::pair{SimChecksumReply::Unsigned, "CHK2147483775,"}}) {
+        SimPrinterState state;
+        state.checksumReply = reply;
+        CSimPrinter printer(state);
+        std::string header =
+            std::string(9, '\x05') + "\x01REQ,FRM" + std::to_string(length) + ",\x1C";
+        Send(printer, header);
+        const std::string chunk(64 * 1024, '\xFF');
+        size_t sent = 0;
+        while (sent < length) {
+            size_t n = std::min(chunk.size(), length - sent);
+            printer.Receive(reinterpret_cast<const uint8_t*>(chunk.data()), n);
+            sent += n;
+        }
+        Send(printer, "\x03");
+        EXPECT_EQ(TakeAll(printer), expected);
+        auto frames = printer.Frames();
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].dataLength, length);
+        EXPECT_EQ(frames[0].data.size(), CSimFrameParser::kMaxRecordedBytes);
     }
-    Send(printer, "\x03");
-    EXPECT_EQ(TakeAll(printer), "CHK-2147483521,");
-    auto frames = printer.Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].dataLength, length);
-    EXPECT_EQ(frames[0].data.size(), CSimFrameParser::kMaxRecordedBytes);
 }
 
 TEST(SimPrinter, InputStaysBoundedAndBrokenFramesResynchronise) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 #include "protocol/message_if.h"
 #include "support/fake_host.h"
@@ -102,18 +103,23 @@ TEST_F(Transfers, EmptyFirmwareImageIsHeaderAndEtxOnly) {
 }
 
 TEST_F(Transfers, FirmwareChunksFollowTheLinkKind) {
-    const std::string image = Image(2500);
     struct Row {
         std::string port;
+        size_t length;
         std::vector<size_t> chunks;
     };
+    // Past the file's read blocks the pieces stay 1 KiB, one write each.
+    std::vector<size_t> large(146, 1024);
+    large.push_back(496);
     const std::vector<Row> rows = {
-        {"USB", {1024, 1024, 452}},
-        {"Ethernet", {1024, 1024, 452}},
-        {"LPT1:", std::vector<size_t>(2500, 1)},
+        {"USB", 2500, {1024, 1024, 452}},
+        {"Ethernet", 2500, {1024, 1024, 452}},
+        {"LPT1:", 2500, std::vector<size_t>(2500, 1)},
+        {"Ethernet", 150000, large},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.port);
+        SCOPED_TRACE(row.port + " " + std::to_string(row.length));
+        const std::string image = Image(row.length);
         ASSERT_NO_FATAL_FAILURE(Connect(row.port));
         link->QueueReply("CHK" + std::to_string(ByteSum(image)) + ",");
         host.progress.clear();
@@ -121,7 +127,7 @@ TEST_F(Transfers, FirmwareChunksFollowTheLinkKind) {
         EXPECT_EQ(msg.SendFirmwareImage(file), static_cast<int32_t>(ByteSum(image)));
 
         ASSERT_EQ(link->writes.size(), row.chunks.size() + 2);
-        EXPECT_EQ(link->writes.front(), kPre + "REQ,FRM2500,\x1c");
+        EXPECT_EQ(link->writes.front(), kPre + "REQ,FRM" + std::to_string(row.length) + ",\x1c");
         std::string data;
         for (size_t i = 0; i < row.chunks.size(); ++i) {
             ASSERT_EQ(link->writes[i + 1].size(), row.chunks[i]) << "write " << i + 1;
@@ -131,10 +137,11 @@ TEST_F(Transfers, FirmwareChunksFollowTheLinkKind) {
         EXPECT_EQ(link->writes.back(), "\x03");
         // The operator sees the transfer start and finish.
         ASSERT_FALSE(host.progress.empty());
-        EXPECT_EQ(host.progress.front(), Progress(0, 2500));
-        EXPECT_EQ(host.progress.back(), Progress(2500, 2500));
+        const auto length = static_cast<int64_t>(row.length);
+        EXPECT_EQ(host.progress.front(), Progress(0, length));
+        EXPECT_EQ(host.progress.back(), Progress(length, length));
     }
-    EXPECT_EQ(host.progressEnds, 3);
+    EXPECT_EQ(host.progressEnds, 4);
 }
 
 TEST_F(Transfers, FirmwareFileShorterThanItsLengthEndsTheData) {
@@ -161,6 +168,11 @@ TEST_F(Transfers, FirmwareWithoutAChecksumHasNoValue) {
     EXPECT_EQ(msg.SendFirmwareImage(file), std::nullopt);
     EXPECT_TRUE(link->writes.empty());
     EXPECT_TRUE(link->readCapacities.empty());
+    // A length the signed 32-bit field cannot hold: nothing at all.
+    ShrunkFile huge(int64_t{1} << 31, 0);
+    EXPECT_EQ(msg.SendFirmwareImage(huge), std::nullopt);
+    EXPECT_TRUE(link->writes.empty());
+    EXPECT_EQ(huge.reads, 0);
 
     // An answer without "CHK", and no answer at all: an empty image sums to
     // 0, so neither may read as a checksum of 0.
@@ -170,8 +182,11 @@ TEST_F(Transfers, FirmwareWithoutAChecksumHasNoValue) {
     link->QueueNothing();
     EXPECT_EQ(msg.SendFirmwareImage(empty), std::nullopt);
 
-    // The printer states its sum signed; "CHK" may come anywhere in the reply.
+    // The printer states its sum signed or unsigned, both modulo 2^32;
+    // "CHK" may come anywhere in the reply.
     link->QueueReply("ACK,CHK-2147483000,");
+    EXPECT_EQ(msg.SendFirmwareImage(file), -2147483000);
+    link->QueueReply("ACK,CHK2147484296,");
     EXPECT_EQ(msg.SendFirmwareImage(file), -2147483000);
 }
 
@@ -212,20 +227,45 @@ TEST_F(Transfers, LaminatorFrameIsCutAtTheFirstZeroByte) {
     EXPECT_EQ(link->writes.size(), 1u);
 }
 
-TEST_F(Transfers, PrintFileGoesOutUnchangedInOneWrite) {
+TEST_F(Transfers, PrintFileGoesOutUnchangedInOneWriteOrSaysHowFarItGot) {
+    using Send = CMessageIF::FileSend;
     ASSERT_NO_FATAL_FAILURE(Connect("LPT2:"));
     const std::string print = std::string("\x1b%-12345X@PJL\0\xFF\r\n", 17) + Image(3000);
-    CMemoryFile file(print);
-    msg.SendFile(file);
-    EXPECT_THAT(link->writes, ElementsAre(print));
-
-    // A file that yields less than its length: only what it gave goes out.
-    link->writes.clear();
-    CMemoryFile shrunk(Image(100));
-    shrunk.SetReadLimit(60);
-    msg.SendFile(shrunk);
-    EXPECT_THAT(link->writes, ElementsAre(Image(60)));
+    struct Row {
+        int64_t readLimit;  // -1: the whole file
+        bool readFails;
+        int linkTakes;  // -1: all
+        Send outcome;
+        int64_t sent;
+    };
+    // A file that cannot be read whole is not sent: it would print a
+    // spoilt card.
+    for (const Row& row :
+         {Row{-1, false, -1, Send::Sent, 3017}, Row{-1, false, 1000, Send::Cut, 1000},
+          Row{-1, false, 0, Send::Cut, 0}, Row{60, false, -1, Send::ReadFailed, 0},
+          Row{60, true, -1, Send::ReadFailed, 0}}) {
+        SCOPED_TRACE(row.sent);
+        link->writes.clear();
+        link->writeResults = {row.linkTakes};
+        CMemoryFile file(print);
+        file.SetReadLimit(row.readLimit, row.readFails);
+        const CMessageIF::FileSendResult result = msg.SendFile(file);
+        EXPECT_EQ(result.outcome, row.outcome);
+        EXPECT_EQ(result.sent, row.sent);
+        EXPECT_EQ(result.length, 3017);
+        const bool written = row.outcome != Send::ReadFailed && row.linkTakes != 0;
+        EXPECT_EQ(link->writes, written
+                                    ? std::vector{print.substr(0, static_cast<size_t>(row.sent))}
+                                    : std::vector<std::string>{});
+    }
     EXPECT_TRUE(link->readCapacities.empty());
+
+    // 2 GiB cannot go in one write: refused before a byte is read, without
+    // claiming the memory ran out.
+    ShrunkFile huge(int64_t{1} << 31, 0);
+    EXPECT_EQ(msg.SendFile(huge).outcome, Send::TooLarge);
+    EXPECT_EQ(huge.reads, 0);
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 TEST_F(Transfers, MagneticEncodeStartTexts) {
@@ -267,9 +307,15 @@ TEST_F(Transfers, MagneticEncodeTracksAndTheEmptyQuestion) {
     const std::string question = "WARNING! No magnetic data found!   \n\nPress OK to send anyway.";
 
     link->QueueReply("MDL10,");
-    msg.SendMagneticEncode("%A^B?", "", ";3=4?", false);
+    EXPECT_EQ(msg.SendMagneticEncode("%A^B?", "", ";3=4?", false), CMessageIF::EncodeSend::Sent);
     ASSERT_EQ(link->writes.size(), 2u);
     EXPECT_EQ(link->writes[1], start + ",MAG1,%A^B?,MAG3,;3=4?\x1c\x03");
+    // A printer that took part of the command, or none: not sent.
+    for (int took : {5, 0}) {
+        link->QueueReply("MDL10,");
+        link->writeResults = {-1, took};
+        EXPECT_EQ(msg.SendMagneticEncode("%A", "", "", false), CMessageIF::EncodeSend::NotSent);
+    }
 
     // All tracks empty, OK: the start text alone, closed by FS ETX.
     link->writes.clear();
@@ -286,7 +332,7 @@ TEST_F(Transfers, MagneticEncodeTracksAndTheEmptyQuestion) {
     link->writes.clear();
     link->QueueReply("MDL10,");
     host.boxAnswers = {MsgResult::Cancel};
-    msg.SendMagneticEncode("", "", "", false);
+    EXPECT_EQ(msg.SendMagneticEncode("", "", "", false), CMessageIF::EncodeSend::Cancelled);
     EXPECT_EQ(host.boxes.size(), 2u);
     EXPECT_THAT(link->writes, ElementsAre(kPre + "REQ,STA,MDL,\x1c\x03"));
 }
@@ -312,8 +358,11 @@ TEST(DiskFile, OpensFilesButNotFoldersOrMissingPaths) {
     EXPECT_EQ(file->Read(bytes, 8), 3);
     EXPECT_TRUE(file->Close());
 
-    EXPECT_EQ(CDiskFile::Open(folder), nullptr);
-    EXPECT_EQ(CDiskFile::Open(path + ".missing"), nullptr);
+    std::string why;
+    EXPECT_EQ(CDiskFile::Open(folder, &why), nullptr);
+    EXPECT_EQ(why, CDiskFile::kNotPlainFileText);
+    EXPECT_EQ(CDiskFile::Open(path + ".missing", &why), nullptr);
+    EXPECT_EQ(why, std::error_code(ENOENT, std::generic_category()).message());
     EXPECT_EQ(CDiskFile::Open(""), nullptr);
     fs::remove_all(folderPath);
 }
