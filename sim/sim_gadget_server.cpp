@@ -110,8 +110,8 @@ void CSimGadgetServer::Serve(int fd) {
             const ssize_t got = ::read(fd, buffer.data(), buffer.size());
             if (got > 0) {
                 in.assign(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got));
-                in.erase(0,
-                         m_printer->Receive(reinterpret_cast<const uint8_t*>(in.data()), in.size()));
+                in.erase(
+                    0, m_printer->Receive(reinterpret_cast<const uint8_t*>(in.data()), in.size()));
             } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
                 return;  // unplugged: the node is going away
             }
