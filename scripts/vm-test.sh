@@ -19,31 +19,36 @@ modules_usb="usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_p
 modules_lpt="parport parport_pc ppdev"
 
 scripts/install-deps.sh --vm
-scripts/install-deps.sh
 cmake --preset vm ${CMAKE_FLAGS:-} >/dev/null
 timeout 20m cmake --build --preset vm
 
 # --- the kernel: the version linux-image-amd64 points at ---------------------
-package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-  awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
-if [ -z "$package" ]; then
-  timeout 120 apt-get update -qq
-  package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
-fi
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+}
+package=$(kernel_package)
 release=${package#linux-image-}
 kernel=$cache/$release
-if [ ! -f "$kernel/vmlinuz" ]; then
+if [ -z "$package" ] || [ ! -f "$kernel/vmlinuz" ]; then
   mkdir -p "$cache"
-  rm -rf "$kernel.tmp" && mkdir -p "$kernel.tmp"
-  (cd "$kernel.tmp" && timeout 300 apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
-  deb=$(find "$kernel.tmp" -maxdepth 1 -name '*.deb')
+  rm -rf "$cache/download" && mkdir -p "$cache/download"
+  # Package lists that are missing or out of date name a kernel the mirror
+  # no longer has: refresh them once and try again.
+  if [ -z "$package" ] || ! (cd "$cache/download" && timeout 300 apt-get download -q "$package" >/dev/null 2>&1); then
+    timeout 120 apt-get update -qq
+    package=$(kernel_package)
+    release=${package#linux-image-}
+    kernel=$cache/$release
+    (cd "$cache/download" && timeout 300 apt-get download -q "$package" >/dev/null 2>&1)
+  fi
+  deb=$(find "$cache/download" -maxdepth 1 -name '*.deb')
+  rm -rf "$kernel.tmp" && mkdir -p "$kernel.tmp/modules"
   dpkg-deb -x "$deb" "$kernel.tmp/root"
-  mkdir -p "$kernel.tmp/modules"
   cp "$kernel.tmp/root/boot/vmlinuz-$release" "$kernel.tmp/vmlinuz"
   for m in $modules_usb $modules_lpt; do
     find "$kernel.tmp/root/lib/modules/$release" -name "$m.ko" -exec cp {} "$kernel.tmp/modules/" \;
   done
-  rm -rf "$kernel.tmp/root" "$deb"
+  rm -rf "$kernel.tmp/root" "$cache/download"
   mv "$kernel.tmp" "$kernel"
 fi
 
