@@ -346,8 +346,12 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     libusb_device_handle* handle = nullptr;
     // A program printing through the kernel's printer driver holds the
     // printer: detaching the driver below would cut its job off mid-card.
-    bool opened = FindPrinterInterface(device, interface) &&
-                  NodeLetsGo(InterfaceName(device, interface.configuration, interface.number));
+    bool opened = false;
+    if (FindPrinterInterface(device, interface)) {
+        const UsblpNodeState node =
+            AskNode(InterfaceName(device, interface.configuration, interface.number));
+        opened = node == UsblpNodeState::Free || node == UsblpNodeState::NotBound;
+    }
     if (opened) {
         const int status = libusb_open(device, &handle);
         if (status == LIBUSB_ERROR_ACCESS) m_denied = true;
@@ -374,10 +378,10 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     return claim;
 }
 
-bool CLibusbBackend::NodeLetsGo(const std::string& interfaceName) {
+UsblpNodeState CLibusbBackend::AskNode(const std::string& interfaceName) {
     const UsblpNodeState node = ProbeUsblpNode(interfaceName);
     if (node == UsblpNodeState::CannotTell) m_denied = true;
-    return node == UsblpNodeState::Free || node == UsblpNodeState::NotBound;
+    return node;
 }
 
 bool CLibusbBackend::ProbeExclusive(const std::string& devicePath) {
@@ -393,17 +397,8 @@ bool CLibusbBackend::ProbeExclusive(const std::string& devicePath) {
     // Where usblp is bound, opening its node alone is the exclusive probe:
     // claiming would detach the driver only to attach it again, and the
     // printing service would see its printer vanish and come back.
-    switch (ProbeUsblpNode(name)) {
-        case UsblpNodeState::Free:
-            return true;
-        case UsblpNodeState::Busy:
-            return false;
-        case UsblpNodeState::CannotTell:
-            m_denied = true;
-            return false;
-        case UsblpNodeState::NotBound:
-            break;
-    }
+    const UsblpNodeState node = AskNode(name);
+    if (node != UsblpNodeState::NotBound) return node == UsblpNodeState::Free;
     return OpenClaim(devicePath) != nullptr;
 }
 

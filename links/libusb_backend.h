@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "links/usb_backend.h"
+#include "links/usblp_node.h"
 
 struct libusb_context;
 struct libusb_device;
@@ -43,8 +44,9 @@ private:
     // The present device with that path, referenced (the caller unrefs).
     libusb_device* FindDevice(const std::string& devicePath);
     std::shared_ptr<Claim> OpenClaim(const std::string& devicePath);
-    // Whether the interface's usblp node shows nobody printing through it.
-    bool NodeLetsGo(const std::string& interfaceName);
+    // What the interface's usblp node says; notes a node this user may not
+    // open.
+    UsblpNodeState AskNode(const std::string& interfaceName);
 
     // Shared with every claim, so libusb outlives the last pipe.
     std::shared_ptr<libusb_context> m_context;
