@@ -12,9 +12,11 @@
 # tessaly-printer-sim.exe and their tests for Windows with
 # MinGW-w64 in build-windows/; `make windows-test` runs their tests under
 # wine.
+# `make vm-test` runs the USB and parallel links on a real Linux kernel under
+# QEMU (scripts/vm-test.sh; build-vm/, the kernel package cached there).
 # `make screenshots` redraws the README's pictures in docs/ (Xvfb and the
 # simulator; nothing else depends on it).
-.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots windows windows-test format format-check clean
+.PHONY: deps build demo test asan asan-test fuzz-build fuzz valgrind bench package package-check screenshots windows windows-test vm-test format format-check clean
 
 FUZZ_SECONDS ?= 60
 # Options of tessaly_bench, e.g. BENCH_FLAGS="--quick --pairs 5" on a busy machine.
@@ -76,6 +78,11 @@ windows-test: windows
 	@cmake --build --preset default --target tessaly-printer-sim
 	@ctest --preset windows
 
+# A USB printer gadget (the simulator behind dummy_hcd) and QEMU's parallel
+# port, driven by tessaly-cli inside the machine; bounded to 10 minutes.
+vm-test:
+	@CMAKE_FLAGS="$(CMAKE_FLAGS)" timeout --kill-after=15 10m scripts/vm-test.sh
+
 # The C++ files against .clang-format: check, or rewrite them.
 format-check: deps
 	@scripts/check-format.sh
@@ -90,4 +97,4 @@ package-check: package
 	@packaging/check-package.sh
 
 clean:
-	rm -rf build build-asan build-fuzz build-release build-package build-windows tessaly_*.deb
+	rm -rf build build-asan build-fuzz build-release build-package build-windows build-vm tessaly_*.deb

@@ -84,7 +84,9 @@ constexpr uint8_t kGetDeviceIdRequestType = static_cast<uint8_t>(LIBUSB_ENDPOINT
                                             static_cast<uint8_t>(LIBUSB_RECIPIENT_INTERFACE);
 constexpr uint8_t kGetDeviceId = 0;
 constexpr int kDeviceIdBufferSize = 1024;
-constexpr unsigned int kDeviceIdTimeoutMs = 5000;
+// A printer answers a control request within milliseconds; one that does
+// not holds up the listing, and with it the window, for this long.
+constexpr unsigned int kDeviceIdTimeoutMs = 500;
 
 // The kernel's name of a device's interface, for asking its printer driver.
 std::string InterfaceName(libusb_device* device, int configuration, int interfaceNumber) {
@@ -114,15 +116,21 @@ int ConfigurationIndex(libusb_device* device, int configuration) {
 // it bound: asking the printer would mean taking the interface from it.
 // Otherwise the interface is claimed just for the request, without taking
 // it from any driver.
-std::string ReadDeviceId(libusb_device* device) {
+std::string ReadDeviceId(libusb_device* device, bool& denied) {
     PrinterInterface printer;
     if (!FindPrinterInterface(device, printer)) return {};
+    // The driver's copy needs no access to the device at all.
+    if (std::optional<std::string> bound =
+            UsblpDeviceId(InterfaceName(device, printer.configuration, printer.number))) {
+        return *bound;
+    }
     libusb_device_handle* handle = nullptr;
-    if (libusb_open(device, &handle) != 0) return {};
+    const int opened = libusb_open(device, &handle);
+    if (opened == LIBUSB_ERROR_ACCESS) denied = true;
+    if (opened != 0) return {};
     std::string id;
     if (libusb_kernel_driver_active(handle, printer.number) == 1) {
-        id = UsblpDeviceId(InterfaceName(device, printer.configuration, printer.number))
-                 .value_or(std::string());
+        // Bound, yet the driver kept no ID: there is none to be had.
     } else if (libusb_claim_interface(handle, printer.number) == 0) {
         unsigned char reply[kDeviceIdBufferSize] = {};
         const int got = libusb_control_transfer(
@@ -282,16 +290,27 @@ bool CLibusbBackend::List(std::vector<Listed>& devices) {
 }
 
 bool CLibusbBackend::Enumerate(std::vector<UsbDeviceInfo>& devices) {
+    m_denied = false;
     std::vector<Listed> listed;
     if (!List(listed)) return false;
+    std::map<std::string, std::string> deviceIds;
     for (Listed& entry : listed) {
-        // Print queues may name the maker's printers by their device ID.
+        // Print queues may name the maker's printers by their device ID. A
+        // device keeps its ID while it stays plugged in (a new plug gets a
+        // new address), so each Open asks the printer once, not per listing.
         if (entry.info.vendorId == kMakerUsbVendorId) {
-            entry.info.deviceId = ReadDeviceId(entry.device);
+            const std::string key = entry.info.devicePath + '@' +
+                                    std::to_string(libusb_get_bus_number(entry.device)) + '.' +
+                                    std::to_string(libusb_get_device_address(entry.device));
+            const auto known = m_deviceIds.find(key);
+            entry.info.deviceId =
+                known != m_deviceIds.end() ? known->second : ReadDeviceId(entry.device, m_denied);
+            deviceIds[key] = entry.info.deviceId;
         }
         devices.push_back(std::move(entry.info));
         libusb_unref_device(entry.device);
     }
+    m_deviceIds = std::move(deviceIds);
     return true;
 }
 
@@ -313,10 +332,11 @@ bool CLibusbBackend::CanOpen(const std::string& devicePath) {
     libusb_device* device = FindDevice(devicePath);
     if (device == nullptr) return false;
     libusb_device_handle* handle = nullptr;
-    const bool opened = libusb_open(device, &handle) == 0;
-    if (opened) libusb_close(handle);
+    const int status = libusb_open(device, &handle);
+    if (status == 0) libusb_close(handle);
+    if (status == LIBUSB_ERROR_ACCESS) m_denied = true;
     libusb_unref_device(device);
-    return opened;
+    return status == 0;
 }
 
 std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::string& devicePath) {
@@ -326,10 +346,17 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     libusb_device_handle* handle = nullptr;
     // A program printing through the kernel's printer driver holds the
     // printer: detaching the driver below would cut its job off mid-card.
-    const bool opened =
-        FindPrinterInterface(device, interface) &&
-        !UsblpNodeBusy(InterfaceName(device, interface.configuration, interface.number)) &&
-        libusb_open(device, &handle) == 0;
+    bool opened = false;
+    if (FindPrinterInterface(device, interface)) {
+        const UsblpNodeState node =
+            AskNode(InterfaceName(device, interface.configuration, interface.number));
+        opened = node == UsblpNodeState::Free || node == UsblpNodeState::NotBound;
+    }
+    if (opened) {
+        const int status = libusb_open(device, &handle);
+        if (status == LIBUSB_ERROR_ACCESS) m_denied = true;
+        opened = status == 0;
+    }
     libusb_unref_device(device);
     if (!opened) return nullptr;
 
@@ -351,9 +378,27 @@ std::shared_ptr<CLibusbBackend::Claim> CLibusbBackend::OpenClaim(const std::stri
     return claim;
 }
 
+UsblpNodeState CLibusbBackend::AskNode(const std::string& interfaceName) {
+    const UsblpNodeState node = ProbeUsblpNode(interfaceName);
+    if (node == UsblpNodeState::CannotTell) m_denied = true;
+    return node;
+}
+
 bool CLibusbBackend::ProbeExclusive(const std::string& devicePath) {
     auto held = m_claims.find(devicePath);
     if (held != m_claims.end() && !held->second.expired()) return false;
+    libusb_device* device = FindDevice(devicePath);
+    if (device == nullptr) return false;
+    PrinterInterface interface;
+    const bool found = FindPrinterInterface(device, interface);
+    const std::string name = InterfaceName(device, interface.configuration, interface.number);
+    libusb_unref_device(device);
+    if (!found) return false;
+    // Where usblp is bound, opening its node alone is the exclusive probe:
+    // claiming would detach the driver only to attach it again, and the
+    // printing service would see its printer vanish and come back.
+    const UsblpNodeState node = AskNode(name);
+    if (node != UsblpNodeState::NotBound) return node == UsblpNodeState::Free;
     return OpenClaim(devicePath) != nullptr;
 }
 
@@ -369,5 +414,7 @@ std::unique_ptr<IUsbPipe> CLibusbBackend::OpenPipe(const std::string& devicePath
     }
     return std::make_unique<CLibusbPipe>(claim, kind);
 }
+
+bool CLibusbBackend::DeniedAccess() const { return m_denied; }
 
 std::shared_ptr<IUsbBackend> MakeSystemUsbBackend() { return std::make_shared<CLibusbBackend>(); }

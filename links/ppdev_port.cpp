@@ -1,5 +1,18 @@
 #include "links/ppdev_port.h"
 
+#include <filesystem>
+#include <fstream>
+
+std::optional<std::string> ParallelPortHolder(const std::string& device,
+                                              const std::string& portsFolder) {
+    // /dev/parport0 is the port the parport layer calls parport0.
+    const std::string port = std::filesystem::path(device).filename().string();
+    std::ifstream active(std::filesystem::path(portsFolder) / port / "devices" / "active");
+    std::string name;
+    if (!std::getline(active, name) || name.empty() || name == "none") return std::nullopt;
+    return name;
+}
+
 #if defined(__linux__)
 
 #include <fcntl.h>
@@ -28,7 +41,9 @@ int Ioctl(int fd, unsigned long request, void* argument) {
 
 }  // namespace
 
-std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string& device) {
+std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string& device,
+                                             const std::string& portsFolder) {
+    if (ParallelPortHolder(device, portsFolder)) return nullptr;
     const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return nullptr;
     if (Ioctl(fd, PPCLAIM, nullptr) != 0) {
@@ -81,7 +96,9 @@ std::shared_ptr<IPortRegisters> OpenSystemParallelPort() {
 #elif !defined(_WIN32)
 
 // No port access on this platform: the link reports the port as unreachable.
-std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&) { return nullptr; }
+std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&, const std::string&) {
+    return nullptr;
+}
 CPpdevPort::~CPpdevPort() = default;
 uint8_t CPpdevPort::ReadRegister(uint16_t) { return 0xFF; }
 void CPpdevPort::WriteRegister(uint16_t, uint8_t) {}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "links/port_registers.h"
@@ -14,11 +15,14 @@
 class CPpdevPort : public IPortRegisters {
 public:
     static constexpr const char* kDefaultDevice = "/dev/parport0";
+    static constexpr const char* kPortsFolder = "/proc/sys/dev/parport";
 
     // Opens and claims the device; no object when either fails (no device,
-    // no permission, not a parallel port). Claiming waits while another
-    // driver (the line printer driver, say) is in the middle of using it.
-    static std::shared_ptr<CPpdevPort> Open(const std::string& device);
+    // no permission, not a parallel port), or when another driver holds the
+    // port (the line printer driver, another program through ppdev): the
+    // claim would wait for as long as that one prints, beyond any bound.
+    static std::shared_ptr<CPpdevPort> Open(const std::string& device,
+                                            const std::string& portsFolder = kPortsFolder);
     ~CPpdevPort() override;
 
     CPpdevPort(const CPpdevPort&) = delete;
@@ -33,3 +37,9 @@ private:
     explicit CPpdevPort(int fd) : m_fd(fd) {}
     int m_fd;
 };
+
+// The name of the driver that holds the device's port now ("lp0",
+// "ppdev0"), as the parport layer lists it under `portsFolder`; no value
+// when the port is free or the list cannot be read.
+std::optional<std::string> ParallelPortHolder(const std::string& device,
+                                              const std::string& portsFolder);

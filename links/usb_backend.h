@@ -128,7 +128,16 @@ public:
     // Opens one pipe; nullptr when the device is gone, busy or has no such
     // pipe.
     virtual std::unique_ptr<IUsbPipe> OpenPipe(const std::string& devicePath, UsbPipeKind kind) = 0;
+    // Whether, since the last Enumerate, one of the maker's devices could
+    // not be opened or probed because this user may not (no udev rule),
+    // rather than because it was gone or busy.
+    virtual bool DeniedAccess() const { return false; }
 };
+
+// Told after a failed USB open when DeniedAccess() says why.
+inline constexpr const char* kUsbNoAccessText =
+    "The USB printer is there, but this user may not open it: install the udev rule "
+    "60-tessaly-usb.rules (the tessaly package does), then plug the printer in again.";
 
 // The machine's USB: libusb on Linux, SetupAPI and WinUSB on Windows.
 std::shared_ptr<IUsbBackend> MakeSystemUsbBackend();

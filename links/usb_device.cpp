@@ -19,8 +19,15 @@ int CUSBDevice::Open() {
     // Our own claim would make the device look busy to the discovery below.
     Close();
 
+    // A printer this user may not open is no missing printer: say what
+    // would let the user in.
+    const auto failed = [this] {
+        if (m_parts.backend && m_parts.backend->DeniedAccess())
+            m_parts.host.Message(kUsbNoAccessText, MsgButtons::Ok);
+        return 0;
+    };
     std::string devicePath;
-    if (!m_parts.backend || !FindFirstUsbPrinter(platform, devicePath)) return 0;
+    if (!m_parts.backend || !FindFirstUsbPrinter(platform, devicePath)) return failed();
 
     if (m_parts.queues) {
         CUsbDiscovery discovery(*m_parts.backend, *m_parts.queues, m_parts.state);
@@ -35,7 +42,7 @@ int CUSBDevice::Open() {
     // Half a link is no link; holding the other pipe would keep the printer
     // from the printing service and make the next discovery fail on it.
     Close();
-    return 0;
+    return failed();
 }
 
 void CUSBDevice::Close() {

@@ -43,17 +43,26 @@ std::vector<std::string> UsblpNodeNames(const std::string& interfaceName,
     return names;
 }
 
-bool UsblpNodeBusy(const std::string& interfaceName) {
-    for (const std::string& name : UsblpNodeNames(interfaceName)) {
-        const std::string node = kNodeFolder + name;
-        const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-            ::close(fd);
-            continue;
-        }
-        if (errno == EBUSY) return true;
+int OpenAndCloseNode(const std::string& node) {
+    const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
+UsblpNodeState ProbeUsblpNode(const std::string& interfaceName, const std::string& devicesRoot,
+                              const UsblpNodeOpener& open) {
+    const std::vector<std::string> names = UsblpNodeNames(interfaceName, devicesRoot);
+    if (names.empty()) return UsblpNodeState::NotBound;
+    UsblpNodeState state = UsblpNodeState::Free;
+    for (const std::string& name : names) {
+        const int error = open(kNodeFolder + name);
+        if (error == EBUSY) return UsblpNodeState::Busy;
+        // A node this user may not open could be printing as well as idle:
+        // taking it for free would detach the driver from under a job.
+        if (error != 0) state = UsblpNodeState::CannotTell;
     }
-    return false;
+    return state;
 }
 
 std::optional<std::string> UsblpDeviceId(const std::string& interfaceName,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,12 +20,26 @@ std::string UsbInterfaceName(int bus, const std::vector<int>& ports, int configu
 std::vector<std::string> UsblpNodeNames(const std::string& interfaceName,
                                         const std::string& devicesRoot = "/sys/bus/usb/devices");
 
-// Whether another program has the interface's printer node open. The
-// driver refuses a second opener, so an open that fails with "busy" tells;
-// opening starts a read on the printer's reply pipe that closing cancels,
-// harmless while nothing is owed to this program. A node that cannot be
-// opened for another reason (no permission) does not count as busy.
-bool UsblpNodeBusy(const std::string& interfaceName);
+// What the interface's printer node says about who holds the printer.
+enum class UsblpNodeState {
+    NotBound,    // usblp has no node for it: nothing to ask
+    Free,        // the node opened: nobody prints through usblp
+    Busy,        // the driver refused a second opener: another program prints
+    CannotTell,  // the node would not open for another reason (no permission)
+};
+
+// Opens a printer node and closes it again; returns 0, or the errno of the
+// failed open. Tests hand in their own.
+using UsblpNodeOpener = std::function<int(const std::string& node)>;
+int OpenAndCloseNode(const std::string& node);
+
+// Asks the interface's printer nodes. The driver lets one opener in at a
+// time, so opening is itself the exclusive probe: it needs no detaching of
+// the driver. Opening starts a read on the printer's reply pipe that closing
+// cancels, harmless while nothing is owed to this program.
+UsblpNodeState ProbeUsblpNode(const std::string& interfaceName,
+                              const std::string& devicesRoot = "/sys/bus/usb/devices",
+                              const UsblpNodeOpener& open = OpenAndCloseNode);
 
 // The device ID the driver read from the printer when it bound; no value
 // when it is not bound (or read none).

@@ -2,8 +2,9 @@
 # Installs the Debian packages the build, the tests and the demo need, and
 # any further packages named as arguments (the package build adds its tools
 # this way). With --windows first, also what the Windows cross build and its
-# tests under wine need (make windows, make windows-test). Idempotent: quiet
-# and quick when everything is already there.
+# tests under wine need (make windows, make windows-test); with --vm first,
+# what the virtual-machine test needs (make vm-test). Idempotent: quiet and
+# quick when everything is already there.
 set -euo pipefail
 
 extra=()
@@ -12,6 +13,10 @@ if [ "${1:-}" = "--windows" ]; then
   # MinGW-w64 with posix threads, GoogleTest's sources to build for the
   # target, wine to run the programs.
   extra=(g++-mingw-w64-x86-64-posix googletest wine64)
+elif [ "${1:-}" = "--vm" ]; then
+  shift
+  # The emulator, the guest's shell and tools, the initramfs packer.
+  extra=(qemu-system-x86 busybox-static cpio)
 fi
 
 packages=(

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "seams/text_scan.h"
+#include "sim/sim_gadget_server.h"
 #include "sim/sim_options.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
@@ -25,7 +26,8 @@ constexpr size_t kMaxDumpBytes = 512;
 constexpr const char* kUsageHead =
     "usage: tessaly-printer-sim [options]\n"
     "  --port N               TCP port on 127.0.0.1 (default 9100, 0 = any free port)\n"
-    "  --log-frames           print every frame received, with a hex dump\n";
+    "  --log-frames           print every frame received, with a hex dump\n"
+    "  --gadget DEVICE        serve a Linux USB printer gadget (/dev/g_printer0) instead of TCP\n";
 
 void PrintUsage(std::FILE* to) {
     std::fputs(kUsageHead, to);
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     SimPrinterState state;
     long long port = kDefaultPort;
     bool logFrames = false;
+    std::string gadget;
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (size_t i = 0; i < args.size(); ++i) {
@@ -99,6 +102,9 @@ int main(int argc, char** argv) {
             return 0;
         } else if (option == "--log-frames") {
             logFrames = true;
+        } else if (option == "--gadget") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) return Usage("bad --gadget");
+            gadget = args[++i];
         } else if (option == "--port") {
             if (i + 1 >= args.size() || !ParsePort(args[++i], port)) return Usage("bad --port");
         } else {
@@ -112,6 +118,23 @@ int main(int argc, char** argv) {
 
     auto printer = std::make_shared<CSimPrinter>(std::move(state));
     if (logFrames) printer->SetFrameObserver(PrintFrame);
+    if (!gadget.empty()) {
+        CSimGadgetServer server(printer);
+        std::string error;
+        if (!server.Start(gadget, &error)) {
+            std::fprintf(stderr, "tessaly-printer-sim: cannot serve %s: %s\n", gadget.c_str(),
+                         error.c_str());
+            return 1;
+        }
+        std::printf("tessaly-printer-sim: serving the USB gadget %s (VRS %s, PID %s)\n",
+                    gadget.c_str(), printer->Value("VRS").value_or("").c_str(),
+                    printer->Value("PID").value_or("").c_str());
+        std::fflush(stdout);
+        const std::string request = WaitForStopRequest();
+        server.Stop();
+        std::printf("tessaly-printer-sim: stopped (%s)\n", request.c_str());
+        return 0;
+    }
     CSimTcpServer server(printer);
     std::string error;
     if (!server.Start(static_cast<uint16_t>(port), &error)) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -34,6 +35,42 @@ TEST(UsblpNode, NamesAndDeviceIdComeFromTheInterfaceFolder) {
     fs::remove_all(root);
 }
 
+// Who holds the printer, as the driver's node says. Only a refused second
+// opener means busy; a node this user may not open (or that went away) may
+// be printing all the same, so it is never taken for free.
+TEST(UsblpNode, ProbeReadsTheNodesOpenFailure) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("usblp-probe-" + std::to_string(::getpid()));
+    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp0");
+    fs::create_directories(root / "1-2:1.0" / "usbmisc" / "lp1");
+    fs::create_directories(root / "1-3:1.0");
+    struct Row {
+        int lp0, lp1;
+        UsblpNodeState state;
+    };
+    const Row rows[] = {
+        {0, 0, UsblpNodeState::Free},
+        {0, EBUSY, UsblpNodeState::Busy},
+        {EACCES, 0, UsblpNodeState::CannotTell},
+        {EACCES, EBUSY, UsblpNodeState::Busy},
+        {ENODEV, 0, UsblpNodeState::CannotTell},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> opened;
+        const auto open = [&](const std::string& node) {
+            opened.push_back(node);
+            return node == "/dev/usb/lp0" ? row.lp0 : row.lp1;
+        };
+        EXPECT_EQ(ProbeUsblpNode("1-2:1.0", root.string(), open), row.state)
+            << row.lp0 << " " << row.lp1;
+        EXPECT_EQ(opened.front(), "/dev/usb/lp0");
+    }
+    // Not bound: nothing to open.
+    EXPECT_EQ(ProbeUsblpNode("1-3:1.0", root.string(), [](const std::string&) { return 0; }),
+              UsblpNodeState::NotBound);
+    fs::remove_all(root);
+}
+
 // The machine's parallel port.
 TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPort) {
     EXPECT_EQ(CPpdevPort::Open("/nonexistent/parport0"), nullptr);
@@ -54,6 +91,21 @@ TEST(DiskFile, FifosAndDevicesAreRefusedAtTheOpen) {
         EXPECT_EQ(why, CDiskFile::kNotPlainFileText) << path;
     }
     std::filesystem::remove(fifo);
+}
+
+// A port another driver holds is not claimed: the claim would wait for as
+// long as that driver prints.
+TEST(PpdevPort, PortHeldByAnotherDriverIsNotClaimed) {
+    namespace fs = std::filesystem;
+    const fs::path ports =
+        fs::temp_directory_path() / ("parport-test-" + std::to_string(::getpid()));
+    fs::create_directories(ports / "parport0" / "devices");
+    std::ofstream(ports / "parport0" / "devices" / "active") << "none\n";
+    EXPECT_EQ(ParallelPortHolder("/dev/parport0", ports.string()), std::nullopt);
+    std::ofstream(ports / "parport0" / "devices" / "active") << "lp0\n";
+    EXPECT_EQ(ParallelPortHolder("/dev/parport0", ports.string()), "lp0");
+    EXPECT_EQ(ParallelPortHolder("/dev/parport1", ports.string()), std::nullopt);
+    fs::remove_all(ports);
 }
 
 }  // namespace

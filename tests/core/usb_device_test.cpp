@@ -289,4 +289,36 @@ TEST_F(UsbLink, SystemBackendWithoutTheMakersPrinters) {
     EXPECT_TRUE(selection.shown.empty());
 }
 
+// A printer this user may not open (no udev rule) is not taken for a missing
+// one: after the fixed text comes the line that names the rule, whether the
+// presence check or the pipes were refused.
+class DeniedUsb : public CSimUsbBackend {
+public:
+    bool deniedAtPresence = true;
+    bool CanOpen(const std::string& path) override {
+        return !deniedAtPresence && CSimUsbBackend::CanOpen(path);
+    }
+    std::unique_ptr<IUsbPipe> OpenPipe(const std::string&, UsbPipeKind) override { return nullptr; }
+    bool DeniedAccess() const override { return true; }
+};
+
+TEST_F(UsbLink, PrinterThisUserMayNotOpenNamesTheUdevRule) {
+    for (const bool atPresence : {true, false}) {
+        SCOPED_TRACE(atPresence ? "presence check" : "pipes");
+        auto denied = std::make_shared<DeniedUsb>();
+        denied->deniedAtPresence = atPresence;
+        denied->AddDevice(Printer(0x8801, "A1"));
+        usb = denied;
+        host.boxes.clear();
+        auto link = MakeLink();
+        EXPECT_EQ(link->Open(), 0);
+        const std::vector<std::string> texts = host.BoxTexts();
+        ASSERT_EQ(texts.size(), atPresence ? 2u : 1u);
+        if (atPresence) {
+            EXPECT_EQ(texts.front(), "No printers connected to USB");
+        }
+        EXPECT_EQ(texts.back(), kUsbNoAccessText);
+    }
+}
+
 }  // namespace
