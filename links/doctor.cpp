@@ -85,7 +85,8 @@ const std::vector<FindingRow> kFindings = {
      "Stop that program or its print queue; sudo rmmod lp leaves the port to this program "
      "for good."},
     {Finding::PortLibraryOk, "port-library", Ok, "INPOUT32.dll, a 64-bit build, loads", ""},
-    {Finding::PortLibraryMissing, "port-library", Fail, "the port I/O library INPOUT32.dll is missing",
+    {Finding::PortLibraryMissing, "port-library", Fail,
+     "the port I/O library INPOUT32.dll is missing",
      "Put a 64-bit build of the port I/O library, named INPOUT32.dll, beside the program or "
      "on the PATH."},
     {Finding::PortLibrary32Bit, "port-library", Fail, "INPOUT32.dll is not a 64-bit build",
@@ -102,9 +103,10 @@ const std::vector<FindingRow> kFindings = {
     {Finding::NotOpened, "printer-answers", Fail, "the program's own link would not open",
      "The checks before it passed, so the printer went away or is held meanwhile: switch it "
      "off and on (or plug it in again) and run the doctor again."},
-    {Finding::Silent, "printer-answers", Fail, "no reply to the version request (VRS)",
-     "The link opened but the printer did not answer: switch it off and on, wait until it "
-     "is ready, and run the doctor again."},
+    {Finding::Silent, "printer-answers", Fail,
+     "no reply to the version request (VRS) within {1} ms",
+     "The link opened but the printer did not answer in time: switch it off and on, wait "
+     "until it is ready, and run the doctor again."},
     {Finding::Foreign, "printer-answers", Fail,
      "something answered that is not this printer's protocol: \"{1}\"",
      "Another device or service has this address and port (a web server, say): check the "
@@ -171,8 +173,8 @@ bool WaitStatus(IPortRegisters& port, uint8_t bit, bool set, int waitMs, CIdlePa
 
 void ChangeControl(IPortRegisters& port, uint8_t bit, bool set) {
     const uint8_t value = port.ReadRegister(lpt::kControlRegister);
-    port.WriteRegister(lpt::kControlRegister,
-                       set ? static_cast<uint8_t>(value | bit) : static_cast<uint8_t>(value & ~bit));
+    port.WriteRegister(lpt::kControlRegister, set ? static_cast<uint8_t>(value | bit)
+                                                  : static_cast<uint8_t>(value & ~bit));
 }
 
 }  // namespace
@@ -198,8 +200,7 @@ bool NegotiateNibbleMode(IPortRegisters& port, int waitMs, CIdlePacer& idle) {
     return answered;
 }
 
-std::optional<EthernetAddress> ParseEthernetAddress(const std::string& text,
-                                                    uint16_t defaultPort) {
+std::optional<EthernetAddress> ParseEthernetAddress(const std::string& text, uint16_t defaultPort) {
     EthernetAddress result;
     result.port = defaultPort;
     std::string host = text;

@@ -138,8 +138,8 @@ public:
     virtual std::optional<Route> RouteTo(uint32_t address) = 0;
     // One TCP connection attempt, closed again at once; `detail` gets the
     // system's words for an Unreachable. Waits in slices, ticking `idle`.
-    virtual TcpOutcome TcpConnect(uint32_t address, uint16_t port, int timeoutMs,
-                                  CIdlePacer& idle, std::string& detail) = 0;
+    virtual TcpOutcome TcpConnect(uint32_t address, uint16_t port, int timeoutMs, CIdlePacer& idle,
+                                  std::string& detail) = 0;
 
     // Whether this user may open a device node for reading and writing; the
     // node is closed again at once.
@@ -173,8 +173,7 @@ struct EthernetAddress {
     uint32_t address = 0;
     uint16_t port = 0;
 };
-std::optional<EthernetAddress> ParseEthernetAddress(const std::string& text,
-                                                    uint16_t defaultPort);
+std::optional<EthernetAddress> ParseEthernetAddress(const std::string& text, uint16_t defaultPort);
 
 // "a.b.c.d/nn".
 std::string SubnetText(const NetInterface& netInterface);

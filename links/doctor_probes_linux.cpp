@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,11 @@ std::optional<fs::path> UsbDeviceFolder(const UsbDeviceInfo& device) {
     return std::nullopt;
 }
 
+// An address of the kernel's route table, in host byte order.
+uint32_t Hex(const std::string& text) {
+    return ntohl(static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16)));
+}
+
 class CLinuxDoctorProbes : public IDoctorProbes {
 public:
     bool IsWindows() const override { return false; }
@@ -80,8 +86,10 @@ public:
             }
             NetInterface entry;
             entry.name = at->ifa_name;
-            entry.address = ntohl(reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr);
-            entry.mask = ntohl(reinterpret_cast<const sockaddr_in*>(at->ifa_netmask)->sin_addr.s_addr);
+            entry.address =
+                ntohl(reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr);
+            entry.mask =
+                ntohl(reinterpret_cast<const sockaddr_in*>(at->ifa_netmask)->sin_addr.s_addr);
             list.push_back(entry);
         }
         ::freeifaddrs(all);
@@ -103,12 +111,12 @@ public:
                   mask)) {
                 continue;
             }
-            const uint32_t dest = ntohl(static_cast<uint32_t>(std::stoul(destination, nullptr, 16)));
-            const uint32_t netmask = ntohl(static_cast<uint32_t>(std::stoul(mask, nullptr, 16)));
+            const uint32_t dest = Hex(destination);
+            const uint32_t netmask = Hex(mask);
             const int bits = __builtin_popcount(netmask);
             if ((address & netmask) != dest || bits <= bestBits) continue;
             bestBits = bits;
-            best = Route{name, ntohl(static_cast<uint32_t>(std::stoul(gateway, nullptr, 16)))};
+            best = Route{name, Hex(gateway)};
         }
         return best;
     }
@@ -128,8 +136,8 @@ public:
             using Clock = std::chrono::steady_clock;
             const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
                 const int ready = net::WaitWritable(socket, CIdlePacer::SliceMs(left.count()));
                 if (ready > 0) {
                     error = net::PendingError(socket);
@@ -177,7 +185,7 @@ public:
             // stays unseen, which the finding's wording allows for.
             for (const auto& fd : fs::directory_iterator(process.path() / "fd", ignored)) {
                 if (fs::read_symlink(fd.path(), ignored) != wanted) continue;
-                holders.push_back({std::stoi(pid), ReadLine(process.path() / "comm")});
+                holders.push_back({std::atoi(pid.c_str()), ReadLine(process.path() / "comm")});
                 break;
             }
         }
@@ -206,10 +214,11 @@ public:
         const cups_dest_t* dest = cupsGetDest(name.c_str(), nullptr, count, dests);
         std::optional<QueueState> state;
         if (dest != nullptr) {
-            const char* printerState = cupsGetOption("printer-state", dest->num_options,
-                                                     dest->options);
+            const char* printerState =
+                cupsGetOption("printer-state", dest->num_options, dest->options);
             state = QueueState{};
-            state->paused = printerState != nullptr && std::strcmp(printerState, kStateStopped) == 0;
+            state->paused =
+                printerState != nullptr && std::strcmp(printerState, kStateStopped) == 0;
             cups_job_t* jobs = nullptr;
             const int jobCount =
                 cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, name.c_str(), 0, CUPS_WHICHJOBS_ACTIVE);

@@ -65,8 +65,8 @@ public:
             using Clock = std::chrono::steady_clock;
             const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
                 const int ready = net::WaitWritable(socket, CIdlePacer::SliceMs(left.count()));
                 if (ready != 0) {
                     error = ready > 0 ? net::PendingError(socket) : ::WSAGetLastError();
@@ -101,7 +101,7 @@ public:
             // A 32-bit build is found but cannot be loaded into this 64-bit
             // program.
             return ::GetLastError() == ERROR_BAD_EXE_FORMAT ? PortLibrary::WrongBits
-                                                             : PortLibrary::Missing;
+                                                            : PortLibrary::Missing;
         }
         ::FreeLibrary(library);
         return PortLibrary::Loaded;

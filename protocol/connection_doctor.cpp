@@ -40,7 +40,8 @@ public:
     void Finish() {
         for (const char* check : m_order) {
             bool done = false;
-            for (const CheckResult& result : m_diagnosis.checks) done = done || result.check == check;
+            for (const CheckResult& result : m_diagnosis.checks)
+                done = done || result.check == check;
             if (done) continue;
             CheckResult skipped = m_stoppedBy.empty()
                                       ? Make(Finding::NotOnPlatform, {"not on this platform"})
@@ -129,23 +130,27 @@ std::string Quote(const std::string& bytes) {
     for (size_t i = 0; i < bytes.size() && text.size() < kQuotedBytes; ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c == '\r') continue;
-        text += c == '\n' ? std::string("\\n") : (c >= 0x20 && c < 0x7F) ? std::string(1, bytes[i]) : ".";
+        text += c == '\n'                 ? std::string("\\n")
+                : (c >= 0x20 && c < 0x7F) ? std::string(1, bytes[i])
+                                          : ".";
     }
     return text;
 }
 
-// The last check of every chain: connect as the program does, and ask the
-// printer its version ("VRS", which the connect itself sends first) and
-// serial number.
-CheckResult AskPrinter(Rig& rig, std::unique_ptr<CCharacterInterface> link, const std::string& port) {
+// The last check of every chain: connect as the program does, which asks
+// the printer its version ("VRS") first, then ask its serial number.
+// `waitMs` is how long the link waits for a reply.
+CheckResult AskPrinter(Rig& rig, std::unique_ptr<CCharacterInterface> link, const std::string& port,
+                       int waitMs) {
     CQuietHost host(rig.idleHost);
     std::string captured;
     std::unique_ptr<CCharacterInterface> wrapped =
         std::make_unique<CCapturingLink>(std::move(link), captured);
     CMessageIF msg(host, [&wrapped](int, const std::string&) { return std::move(wrapped); });
     if (!msg.SelectPort(port)) return Make(Finding::NotOpened);
-    if (captured.empty()) return Make(Finding::Silent);
-    const std::optional<std::string> version = msg.RequestStatus(cmd::VRS);
+    if (captured.empty()) return Make(Finding::Silent, {std::to_string(waitMs)});
+    const std::optional<std::string> version =
+        msg.ParseReply(cmd::VRS, captured.substr(0, captured.find('\0')));
     if (!version) return Make(Finding::Foreign, {Quote(captured)});
     const std::optional<std::string> serial = msg.RequestStatus(cmd::MSR);
     const std::string letter = version->empty() ? std::string("?") : version->substr(0, 1);
@@ -199,8 +204,8 @@ void EthernetChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
 
     CIdlePacer idle(rig.idleHost);
     std::string detail;
-    switch (rig.probes.TcpConnect(target->address, target->port, rig.limits.connectMs, idle,
-                                  detail)) {
+    switch (
+        rig.probes.TcpConnect(target->address, target->port, rig.limits.connectMs, idle, detail)) {
         case TcpOutcome::Connected:
             chain.Add(Make(Finding::TcpConnected, {address, port}));
             break;
@@ -208,8 +213,8 @@ void EthernetChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
             chain.Add(Make(Finding::TcpRefused, {address, port}));
             return;
         case TcpOutcome::NoAnswer:
-            chain.Add(Make(Finding::TcpNoAnswer,
-                           {address, port, std::to_string(rig.limits.connectMs)}));
+            chain.Add(
+                Make(Finding::TcpNoAnswer, {address, port, std::to_string(rig.limits.connectMs)}));
             return;
         case TcpOutcome::Unreachable:
             chain.Add(Make(Finding::TcpUnreachable, {address, port, detail}));
@@ -217,10 +222,10 @@ void EthernetChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
     }
 
     tessaly::ProgramState state;
-    auto link = std::make_unique<CEthernetIF>(state, target->port, rig.limits.replyMs,
-                                              rig.limits.connectMs, rig.limits.replyMs,
-                                              [address] { return address; });
-    const CheckResult answer = AskPrinter(rig, std::move(link), "Ethernet");
+    auto link =
+        std::make_unique<CEthernetIF>(state, target->port, rig.limits.replyMs, rig.limits.connectMs,
+                                      rig.limits.replyMs, [address] { return address; });
+    const CheckResult answer = AskPrinter(rig, std::move(link), "Ethernet", rig.limits.replyMs);
     diagnosis.answered = answer.status == Status::Ok;
     chain.Add(answer);
 }
@@ -245,10 +250,9 @@ public:
 
 void UsbDeviceChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const UsbDeviceInfo& device) {
     const std::string instance = tessaly::GetInstanceSegment(device.devicePath);
-    chain.Add(Make(Finding::UsbPresent,
-                   {device.serial.empty() ? "no serial number, at " + instance
-                                          : "serial " + device.serial,
-                    Hex4(device.vendorId) + ":" + Hex4(device.productId)}));
+    chain.Add(Make(Finding::UsbPresent, {device.serial.empty() ? "no serial number, at " + instance
+                                                               : "serial " + device.serial,
+                                         Hex4(device.vendorId) + ":" + Hex4(device.productId)}));
     const bool windows = rig.probes.IsWindows();
     if (!chain.Add(rig.usb->CanOpen(device.devicePath)
                        ? Make(Finding::UsbAccessOk)
@@ -285,8 +289,9 @@ void UsbDeviceChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const UsbDev
         if (state && state->jobs > 0 && !state->paused) {
             chain.Add(Make(Finding::QueueJobs, {queue, std::to_string(state->jobs)}), false);
         } else {
-            chain.Add(Make(Finding::QueueIdle,
-                           {queue, !state ? "state not read" : state->paused ? "paused" : "ready"}));
+            chain.Add(Make(Finding::QueueIdle, {queue, !state          ? "state not read"
+                                                       : state->paused ? "paused"
+                                                                       : "ready"}));
         }
     }
 
@@ -303,7 +308,8 @@ void UsbDeviceChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const UsbDev
     std::ostringstream diagnostics;
     UsbLinkParts parts{rig.usb, rig.queues, selection, host, state};
     parts.diagnostics = &diagnostics;
-    const CheckResult answer = AskPrinter(rig, std::make_unique<CUSBDevice>(parts), "USB");
+    const CheckResult answer = AskPrinter(rig, std::make_unique<CUSBDevice>(parts), "USB",
+                                          parts.times.readAttemptMs * CUSBDevice::kReadAttempts);
     diagnosis.answered = answer.status == Status::Ok;
     chain.Add(answer);
 }
@@ -341,8 +347,8 @@ std::vector<Diagnosis> DiagnoseUsb(Rig& rig, const std::string& serial) {
         diagnoses.push_back(DiagnoseUsbDevice(rig, device));
     }
     if (diagnoses.empty()) {
-        return failed(Make(Finding::UsbAbsent,
-                           {Hex4(kMakerUsbVendorId), serial.empty() ? "" : " with serial " + serial}));
+        return failed(Make(Finding::UsbAbsent, {Hex4(kMakerUsbVendorId),
+                                                serial.empty() ? "" : " with serial " + serial}));
     }
     return diagnoses;
 }
@@ -368,9 +374,11 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
         const NodeAccess access = probes.Node(node);
         if (access == NodeAccess::Missing) {
             const auto loaded = [&](const char* module) {
-                return std::string(module) + (probes.ModuleLoaded(module) ? " loaded" : " not loaded");
+                return std::string(module) +
+                       (probes.ModuleLoaded(module) ? " loaded" : " not loaded");
             };
-            chain.Add(Make(Finding::PortMissing, {node, loaded("parport_pc") + ", " + loaded("ppdev")}));
+            chain.Add(
+                Make(Finding::PortMissing, {node, loaded("parport_pc") + ", " + loaded("ppdev")}));
             return;
         }
         chain.Add(Make(Finding::PortPresent, {node}));
@@ -406,8 +414,8 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
     }
     ParallelWaitLimits limits = CParallelIF::kDefaultWaitLimits;
     limits.replyWaitMs = rig.limits.replyMs;
-    const CheckResult answer =
-        AskPrinter(rig, std::make_unique<CParallelIF>(portName, port, limits), portName);
+    const CheckResult answer = AskPrinter(
+        rig, std::make_unique<CParallelIF>(portName, port, limits), portName, limits.replyWaitMs);
     diagnosis.answered = answer.status == Status::Ok;
     chain.Add(answer);
 }
@@ -417,8 +425,9 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
 Diagnosis DiagnoseParallel(Rig& rig, const std::string& portName) {
     Diagnosis diagnosis;
     diagnosis.printer = "Parallel " + portName;
-    CChain chain(diagnosis, rig.probes.IsWindows() ? std::span<const char* const>(kParallelChecksWindows)
-                                                   : std::span<const char* const>(kParallelChecks));
+    CChain chain(diagnosis, rig.probes.IsWindows()
+                                ? std::span<const char* const>(kParallelChecksWindows)
+                                : std::span<const char* const>(kParallelChecks));
     ParallelChecks(rig, chain, diagnosis, portName);
     chain.Finish();
     return diagnosis;

@@ -17,11 +17,12 @@
 // requests, nothing is changed on the machine.
 namespace doctor {
 
-// Bounds of the waits: a run on one printer ends within 20 s.
+// Bounds of the waits: a run on one printer ends within 20 s (a connect and
+// two requests at most).
 struct Limits {
     int connectMs = 4000;
     // How long the printer may take to answer a request.
-    int replyMs = 4000;
+    int replyMs = 8000;
     // One IEEE 1284 handshake step (a printer takes microseconds).
     int handshakeMs = 500;
 };
