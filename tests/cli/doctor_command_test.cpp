@@ -2,8 +2,8 @@
 // and that the printer is only asked, never told.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/cli.h"
@@ -37,13 +37,15 @@ TEST(CliDoctor, NamesEachPrinterCauseAndExitsByWhetherOneAnswered) {
     ASSERT_EQ(RunCli({"--ethernet", closed, "--json", "doctor"}, out, err), 3);
     const nlohmann::json checks = nlohmann::json::parse(out.str())["printers"][0]["checks"];
     ASSERT_EQ(checks.size(), 4u);
-    EXPECT_EQ(checks[2].dump(), nlohmann::json({{"check", "tcp-connect"},
-                                                {"status", "fail"},
-                                                {"found", closed + " refused the connection"},
-                                                {"fix", doctor::Make(doctor::Finding::TcpRefused,
-                                                                     {"", std::to_string(closedPort)})
-                                                            .fix}})
-                                    .dump());
+    EXPECT_EQ(
+        checks[2].dump(),
+        nlohmann::json(
+            {{"check", "tcp-connect"},
+             {"status", "fail"},
+             {"found", closed + " refused the connection"},
+             {"fix",
+              doctor::Make(doctor::Finding::TcpRefused, {"", std::to_string(closedPort)}).fix}})
+            .dump());
     EXPECT_EQ(checks[0]["fix"], nullptr);
 
     EXPECT_EQ(RunCli({"--simulated-printer", "doctor"}, out, err), 2);
