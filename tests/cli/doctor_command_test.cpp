@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "cli/cli.h"
-#include "links/doctor.h"
 #include "support/sim_tcp_printer.h"
 #include "support/time_scale.h"
 
@@ -37,15 +36,10 @@ TEST(CliDoctor, NamesEachPrinterCauseAndExitsByWhetherOneAnswered) {
     ASSERT_EQ(RunCli({"--ethernet", closed, "--json", "doctor"}, out, err), 3);
     const nlohmann::json checks = nlohmann::json::parse(out.str())["printers"][0]["checks"];
     ASSERT_EQ(checks.size(), 4u);
-    EXPECT_EQ(
-        checks[2].dump(),
-        nlohmann::json(
-            {{"check", "tcp-connect"},
-             {"status", "fail"},
-             {"found", closed + " refused the connection"},
-             {"fix",
-              doctor::Make(doctor::Finding::TcpRefused, {"", std::to_string(closedPort)}).fix}})
-            .dump());
+    EXPECT_EQ(checks[2]["check"], "tcp-connect");
+    EXPECT_EQ(checks[2]["status"], "fail");
+    EXPECT_EQ(checks[2]["found"], closed + " refused the connection");
+    EXPECT_TRUE(checks[2]["fix"].is_string());
     EXPECT_EQ(checks[0]["fix"], nullptr);
 
     EXPECT_EQ(RunCli({"--simulated-printer", "doctor"}, out, err), 2);

@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #if defined(__linux__)
@@ -47,7 +46,6 @@ struct ScriptedProbes : doctor::IDoctorProbes {
     std::vector<std::string> driverNodes;
     std::optional<doctor::QueueState> queue;
     std::vector<std::string> modules;
-    doctor::PortLibrary library = doctor::PortLibrary::Loaded;
     std::shared_ptr<IPortRegisters> port;
     // Runs when the queue is looked at: the printer may go meanwhile.
     std::function<void()> onQueue;
@@ -79,7 +77,7 @@ struct ScriptedProbes : doctor::IDoctorProbes {
     }
     std::string ParallelNode() override { return "/dev/parport0"; }
     std::string LinePrinterNode() override { return "/dev/lp0"; }
-    doctor::PortLibrary ParallelLibrary() override { return library; }
+    doctor::PortLibrary ParallelLibrary() override { return doctor::PortLibrary::Loaded; }
     std::shared_ptr<IPortRegisters> OpenParallelPort() override { return port; }
 };
 
@@ -134,13 +132,11 @@ TEST(DoctorFindings, TableIsCompleteAndEveryRowIsInTheManPage) {
         EXPECT_EQ(static_cast<size_t>(row.id), i);
         // A failure says what to do; nothing else does.
         EXPECT_EQ(row.status == Status::Fail, std::string(row.fix).size() > 0);
-        // The page writes each value as "...".
-        for (const char* text : {row.found, row.fix}) {
-            const doctor::CheckResult filled =
-                doctor::Make(row.id, std::vector<std::string>(9, "..."));
-            const std::string expected = text == row.found ? filled.found : filled.fix;
-            EXPECT_NE(man.find(Collapse(expected)), std::string::npos) << expected;
-        }
+        // The page writes each value as "...", and the fix under what was found.
+        const doctor::CheckResult filled = doctor::Make(row.id, std::vector<std::string>(9, "..."));
+        const std::string entry =
+            filled.found + (filled.fix.empty() ? "" : " What to do: " + filled.fix);
+        EXPECT_NE(man.find(Collapse(entry)), std::string::npos) << entry;
     }
 }
 
@@ -251,7 +247,7 @@ TEST(DoctorEthernet, RouteNamesTheSubnetOrSaysThereIsNone) {
         probes.tcp = doctor::TcpOutcome::NoAnswer;
         doctor::Rig rig{probes, nullptr, nullptr, nullptr, ShortLimits()};
         const doctor::Diagnosis diagnosis = doctor::DiagnoseEthernet(rig, "192.168.2.50", 9100);
-        ASSERT_GE(diagnosis.checks.size(), 3u);
+        ASSERT_EQ(diagnosis.checks.size(), 4u);
         EXPECT_EQ(diagnosis.checks[1].status,
                   std::strstr(row.found, "no route") ? Status::Fail : Status::Ok);
         EXPECT_EQ(diagnosis.checks[1].found, row.found);
@@ -352,11 +348,6 @@ TEST(DoctorParallel, EachCauseStopsTheChainWhereItShould) {
         EXPECT_EQ(Chain(diagnosis), row.chain) << doctor::DetailsText({diagnosis});
         EXPECT_EQ(FirstFailure(diagnosis), row.failure);
         EXPECT_EQ(diagnosis.answered, !row.failure);
-        if (is("no port node")) {
-            EXPECT_EQ(
-                diagnosis.checks[0].found,
-                "/dev/parport0 does not exist (modules: parport_pc loaded, ppdev not loaded)");
-        }
     }
 }
 
@@ -370,18 +361,16 @@ TEST(DoctorInTheRetryBox, EveryFailedConnectShowsTheFindingsAsDetails) {
         return std::make_unique<CParallelIF>(
             "LPT3:", CParallelIF::PortOpener([] { return std::shared_ptr<IPortRegisters>(); }));
     });
-    std::vector<std::string> asked;
-    msg.SetConnectDiagnosis([&asked](int kind, const std::string& portName) {
-        asked.push_back(std::to_string(kind) + " " + portName);
-        return "found " + std::to_string(asked.size());
+    msg.SetConnectDiagnosis([](int kind, const std::string& portName) {
+        return std::to_string(kind) + " " + portName;
     });
     EXPECT_EQ(msg.SelectPort("LPT3:"), 0);
     ASSERT_EQ(host.boxes.size(), 2u);
-    EXPECT_EQ(host.boxes[0].text, CMessageIF::kConnectFailedText);
-    EXPECT_EQ(host.boxes[0].buttons, MsgButtons::RetryCancel);
-    EXPECT_EQ(host.boxes[0].details, "found 1");
-    EXPECT_EQ(host.boxes[1].details, "found 2");
-    EXPECT_EQ(asked, (std::vector<std::string>{"1 LPT3:", "1 LPT3:"}));
+    for (const FakeHost::Box& box : host.boxes) {
+        EXPECT_EQ(box.text, CMessageIF::kConnectFailedText);
+        EXPECT_EQ(box.buttons, MsgButtons::RetryCancel);
+        EXPECT_EQ(box.details, "1 LPT3:");
+    }
 }
 
 // --- this machine -------------------------------------------------------------------
@@ -390,7 +379,6 @@ TEST(DoctorInTheRetryBox, EveryFailedConnectShowsTheFindingsAsDetails) {
 TEST(DoctorSystemProbes, SeeWhoHoldsAFile) {
     const std::unique_ptr<doctor::IDoctorProbes> probes = doctor::MakeSystemDoctorProbes();
     if (probes->IsWindows()) GTEST_SKIP() << "the Linux probes";
-    EXPECT_EQ(probes->Node("/dev/no-such-node"), doctor::NodeAccess::Missing);
 
     const std::string path = testing::TempDir() + "doctor_held_node";
     std::ofstream held(path);
