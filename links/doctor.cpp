@@ -18,7 +18,7 @@ using enum Status;
 const std::vector<FindingRow> kFindings = {
     {Finding::AddressValid, "address", Ok, "{1}, port {2}", ""},
     {Finding::AddressInvalid, "address", Fail,
-     "\"{1}\" is not an IPv4 address with an optional :PORT",
+     "\"{1}\" is not a printer's address (A.B.C.D with an optional :PORT, not 0.0.0.0)",
      "Give the printer's address as A.B.C.D or A.B.C.D:PORT, e.g. 192.168.1.50:9100."},
     {Finding::RouteLocal, "route", Ok, "{1} is in the subnet {2} of {3}", ""},
     {Finding::RouteGateway, "route", Ok, "{1} is in no local subnet; the route leaves by {2}{3}",
@@ -212,7 +212,9 @@ std::optional<EthernetAddress> ParseEthernetAddress(const std::string& text, uin
         host = text.substr(0, colon);
     }
     const std::optional<uint32_t> address = net::ParseIpv4(host);
-    if (!address) return std::nullopt;
+    // 0.0.0.0 is what stands before any address was entered; Linux would
+    // connect it to this machine.
+    if (!address || *address == 0) return std::nullopt;
     result.address = *address;
     return result;
 }

@@ -414,6 +414,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
     }
     ParallelWaitLimits limits = CParallelIF::kDefaultWaitLimits;
     limits.replyWaitMs = rig.limits.replyMs;
+    limits.busyDeadlineMs = rig.limits.busyMs;
     const CheckResult answer = AskPrinter(
         rig, std::make_unique<CParallelIF>(portName, port, limits), portName, limits.replyWaitMs);
     diagnosis.answered = answer.status == Status::Ok;

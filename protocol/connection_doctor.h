@@ -17,12 +17,14 @@
 // requests, nothing is changed on the machine.
 namespace doctor {
 
-// Bounds of the waits: a run on one printer ends within 20 s (a connect and
-// two requests at most).
+// Bounds of the waits: a run on one printer ends within 20 s (two connects
+// and two requests at most; a printer on the parallel port holds Busy for
+// at most busyMs a request).
 struct Limits {
-    int connectMs = 4000;
+    int connectMs = 3000;
     // How long the printer may take to answer a request.
-    int replyMs = 8000;
+    int replyMs = 7000;
+    int busyMs = 2000;
     // One IEEE 1284 handshake step (a printer takes microseconds).
     int handshakeMs = 500;
 };
