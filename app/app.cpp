@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "app/main_sheet.h"
+#include "links/ethernet_if.h"
 #include "links/trace_link.h"
+#include "links/usb_backend.h"
+#include "protocol/connection_doctor.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
 
@@ -30,6 +33,9 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
     if (!TakeTraceOption(args)) return;
     if (args.empty()) {
         m_msg.SetLinkFactory(Traced(DefaultLinkFactory(m_state, m_host, m_usbSelection)));
+        m_msg.SetConnectDiagnosis([this](int kind, const std::string& portName) {
+            return DiagnoseConnection(kind, portName);
+        });
         return;
     }
     if (args.front() != kSimulatedPrinterOption) {
@@ -90,6 +96,18 @@ bool CKTUtilityApp::TakeTraceOption(std::vector<std::string>& args) {
         }
     }
     return true;
+}
+
+std::string CKTUtilityApp::DiagnoseConnection(int linkKind, const std::string& portName) {
+    // Bounded, and every wait in it lets the window paint; the wait cursor
+    // says the box is on its way.
+    m_host.SetWaitCursor(true);
+    const std::unique_ptr<doctor::IDoctorProbes> probes = doctor::MakeSystemDoctorProbes();
+    doctor::Rig rig{*probes, MakeSystemUsbBackend(), MakeSystemPrintQueues(), &m_host};
+    const std::string details = doctor::DetailsText(doctor::DiagnoseConnection(
+        rig, linkKind, portName, m_state.PrinterAddressText(), CEthernetIF::kPrinterPort));
+    m_host.SetWaitCursor(false);
+    return details;
 }
 
 LinkFactory CKTUtilityApp::Traced(LinkFactory factory) const {

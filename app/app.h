@@ -53,6 +53,9 @@ private:
     bool TakeTraceOption(std::vector<std::string>& args);
     // The factory with the trace in front when one was asked for.
     LinkFactory Traced(LinkFactory factory) const;
+    // What the connection doctor finds for a port the printer did not
+    // answer on, for the details of the retry box.
+    std::string DiagnoseConnection(int linkKind, const std::string& portName);
 
     // Declaration order is destruction order in reverse: the protocol object
     // outlives the sheet and destroys the last link at program exit.

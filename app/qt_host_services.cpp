@@ -225,6 +225,22 @@ MsgResult QtHostServices::ShowMessageBox(const std::string& text, MsgButtons but
     return ToResult(box.exec());
 }
 
+MsgResult QtHostServices::ShowMessageBoxWithDetails(const std::string& text,
+                                                    const std::string& details, MsgButtons buttons,
+                                                    MsgIcon icon) {
+    const ButtonPair pair = ToQtButtons(buttons);
+    QMessageBox box(ToQtIcon(IHostServices::ResolveIcon(buttons, icon)), m_caption,
+                    QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                    pair.first | pair.second, DialogParent());
+    box.setDefaultButton(pair.first);
+    if (pair.second != QMessageBox::NoButton) box.setEscapeButton(pair.second);
+    if (!details.empty()) {
+        box.setDetailedText(
+            QString::fromLatin1(details.data(), static_cast<qsizetype>(details.size())));
+    }
+    return ToResult(box.exec());
+}
+
 void QtHostServices::SetWaitCursor(bool on) {
     if (on) {
         QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -20,6 +20,9 @@ public:
     ~QtHostServices() override;
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    // The details go under "Show Details...", in the box's own text area.
+    MsgResult ShowMessageBoxWithDetails(const std::string& text, const std::string& details,
+                                        MsgButtons buttons, MsgIcon icon) override;
     void SetWaitCursor(bool on) override;
     // Sleeps in slices with an idle call between them.
     void Pause(int milliseconds) override;

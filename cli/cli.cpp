@@ -17,6 +17,7 @@
 #include "cli/cli_text.h"
 #include "cli/command_watch.h"
 #include "cli/regular_file.h"
+#include "cli/doctor_command.h"
 #include "links/ethernet_if.h"
 #include "links/link_factory.h"
 #include "links/parallel_if.h"
@@ -1024,6 +1025,9 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         ->add_option("--tracks", options.trackList, "the tracks to read (default 1,2,3)")
         ->type_name("1,2,3");
     command("eject", "eject the card");
+    command("doctor",
+            "find why a printer cannot be reached, and say what to do; with no connection, "
+            "every USB printer, the parallel port and each --ethernet");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -1070,6 +1074,10 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         }
     }
     if (options.command == "ports") return ListPorts(options, shared);
+    if (options.command == "doctor") {
+        if (options.simulated) return usage("doctor checks the machine's own ports");
+        return RunDoctorCommand({options.ethernet, options.usb, options.lpt, options.json}, out);
+    }
 
     std::vector<Target> targets;
     if (const std::optional<std::string> why = CheckOptions(options, targets)) return usage(*why);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,10 @@ public:
     void SetMainSheet(IMainSheet* sheet) { m_mainSheet = sheet; }
     // Replaces how SelectPort creates links.
     void SetLinkFactory(LinkFactory factory) { m_linkFactory = std::move(factory); }
+    // What the connection doctor finds for the port, shown as the details
+    // of the box that asks to retry a failed connect; none: the box alone.
+    using ConnectDiagnosis = std::function<std::string(int kind, const std::string& portName)>;
+    void SetConnectDiagnosis(ConnectDiagnosis diagnosis) { m_diagnosis = std::move(diagnosis); }
     // The link kind a port name maps to: "USB" 0, "Ethernet" 2, anything else 1.
     static int LinkKindForPort(const std::string& portName);
 
@@ -152,6 +157,8 @@ private:
     uint32_t m_family = family::kV;
     LinkFactory m_linkFactory;
     bool m_connecting = false;
+    ConnectDiagnosis m_diagnosis;
+    std::string m_portName;
     // The reply area of the reading forms; zero beyond its first
     // m_replyUsed bytes, which hold the last reply.
     std::array<uint8_t, kAreaSize + 1> m_replyArea{};

@@ -21,6 +21,7 @@ int CMessageIF::SelectPort(const std::string& portName) {
     link->SetLinkKind(kind);
     link->SetIdleHost(&m_host);
     m_link = std::move(link);
+    m_portName = portName;
     return ConnectPrinter();
 }
 
@@ -31,8 +32,10 @@ int CMessageIF::ConnectPrinter() {
     if (m_connecting) return 0;
     m_connecting = true;
     while (!m_link->Open()) {
-        if (m_host.Message(kConnectFailedText, MsgButtons::RetryCancel, MsgIcon::Exclamation) !=
-            MsgResult::Retry) {
+        const std::string details =
+            m_diagnosis ? m_diagnosis(m_link->GetLinkKind(), m_portName) : std::string();
+        if (m_host.ShowMessageBoxWithDetails(kConnectFailedText, details, MsgButtons::RetryCancel,
+                                             MsgIcon::Exclamation) != MsgResult::Retry) {
             m_connecting = false;
             return 0;
         }

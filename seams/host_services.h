@@ -36,6 +36,14 @@ public:
     }
 
     virtual MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) = 0;
+    // The same box with a longer text the operator may open under it
+    // ("Show Details..."); empty details show the box alone. A front end
+    // without such a part shows the box alone.
+    virtual MsgResult ShowMessageBoxWithDetails(const std::string& text, const std::string& details,
+                                                MsgButtons buttons, MsgIcon icon) {
+        (void)details;
+        return ShowMessageBox(text, buttons, icon);
+    }
 
     virtual void SetWaitCursor(bool on) = 0;
 

@@ -157,3 +157,21 @@ TEST(QtHostServices, PrintDialogOffersTheWholeReportOnlyAndPdfOutput) {
     EXPECT_TRUE(printers.join('|').contains(QStringLiteral("PDF")))
         << printers.join('|').toStdString();
 }
+
+TEST(QtHostServices, DetailsGoUnderShowDetailsAndTheBoxStaysTheSame) {
+    QtHostServices host;
+    QString text, details;
+    gui::ModalWatch watch([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) return modal->close(), void();
+        text = box->text();
+        details = box->detailedText();
+        gui::Click(box->button(QMessageBox::Retry));
+    });
+    EXPECT_EQ(host.ShowMessageBoxWithDetails("Could not connect", "  FAIL  tcp-connect\n",
+                                             MsgButtons::RetryCancel, MsgIcon::Exclamation),
+              MsgResult::Retry);
+    EXPECT_TRUE(watch.Ran());
+    EXPECT_EQ(text, "Could not connect");
+    EXPECT_EQ(details, "  FAIL  tcp-connect\n");
+}

@@ -12,8 +12,15 @@ std::vector<std::string> FakeHost::BoxTexts() const {
     return texts;
 }
 
+MsgResult FakeHost::ShowMessageBoxWithDetails(const std::string& text, const std::string& details,
+                                              MsgButtons buttons, MsgIcon icon) {
+    const MsgResult result = ShowMessageBox(text, buttons, icon);
+    boxes.back().details = details;
+    return result;
+}
+
 MsgResult FakeHost::ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
-    boxes.push_back({text, buttons, icon});
+    boxes.push_back({text, buttons, icon, {}});
     if (!boxAnswers.empty()) {
         MsgResult r = boxAnswers.front();
         boxAnswers.pop_front();

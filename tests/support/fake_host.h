@@ -24,6 +24,7 @@ public:
         std::string text;
         MsgButtons buttons;
         MsgIcon icon;
+        std::string details;  // the box's detailed text; empty: none
     };
 
     // --- script -----------------------------------------------------------
@@ -57,6 +58,8 @@ public:
     std::function<void()> onIdle;
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
+    MsgResult ShowMessageBoxWithDetails(const std::string& text, const std::string& details,
+                                        MsgButtons buttons, MsgIcon icon) override;
     void SetWaitCursor(bool on) override;
     void Pause(int milliseconds) override;
     void Idle() override;

@@ -6,6 +6,7 @@
 
 #include "links/ethernet_if.h"
 #include "links/link_factory.h"
+#include "links/socket_ops.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
 
@@ -34,3 +35,15 @@ struct SimTcpPrinter {
         };
     }
 };
+
+// A socket listening on a free loopback port that nothing accepts on: the
+// system takes connections for it, and nobody answers. Closing it leaves a
+// port where nothing listens.
+inline net::Socket LoopbackListening(uint16_t& port) {
+    net::Start();
+    net::Socket socket = net::OpenTcp(false);
+    net::BindLoopback(socket, 0);
+    net::Listen(socket, 4);
+    port = net::LocalPort(socket).value_or(0);
+    return socket;
+}
