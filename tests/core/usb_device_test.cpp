@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -36,8 +38,11 @@ protected:
         UsbLinkParts parts{usb, usb, selection, host, state};
         parts.platformId = [platform] { return platform; };
         parts.diagnostics = &diagnostics;
+        parts.times = times;
         return std::make_unique<CUSBDevice>(parts);
     }
+
+    UsbLinkTimes times;
 
     tessaly::ProgramState state;
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
@@ -203,6 +208,57 @@ TEST_F(OpenUsbLink, APipeThatTakesNothingEndsTheWriteAsFailed) {
     usb->Device(0).bytesPerWrite = 0;
     EXPECT_EQ(WriteText(*link, std::string(1000, 'x')), 0);
     EXPECT_EQ(usb->writeLengths.size(), 1u);
+}
+
+TEST_F(OpenUsbLink, AFailedLinkFailsEveryLaterRequestAtOnceUntilOpenedAgain) {
+    using Clock = std::chrono::steady_clock;
+    static constexpr int stallMs = 150;
+    const struct Row {
+        const char* name;
+        std::function<void()> fail;
+    } rows[] = {
+        {"a write that moves nothing within the stall limit",
+         [this] {
+             Sim().UpdateState([](SimPrinterState& s) { s.timing.offAfterFrames = 0; });
+             const auto start = Clock::now();
+             EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 0);
+             EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(stallMs));
+         }},
+        {"a read that moved bytes, then failed",
+         [this] {
+             usb->Device(0).readFailsWithData = true;
+             ASSERT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), 24);
+             std::vector<uint8_t> area(1024, 0);
+             ASSERT_EQ(link->Read(area.data(), 1024, 0), 9);
+             EXPECT_EQ(std::string(area.begin(), area.begin() + 9), "VRSE3.05,");
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        times.writeStallMs = stallMs;
+        link = MakeLink();
+        usb->Device(0) = Printer(0x8801, "A1");
+        ASSERT_EQ(link->Open(), 1);
+        row.fail();
+        EXPECT_TRUE(link->HasFailed());
+
+        // Nothing more reaches the pipes, and nothing waits.
+        usb->writeLengths.clear();
+        usb->readTimeouts.clear();
+        const auto start = Clock::now();
+        EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 0);
+        uint8_t area[16] = {};
+        EXPECT_EQ(link->Read(area, 16, 0), 0);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(stallMs / 2));
+        EXPECT_TRUE(usb->writeLengths.empty());
+        EXPECT_TRUE(usb->readTimeouts.empty());
+
+        // The reconnect opens afresh, and the printer is reached again.
+        usb->Device(0) = Printer(0x8801, "A1");
+        ASSERT_EQ(link->Open(), 1);
+        EXPECT_FALSE(link->HasFailed());
+        EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 24);
+    }
 }
 
 TEST_F(OpenUsbLink, ReadsTheReplyToARequest) {
