@@ -29,10 +29,13 @@ int CMessageIF::ConnectPrinter() {
     // A sending request that fails while the pages are being rebuilt would
     // otherwise start a second connect loop inside the first.
     if (m_connecting) return 0;
+    // The operator cancelled the operation this reconnect would belong to:
+    // no open, no question.
+    if (m_host.CancelRequested()) return 0;
     m_connecting = true;
     while (!m_link->Open()) {
-        if (m_host.Message(kConnectFailedText, MsgButtons::RetryCancel, MsgIcon::Exclamation) !=
-            MsgResult::Retry) {
+        if (m_host.CancelRequested() || m_host.Message(kConnectFailedText, MsgButtons::RetryCancel,
+                                                       MsgIcon::Exclamation) != MsgResult::Retry) {
             m_connecting = false;
             return 0;
         }
