@@ -224,10 +224,11 @@ TEST(SlowPrinter, TheOperatorsCancelEndsTheWaitAndTheRestOfTheOperationOnEveryLi
         SlowRig rig(kind);
         const int w = WaitMs();
         // The first reply comes later than any link waits; the operator
-        // cancels a few idle calls into that wait.
+        // cancels at the first idle call, a slice after the last one.
         rig.Time([&](SimTiming& t) { t.lateReplyMs = 10 * w; });
         rig.printer->ClearFrames();
-        rig.host.cancelAtIdle = rig.host.idles + 3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdleSliceMs));
+        rig.host.cancelAtIdle = rig.host.idles + 1;
         const auto start = Clock::now();
         for (int command : {cmd::VRS, cmd::MSR, cmd::MDL, cmd::PID}) {
             EXPECT_EQ(rig.msg.RequestStatus(command), std::nullopt);
