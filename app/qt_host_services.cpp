@@ -146,22 +146,33 @@ private:
     bool m_finishing = false;
 };
 
-// Watches the events an idle call delivers. Operator input never gets here
-// (the idle call leaves it queued); what does, and would reach into the
-// running operation, is held back.
+// Watches the events an idle call delivers and holds back what would reach
+// into the running operation. Operator input is kept from every widget,
+// whichever way it comes (the window system's queue, an input method, a
+// posted event): a click or key press must not start another action. Two
+// things the operator does are taken as "stop waiting" instead: Escape, and
+// asking a window to close. They cancel the rest of the operation, and the
+// close itself goes ahead once the operation has returned. A firmware
+// transfer (the progress window is up) is never cancelled: cut short, it
+// would leave the printer half-programmed.
 class CIdleEventGate : public QObject {
 public:
-    // Closes the windows whose close was asked for during the idle calls,
-    // once the operation has returned. The closing rides on a deferred
-    // delete made at the operation's own level: Qt delivers it when control
-    // is back in the event loop that ran the operation, not in the idle
-    // calls of the same operation nor in a message box it opens.
-    void CloseWhenDone() {
-        if (m_toClose.empty()) return;
+    // Whether what the operator does may cancel the running operation.
+    void SetCancellable(bool cancellable) { m_cancellable = cancellable; }
+    bool CancelRequested() const { return m_cancelled; }
+
+    // Schedules what waits for the operation's end: closing the windows
+    // whose close was asked for, and dropping the cancel. Both ride on a
+    // deferred delete made at the operation's own level: Qt delivers it
+    // when control is back in the event loop that ran the operation, not
+    // in the idle calls of the same operation nor in a message box it opens.
+    void WhenDone() {
+        if (m_toClose.empty() && !(m_cancelled && !m_clearScheduled)) return;
         // A child of the gate: should the program end before the event
         // loop runs again, it goes with the host.
-        auto* later = new CloseLater(std::move(m_toClose), this);
+        auto* later = new CWhenDone(std::move(m_toClose), this);
         m_toClose.clear();
+        if (m_cancelled) m_clearScheduled = true;
         later->deleteLater();
     }
 
@@ -174,10 +185,14 @@ protected:
                 // half-programmed.
                 if (auto* window = qobject_cast<QWidget*>(watched); window && window->isWindow()) {
                     m_toClose.emplace_back(window);
+                    Cancel();
                     event->ignore();
                     return true;
                 }
                 break;
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) Cancel();
+                return true;
             case QEvent::Timer:
                 // A button clicks from a timer when pressed by an
                 // accessibility tool; the timer repeats until the click
@@ -185,17 +200,49 @@ protected:
                 if (qobject_cast<QAbstractButton*>(watched)) return true;
                 break;
             default:
+                if (IsOperatorInput(event->type())) return true;
                 break;
         }
         return false;
     }
 
 private:
-    class CloseLater : public QObject {
+    static bool IsOperatorInput(QEvent::Type type) {
+        switch (type) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::NonClientAreaMouseButtonPress:
+            case QEvent::NonClientAreaMouseButtonRelease:
+            case QEvent::NonClientAreaMouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::Shortcut:
+            case QEvent::InputMethod:
+            case QEvent::ContextMenu:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+            case QEvent::TabletPress:
+            case QEvent::TabletRelease:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    void Cancel() {
+        if (m_cancellable) m_cancelled = true;
+    }
+
+    class CWhenDone : public QObject {
     public:
-        CloseLater(std::vector<QPointer<QWidget>> windows, QObject* parent)
-            : QObject(parent), m_windows(std::move(windows)) {}
-        ~CloseLater() override {
+        CWhenDone(std::vector<QPointer<QWidget>> windows, CIdleEventGate* gate)
+            : QObject(gate), m_windows(std::move(windows)), m_gate(gate) {}
+        ~CWhenDone() override {
+            m_gate->m_cancelled = false;
+            m_gate->m_clearScheduled = false;
             for (const QPointer<QWidget>& window : m_windows) {
                 if (window) window->close();
             }
@@ -203,9 +250,13 @@ private:
 
     private:
         std::vector<QPointer<QWidget>> m_windows;
+        CIdleEventGate* m_gate;
     };
 
     std::vector<QPointer<QWidget>> m_toClose;
+    bool m_cancellable = true;
+    bool m_cancelled = false;
+    bool m_clearScheduled = false;
 };
 
 QtHostServices::QtHostServices()
@@ -255,7 +306,7 @@ void QtHostServices::Pause(int milliseconds) {
     for (;;) {
         Idle();
         const qint64 left = deadline.remainingTime();
-        if (left <= 0) break;
+        if (left <= 0 || CancelRequested()) break;
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, kIdleSliceMs)));
     }
 }
@@ -264,15 +315,18 @@ void QtHostServices::Idle() {
     // An event delivered here that waits itself must not pump again inside.
     if (m_idling || !QCoreApplication::instance()) return;
     m_idling = true;
+    m_gate->SetCancellable(!m_progress);
     QCoreApplication::instance()->installEventFilter(m_gate.get());
-    // Socket notifiers are left too: nothing of the window needs them, and
+    // Operator input is delivered, to the gate alone: it must see Escape.
+    // Socket notifiers are left out: nothing of the window needs them, and
     // what arrives through them (a desktop bus) may ask for anything.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                    QEventLoop::ExcludeSocketNotifiers);
+    QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
     QCoreApplication::instance()->removeEventFilter(m_gate.get());
     m_idling = false;
-    m_gate->CloseWhenDone();
+    m_gate->WhenDone();
 }
+
+bool QtHostServices::CancelRequested() const { return m_gate->CancelRequested(); }
 
 std::optional<std::string> QtHostServices::GetOpenFileName(const std::string& filter) {
     const QString path = QFileDialog::getOpenFileName(

@@ -28,10 +28,13 @@ public:
     void Pause(int milliseconds) override;
     // Lets the windows repaint and answer the desktop (its "are you alive"
     // pings included), keeping back what would start or end anything in
-    // the middle of the running operation: operator input stays queued,
-    // a request to close a window waits until the operation has returned,
-    // and a button's animated click (an accessibility "press") waits too.
+    // the middle of the running operation: operator input reaches no
+    // widget, a request to close a window waits until the operation has
+    // returned, and a button's animated click (an accessibility "press")
+    // waits too. Escape and a request to close cancel the rest of the
+    // operation, unless a transfer's progress window is up.
     void Idle() override;
+    bool CancelRequested() const override;
     std::optional<std::string> GetOpenFileName(const std::string& filter) override;
     std::optional<std::string> GetSaveFileName() override;
     std::unique_ptr<CPrintCanvas> RunPrintDialog() override;

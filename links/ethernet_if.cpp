@@ -22,8 +22,7 @@ bool FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle) {
         if (ready < 0 && net::LastFailure() == net::Failure::Interrupted) ready = 0;
         if (ready < 0) return false;
         if (ready > 0) return net::PendingError(socket) == 0;
-        if (left.count() <= 0) return false;
-        idle.Tick();
+        if (left.count() <= 0 || !idle.Tick()) return false;
     }
 }
 
@@ -70,15 +69,11 @@ int CEthernetIF::Open() {
         return 0;
     }
 
-    // The socket's own time-outs are one slice of the link's waits: Read and
-    // Write wait on in slices up to the link's limits, with the idle pacer
-    // ticked between.
-    if (!net::SetBlocking(m_socket, true) ||
-        !net::SetReceiveTimeout(m_socket, std::min(m_receiveTimeoutMs, kIdleSliceMs)) ||
-        !net::SetSendTimeout(m_socket, std::min(m_sendTimeoutMs, kIdleSliceMs))) {
-        Close();
-        return 0;
-    }
+    // The socket stays non-blocking: Read and Write wait for it in slices
+    // (a poll of at most kIdleSliceMs each), with the idle pacer ticked
+    // between, up to the link's own limits. No socket time-out is ever set
+    // or left to expire: Winsock leaves a socket whose time-out ran out in
+    // an undefined state.
     return 1;
 }
 
@@ -120,37 +115,47 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
     }
     if (m_hungUp) return 0;
     using Clock = std::chrono::steady_clock;
-    // When the printer last took data, read only once a slice passes
-    // without any: the quick path reads no clock.
-    Clock::time_point lastProgress{};
-    int sentAtLastLook = -1;
+    // The send time-out counts from the last progress: a busy printer takes
+    // its data again well within it.
+    Clock::time_point lastProgress = Clock::now();
     int sent = 0;
     while (sent < length) {
-        // A printer that hung up shows as a failed write, never as a signal
-        // that ends the program.
-        long result = net::Send(m_socket, data + sent, length - sent);
-        const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
-        if (result < 0 && failure == net::Failure::Interrupted) continue;
-        if (result < 0 && failure == net::Failure::WouldBlock) {
-            // A slice without progress: the send time-out counts from the
-            // last progress, as a busy printer takes its data again well
-            // within it.
-            const auto now = Clock::now();
-            if (sentAtLastLook != sent) {
-                sentAtLastLook = sent;
-                lastProgress =
-                    now - std::chrono::milliseconds(std::min(m_sendTimeoutMs, kIdleSliceMs));
-            }
-            IdlePacer().Tick(now);
-            if (now - lastProgress < std::chrono::milliseconds(m_sendTimeoutMs)) continue;
-        }
-        if (result <= 0) {
-            // Reset, or the send time-out ran out with the printer taking
-            // nothing: either way the frame is cut and the link is done.
+        const int ready = net::WaitWritable(m_socket, kIdleSliceMs);
+        const net::Failure waitFailure = ready < 0 ? net::LastFailure() : net::Failure::Other;
+        if (ready < 0 && waitFailure != net::Failure::Interrupted) {
             m_hungUp = true;
             break;
         }
-        sent += static_cast<int>(result);
+        if (ready > 0) {
+            // A printer that hung up shows as a failed send, never as a
+            // signal that ends the program.
+            const long result = net::Send(m_socket, data + sent, length - sent);
+            const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
+            if (result > 0) {
+                sent += static_cast<int>(result);
+                lastProgress = Clock::now();
+                continue;
+            }
+            if (result == 0 || failure == net::Failure::Other) {
+                m_hungUp = true;
+                break;
+            }
+        }
+        const auto now = Clock::now();
+        const bool goOn = IdlePacer().Tick(now);
+        if (!goOn) {
+            // Cancelled by the operator. A frame cut in the middle would run
+            // into the next one on the printer's side: only an untouched
+            // frame leaves the connection usable.
+            if (sent > 0) m_hungUp = true;
+            break;
+        }
+        if (now - lastProgress >= std::chrono::milliseconds(m_sendTimeoutMs)) {
+            // The printer took nothing for the whole send time-out: the frame
+            // is cut and the link is done.
+            m_hungUp = true;
+            break;
+        }
     }
     return sent;
 }
@@ -159,23 +164,28 @@ int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (m_socket == net::kNoSocket || buffer == nullptr || capacity <= 0) return -1;
     m_replyMayTrail = true;
     using Clock = std::chrono::steady_clock;
-    Clock::time_point deadline{};
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_receiveTimeoutMs);
     for (;;) {
-        long result = net::Receive(m_socket, buffer, capacity);
-        const net::Failure failure = net::LastFailure();
-        if (result < 0 && failure == net::Failure::Interrupted) continue;
-        const auto now = Clock::now();
-        // Replies that each come quickly still add up: the window idles
-        // between them too.
-        IdlePacer().Tick(now);
-        if (result < 0 && failure == net::Failure::WouldBlock) {
-            // A slice went by without data; the receive wait is the link's.
-            if (deadline == Clock::time_point{}) {
-                deadline = now + std::chrono::milliseconds(m_receiveTimeoutMs - kIdleSliceMs);
-            }
-            if (now < deadline) continue;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const int ready = net::WaitReadable(m_socket, CIdlePacer::SliceMs(left.count()));
+        if (ready < 0 && net::LastFailure() != net::Failure::Interrupted) {
+            m_hungUp = true;
+            return -1;
         }
-        NoteReceiveResult(result, failure);
-        return static_cast<int>(result);
+        if (ready > 0) {
+            const long result = net::Receive(m_socket, buffer, capacity);
+            const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
+            // Replies that each come quickly still add up: the window idles
+            // between them too.
+            IdlePacer().Tick();
+            if (result >= 0 || failure == net::Failure::Other) {
+                NoteReceiveResult(result, failure);
+                return static_cast<int>(result);
+            }
+        }
+        // Nothing within the slice: the receive wait is the link's, and the
+        // operator's cancel ends it early. The connection stays as it was.
+        if (!IdlePacer().Tick() || Clock::now() >= deadline) return -1;
     }
 }

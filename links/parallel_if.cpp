@@ -66,8 +66,9 @@ bool CParallelIF::WaitForStatus(uint8_t bit, bool set, bool longWait) {
         const auto now = Clock::now();
         if (now >= deadline) break;
         // The lines are polled without a pause, as the handshake needs; a
-        // printer holding Busy for seconds must not freeze the window.
-        IdlePacer().Tick(now);
+        // printer holding Busy for seconds must not freeze the window. The
+        // operator's cancel ends the wait as its expiry would.
+        if (!IdlePacer().Tick(now)) break;
     }
     m_printerSilent = true;
     return false;
@@ -187,14 +188,17 @@ int CParallelIF::ReadOnce(uint8_t* buffer, int capacity, bool& offered) {
 int CParallelIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (!m_registers || buffer == nullptr || capacity <= 0) return 0;
     // A reply that is not ready yet is not "no reply": ask again for a while.
-    // A printer that does not follow the negotiation at all is gone, and
-    // asking again would only wait out the limits again.
+    // A printer taken for gone costs one look at the lines per attempt, so
+    // the attempts are spaced a slice apart rather than made back to back:
+    // a caller reading on through empty reads (the card record) would
+    // otherwise spin at full speed with the window frozen.
     const auto until = Clock::now() + std::chrono::milliseconds(m_limits.replyWaitMs);
     for (;;) {
         bool offered = false;
         const int count = ReadOnce(buffer, capacity, offered);
-        if (offered || count > 0 || m_printerSilent || Clock::now() >= until) return count;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kRenegotiatePauseMs));
-        IdlePacer().Tick();
+        if (offered || count > 0 || Clock::now() >= until) return count;
+        const int pauseMs = m_printerSilent ? kIdleSliceMs : kRenegotiatePauseMs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        if (!IdlePacer().Tick()) return count;
     }
 }

@@ -44,7 +44,8 @@ struct ParallelWaitLimits {
 // put back in compatibility mode. After an expired wait the link takes the
 // printer for gone: the first wait of each later Write or Read looks at the
 // lines once, until one finds what it waits for. So a missing printer costs
-// one time limit, not one per request or per reconnect. Inside one Write the
+// one time limit, not one per request or per reconnect; a Read then still
+// waits out its reply wait, looking at the lines once a slice. Inside one Write the
 // waits are always full ones: a printer that holds Busy while its buffer is
 // full or its flash is erased takes seconds, and a byte must not be dropped
 // for that.

@@ -16,7 +16,7 @@ inline constexpr Socket kNoSocket = -1;
 // Why the last call of this thread failed, as far as the callers care.
 enum class Failure {
     Interrupted,  // a signal came; the call may be made again
-    WouldBlock,   // nothing to take or no room yet, or the socket's time-out ran out
+    WouldBlock,   // nothing to take or no room yet
     Other,        // the connection or the socket is unusable
 };
 Failure LastFailure();
@@ -45,17 +45,19 @@ ConnectStart Connect(Socket socket, uint32_t address, uint16_t port);
 // Waits at most `timeoutMs` for the socket to take data (a connect to
 // finish): above 0 ready, 0 time-out, below 0 failure (see LastFailure).
 int WaitWritable(Socket socket, int timeoutMs);
+// Waits at most `timeoutMs` for something to receive: data, or the peer
+// closing or resetting the connection. Same results as WaitWritable.
+int WaitReadable(Socket socket, int timeoutMs);
 // The error a finished connect left on the socket: 0 none, -1 when it cannot
 // be read.
 int PendingError(Socket socket);
 
-// How long a blocking receive or send waits before it fails with
-// WouldBlock; anything below 1 ms is taken as 1 ms, never "for ever".
-bool SetReceiveTimeout(Socket socket, int timeoutMs);
-bool SetSendTimeout(Socket socket, int timeoutMs);
+// Nothing here sets a socket time-out: callers that wait do so with the two
+// waits above, in slices, on non-blocking sockets. (Winsock leaves a socket
+// whose receive or send time-out expired in an undefined state.)
 
 // One receive: the bytes taken, 0 when the peer closed the connection, -1 on
-// failure (a time-out included).
+// failure (WouldBlock on a non-blocking socket with nothing there).
 long Receive(Socket socket, uint8_t* buffer, int capacity);
 // Only what has arrived already: -1 with WouldBlock when nothing has.
 long ReceiveNow(Socket socket, uint8_t* buffer, int capacity);

@@ -5,7 +5,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,15 +19,6 @@ namespace net {
 namespace {
 
 int Fd(Socket socket) { return static_cast<int>(socket); }
-
-timeval ToTimeval(int ms) {
-    // A zero time-out would mean "wait for ever" to the socket.
-    ms = std::max(ms, 1);
-    timeval value{};
-    value.tv_sec = ms / 1000;
-    value.tv_usec = (ms % 1000) * 1000;
-    return value;
-}
 
 sockaddr_in Ipv4(uint32_t address, uint16_t port) {
     sockaddr_in result{};
@@ -93,21 +83,16 @@ int WaitWritable(Socket socket, int timeoutMs) {
     return ::poll(&entry, 1, timeoutMs);
 }
 
+int WaitReadable(Socket socket, int timeoutMs) {
+    pollfd entry{Fd(socket), POLLIN, 0};
+    return ::poll(&entry, 1, timeoutMs);
+}
+
 int PendingError(Socket socket) {
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
     return error;
-}
-
-bool SetReceiveTimeout(Socket socket, int timeoutMs) {
-    const timeval value = ToTimeval(timeoutMs);
-    return ::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) == 0;
-}
-
-bool SetSendTimeout(Socket socket, int timeoutMs) {
-    const timeval value = ToTimeval(timeoutMs);
-    return ::setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) == 0;
 }
 
 long Receive(Socket socket, uint8_t* buffer, int capacity) {

@@ -1,6 +1,4 @@
 // The socket calls on Windows: Winsock 2.
-#include "links/socket_ops_win.h"
-
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -30,12 +28,6 @@ sockaddr_in Ipv4(uint32_t address, uint16_t port) {
     return result;
 }
 
-bool SetTimeout(Socket socket, int option, int timeoutMs) {
-    const DWORD value = WinsockTimeoutMs(timeoutMs);
-    return ::setsockopt(Raw(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
-                        sizeof value) == 0;
-}
-
 }  // namespace
 
 const short kPollIn = POLLRDNORM;
@@ -44,16 +36,11 @@ const short kPollPeerClosed = 0;
 const short kPollHangUp = POLLHUP;
 const short kPollError = POLLERR;
 
-uint32_t WinsockTimeoutMs(int timeoutMs) { return static_cast<uint32_t>(std::max(timeoutMs, 1)); }
-
 Failure LastFailure() {
     switch (::WSAGetLastError()) {
         case WSAEINTR:
             return Failure::Interrupted;
-        // A blocking receive or send whose SO_RCVTIMEO or SO_SNDTIMEO ran
-        // out fails with WSAETIMEDOUT; the connection stays as it was.
         case WSAEWOULDBLOCK:
-        case WSAETIMEDOUT:
             return Failure::WouldBlock;
         default:
             return Failure::Other;
@@ -129,6 +116,13 @@ int WaitWritable(Socket socket, int timeoutMs) {
     return ready;
 }
 
+int WaitReadable(Socket socket, int timeoutMs) {
+    // A closed or reset connection shows as hang-up or error, which WSAPoll
+    // reports whatever was asked; the receive that follows tells which.
+    WSAPOLLFD entry{Raw(socket), POLLRDNORM, 0};
+    return ::WSAPoll(&entry, 1, timeoutMs);
+}
+
 int PendingError(Socket socket) {
     int error = 0;
     int length = sizeof error;
@@ -137,14 +131,6 @@ int PendingError(Socket socket) {
         return -1;
     }
     return error;
-}
-
-bool SetReceiveTimeout(Socket socket, int timeoutMs) {
-    return SetTimeout(socket, SO_RCVTIMEO, timeoutMs);
-}
-
-bool SetSendTimeout(Socket socket, int timeoutMs) {
-    return SetTimeout(socket, SO_SNDTIMEO, timeoutMs);
 }
 
 long Receive(Socket socket, uint8_t* buffer, int capacity) {

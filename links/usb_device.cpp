@@ -93,6 +93,10 @@ int CUSBDevice::Write(const uint8_t* data, int length) {
         return 0;
     }
     if (data == nullptr || length <= 0) return 0;
+    // A printer that took nothing for a whole stall, or a device that
+    // failed, would make every later request wait out the stall again:
+    // they fail at once until Open starts afresh.
+    if (m_failed) return 0;
     // Only the first write after a read looks: the chunks of a transfer
     // follow each other without one.
     if (m_replyMayTrail && m_readPipe) {
@@ -111,7 +115,7 @@ int CUSBDevice::Write(const uint8_t* data, int length) {
         const int chunk = std::min(remaining, kLargestPipeWrite);
         int written = 0;
         const UsbIoResult result = m_writePipe->BulkWrite(data, chunk, sliceMs, written);
-        IdlePacer().Tick();
+        const bool goOn = IdlePacer().Tick();
         if (result == UsbIoResult::Failed) {
             m_failed = true;
             return 0;
@@ -127,6 +131,14 @@ int CUSBDevice::Write(const uint8_t* data, int length) {
             data += written;
             lastProgress = Clock::now();
         } else if (Clock::now() - lastProgress >= stall) {
+            m_failed = true;
+            return 0;
+        }
+        if (remaining > 0 && !goOn) {
+            // Cancelled by the operator. A frame cut in the middle would
+            // run into the next one: only an untouched frame leaves the
+            // link usable.
+            if (remaining < length) m_failed = true;
             return 0;
         }
     }
@@ -138,7 +150,7 @@ int CUSBDevice::Read(uint8_t* buffer, int capacity, int paced) {
         ReportInvalidHandle();
         return 0;
     }
-    if (buffer == nullptr || capacity <= 0) return 0;
+    if (buffer == nullptr || capacity <= 0 || m_failed) return 0;
     m_replyMayTrail = true;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         // Printers of the slower families need time before they answer.
@@ -146,14 +158,13 @@ int CUSBDevice::Read(uint8_t* buffer, int capacity, int paced) {
         int received = 0;
         const UsbIoResult result = m_readPipe->BulkRead(
             buffer, capacity, std::min(m_parts.times.readAttemptMs, kIdleSliceMs), received);
-        IdlePacer().Tick();
+        const bool goOn = IdlePacer().Tick();
         // Bytes that moved before a failure are the printer's reply all the
-        // same.
+        // same; the failure still ends the link, so a reader waiting for
+        // the rest stops at once.
+        if (result == UsbIoResult::Failed) m_failed = true;
         if (received > 0) return std::min(received, capacity);
-        if (result == UsbIoResult::Failed) {
-            m_failed = true;
-            return 0;
-        }
+        if (m_failed || !goOn) return 0;
     }
     return 0;
 }

@@ -97,6 +97,8 @@ private:
     // rest of one, may be waiting, and it is not the answer to the next
     // request.
     bool m_replyMayTrail = false;
-    // A transfer failed outright: the device is gone or refused.
+    // A transfer failed outright (the device is gone or refused), a write
+    // moved nothing for a whole stall, or a cancel cut a frame: every later
+    // request fails at once until Open starts afresh.
     bool m_failed = false;
 };

@@ -74,6 +74,9 @@ bool CMessageIF::SendFrame(Prefix prefix, std::string_view mnemonic, std::string
     for (char c : frame::kTrailer) frame[at++] = static_cast<uint8_t>(c);
 
     if (gated && (mask & m_family) == 0) return false;
+    // Once the operator has cancelled the running operation, its remaining
+    // requests fail as unanswered without reaching the printer.
+    if (m_host.CancelRequested()) return false;
 
     if (!WriteAll(frame.data(), static_cast<int>(length))) {
         writeFailed = true;

@@ -30,8 +30,15 @@ int CMessageIF::ConnectPrinter() {
     // A sending request that fails while the pages are being rebuilt would
     // otherwise start a second connect loop inside the first.
     if (m_connecting) return 0;
+    // The operator cancelled the operation this reconnect would belong to:
+    // no open, no question.
+    if (m_host.CancelRequested()) return 0;
     m_connecting = true;
     while (!m_link->Open()) {
+        if (m_host.CancelRequested()) {
+            m_connecting = false;
+            return 0;
+        }
         const std::string details =
             m_diagnosis ? m_diagnosis(m_link->GetLinkKind(), m_portName) : std::string();
         if (m_host.ShowMessageBoxWithDetails(kConnectFailedText, details, MsgButtons::RetryCancel,

@@ -55,7 +55,12 @@ int CMessageIF::ReadFixedReply(uint8_t* buffer) {
             lastProgress = Clock::now();
             continue;
         }
-        if (m_link->HasFailed() || Clock::now() - lastProgress >= wait) break;
+        // The wait counts from the last byte: a record that comes in
+        // pieces is read whole however long it takes in all.
+        if (m_link->HasFailed() || m_host.CancelRequested() ||
+            Clock::now() - lastProgress >= wait) {
+            break;
+        }
     }
     return received;
 }

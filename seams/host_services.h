@@ -54,9 +54,16 @@ public:
     // Called between the slices of every wait (see seams/idle_pacer.h), so
     // a window keeps painting and answering the desktop while the program
     // waits for the printer. It must start nothing that reaches the
-    // printer: operator input stays queued as in any blocking wait. Front
-    // ends without a window need not implement it.
+    // printer: operator input reaches no control meanwhile. Front ends
+    // without a window need not implement it.
     virtual void Idle() {}
+
+    // The operator asked, during an idle call, to cancel the running
+    // operation (Escape, or closing the window). Every wait then ends at
+    // its next slice, and the protocol object writes nothing more, so the
+    // rest of the operation fails as unanswered within a slice or two. The
+    // request lasts until the operation has returned to the front end.
+    virtual bool CancelRequested() const { return false; }
 
     // `filter` in Qt's form, e.g. "Velmora Firmware Files (*.cfe)". No value
     // when the operator cancels.

@@ -17,6 +17,11 @@ inline constexpr int kIdleSliceMs = 20;
 // a clock read rather than an idle call each, while no stretch between two
 // idle calls exceeds one slice and a half. Without a host (tests, the
 // simulator, a front end without a window) Tick does nothing.
+//
+// Tick also tells whether the wait may go on: once the operator has asked
+// to cancel the running operation (see IHostServices::CancelRequested), it
+// answers false at every call, and the wait ends as if its time had run
+// out.
 class CIdlePacer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -27,15 +32,18 @@ public:
     void SetHost(IHostServices* host) { m_host = host; }
     bool HasHost() const { return m_host != nullptr; }
 
-    void Tick() {
-        if (m_host) Tick(Clock::now());
-    }
+    bool Tick() { return !m_host || Tick(Clock::now()); }
     // For loops that have just read the clock anyway.
-    void Tick(Clock::time_point now) {
-        if (!m_host || now - m_last < std::chrono::milliseconds(kIdleSliceMs / 2)) return;
-        m_host->Idle();
-        m_last = Clock::now();
+    bool Tick(Clock::time_point now) {
+        if (!m_host) return true;
+        if (now - m_last >= std::chrono::milliseconds(kIdleSliceMs / 2)) {
+            m_host->Idle();
+            m_last = Clock::now();
+        }
+        return !m_host->CancelRequested();
     }
+    // The operator asked to cancel the running operation.
+    bool Cancelled() const { return m_host && m_host->CancelRequested(); }
 
     // How long the next slice of a wait with `leftMs` to go may block.
     static int SliceMs(long long leftMs) {

@@ -41,7 +41,8 @@ int CSimLink::Read(uint8_t* buffer, int capacity, int /*paced*/) {
         std::this_thread::sleep_until(
             std::min({deadline, m_printer->NextReplyDue().value_or(deadline),
                       now + std::chrono::milliseconds(kIdleSliceMs)}));
-        IdlePacer().Tick();
+        // The operator's cancel ends the wait as its expiry would.
+        if (!IdlePacer().Tick()) return -1;
     }
 }
 
@@ -56,7 +57,7 @@ int CSimLink::Write(const uint8_t* data, int length) {
     if (sent == total) return length;
     Clock::time_point lastProgress = Clock::now();
     while (sent < total) {
-        IdlePacer().Tick();
+        if (!IdlePacer().Tick()) break;
         const size_t taken = m_printer->ReceiveWaiting(data + sent, total - sent, slice);
         if (taken > 0) {
             sent += taken;

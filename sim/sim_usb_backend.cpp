@@ -63,6 +63,7 @@ public:
         }
         transferred = static_cast<int>(
             device.printer->TakeReply(buffer, static_cast<size_t>(capacity), true));
+        if (transferred > 0 && device.readFailsWithData) return UsbIoResult::Failed;
         return transferred > 0 ? UsbIoResult::Done : UsbIoResult::TimedOut;
     }
 

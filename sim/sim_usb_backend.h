@@ -28,6 +28,9 @@ struct SimUsbDevice {
     bool busy = false;
     // Reads always time out, whatever the printer queued.
     bool neverAnswers = false;
+    // A read that moves bytes reports a failure all the same, as a device
+    // unplugged in the middle of the transfer does.
+    bool readFailsWithData = false;
     // The pipe of that kind cannot be opened.
     bool writePipeFails = false;
     bool readPipeFails = false;

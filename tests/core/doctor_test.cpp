@@ -161,9 +161,9 @@ TEST(DoctorEthernet, LoopbackPeersEachGetTheirFinding) {
             net::Socket peer = net::Poll(&entry, 1, 20) > 0 ? net::Accept(server) : net::kNoSocket;
             if (peer == net::kNoSocket) continue;
             net::SetBlocking(peer, true);
-            net::SetReceiveTimeout(peer, 1000);
             uint8_t request[256];
-            if (net::Receive(peer, request, sizeof request) > 0) {
+            if (net::WaitReadable(peer, 1000) > 0 &&
+                net::Receive(peer, request, sizeof request) > 0) {
                 net::Send(peer, reinterpret_cast<const uint8_t*>(kAnswer), sizeof kAnswer - 1);
             }
             net::CloseSocket(peer);

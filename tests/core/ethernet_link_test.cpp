@@ -12,6 +12,7 @@
 #include "links/socket_ops.h"
 #include "sim/sim_printer.h"
 #include "sim/sim_tcp_server.h"
+#include "support/fake_host.h"
 #include "support/frames.h"
 #include "support/time_scale.h"
 
@@ -86,6 +87,33 @@ TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
     ASSERT_EQ(link->Open(), 1);
     EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 24);
     EXPECT_EQ(Read(*link).second, "MSRE1234567,");
+}
+
+TEST_F(EthernetLink, UnansweredConnectIdlesEverySliceAndEndsOnTheOperatorsCancel) {
+    // A listener whose queue of one is taken: the next connect gets no
+    // answer at all, as from an address where nothing is.
+    net::Socket listening = net::OpenTcp(false);
+    ASSERT_TRUE(net::BindLoopback(listening, 0) && net::Listen(listening, 0));
+    const uint16_t port = net::LocalPort(listening).value_or(0);
+    net::Socket queued = net::OpenTcp(true);
+    net::Connect(queued, kLoopback, port);
+    ASSERT_GT(net::WaitWritable(queued, kShortConnectMs), 0);
+
+    FakeHost host;
+    CEthernetIF link(state, port, kShortReceiveMs, kShortConnectMs);
+    link.SetIdleHost(&host);
+    auto start = Clock::now();
+    // Halfway between a slice and the whole connect wait.
+    EXPECT_LE(LongestWithoutIdle(host, [&] { EXPECT_EQ(link.Open(), 0); }),
+              std::chrono::milliseconds(kShortConnectMs / 2));
+    EXPECT_GE(MsSince(start), kShortConnectMs - 50);
+
+    host.cancelAtIdle = host.idles + 3;
+    start = Clock::now();
+    EXPECT_EQ(link.Open(), 0);
+    EXPECT_LT(MsSince(start), kShortConnectMs / 2);
+    net::CloseSocket(queued);
+    net::CloseSocket(listening);
 }
 
 TEST_F(EthernetLink, NoAddressEnteredMeansNoPrinter) {
@@ -174,8 +202,9 @@ TEST_F(EthernetLink, ActiveSocketIsTheLastOpenedLink) {
 }
 
 // The socket calls' contract, which each platform keeps its own way (Winsock
-// has no per-call "don't wait", and takes its time-outs in another form).
-TEST(SocketCalls, ReceiveNowTakesOnlyWhatArrivedAndReceiveTimesOut) {
+// has no per-call "don't wait"). No socket time-out is involved: waiting is
+// the waits' alone.
+TEST(SocketCalls, ReceiveNowTakesOnlyWhatArrivedAndWaitReadableTimesOut) {
     ASSERT_TRUE(net::Start());
     net::Socket listening = net::OpenTcp(false);
     ASSERT_NE(listening, net::kNoSocket);
@@ -190,32 +219,28 @@ TEST(SocketCalls, ReceiveNowTakesOnlyWhatArrivedAndReceiveTimesOut) {
         peer = net::Accept(listening);
     }
     ASSERT_NE(peer, net::kNoSocket);
-    auto waitReadable = [&] {
-        net::PollEntry entry{client, net::kPollIn, 0};
-        return net::Poll(&entry, 1, kShortConnectMs) > 0;
-    };
     uint8_t buffer[16] = {};
 
     EXPECT_EQ(net::ReceiveNow(client, buffer, sizeof buffer), -1);
     EXPECT_EQ(net::LastFailure(), net::Failure::WouldBlock);
 
-    // A silent peer: the receive gives up after its time-out and the
+    // A silent peer: the wait gives up after its time-out and the
     // connection stays usable.
-    ASSERT_TRUE(net::SetReceiveTimeout(client, 50));
     const auto start = Clock::now();
-    EXPECT_EQ(net::Receive(client, buffer, sizeof buffer), -1);
-    EXPECT_EQ(net::LastFailure(), net::Failure::WouldBlock);
+    EXPECT_EQ(net::WaitReadable(client, 50), 0);
     EXPECT_GE(MsSince(start), 40);
     EXPECT_LT(MsSince(start), 5000 * TestTimeScale());
+    EXPECT_GT(net::WaitWritable(client, 0), 0);
 
     ASSERT_EQ(net::Send(peer, reinterpret_cast<const uint8_t*>("abc"), 3), 3);
-    ASSERT_TRUE(waitReadable());
+    ASSERT_GT(net::WaitReadable(client, kShortConnectMs), 0);
     EXPECT_EQ(net::ReceiveNow(client, buffer, sizeof buffer), 3);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "abc");
 
-    // The peer hangs up: 0, not "nothing yet".
+    // The peer hangs up: the wait ends, and the receive says 0, not
+    // "nothing yet".
     net::CloseSocket(peer);
-    ASSERT_TRUE(waitReadable());
+    ASSERT_GT(net::WaitReadable(client, kShortConnectMs), 0);
     EXPECT_EQ(net::ReceiveNow(client, buffer, sizeof buffer), 0);
     net::CloseSocket(client);
     net::CloseSocket(listening);

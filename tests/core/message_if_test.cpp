@@ -9,6 +9,7 @@
 #include "support/counting_sheet.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
+#include "support/time_scale.h"
 
 using ::testing::ElementsAre;
 
@@ -316,7 +317,7 @@ TEST_F(Protocol, ShowStatusAndSendModifyFromControl) {
     EXPECT_EQ(link->writes[0], kPre + "REQ,MOD,FDC" + std::string(63, '9') + kEnd);
 }
 
-TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
+TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkOrTheOperatorDoes) {
     Connect("E3.05");
     uint8_t record[CMessageIF::kCardRecordSize];
     std::memset(record, 0xEE, sizeof record);
@@ -337,6 +338,35 @@ TEST_F(Protocol, ReadFixedReplyCollectsPiecesAndStopsWhenTheLinkDoes) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(record), 3), "xyz");
     EXPECT_EQ(record[3], 0);
     EXPECT_EQ(link->reads.size(), 1u);
+
+    // Pieces with gaps shorter than the receive wait, adding up to more than
+    // it: the wait counts from the last byte, so the record is read whole.
+    link->reads.clear();
+    link->receiveWaitMs = 150 * TestTimeScale();
+    for (int piece = 0; piece < 4; ++piece) {
+        link->QueueReply(std::string(137, static_cast<char>('p' + piece)));
+        link->QueueNothing(-1, 60 * TestTimeScale());
+    }
+    EXPECT_EQ(msg.ReadFixedReply(record), CMessageIF::kCardRecordSize);
+    EXPECT_EQ(record[547], 's');
+
+    // The operator's cancel ends the loop at the next empty read.
+    link->reads.clear();
+    link->QueueReply("abc");
+    link->QueueNothing(-1);
+    link->QueueReply("never read");
+    host.cancelled = true;
+    EXPECT_EQ(msg.ReadFixedReply(record), 3);
+    EXPECT_EQ(link->reads.size(), 1u);
+
+    // Nor does a cancelled operation write, reconnect or ask.
+    link->writes.clear();
+    const int opens = link->opens;
+    EXPECT_FALSE(msg.SendCommand(cmd::MSR));
+    EXPECT_EQ(msg.ConnectPrinter(), 0);
+    EXPECT_TRUE(link->writes.empty());
+    EXPECT_EQ(link->opens, opens);
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 // ---------------------------------------------------------------------------

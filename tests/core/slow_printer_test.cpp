@@ -184,26 +184,6 @@ TEST(SlowPrinter, PrinterThatStopsTakingDataEndsATransferAtItsFirstFailedWrite) 
     }
 }
 
-namespace {
-
-// The longest stretch the window would go without an idle call while
-// `action` runs, counting from its start to its end.
-std::chrono::milliseconds LongestWithoutIdle(FakeHost& host, const std::function<void()>& action) {
-    Clock::time_point last = Clock::now();
-    Clock::duration longest{};
-    host.onIdle = [&] {
-        const Clock::time_point now = Clock::now();
-        longest = std::max(longest, now - last);
-        last = now;
-    };
-    action();
-    longest = std::max(longest, Clock::now() - last);
-    host.onIdle = nullptr;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
-}
-
-}  // namespace
-
 TEST(SlowPrinter, EveryWaitOfEveryLinkLetsTheWindowIdle) {
     // A wait that stops pumping freezes the window for all of it: a receive
     // wait, a write stall limit. A slice and scheduling noise stay far
@@ -235,6 +215,37 @@ TEST(SlowPrinter, EveryWaitOfEveryLinkLetsTheWindowIdle) {
         // The stall limit alone is several slices: no idle call at all would
         // mean the waits never ran.
         EXPECT_GE(rig.host.idles - idlesBefore, 5);
+    }
+}
+
+TEST(SlowPrinter, TheOperatorsCancelEndsTheWaitAndTheRestOfTheOperationOnEveryLink) {
+    for (Kind kind : kKinds) {
+        SCOPED_TRACE(Name(kind));
+        SlowRig rig(kind);
+        const int w = WaitMs();
+        // The first reply comes later than any link waits; the operator
+        // cancels at the first idle call, a slice after the last one.
+        rig.Time([&](SimTiming& t) { t.lateReplyMs = 10 * w; });
+        rig.printer->ClearFrames();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdleSliceMs));
+        rig.host.cancelAtIdle = rig.host.idles + 1;
+        const auto start = Clock::now();
+        for (int command : {cmd::VRS, cmd::MSR, cmd::MDL, cmd::PID}) {
+            EXPECT_EQ(rig.msg.RequestStatus(command), std::nullopt);
+        }
+        EXPECT_FALSE(rig.msg.SendCommand(cmd::MSR));
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(w));
+        EXPECT_EQ(rig.printer->Frames().size(), 1u);
+
+        // The next operation goes out again.
+        rig.host.cancelled = false;
+        EXPECT_TRUE(rig.msg.SendCommand(cmd::MSR));
+        // Over TCP the frame is on its way when the write returns.
+        const auto until = Clock::now() + std::chrono::milliseconds(5 * w);
+        while (rig.printer->Frames().size() < 2u && Clock::now() < until) {
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_EQ(rig.printer->Frames().size(), 2u);
     }
 }
 

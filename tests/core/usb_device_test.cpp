@@ -36,8 +36,11 @@ protected:
         UsbLinkParts parts{usb, usb, selection, host, state};
         parts.platformId = [platform] { return platform; };
         parts.diagnostics = &diagnostics;
+        parts.times = times;
         return std::make_unique<CUSBDevice>(parts);
     }
+
+    UsbLinkTimes times;
 
     tessaly::ProgramState state;
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();
@@ -203,6 +206,35 @@ TEST_F(OpenUsbLink, APipeThatTakesNothingEndsTheWriteAsFailed) {
     usb->Device(0).bytesPerWrite = 0;
     EXPECT_EQ(WriteText(*link, std::string(1000, 'x')), 0);
     EXPECT_EQ(usb->writeLengths.size(), 1u);
+}
+
+TEST_F(OpenUsbLink, AFailedLinkFailsEveryLaterRequestAtOnceUntilOpenedAgain) {
+    times.writeStallMs = 150;
+    for (const bool readFails : {false, true}) {
+        SCOPED_TRACE(readFails ? "a read that moved bytes, then failed"
+                               : "a write that moved nothing within the stall limit");
+        link = MakeLink();
+        usb->Device(0) = Printer(0x8801, "A1");
+        ASSERT_EQ(link->Open(), 1);
+        usb->Device(0).readFailsWithData = readFails;
+        if (!readFails) Sim().UpdateState([](SimPrinterState& s) { s.timing.offAfterFrames = 0; });
+        EXPECT_EQ(WriteText(*link, Framed("REQ,STA,VRS")), readFails ? 24 : 0);
+        std::vector<uint8_t> area(1024, 0);
+        EXPECT_EQ(readFails ? link->Read(area.data(), 1024, 0) : 9, 9);
+        EXPECT_TRUE(link->HasFailed());
+
+        // Nothing more reaches the pipes, so nothing waits there.
+        usb->writeLengths.clear();
+        usb->readTimeouts.clear();
+        EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 0);
+        EXPECT_EQ(link->Read(area.data(), 1024, 0), 0);
+        EXPECT_TRUE(usb->writeLengths.empty() && usb->readTimeouts.empty());
+
+        // The reconnect opens afresh, and the printer is reached again.
+        usb->Device(0) = Printer(0x8801, "A1");
+        ASSERT_EQ(link->Open(), 1);
+        EXPECT_EQ(WriteText(*link, Framed("REQ,STA,MSR")), 24);
+    }
 }
 
 TEST_F(OpenUsbLink, ReadsTheReplyToARequest) {

@@ -1,26 +1,17 @@
-// The Windows build's own platform code, run under wine: the Winsock
-// time-out form, and the registry (the print-queue walk and the saved
-// firmware path) on the machine's real registry.
+// The Windows build's own platform code, run under wine: the registry (the
+// print-queue walk and the saved firmware path) on the machine's real
+// registry.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "links/registry_print_queues.h"
-#include "links/socket_ops_win.h"
 #include "links/usb_backend.h"
 #include "seams/firmware_path.h"
 #include "seams/registry.h"
 
 namespace {
-
-TEST(WindowsSockets, TimeoutsAreMillisecondsAndNeverForEver) {
-    const struct {
-        int ms;
-        uint32_t option;
-    } rows[] = {{10000, 10000}, {20, 20}, {1, 1}, {0, 1}, {-5, 1}};
-    for (const auto& row : rows) EXPECT_EQ(net::WinsockTimeoutMs(row.ms), row.option) << row.ms;
-}
 
 TEST(WindowsRegistry, TheWalkAndTheFirmwarePathOnTheMachinesRegistry) {
     std::shared_ptr<IRegistry> registry = MakeSystemRegistry();

@@ -1,18 +1,25 @@
 // The window while the program waits for the printer: the program's own host
 // lets it paint and run its timers, yet nothing it delivers meanwhile starts
-// another action, closes the window or deletes the page whose handler runs.
+// another action, closes the window or deletes the page whose handler runs;
+// Escape or the close box cancel the rest of the operation.
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QInputDevice>
 #include <QPointer>
+#include <QPointingDevice>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -48,7 +55,10 @@ public:
     void Idle() override {
         record.Idle();
         QtHostServices::Idle();
+        if (CancelRequested() && onCancel) std::exchange(onCancel, {})();
     }
+    // Runs once, after the idle call in which the operator cancelled.
+    std::function<void()> onCancel;
 };
 
 // The main sheet as the program wires it, over whatever link `makeLink`
@@ -78,6 +88,55 @@ struct IdleRig {
     }
 };
 
+// Input as the window system hands over a person's: queued from another
+// thread, as a platform's reader queues it, and delivered by whatever event
+// processing the user-interface thread does next, the idle calls of a wait
+// included. One click or key per object.
+class PlatformInput {
+public:
+    ~PlatformInput() {
+        QElapsedTimer waited;
+        waited.start();
+        while (m_sender.joinable() && !m_delivered && waited.elapsed() < 10000) {
+            QCoreApplication::processEvents();
+        }
+        if (m_sender.joinable()) m_sender.join();
+    }
+    void Click(QWidget* widget) {
+        QWindow* window = widget->window()->windowHandle();
+        const QPointF at(widget->mapTo(widget->window(), widget->rect().center()));
+        const QPointF global(widget->mapToGlobal(widget->rect().center()));
+        Send([=] {
+            qt_handleMouseEvent(window, at, global, Qt::LeftButton, Qt::LeftButton,
+                                QEvent::MouseButtonPress, Qt::NoModifier, 0);
+            qt_handleMouseEvent(window, at, global, Qt::NoButton, Qt::LeftButton,
+                                QEvent::MouseButtonRelease, Qt::NoModifier, 0);
+        });
+    }
+    void Key(QWidget* widget, int key) {
+        QWindow* window = widget->window()->windowHandle();
+        Send([=] {
+            for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+                qt_handleKeyEvent(window, type, key, Qt::NoModifier);
+        });
+    }
+    bool Delivered() const { return m_delivered; }
+
+private:
+    void Send(std::function<void()> send) {
+        // Made on first use, as children of the application: on its thread.
+        QInputDevice::primaryKeyboard();
+        QPointingDevice::primaryPointingDevice();
+        m_sender = std::thread([this, send = std::move(send)] {
+            send();
+            m_delivered = true;
+        });
+    }
+
+    std::thread m_sender;
+    std::atomic<bool> m_delivered{false};
+};
+
 }  // namespace
 
 TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward) {
@@ -97,33 +156,79 @@ TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward
     ASSERT_GE(alone.size(), 5u);
 
     // Once the refresh is waiting: an accessibility tool presses Save (a
-    // button's animated click, fired by a timer), and the window manager
-    // asks the window to close.
+    // button's animated click, fired by a timer), and the operator clicks
+    // Save with the mouse.
     printer->ClearFrames();
     bool pressedDuringWait = false;
+    PlatformInput input;
     {
         gui::StallProbe probe([&] {
             pressedDuringWait = !printer->Frames().empty();
             save->animateClick();
-            QCoreApplication::postEvent(rig.sheet.get(), new QCloseEvent);
+            input.Click(save);
         });
         gui::Click(refresh);
         EXPECT_TRUE(pressedDuringWait);
+        EXPECT_TRUE(input.Delivered());
         // A frozen wait would show as one gap as long as the whole refresh.
         EXPECT_LE(probe.LongestMs(), 150 * TestTimeScale());
     }
     EXPECT_EQ(Requests(*printer), alone);
-    EXPECT_TRUE(rig.sheet->isVisible());
     EXPECT_TRUE(rig.host.record.pauses.empty());
-
-    // Back in the event loop, the close goes ahead.
-    QTest::qWait(50);
-    EXPECT_FALSE(rig.sheet->isVisible());
+    EXPECT_TRUE(rig.sheet->isVisible());
 
     // The program's own pause sleeps in slices with idle calls between.
     gui::StallProbe probe;
     rig.host.QtHostServices::Pause(300);
     EXPECT_LE(probe.LongestMs(), 150 * TestTimeScale());
+}
+
+TEST(IdleWhileWaiting, EscapeOrCloseCancelsTheRestOfTheOperationAtOnce) {
+    auto printer = std::make_shared<CSimPrinter>();
+    printer->UpdateState([](SimPrinterState& s) { s.timing.replyDelayMs = 60; });
+    IdleRig rig([printer] {
+        return std::make_unique<CSimLink>(printer, CSimLink::Waits{2000, 2000});
+    });
+    QPushButton* refresh = rig.IdentityButton(Id::kRefresh);
+    ASSERT_TRUE(refresh);
+    printer->ClearFrames();
+    gui::Click(refresh);
+    const size_t alone = Requests(*printer).size();
+    ASSERT_GE(alone, 5u);
+
+    using Clock = std::chrono::steady_clock;
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "the close box" : "Escape");
+        printer->ClearFrames();
+        size_t framesAtCancel = 0;
+        Clock::time_point cancelledAt{};
+        rig.host.onCancel = [&] {
+            framesAtCancel = printer->Frames().size();
+            cancelledAt = Clock::now();
+        };
+        PlatformInput input;
+        {
+            gui::StallProbe probe([&] {
+                if (closeBox) QCoreApplication::postEvent(rig.sheet.get(), new QCloseEvent);
+                if (!closeBox) input.Key(rig.sheet.get(), Qt::Key_Escape);
+            });
+            gui::Click(refresh);
+        }
+        ASSERT_NE(cancelledAt, Clock::time_point{});
+        EXPECT_LE(Clock::now() - cancelledAt, std::chrono::milliseconds(100 * TestTimeScale()));
+        EXPECT_EQ(printer->Frames().size(), framesAtCancel);
+        EXPECT_LT(framesAtCancel, alone);
+        EXPECT_TRUE(rig.sheet->isVisible());
+
+        // Back in the event loop the cancel is over: a close goes ahead, and
+        // the next refresh runs whole.
+        QTest::qWait(50);
+        EXPECT_EQ(rig.sheet->isVisible(), !closeBox);
+        rig.sheet->show();
+        printer->ClearFrames();
+        gui::Click(refresh);
+        EXPECT_EQ(Requests(*printer).size(), alone);
+    }
 }
 
 TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {

@@ -1,5 +1,6 @@
 #include "support/fake_host.h"
 
+#include <algorithm>
 #include <numeric>
 
 #include "seams/print_canvas.h"
@@ -50,6 +51,7 @@ void FakeHost::Pause(int milliseconds) {
 
 void FakeHost::Idle() {
     ++idles;
+    if (idles == cancelAtIdle) cancelled = true;
     if (onIdle) onIdle();
 }
 
@@ -88,4 +90,19 @@ bool FakeHost::StartDetached(const std::string& program,
                              const std::vector<std::string>& arguments) {
     started.emplace_back(program, arguments);
     return true;
+}
+
+std::chrono::milliseconds LongestWithoutIdle(FakeHost& host, const std::function<void()>& action) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    host.onIdle = [&] {
+        const Clock::time_point now = Clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    action();
+    longest = std::max(longest, Clock::now() - last);
+    host.onIdle = nullptr;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
 }

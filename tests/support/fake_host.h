@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -56,6 +57,10 @@ public:
     // Idle calls made between the slices of the waits; the hook runs at each.
     int idles = 0;
     std::function<void()> onIdle;
+    // The operator's cancel: set by a test, or at the idle call numbered
+    // cancelAtIdle (1 = the first).
+    bool cancelled = false;
+    int cancelAtIdle = 0;
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     MsgResult ShowMessageBoxWithDetails(const std::string& text, const std::string& details,
@@ -63,6 +68,7 @@ public:
     void SetWaitCursor(bool on) override;
     void Pause(int milliseconds) override;
     void Idle() override;
+    bool CancelRequested() const override { return cancelled; }
     std::optional<std::string> GetOpenFileName(const std::string& filter) override;
     std::optional<std::string> GetSaveFileName() override;
     std::unique_ptr<CPrintCanvas> RunPrintDialog() override;
@@ -74,3 +80,7 @@ public:
 private:
     MsgResult m_retryAnswer;
 };
+
+// The longest stretch the window would go without an idle call while
+// `action` runs, counting from its start to its end.
+std::chrono::milliseconds LongestWithoutIdle(FakeHost& host, const std::function<void()>& action);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@ public:
     struct ReadAnswer {
         std::string bytes;  // delivered (cut to capacity)
         int result = -2;    // used when bytes is empty: 0 or negative
+        int delayMs = 0;    // how long the Read takes, as a link's wait would
     };
 
     // Results of successive Open calls; when empty, Open succeeds.
@@ -43,7 +46,7 @@ public:
     }
 
     void QueueReply(const std::string& bytes) { reads.push_back({bytes, 0}); }
-    void QueueNothing(int result = -1) { reads.push_back({"", result}); }
+    void QueueNothing(int result = -1, int delayMs = 0) { reads.push_back({"", result, delayMs}); }
 
     // All bytes written so far, concatenated.
     std::string Wire() const {
@@ -68,6 +71,7 @@ public:
         if (reads.empty()) return -1;
         ReadAnswer a = reads.front();
         reads.pop_front();
+        if (a.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(a.delayMs));
         if (a.bytes.empty()) return a.result;
         int n = static_cast<int>(std::min<size_t>(a.bytes.size(), static_cast<size_t>(capacity)));
         std::copy(a.bytes.begin(), a.bytes.begin() + n, buffer);
