@@ -51,6 +51,9 @@ std::string_view CMessageIF::FrameHead(Prefix prefix) {
 
 bool CMessageIF::WriteAll(const uint8_t* data, int length) {
     if (!m_link) return false;
+    // Nothing more reaches the printer once the operator has cancelled the
+    // running operation, whichever form or transfer was about to write.
+    if (m_host.CancelRequested()) return false;
     // A link that took only part of the frame has failed as far as the
     // printer is concerned: it will never see a complete request.
     return m_link->Write(data, length) == length;
@@ -100,6 +103,7 @@ bool CMessageIF::SendStatusFrame(int command) {
         return frames;
     }();
     if ((kCommandTable[command].familyMask & m_family) == 0) return false;
+    if (m_host.CancelRequested()) return false;
     const std::string& frame = kStatusFrames[static_cast<size_t>(command)];
     return WriteAll(frame::Bytes(frame), static_cast<int>(frame.size()));
 }
