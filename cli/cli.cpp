@@ -324,25 +324,48 @@ void SaveReport(const Options& options, const query_report::RunResult& report, c
 }
 
 // Runs the command on a connected printer.
-Result RunCommand(const Options& options, const Target& target, CMessageIF& msg, CCliHost& host,
-                  tessaly::ProgramState& state) {
+Result RunCommand(const Options& options, const Target& target, CCommandWatch& watch,
+                  CMessageIF& msg, CCliHost& host, tessaly::ProgramState& state) {
     Result result;
     const std::string& command = options.command;
     if (command == "identity") {
         identity::View view = identity::Read(msg, state.oemModelName);
         if (!options.settings.empty()) {
             identity::Settings settings = view.settings;
-            for (const std::string& set : options.settings) {
-                const std::string name = set.substr(0, set.find('='));
-                const std::string value = *Latin1(set.substr(set.find('=') + 1));
-                if (name == "FDC") settings.density = value;
-                if (name == "FSP") settings.imageStart = value;
-                if (name == "FEP") settings.imageEnd = value;
-                if (name == "FPP") settings.position = value;
+            const std::pair<const char*, std::string*> fields[] = {{"FDC", &settings.density},
+                                                                   {"FSP", &settings.imageStart},
+                                                                   {"FEP", &settings.imageEnd},
+                                                                   {"FPP", &settings.position}};
+            std::string unreported;
+            for (const auto& [name, field] : fields) {
+                bool given = false;
+                for (const std::string& set : options.settings) {
+                    if (set.substr(0, set.find('=')) != name) continue;
+                    *field = *Latin1(set.substr(set.find('=') + 1));
+                    given = true;
+                }
+                // The save writes all four: one the printer did not report
+                // would be overwritten with nothing.
+                if (!given && field->empty())
+                    unreported += (unreported.empty() ? "" : ", ") + std::string(name);
             }
-            identity::Save(msg, host, settings);
+            if (!unreported.empty()) {
+                host.Tell("Nothing was saved: the printer did not report its current " +
+                          unreported + ", which the save would overwrite with nothing.");
+                result.json["saved"] = false;
+                result.code = cli_exit::kRefused;
+                ShowIdentity(result, view);
+                return result;
+            }
+            const bool saved = identity::Save(msg, host, settings);
             view = identity::Read(msg, state.oemModelName);
-            result.json["saved"] = true;
+            result.json["saved"] = saved;
+            if (!saved) {
+                host.Tell(
+                    "The save was cut off: the printer may hold some of the new settings and "
+                    "some of its earlier ones.");
+                result.code = cli_exit::kRefused;
+            }
         }
         ShowIdentity(result, view);
         if (view.serial.empty() && view.version.empty()) {
@@ -356,6 +379,7 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
                 result.code = cli_exit::kUsage;
                 break;
             case identity::ResetResult::NotSent:
+                host.Tell("The reset request did not reach the printer.");
                 result.code = cli_exit::kRefused;
                 break;
             case identity::ResetResult::Sent:
@@ -427,6 +451,7 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
                          MsgButtons::Ok);
         }
         if (command == "upgrade" && upgraded.result == firmware::UpgradeResult::Upgraded) {
+            watch.ExpectRestart();
             const std::optional<std::string> versionAfter = firmware::VersionAfterRestart(msg);
             result.json["version_before"] = OptionalJson(versionBefore);
             result.json["version_after"] = OptionalJson(versionAfter);
@@ -558,7 +583,10 @@ Result RunCommand(const Options& options, const Target& target, CMessageIF& msg,
         const bool sent = magstripe::Eject(msg);
         result.json["ejected"] = sent;
         result.lines.push_back(sent ? "Ejected" : "Not sent");
-        if (!sent) result.code = cli_exit::kRefused;
+        if (!sent) {
+            host.Tell("The eject request did not reach the printer.");
+            result.code = cli_exit::kRefused;
+        }
     }
     return result;
 }
@@ -631,7 +659,7 @@ Result RunAttempt(const Options& options, const Target& target, const Shared& sh
     // The connection's own request may have gone unanswered already.
     watch.RequestOver();
     if (watch.Stopped()) return result;
-    result = RunCommand(options, target, msg, host, state);
+    result = RunCommand(options, target, watch, msg, host, state);
     watch.RequestOver();
     return result;
 }
@@ -665,7 +693,10 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
         winding = nullptr;
         if (!watch.Stopped()) break;
         const CCommandWatch::Stop& stop = *watch.Stopped();
-        result.code = std::max(result.code, stop.exitCode);
+        // A question a stopped command could not put to anyone was not
+        // declined by the command line: the stop's code says what happened.
+        result.code =
+            result.code == cli_exit::kUsage ? stop.exitCode : std::max(result.code, stop.exitCode);
         result.json["stopped"] = stop.reason;
         // A printer that said nothing at all is tried again like one that
         // could not be reached; one that stopped half-way is not, since

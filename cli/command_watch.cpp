@@ -45,6 +45,9 @@ public:
     }
     int ReceiveWaitMs() const override { return m_watch.Stopped() ? 0 : m_inner->ReceiveWaitMs(); }
     bool HasFailed() const override { return m_watch.Stopped() || m_inner->HasFailed(); }
+    bool ConfirmWritten(int graceMs) override {
+        return !m_watch.Stopped() && m_inner->ConfirmWritten(graceMs);
+    }
     void SetIdleHost(IHostServices* host) override { m_inner->SetIdleHost(host); }
 
 private:

@@ -37,6 +37,12 @@ public:
 
     const std::optional<Stop>& Stopped() const { return m_stop; }
 
+    // From here on the command itself deals with requests that get nothing:
+    // a printer restarting after an upgrade drops its connection, and the
+    // command reconnects and asks again rather than stopping at the first
+    // request the restart swallowed.
+    void ExpectRestart() { m_toleratesGaps = true; }
+
     // Wraps every link `inner` makes; `watch` must outlive them.
     static LinkFactory Watched(LinkFactory inner, CCommandWatch& watch);
 

@@ -47,6 +47,12 @@ public:
     virtual int Write(const uint8_t* data, int length) = 0;
     virtual int ReceiveWaitMs() const { return kDefaultReceiveWaitMs; }
     virtual bool HasFailed() const { return false; }
+    // After the last write of something the printer answers nothing to:
+    // whether the printer took it, as far as the link can tell. A write
+    // that returned only means the bytes left this machine's hands; a link
+    // that can learn more (TCP: acknowledged, and no reset for bytes left
+    // unread) waits up to `graceMs` for a reset to come back.
+    virtual bool ConfirmWritten(int /*graceMs*/) { return !HasFailed(); }
 
     int GetLinkKind() const { return m_linkKind; }
     void SetLinkKind(int kind) { m_linkKind = kind; }

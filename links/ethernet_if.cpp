@@ -120,26 +120,26 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
     Clock::time_point lastProgress = Clock::now();
     int sent = 0;
     while (sent < length) {
-        const int ready = net::WaitWritable(m_socket, kIdleSliceMs);
-        const net::Failure waitFailure = ready < 0 ? net::LastFailure() : net::Failure::Other;
-        if (ready < 0 && waitFailure != net::Failure::Interrupted) {
+        // The socket does not block: the send is tried first, and only a
+        // full socket is waited on, a slice at a time. A socket with room
+        // (nearly always) thus costs one call per write, not two.
+        // A printer that hung up shows as a failed send, never as a signal
+        // that ends the program.
+        const long result = net::Send(m_socket, data + sent, length - sent);
+        if (result > 0) {
+            sent += static_cast<int>(result);
+            lastProgress = Clock::now();
+            continue;
+        }
+        const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
+        if (result == 0 || failure == net::Failure::Other) {
             m_hungUp = true;
             break;
         }
-        if (ready > 0) {
-            // A printer that hung up shows as a failed send, never as a
-            // signal that ends the program.
-            const long result = net::Send(m_socket, data + sent, length - sent);
-            const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
-            if (result > 0) {
-                sent += static_cast<int>(result);
-                lastProgress = Clock::now();
-                continue;
-            }
-            if (result == 0 || failure == net::Failure::Other) {
-                m_hungUp = true;
-                break;
-            }
+        if (failure == net::Failure::WouldBlock && net::WaitWritable(m_socket, kIdleSliceMs) < 0 &&
+            net::LastFailure() != net::Failure::Interrupted) {
+            m_hungUp = true;
+            break;
         }
         const auto now = Clock::now();
         const bool goOn = IdlePacer().Tick(now);
@@ -158,6 +158,45 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
         }
     }
     return sent;
+}
+
+bool CEthernetIF::ConfirmWritten(int graceMs) {
+    if (m_socket == net::kNoSocket || m_hungUp) return false;
+    using Clock = std::chrono::steady_clock;
+    // Every byte acknowledged by the printer's side, within the send
+    // time-out as a busy printer's data is.
+    const auto drainLimit = Clock::now() + std::chrono::milliseconds(m_sendTimeoutMs);
+    for (;;) {
+        const std::optional<int> unsent = net::UnsentBytes(m_socket);
+        if (!unsent || *unsent == 0) break;
+        if (Clock::now() >= drainLimit) {
+            m_hungUp = true;
+            return false;
+        }
+        net::WaitReadable(m_socket, kIdleSliceMs / 4);
+        if (!IdlePacer().Tick()) return false;
+    }
+    // A printer that closes with our bytes unread answers with a reset, a
+    // moment after the acknowledgement; a reply or a clean close means it
+    // read them.
+    const auto graceEnd = Clock::now() + std::chrono::milliseconds(graceMs);
+    for (;;) {
+        if (net::ResetByPeer(m_socket)) {
+            m_hungUp = true;
+            return false;
+        }
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd - Clock::now()).count();
+        if (left <= 0) return true;
+        if (net::WaitReadable(m_socket, CIdlePacer::SliceMs(left)) > 0) {
+            if (net::ResetByPeer(m_socket)) {
+                m_hungUp = true;
+                return false;
+            }
+            return true;
+        }
+        if (!IdlePacer().Tick()) return true;
+    }
 }
 
 int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {

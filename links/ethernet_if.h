@@ -42,6 +42,7 @@ public:
     int Write(const uint8_t* data, int length) override;
     int ReceiveWaitMs() const override { return m_receiveTimeoutMs; }
     bool HasFailed() const override { return m_hungUp; }
+    bool ConfirmWritten(int graceMs) override;
 
     bool HasSocket() const { return m_socket != net::kNoSocket; }
 

@@ -51,6 +51,11 @@ int WaitReadable(Socket socket, int timeoutMs);
 // The error a finished connect left on the socket: 0 none, -1 when it cannot
 // be read.
 int PendingError(Socket socket);
+// Bytes sent but not yet acknowledged by the peer; no value where the
+// platform does not say.
+std::optional<int> UnsentBytes(Socket socket);
+// The peer reset the connection: it closed with bytes of ours unread.
+bool ResetByPeer(Socket socket);
 
 // Nothing here sets a socket time-out: callers that wait do so with the two
 // waits above, in slices, on non-blocking sockets. (Winsock leaves a socket

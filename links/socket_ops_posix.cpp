@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -93,6 +94,18 @@ int PendingError(Socket socket) {
     socklen_t length = sizeof error;
     if (::getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
     return error;
+}
+
+std::optional<int> UnsentBytes(Socket socket) {
+    int unsent = 0;
+    if (::ioctl(Fd(socket), TIOCOUTQ, &unsent) != 0) return std::nullopt;
+    return unsent;
+}
+
+bool ResetByPeer(Socket socket) {
+    uint8_t byte = 0;
+    const long result = ::recv(Fd(socket), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return result < 0 && (errno == ECONNRESET || errno == EPIPE);
 }
 
 long Receive(Socket socket, uint8_t* buffer, int capacity) {

@@ -123,6 +123,15 @@ int WaitReadable(Socket socket, int timeoutMs) {
     return ::WSAPoll(&entry, 1, timeoutMs);
 }
 
+std::optional<int> UnsentBytes(Socket) { return std::nullopt; }
+
+bool ResetByPeer(Socket socket) {
+    char byte = 0;
+    const int result = ::recv(Raw(socket), &byte, 1, MSG_PEEK);
+    return result == SOCKET_ERROR &&
+           (::WSAGetLastError() == WSAECONNRESET || ::WSAGetLastError() == WSAECONNABORTED);
+}
+
 int PendingError(Socket socket) {
     int error = 0;
     int length = sizeof error;

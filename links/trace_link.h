@@ -69,6 +69,7 @@ public:
     int Write(const uint8_t* data, int length) override;
     int ReceiveWaitMs() const override { return m_inner->ReceiveWaitMs(); }
     bool HasFailed() const override { return m_inner->HasFailed(); }
+    bool ConfirmWritten(int graceMs) override { return m_inner->ConfirmWritten(graceMs); }
     // The wrapped link does the waiting, so it is the one that idles.
     void SetIdleHost(IHostServices* host) override { m_inner->SetIdleHost(host); }
 

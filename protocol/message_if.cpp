@@ -132,6 +132,11 @@ bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view param
         return false;
     }
     if (pauseMs > 0) m_host.Pause(pauseMs);
+    // The pause has already given a reset its time to come back.
+    if (!m_link->ConfirmWritten(std::max(0, kConfirmGraceMs - pauseMs))) {
+        ConnectPrinter();
+        return false;
+    }
     return true;
 }
 
@@ -173,9 +178,9 @@ bool CMessageIF::SendModify(int command, const std::string& text) {
     return SendAndPause(Prefix::Modify, command, text, kModifyPauseMs);
 }
 
-void CMessageIF::SendCommandAndWait(int command, const std::string& text) {
+bool CMessageIF::SendCommandAndWait(int command, const std::string& text) {
     const bool ethernet = m_link && m_link->GetLinkKind() == kLinkEthernet;
-    SendAndPause(Prefix::Req, command, text, ethernet ? kModifyPauseMs : kShortPauseMs);
+    return SendAndPause(Prefix::Req, command, text, ethernet ? kModifyPauseMs : kShortPauseMs);
 }
 
 bool CMessageIF::SendCommand(int command, const std::optional<std::string>& text) {

@@ -31,6 +31,9 @@ public:
     static constexpr int kRetryPauseMs = 2000;
     static constexpr int kModifyPauseMs = 2200;
     static constexpr int kShortPauseMs = 200;
+    // How long a write the printer answers nothing to is given for a reset
+    // to come back before it counts as taken (see ConfirmWritten).
+    static constexpr int kConfirmGraceMs = 200;
     static constexpr int kFirmwareReplyPauseMs = 500;
     static constexpr int kFirmwareChunk = 1024;
     static constexpr const char* kConnectFailedText =
@@ -74,7 +77,7 @@ public:
     std::optional<std::string> RequestStatus(int command);
     // True when the frame went out (then after its pause).
     bool SendModify(int command, const std::string& text);
-    void SendCommandAndWait(int command, const std::string& text);
+    bool SendCommandAndWait(int command, const std::string& text);
     // True when the frame went out. A caller that goes on to pause, read or
     // claim success must not do so for a command the printer never saw.
     bool SendCommand(int command, const std::optional<std::string>& text = std::nullopt);

@@ -111,7 +111,7 @@ bool CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
     const size_t end = strnlen(reinterpret_cast<const char*>(text.data()), text.size() - 1);
     text[end] = frame::kETX;
     const int total = static_cast<int>(end + 1);
-    return m_link->Write(text.data(), total) == total;
+    return m_link->Write(text.data(), total) == total && m_link->ConfirmWritten(kConfirmGraceMs);
 }
 
 CMessageIF::FileSendResult CMessageIF::SendFile(CSourceFile& file) {
@@ -142,7 +142,8 @@ CMessageIF::FileSendResult CMessageIF::SendFile(CSourceFile& file) {
     }
     const int written = m_link ? m_link->Write(content.data(), static_cast<int>(result.length)) : 0;
     result.sent = std::max(written, 0);
-    result.outcome = result.sent == result.length ? FileSend::Sent : FileSend::Cut;
+    const bool taken = result.sent == result.length && m_link->ConfirmWritten(kConfirmGraceMs);
+    result.outcome = taken ? FileSend::Sent : FileSend::Cut;
     return result;
 }
 
@@ -180,5 +181,7 @@ CMessageIF::EncodeSend CMessageIF::SendMagneticEncode(const std::string& track1,
         return EncodeSend::Cancelled;
     }
     const int size = static_cast<int>(command.size());
-    return WriteAll(frame::Bytes(command), size) ? EncodeSend::Sent : EncodeSend::NotSent;
+    return WriteAll(frame::Bytes(command), size) && m_link->ConfirmWritten(kConfirmGraceMs)
+               ? EncodeSend::Sent
+               : EncodeSend::NotSent;
 }

@@ -75,7 +75,7 @@ View Read(CMessageIF& msg, const std::string& oemName) {
     return view;
 }
 
-void Save(CMessageIF& msg, IHostServices& host, const Settings& settings) {
+bool Save(CMessageIF& msg, IHostServices& host, const Settings& settings) {
     WaitCursor busy(host);
     if ((msg.GetPrinterFamily() & (family::kJ | family::kQ | family::kU)) != 0) {
         // These printers take all four settings in one request, the text
@@ -83,8 +83,7 @@ void Save(CMessageIF& msg, IHostServices& host, const Settings& settings) {
         const std::string text = Limited(settings.density) + ':' + Limited(settings.imageStart) +
                                  ':' + Limited(settings.imageEnd) + ':' +
                                  Limited(settings.position);
-        msg.SendCommandAndWait(cmd::MIP, text);
-        return;
+        return msg.SendCommandAndWait(cmd::MIP, text);
     }
     const std::pair<int, const std::string*> fields[] = {
         {cmd::FDC, &settings.density},
@@ -92,10 +91,12 @@ void Save(CMessageIF& msg, IHostServices& host, const Settings& settings) {
         {cmd::FEP, &settings.imageEnd},
         {cmd::FPP, &settings.position},
     };
+    bool allSent = true;
     for (const auto& [command, text] : fields) {
-        msg.SendModify(command, Limited(*text));
+        allSent = msg.SendModify(command, Limited(*text)) && allSent;
         host.Pause(kSettingPauseMs);
     }
+    return allSent;
 }
 
 ResetResult Reset(CMessageIF& msg, IHostServices& host) {
@@ -197,8 +198,11 @@ PrintReport SendPrintFile(CMessageIF& msg, IHostServices& host, const std::strin
             break;
         case CMessageIF::FileSend::Cut:
             report.result = PrintResult::Cut;
-            host.Message("The printer took " + std::to_string(sent.sent) + " of " +
-                             std::to_string(sent.length) + " bytes of the print file.",
+            host.Message(sent.sent == sent.length
+                             ? "The printer closed the connection before it had taken the whole "
+                               "print file."
+                             : "The printer took " + std::to_string(sent.sent) + " of " +
+                                   std::to_string(sent.length) + " bytes of the print file.",
                          MsgButtons::Ok);
             break;
     }

@@ -55,7 +55,9 @@ std::string ProductIdText(const std::string& reported);
 View Read(CMessageIF& msg, const std::string& oemName);
 // Writes the four settings: one "MIP" request on "J", "Q" and "U" printers,
 // else "FDC", "FSP", "FEP", "FPP" with a pause after each.
-void Save(CMessageIF& msg, IHostServices& host, const Settings& settings);
+// False when a request did not go out: the printer may hold some of the new
+// settings and some of its earlier ones.
+bool Save(CMessageIF& msg, IHostServices& host, const Settings& settings);
 
 inline constexpr const char* kResetQuestion =
     "This command will set the printer configuration to default values.\n"

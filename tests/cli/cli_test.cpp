@@ -642,6 +642,26 @@ TEST(Cli, TransfersThatFallShortAreNotDone) {
     EXPECT_EQ(gone.Run({"--ethernet", gone.Address(), "encode", "--track1", "AB"}), 1);
     EXPECT_THAT(gone.out.str(), Not(HasSubstr("Encoded")));
     EXPECT_THAT(gone.err.str(), HasSubstr("no answer to VRS"));
+
+    // A printer that hangs up after half a reply: what is written to it
+    // afterwards leaves this machine, but the printer never reads it. Small
+    // enough for the socket to take at once, so only the printer's reset
+    // tells.
+    const std::vector<std::vector<std::string>> unread = {
+        {"print", "{dir}/small.prn"}, {"eject"}, {"reset", "--yes"}, {"encode", "--track1", "AB"}};
+    for (const std::vector<std::string>& command : unread) {
+        CliRig hungUp([](SimPrinterState& s) { s.faults.hangUpMidReply = true; });
+        std::ofstream(hungUp.folder / "small.prn", std::ios::binary) << std::string(4000, 'P');
+        std::vector<std::string> args = {"--ethernet", hungUp.Address()};
+        args.insert(args.end(), command.begin(), command.end());
+        EXPECT_EQ(hungUp.Run(args), 1) << command.front() << ": " << hungUp.out.str();
+        EXPECT_FALSE(hungUp.err.str().empty()) << command.front();
+    }
+    // Settings the printer did not report are not overwritten with nothing.
+    CliRig garbled([](SimPrinterState& s) { s.faults.garbageReplies = true; });
+    EXPECT_EQ(garbled.Run({"--ethernet", garbled.Address(), "identity", "--set", "FDC=45"}), 1);
+    EXPECT_THAT(garbled.err.str(), HasSubstr("Nothing was saved"));
+    EXPECT_THAT(Describe(garbled.printer->Frames()), Not(HasSubstr("MOD")));
 }
 
 // The trace's exact form for one request and its reply, and a trace of a

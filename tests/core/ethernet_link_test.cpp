@@ -116,6 +116,43 @@ TEST_F(EthernetLink, UnansweredConnectIdlesEverySliceAndEndsOnTheOperatorsCancel
     net::CloseSocket(listening);
 }
 
+// A write returns once this machine has the bytes: whether the printer took
+// them shows only afterwards. One peer reads all and closes, one reads a
+// little, lets the rest lie and closes (a reset), one never reads.
+TEST_F(EthernetLink, AWriteCountsAsTakenOnlyWhenThePrinterReadItAll) {
+    struct Row {
+        const char* what;
+        int reads;  // bytes the peer reads before it closes; -1 never closes
+        bool taken;
+    };
+    const Row rows[] = {{"read all, closed", 4000, true},
+                        {"read 10, closed", 10, false},
+                        {"never reads, stays", -1, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        net::Socket listening = net::OpenTcp(false);
+        ASSERT_TRUE(net::BindLoopback(listening, 0) && net::Listen(listening, 1));
+        CEthernetIF link(state, net::LocalPort(listening).value_or(0), kShortReceiveMs,
+                         kShortConnectMs);
+        ASSERT_EQ(link.Open(), 1);
+        net::Socket peer = net::Accept(listening);
+        net::SetBlocking(peer, true);
+        EXPECT_EQ(WriteText(link, std::string(4000, 'P')), 4000);
+        std::vector<uint8_t> got(4000);
+        int read = 0;
+        while (read < row.reads && net::WaitReadable(peer, kShortReceiveMs) > 0) {
+            const long n = net::Receive(peer, got.data() + read, row.reads - read);
+            if (n <= 0) break;
+            read += static_cast<int>(n);
+        }
+        if (row.reads >= 0) net::CloseSocket(peer);
+        EXPECT_EQ(link.ConfirmWritten(200), row.taken);
+        EXPECT_EQ(link.HasFailed(), !row.taken);
+        if (row.reads < 0) net::CloseSocket(peer);
+        net::CloseSocket(listening);
+    }
+}
+
 TEST_F(EthernetLink, NoAddressEnteredMeansNoPrinter) {
     state.printerIpAddress = 0;
     auto link = MakeLink();
