@@ -14,7 +14,8 @@ const char* const kSimPrinterOptionsHelp =
     "  --checksum correct|omitted|wrong|unsigned  the reply to a firmware image (unsigned:\n"
     "                         the correct sum as an unsigned number)\n"
     "  --never-end            answer '@@@' instead of END after the last query item\n"
-    "  --fault silent|close|garbage|one-byte|long|hang-up   misbehave (repeatable)\n"
+    "  --fault silent|close|garbage|one-byte|long|hang-up|restart   misbehave (repeatable;\n"
+    "                         restart: drop the connection after UPG, as a printer does)\n"
     "  --reply-delay-ms N     offer each reply N ms after its request\n"
     "  --card-delay-ms N      offer the card record N ms after its request\n"
     "  --busy-ms N --busy-after-bytes K   take nothing for N ms after K bytes of a frame\n"
@@ -40,6 +41,8 @@ bool ApplyFault(std::string_view name, SimFaults& faults) {
         faults.longReplies = true;
     } else if (name == "hang-up") {
         faults.hangUpMidReply = true;
+    } else if (name == "restart") {
+        faults.restartOnUpgrade = true;
     } else {
         return false;
     }

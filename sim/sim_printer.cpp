@@ -128,6 +128,12 @@ size_t CSimPrinter::Receive(const uint8_t* data, size_t length) {
             m_replyDelayMs = ReplyDelayMs(piece.frame);
             Handle(piece.frame);
             ++m_framesHandled;
+            if (m_state.faults.restartOnUpgrade && piece.frame.mnemonic == "UPG") {
+                m_closed = true;
+                m_reply.clear();
+                m_offers.clear();
+                break;
+            }
             if (timing.offAfterFrames >= 0 && m_framesHandled >= timing.offAfterFrames) {
                 m_silent = true;
             }

@@ -26,12 +26,13 @@ enum class SimChecksumReply {
 // Misbehaviour to test the host against. Every flag applies to every
 // connection until it is cleared.
 struct SimFaults {
-    bool silent = false;          // no replies at all
-    bool closeOnRequest = false;  // drop the connection at the next request, unanswered
-    bool garbageReplies = false;  // each reply replaced by binary bytes, zeros included
-    bool oneBytePieces = false;   // replies handed out one byte at a time
-    bool longReplies = false;     // each reply padded beyond the host's 1024-byte area
-    bool hangUpMidReply = false;  // a reply's first half goes out, then the connection drops
+    bool silent = false;            // no replies at all
+    bool closeOnRequest = false;    // drop the connection at the next request, unanswered
+    bool garbageReplies = false;    // each reply replaced by binary bytes, zeros included
+    bool oneBytePieces = false;     // replies handed out one byte at a time
+    bool longReplies = false;       // each reply padded beyond the host's 1024-byte area
+    bool hangUpMidReply = false;    // a reply's first half goes out, then the connection drops
+    bool restartOnUpgrade = false;  // "UPG" restarts the printer: the connection drops
     // Drop the connection once this many bytes of one frame (or of a print
     // file) are in: a printer switched off or killed mid-transfer. -1: never.
     long long hangUpAfterBytes = -1;

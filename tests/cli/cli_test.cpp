@@ -616,6 +616,16 @@ TEST(Cli, ASilentPrinterEndsTheCommandAfterOneWait) {
     EXPECT_LT(MsSince(started), 2000 * TestTimeScale());
     EXPECT_THAT(slow.err.str(), HasSubstr("the command did not finish within 1 s (--timeout)"));
     EXPECT_LT(slow.printer->Frames().size(), 5u);
+
+    // A printer restarting after its upgrade drops the connection: the
+    // version check reconnects instead of taking the restart for silence.
+    CliRig restarting([](SimPrinterState& s) { s.faults.restartOnUpgrade = true; });
+    EXPECT_EQ(
+        restarting.Run({"--ethernet", restarting.Address(), "upgrade", "{dir}/new.cfe", "--yes"}),
+        0)
+        << restarting.err.str();
+    EXPECT_THAT(restarting.out.str(), HasSubstr("Firmware version after: E3.05\n"));
+    EXPECT_EQ(restarting.printer->Connections(), 2);
 }
 
 // Transfers that fell short, and files that are no plain files, end with
