@@ -267,13 +267,7 @@ QtHostServices::~QtHostServices() { EndProgress(); }
 
 MsgResult QtHostServices::ShowMessageBox(const std::string& text, MsgButtons buttons,
                                          MsgIcon icon) {
-    const ButtonPair pair = ToQtButtons(buttons);
-    QMessageBox box(ToQtIcon(IHostServices::ResolveIcon(buttons, icon)), m_caption,
-                    QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
-                    pair.first | pair.second, DialogParent());
-    box.setDefaultButton(pair.first);
-    if (pair.second != QMessageBox::NoButton) box.setEscapeButton(pair.second);
-    return ToResult(box.exec());
+    return ShowMessageBoxWithDetails(text, std::string(), buttons, icon);
 }
 
 MsgResult QtHostServices::ShowMessageBoxWithDetails(const std::string& text,

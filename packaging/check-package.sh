@@ -62,13 +62,13 @@ status=0
 check "tessaly rejects an unknown option with 2 (got $status)" test "$status" -eq 2
 
 # Every option the simulator takes is in both man pages (tessaly.1 without
-# the simulator's own --port and --log-frames).
+# the simulator's own --port, --log-frames and --gadget).
 sim_options=$(grep -o -- '--[a-z0-9-]*' <<<"$sim_help" | sort -u)
 for page in tessaly tessaly-printer-sim; do
   text=$(zcat "$share/man/man1/$page.1.gz" | sed 's/\\-/-/g')
   missing=""
   for option in $sim_options; do
-    [ "$page" = tessaly ] && [[ $option == --port || $option == --log-frames ]] && continue
+    [ "$page" = tessaly ] && [[ $option == --port || $option == --log-frames || $option == --gadget ]] && continue
     grep -q -- "$option" <<<"$text" || missing+=" $option"
   done
   check "$page.1 lists every simulator option${missing:+ (missing:$missing)}" test -z "$missing"

@@ -60,7 +60,18 @@ std::unique_ptr<CDiskFile> CDiskFile::Open(const std::string& path, std::string*
     };
     if (path.empty()) return refuse(ErrorName(ENOENT));
     const int fd = OpenForReading(path.c_str());
-    if (fd < 0) return refuse(ErrorName(errno));
+    if (fd < 0) {
+        const int error = errno;
+#ifdef _WIN32
+        // Windows will not open a folder at all, and says so as a denied
+        // access: name what it is instead.
+        FileInfo info{};
+        if (_stat64(path.c_str(), &info) == 0 && !IsPlainFile(info)) {
+            return refuse(kNotPlainFileText);
+        }
+#endif
+        return refuse(ErrorName(error));
+    }
     // A folder, a FIFO or a device has no length to send, or an endless
     // one (/dev/zero would be summed for ever).
     FileInfo info{};

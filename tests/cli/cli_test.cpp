@@ -485,8 +485,9 @@ TEST(Cli, FleetSavesNeedAFilePerPrinter) {
 
     EXPECT_EQ(run(second.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
     for (const CliRig* rig : {&first, &second}) {
-        std::ifstream file(first.folder /
-                           ("s-127.0.0.1_" + std::to_string(rig->server->Port()) + ".txt"));
+        std::ifstream file(
+            first.folder / ("s-127.0.0.1_" + std::to_string(rig->server->Port()) + ".txt"),
+            std::ios::binary);
         EXPECT_THAT(std::string((std::istreambuf_iterator<char>(file)), {}),
                     ::testing::StartsWith("SENSOR TEST RESULTS\r\n"));
     }
