@@ -688,6 +688,7 @@ Result RunOnPrinter(const Options& options, const Target& target, const Shared& 
     Result result;
     for (;;) {
         CCommandWatch watch(deadline, options.timeoutSeconds, shared.trace, reportGoesOn);
+        if (options.command == "print") watch.NeedsNoReply();
         winding = &watch;
         result = RunAttempt(options, target, shared, host, watch, usbDiagnostics);
         winding = nullptr;

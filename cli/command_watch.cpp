@@ -132,7 +132,7 @@ void CCommandWatch::RequestOver() {
     const std::string request = m_request.empty() ? "the request" : m_request;
     // Judged once per request.
     m_reads = 0;
-    if (m_toleratesGaps && m_anyAnswered) return;
+    if ((m_toleratesGaps && m_anyAnswered) || m_needsNoReply) return;
     StopWith(cli_exit::kRefused,
              m_linkFailed ? "the link to the printer failed with no answer to " + request +
                                 " after " + Seconds(waited)

@@ -42,6 +42,10 @@ public:
     // command reconnects and asks again rather than stopping at the first
     // request the restart swallowed.
     void ExpectRestart() { m_toleratesGaps = true; }
+    // A command that needs no reply at all (a raw print file): a printer
+    // that cannot answer, such as one on a parallel port without a reverse
+    // channel, still takes it.
+    void NeedsNoReply() { m_needsNoReply = true; }
 
     // Wraps every link `inner` makes; `watch` must outlive them.
     static LinkFactory Watched(LinkFactory inner, CCommandWatch& watch);
@@ -69,6 +73,7 @@ private:
     int m_limitSeconds;
     std::shared_ptr<CTraceFile> m_trace;
     bool m_toleratesGaps;
+    bool m_needsNoReply = false;
     std::optional<Stop> m_stop;
     bool m_anyAnswered = false;
 

@@ -70,7 +70,7 @@ stop_sim() {
 frame_bytes() { awk -v k="$1" '$1 == "<-" && $2 == k { gsub(/\(/, "", $(NF-1)); s += $(NF-1) } END { print s + 0 }' $SIMLOG; }
 # A print's last bytes may still sit in the gadget's queue when the host's
 # transfer has ended.
-printed() { : >$SIMLOG && run $CLI print /tmp/print.prn && wait_for '[ "$(frame_bytes Raw)" = 1048576 ]' 50; }
+printed() { : >$SIMLOG && run $CLI print /tmp/print.prn && wait_for '[ "$(frame_bytes Raw)" = 1048576 ]' 300; }
 
 make_gadget() {
     mkdir -p $GADGET/strings/0x409 $GADGET/functions/printer.usb0 $GADGET/configs/c.1

@@ -27,8 +27,8 @@ CSimulatedPrinterPorts::CSimulatedPrinterPorts(SimPrinterState state)
         SimUsbDevice device;
         device.productId = UsbProductId(state);
         device.serial = UsbSerial(i);
-        device.queueName =
-            i == 0 ? std::string(kQueueName) : kQueueName + ("-" + std::to_string(i + 1));
+        device.queueName = kQueueName;
+        if (i > 0) device.queueName += "-" + std::to_string(i + 1);
         device.printer = i == 0 ? m_printer : std::make_shared<CSimPrinter>(state);
         device.ports = {i + 1};
         m_usb->AddDevice(std::move(device));

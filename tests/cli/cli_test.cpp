@@ -618,6 +618,14 @@ TEST(Cli, ASilentPrinterEndsTheCommandAfterOneWait) {
     EXPECT_THAT(slow.err.str(), HasSubstr("the command did not finish within 1 s (--timeout)"));
     EXPECT_LT(slow.printer->Frames().size(), 5u);
 
+    // A raw print file needs no answer: a printer that cannot give one
+    // still takes it.
+    CliRig mute(Silent);
+    EXPECT_EQ(mute.Run({"--ethernet", mute.Address(), "print", "{dir}/card.prn"}), 0)
+        << mute.err.str();
+    EXPECT_EQ(FramesOnceSettled(*mute.printer, std::string(kVrs) + " raw:PRINT\x1b*DATA"),
+              std::string(kVrs) + " raw:PRINT\x1b*DATA");
+
     // A printer restarting after its upgrade drops the connection: the
     // version check reconnects instead of taking the restart for silence.
     CliRig restarting([](SimPrinterState& s) { s.faults.restartOnUpgrade = true; });
