@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -154,6 +155,13 @@ UsbIoResult ToResult(int status) {
 // libusb reads a time-out of 0 as "wait for ever".
 unsigned int Timeout(int timeoutMs) { return static_cast<unsigned int>(std::max(1, timeoutMs)); }
 
+// The most Linux takes in one bulk request. libusb splits a larger transfer
+// into several, and when it times out and is cancelled, bytes of the later
+// requests can reach the device without being counted, or be counted
+// without reaching it (seen on a real kernel at full speed: a 1 MiB print
+// lost kilobytes). Sent one request at a time, the count stays exact.
+constexpr int kLargestBulkRequest = 16384;
+
 }  // namespace
 
 struct CLibusbBackend::Claim {
@@ -189,10 +197,26 @@ public:
         if (m_kind != UsbPipeKind::Write || data == nullptr || length <= 0) {
             return UsbIoResult::Failed;
         }
-        // libusb takes a non-const buffer for both directions; OUT only reads it.
-        const int status = libusb_bulk_transfer(m_claim->handle, m_claim->interface.outEndpoint,
-                                                const_cast<uint8_t*>(data), length, &transferred,
-                                                Timeout(timeoutMs));
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        int status = LIBUSB_SUCCESS;
+        while (transferred < length) {
+            const int piece = std::min(length - transferred, kLargestBulkRequest);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            int moved = 0;
+            // libusb takes a non-const buffer for both directions; OUT only reads it.
+            status = libusb_bulk_transfer(
+                m_claim->handle, m_claim->interface.outEndpoint,
+                const_cast<uint8_t*>(data) + transferred, piece, &moved,
+                Timeout(static_cast<int>(std::max<long long>(left.count(), 1))));
+            transferred += std::clamp(moved, 0, piece);
+            if (status != LIBUSB_SUCCESS || moved < piece) break;
+            if (transferred < length && Clock::now() >= deadline) {
+                status = LIBUSB_ERROR_TIMEOUT;
+                break;
+            }
+        }
         return Finish(status, m_claim->interface.outEndpoint);
     }
 
