@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "links/doctor.h"
+#include "links/ethernet_if.h"
 #include "links/ppdev_port.h"
 #include "links/socket_ops.h"
 #include "links/usb_backend.h"
@@ -133,26 +134,12 @@ public:
         const net::ConnectStart start = net::Connect(socket, address, port);
         if (start == net::ConnectStart::Failed) error = errno;
         if (start == net::ConnectStart::Pending) {
-            using Clock = std::chrono::steady_clock;
-            const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-            for (;;) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-                const int ready = net::WaitWritable(socket, CIdlePacer::SliceMs(left.count()));
-                if (ready > 0) {
-                    error = net::PendingError(socket);
-                    break;
-                }
-                if (ready < 0 && errno != EINTR) {
-                    error = errno;
-                    break;
-                }
-                if (left.count() <= 0) {
-                    net::CloseSocket(socket);
-                    return TcpOutcome::NoAnswer;
-                }
-                idle.Tick();
+            const std::optional<int> finished = FinishConnect(socket, timeoutMs, idle);
+            if (!finished) {
+                net::CloseSocket(socket);
+                return TcpOutcome::NoAnswer;
             }
+            error = *finished < 0 ? errno : *finished;
         }
         net::CloseSocket(socket);
         if (error == 0) return TcpOutcome::Connected;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "links/doctor.h"
+#include "links/ethernet_if.h"
 #include "links/socket_ops.h"
 #include "seams/idle_pacer.h"
 
@@ -62,22 +63,12 @@ public:
         const net::ConnectStart start = net::Connect(socket, address, port);
         if (start == net::ConnectStart::Failed) error = ::WSAGetLastError();
         if (start == net::ConnectStart::Pending) {
-            using Clock = std::chrono::steady_clock;
-            const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-            for (;;) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-                const int ready = net::WaitWritable(socket, CIdlePacer::SliceMs(left.count()));
-                if (ready != 0) {
-                    error = ready > 0 ? net::PendingError(socket) : ::WSAGetLastError();
-                    break;
-                }
-                if (left.count() <= 0) {
-                    net::CloseSocket(socket);
-                    return TcpOutcome::NoAnswer;
-                }
-                idle.Tick();
+            const std::optional<int> finished = FinishConnect(socket, timeoutMs, idle);
+            if (!finished) {
+                net::CloseSocket(socket);
+                return TcpOutcome::NoAnswer;
             }
+            error = *finished < 0 ? ::WSAGetLastError() : *finished;
         }
         net::CloseSocket(socket);
         if (error == 0) return TcpOutcome::Connected;

@@ -8,11 +8,7 @@
 
 #include "links/socket_ops.h"
 
-namespace {
-
-// Waits for a non-blocking connect to finish, in slices, ticking the idle
-// pacer between them; true when it succeeded.
-bool FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle) {
+std::optional<int> FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -20,13 +16,11 @@ bool FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle) {
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         int ready = net::WaitWritable(socket, CIdlePacer::SliceMs(left.count()));
         if (ready < 0 && net::LastFailure() == net::Failure::Interrupted) ready = 0;
-        if (ready < 0) return false;
-        if (ready > 0) return net::PendingError(socket) == 0;
-        if (left.count() <= 0 || !idle.Tick()) return false;
+        if (ready < 0) return -1;
+        if (ready > 0) return net::PendingError(socket);
+        if (left.count() <= 0 || !idle.Tick()) return std::nullopt;
     }
 }
-
-}  // namespace
 
 CEthernetIF::CEthernetIF(tessaly::ProgramState& state, uint16_t port, int receiveTimeoutMs,
                          int connectTimeoutMs, int sendTimeoutMs, AddressSource address)
@@ -63,7 +57,7 @@ int CEthernetIF::Open() {
     const net::ConnectStart start = net::Connect(m_socket, *address, m_port);
     bool connected = start == net::ConnectStart::Connected;
     if (start == net::ConnectStart::Pending)
-        connected = FinishConnect(m_socket, m_connectTimeoutMs, IdlePacer());
+        connected = FinishConnect(m_socket, m_connectTimeoutMs, IdlePacer()) == 0;
     if (!connected) {
         Close();
         return 0;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "links/character_interface.h"
@@ -10,6 +11,14 @@
 
 // A printer on the network: one TCP connection to port 9100 of the address
 // the operator entered (the program state's printer address).
+class CIdlePacer;
+
+// Waits for a non-blocking connect to finish, in slices, ticking the idle
+// pacer between them: the connect's error (0 when it connected, -1 when the
+// wait itself failed, the system's reason then in net::LastFailureText), or
+// no value when the wait ran out or the operator cancelled it.
+std::optional<int> FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle);
+
 class CEthernetIF : public CCharacterInterface {
 public:
     static constexpr uint16_t kPrinterPort = 9100;
