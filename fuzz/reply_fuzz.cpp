@@ -16,6 +16,7 @@
 #include "links/character_interface.h"
 #include "protocol/command_table.h"
 #include "protocol/message_if.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -115,8 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::optional<std::string> got = msg.RequestStatus(command);
         if (command == cmd::TCQ && expected) {
             FUZZ_CHECK(got.has_value());
-            const int32_t raw = CMessageIF::ToInteger(*expected);
-            FUZZ_CHECK(*got == std::to_string(static_cast<uint32_t>(raw) & 0xFFF));
+            // Counters run past 32 bits: the reduction starts from the whole
+            // 64-bit reading, not from a value clamped to int32.
+            const auto raw = static_cast<uint64_t>(textscan::LeadingInteger64(*expected));
+            FUZZ_CHECK(*got == std::to_string(raw & 0xFFF));
             unsigned parsed = 0;
             auto [end, error] = std::from_chars(got->data(), got->data() + got->size(), parsed);
             FUZZ_CHECK(error == std::errc{} && end == got->data() + got->size() && parsed <= 4095);
