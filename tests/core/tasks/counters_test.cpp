@@ -61,7 +61,10 @@ TEST(CountersTask, QuickCommandGoesOutAsTypedOrWarnsWhenEmpty) {
     SimTaskRig rig;
     counters::SendQuickCommand(rig.msg, rig.host, "tst");
     EXPECT_EQ(rig.printer->Frames().at(0).bytes, Framed("REQ,tst"));
-    EXPECT_TRUE(rig.host.boxes.empty());
+    counters::SendQuickCommand(rig.msg, rig.host, "");
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Exclamation);
 }
 
 TEST(CountersTask, PrintFileSaysWhyNotEveryByteWentOut) {

@@ -177,9 +177,9 @@ TEST(FirmwareTask, UpgradeSendsTheImageThenUpgAndCountsDownTheRestart) {
 }
 
 // An "UPG" that never reaches the printer installs nothing: no countdown,
-// the failure box.
+// the failure box, even when the operator's retry reconnects.
 TEST(FirmwareTask, AnUpgThatDoesNotGoOutIsAFailure) {
-    FakeHost host{MsgResult::Cancel};
+    FakeHost host;
     CMessageIF msg{host};
     ScriptedLinks links;
     links.prepare = [](ScriptedLink& made) { made.QueueReply("VRSE3.05,"); };
@@ -190,6 +190,7 @@ TEST(FirmwareTask, AnUpgThatDoesNotGoOutIsAFailure) {
     links.link->QueueReply("CHK" + std::to_string(firmware::SumBytes(content).sum) + ",");
     // Header, image and ETX go out; "UPG" is refused.
     links.link->writeResults = {-1, -1, -1, 0};
+    links.link->QueueReply("VRSE3.05,");
     host.boxes.clear();
 
     const UpgradeRun run = RunUpgrade(msg, host, Board::Printer, "fw.cfe", image);
