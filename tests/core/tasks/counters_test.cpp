@@ -1,6 +1,8 @@
 // The counters, typed commands and print files, on the simulated printer.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -69,7 +71,11 @@ TEST(CountersTask, QuickCommandGoesOutAsTypedOrWarnsWhenEmpty) {
 
 TEST(CountersTask, PrintFileSaysWhyNotEveryByteWentOut) {
     namespace fs = std::filesystem;
-    const fs::path folder = fs::temp_directory_path() / "tessaly-counters-task-test";
+    // Named by the clock: another checkout's run may share the temporary folder.
+    const fs::path folder =
+        fs::temp_directory_path() /
+        ("tessaly-print-task-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(folder);
     const std::string content =
         std::string("\x1b%-12345X\0\x05\x01\x03\x1c\xff", 15) + std::string(3000, 'C');
