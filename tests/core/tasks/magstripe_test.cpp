@@ -132,11 +132,24 @@ TEST(MagEncode, NothingToWriteIsToldBeforeAnythingGoes) {
         Texts wire;
     };
     const Row rows[] = {
-        {"none ticked", {false, false, false}, {}, EncodeResult::NoTracks, {magstripe::kNoTracksText}, {}},
-        {"empty, cancelled", {true, false, true}, MsgResult::Cancel, EncodeResult::Cancelled,
-         {kNoDataText}, {}},
-        {"empty, sent anyway", {true, false, true}, MsgResult::Ok, EncodeResult::Sent,
-         {kNoDataText}, {"\x01NOC0,BBB,MGVON,VER5,COEL\x1c\x03"}},
+        {"none ticked",
+         {false, false, false},
+         {},
+         EncodeResult::NoTracks,
+         {magstripe::kNoTracksText},
+         {}},
+        {"empty, cancelled",
+         {true, false, true},
+         MsgResult::Cancel,
+         EncodeResult::Cancelled,
+         {kNoDataText},
+         {}},
+        {"empty, sent anyway",
+         {true, false, true},
+         MsgResult::Ok,
+         EncodeResult::Sent,
+         {kNoDataText},
+         {"\x01NOC0,BBB,MGVON,VER5,COEL\x1c\x03"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -302,15 +315,20 @@ TEST(MagRead, OldFirmwareAndNoSelectionAreRefusedBeforeAnythingIsRead) {
         bool versionGone = false;
     };
     const Case cases[] = {
-        {"A4.00", need401},      {"A4.01", std::nullopt}, {"E3.01", need302},
-        {"H2.01", need202},      {"H2.02", std::nullopt}, {"V1.00", std::nullopt},
+        {"A4.00", need401},
+        {"A4.01", std::nullopt},
+        {"E3.01", need302},
+        {"H2.01", need202},
+        {"H2.02", std::nullopt},
+        {"V1.00", std::nullopt},
         {"A3.00", std::nullopt, 0x07, true},
         {"E3.05", magstripe::kNoTracksText, 0x00},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
         TaskRig rig({}, c.version);
-        if (c.versionGone) rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
+        if (c.versionGone)
+            rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
         const magstripe::ReadResult result = magstripe::ReadCard(rig.msg, rig.host, c.selection);
         if (c.refusal) {
             EXPECT_EQ(rig.host.BoxTexts(), Texts{*c.refusal});

@@ -1,11 +1,10 @@
 // The printed report's page layout on a canvas that records every call.
-#include "protocol/report_printer.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "protocol/report_printer.h"
 #include "support/recording_canvas.h"
 
 namespace {
