@@ -160,7 +160,7 @@ TEST(MagEncode, NothingToWriteIsToldBeforeAnythingGoes) {
         request.selected = row.ticked;
         request.text = {"", "UNTICKED", ""};
         EXPECT_EQ(magstripe::Encode(rig.msg, rig.host, request), row.result);
-        EXPECT_EQ(rig.host.BoxTexts(), row.boxes);
+        ASSERT_EQ(rig.host.BoxTexts(), row.boxes);
         EXPECT_EQ(rig.host.boxes[0].buttons, row.answer ? MsgButtons::OkCancel : MsgButtons::Ok);
         EXPECT_EQ(EncodeFrames(*rig.printer), row.wire);
         // Not even the model query when none is ticked.
@@ -331,7 +331,7 @@ TEST(MagRead, OldFirmwareAndNoSelectionAreRefusedBeforeAnythingIsRead) {
             rig.printer->UpdateState([](SimPrinterState& s) { s.values.erase("VRS"); });
         const magstripe::ReadResult result = magstripe::ReadCard(rig.msg, rig.host, c.selection);
         if (c.refusal) {
-            EXPECT_EQ(rig.host.BoxTexts(), Texts{*c.refusal});
+            ASSERT_EQ(rig.host.BoxTexts(), Texts{*c.refusal});
             EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
             EXPECT_NE(result.outcome, ReadOutcome::Read);
             EXPECT_EQ(rig.Requests(), c.selection ? Texts{"REQ,STA,VRS"} : Texts{});
