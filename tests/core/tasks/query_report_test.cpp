@@ -5,6 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "links/character_interface.h"
 #include "protocol/command_table.h"
 #include "protocol/printer_tasks.h"
