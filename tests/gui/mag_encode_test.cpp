@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr const char* kNoDataText =
-    "WARNING! No magnetic data found!   \n\nPress OK to send anyway.";
-
 using Id = CMagEncodingPP::Id;
 
 struct MagControls {
@@ -122,171 +119,32 @@ TEST(MagEncodePage, TrackBoxesTakeTheirLimitsAndTrackOneInCapitals) {
     }
 }
 
-TEST(MagEncodePage, EncodeSendsTheTickedTracksAndTheCardTakesThem) {
-    struct Row {
-        const char* name;
-        const char* version;
-        const char* model;
-        std::array<bool, 3> ticked;
-        std::array<const char*, 3> typed;
-        bool hiCo;
-        std::string wire;
-    };
-    const Row rows[] = {
-        {"track 2 alone",
-         "E3.05",
-         "7",
-         {false, true, false},
-         {"", "1234", ""},
-         false,
-         "\x01NOC0,BBB,MGVON,VER5,COEL,MAG2,1234\x1c\x03"},
-        {"all three, model 10, Hi Co",
-         "E3.05",
-         "10",
-         {true, true, true},
-         {"abc^def", "123=45", "999"},
-         true,
-         "\x01NOC1,MGVON,VER5,COEH,MAG1,ABC^DEF,MAG2,123=45,MAG3,999\x1c\x03"},
-        {"ticked but empty adds no field",
-         "E3.05",
-         "10",
-         {true, false, true},
-         {"", "", "0042"},
-         false,
-         "\x01NOC1,MGVON,VER5,COEL,MAG3,0042\x1c\x03"},
-        {"unticked text is ignored",
-         "E3.05",
-         "7",
-         {false, true, false},
-         {"NAME", "55", "66"},
-         true,
-         "\x01NOC0,BBB,MGVON,VER5,COEH,MAG2,55\x1c\x03"},
-        // The V family is never asked its model.
-        {"V family",
-         "V1.00",
-         "10",
-         {true, false, false},
-         {"X", "", ""},
-         false,
-         "\x01NOC0,BBB,MGVON,VER5,COEL,MAG1,X\x1c\x03"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        SimPageRig rig(row.version);
-        rig.printer->SetValue("MDL", row.model);
-        const std::array<simcard::SimTrack, 3> before = rig.printer->GetState().card;
-        CMagEncodingPP page(rig.context);
-        MagControls c(page);
-        ASSERT_TRUE(c.Complete());
-        page.Activate();
-
-        for (int i = 0; i < 3; ++i) {
-            if (row.ticked[i]) c.ticks[i]->click();
-            TypeInto(c.data[i], QString::fromLatin1(row.typed[i]));
-        }
-        if (row.hiCo) c.hiCo->click();
-        c.encode->click();
-
-        EXPECT_EQ(EncodeFrames(*rig.printer), std::vector<std::string>{row.wire});
-        EXPECT_TRUE(rig.host.boxes.empty());
-        const std::array<simcard::SimTrack, 3> card = rig.printer->GetState().card;
-        for (int i = 0; i < 3; ++i) {
-            const bool written = row.ticked[i] && *row.typed[i] != '\0';
-            const std::string expected =
-                written ? ToLatin1(QString::fromLatin1(row.typed[i]).toUpper()) : before[i].data;
-            EXPECT_EQ(card[i].data, expected) << "track " << i + 1;
-        }
-    }
-}
-
-TEST(MagEncodePage, FullTracksMakeTheLongestCommand) {
+// What goes out is the task's rule; the page hands it the ticks, the texts
+// as the boxes hold them and the Hi Co box.
+TEST(MagEncodePage, EncodeSendsWhatTheControlsHold) {
     SimPageRig rig;
+    rig.printer->SetValue("MDL", "10");
     CMagEncodingPP page(rig.context);
     MagControls c(page);
     ASSERT_TRUE(c.Complete());
-    const std::string tracks[] = {std::string(76, 'A'), std::string(37, '1'),
-                                  std::string(104, '2')};
+    page.Activate();
+    const char* typed[] = {"abc^def", "123=45", "999"};
     for (int i = 0; i < 3; ++i) {
         c.ticks[i]->click();
-        c.data[i]->setText(QString::fromLatin1(tracks[i] + "overflow"));
+        TypeInto(c.data[i], typed[i]);
     }
+    c.ticks[1]->click();  // unticked again
     c.hiCo->click();
     c.encode->click();
 
-    const std::vector<std::string> frames = EncodeFrames(*rig.printer);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].size(), 262u);
-    const std::array<simcard::SimTrack, 3> card = rig.printer->GetState().card;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(card[i].data, tracks[i]) << i;
+    EXPECT_EQ(EncodeFrames(*rig.printer),
+              std::vector<std::string>{"\x01NOC1,MGVON,VER5,COEH,MAG1,ABC^DEF,MAG3,999\x1c\x03"});
+    EXPECT_TRUE(rig.host.boxes.empty());
 }
 
-TEST(MagEncodePage, NoTrackTickedWarnsAndSendsNothing) {
+TEST(MagEncodePage, SelfTestSendsEnc) {
     SimPageRig rig;
     CMagEncodingPP page(rig.context);
-    MagControls c(page);
-    ASSERT_TRUE(c.Complete());
-    TypeInto(c.data[1], "1234");
-    c.encode->click();
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, "WARNING! No tracks selected!   \n");
-    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(rig.host.boxes[0].icon, MsgIcon::Exclamation);
-    // Not even the model query.
-    EXPECT_TRUE(rig.printer->Frames().empty());
-}
-
-TEST(MagEncodePage, TickedTracksAllEmptyAskBeforeSendingTheBareCommand) {
-    for (MsgResult answer : {MsgResult::Cancel, MsgResult::Ok}) {
-        SCOPED_TRACE(answer == MsgResult::Ok ? "OK" : "Cancel");
-        SimPageRig rig;
-        const std::array<simcard::SimTrack, 3> before = rig.printer->GetState().card;
-        CMagEncodingPP page(rig.context);
-        MagControls c(page);
-        ASSERT_TRUE(c.Complete());
-        c.ticks[0]->click();
-        c.ticks[2]->click();
-        TypeInto(c.data[1], "unticked");
-        rig.host.boxAnswers.push_back(answer);
-        c.encode->click();
-
-        ASSERT_EQ(rig.host.boxes.size(), 1u);
-        EXPECT_EQ(rig.host.boxes[0].text, kNoDataText);
-        EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::OkCancel);
-        if (answer == MsgResult::Ok) {
-            EXPECT_EQ(EncodeFrames(*rig.printer),
-                      std::vector<std::string>{"\x01NOC0,BBB,MGVON,VER5,COEL\x1c\x03"});
-        } else {
-            EXPECT_TRUE(EncodeFrames(*rig.printer).empty());
-        }
-        // No track named, none changed.
-        const std::array<simcard::SimTrack, 3> card = rig.printer->GetState().card;
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(card[i].data, before[i].data);
-    }
-}
-
-TEST(MagEncodePage, SelfTestSendsEncThenWaits) {
-    for (const char* version : {"E3.05", "V1.00"}) {
-        SCOPED_TRACE(version);
-        SimPageRig rig(version);
-        CMagEncodingPP page(rig.context);
-        MagControls c(page);
-        ASSERT_TRUE(c.Complete());
-        c.selfTest->click();
-
-        const std::vector<SimFrame> frames = rig.printer->Frames();
-        ASSERT_EQ(frames.size(), 1u);
-        EXPECT_EQ(frames[0].bytes, Framed("REQ,ENC"));
-        EXPECT_EQ(rig.host.pauses, std::vector<int>{CMessageIF::kShortPauseMs});
-    }
-
-    // A self test that never left: the reconnect is offered, no wait follows.
-    SimPageRig rig("E3.05");
-    CMagEncodingPP page(rig.context);
-    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-    rig.host.boxAnswers = {MsgResult::Cancel};
     MagControls(page).selfTest->click();
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
-    EXPECT_TRUE(rig.host.pauses.empty());
+    EXPECT_EQ(Requests(*rig.printer), std::vector<std::string>{"REQ,ENC"});
 }

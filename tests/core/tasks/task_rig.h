@@ -14,24 +14,29 @@
 #include "protocol/source_file.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
+#include "support/counting_sheet.h"
 #include "support/fake_host.h"
+#include "support/scripted_link.h"
 
-// The maintenance tasks without a window: the protocol object on the
-// in-process simulated printer, connected and with the connect's own
-// traffic forgotten.
-struct SimTaskRig {
-    // Unscripted Retry/Cancel boxes are cancelled, so a lost printer ends
-    // the task instead of retrying for ever.
-    FakeHost host{MsgResult::Cancel};
+// The protocol object connected to a simulated printer set up by `setUp`,
+// the connect's own traffic forgotten: the world a task runs in, without
+// any window.
+struct TaskRig {
+    FakeHost host;
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CMessageIF msg{host};
 
-    explicit SimTaskRig(const std::string& version = "E3.05",
-                        const std::string& port = "Ethernet") {
+    // `setUp` changes the printer once it is connected, its family learnt
+    // from `version`; `retryAnswer` answers every unscripted Retry/Cancel box.
+    explicit TaskRig(const std::function<void(SimPrinterState&)>& setUp = {},
+                     const std::string& version = "E3.05", const std::string& port = "Ethernet",
+                     MsgResult retryAnswer = MsgResult::Retry)
+        : host(retryAnswer) {
         printer->SetValue("VRS", version);
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
         EXPECT_EQ(msg.SelectPort(port), 1);
+        if (setUp) printer->UpdateState(setUp);
         printer->ClearFrames();
         host.pauses.clear();
         host.boxes.clear();
@@ -52,15 +57,52 @@ struct SimTaskRig {
         printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
     }
 
-    // The requests the printer received, as "prefix + mnemonic + parameter".
-    std::vector<std::string> Requests() const {
+    // The printer stops taking anything after `frames` more frames.
+    void OffAfter(int frames) {
+        const long long seen = static_cast<long long>(printer->Frames().size()) + 1;  // + "VRS"
+        printer->UpdateState([&](SimPrinterState& s) { s.timing.offAfterFrames = seen + frames; });
+    }
+
+    // The frames the printer received, as prefix, mnemonic and parameter
+    // ("REQ,STA,VRS", "QPR1"); `requestsOnly` leaves out data and raw frames.
+    std::vector<std::string> Requests(bool requestsOnly = false) const {
         std::vector<std::string> texts;
         for (const SimFrame& frame : printer->Frames()) {
-            if (frame.kind == SimFrameKind::Request) {
-                texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
-            }
+            if (requestsOnly && frame.kind != SimFrameKind::Request) continue;
+            texts.push_back(frame.prefix + frame.mnemonic + frame.parameter);
         }
         return texts;
+    }
+};
+
+// A task that loses its printer must end, not retry for ever: every
+// unscripted Retry/Cancel box is cancelled. Lists requests only.
+struct SimTaskRig : TaskRig {
+    explicit SimTaskRig(const std::string& version = "E3.05", const std::string& port = "Ethernet")
+        : TaskRig({}, version, port, MsgResult::Cancel) {}
+
+    std::vector<std::string> Requests() const { return TaskRig::Requests(true); }
+};
+
+// The protocol object on scripted links, for exact replies and refusals a
+// simulator would not produce. Connect opens a link via `port` that has
+// learnt the family from `version` and forgets its traffic.
+struct ScriptedTaskRig : ScriptedLinks {
+    FakeHost host;
+    CountingSheet sheet;
+    CMessageIF msg{host};
+
+    ScriptedTaskRig() {
+        msg.SetMainSheet(&sheet);
+        msg.SetLinkFactory(Factory());
+    }
+
+    ScriptedLink& Connect(const std::string& version = "E3.05", const std::string& port = "USB") {
+        prepare = [version](ScriptedLink& l) { l.QueueReply("VRS" + version + ","); };
+        msg.SelectPort(port);
+        prepare = {};
+        ForgetTraffic();
+        return *link;
     }
 };
 
