@@ -27,11 +27,11 @@
 #include "links/usb_selection.h"
 #include "protocol/message_if.h"
 #include "protocol/printer_tasks.h"
-#include "protocol/query_report.h"
 #include "seams/file_save.h"
 #include "seams/text_scan.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
+#include "tasks/query_report.h"
 
 using Json = nlohmann::ordered_json;
 

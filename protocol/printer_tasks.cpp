@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "protocol/message_if.h"
-#include "protocol/query_report.h"
 #include "protocol/source_file.h"
 #include "seams/host_services.h"
 #include "seams/wait_cursor.h"
+#include "tasks/query_report.h"
 
 // --- identity ----------------------------------------------------------------
 

@@ -8,10 +8,10 @@
 
 #include "protocol/message_if.h"
 #include "protocol/printer_tasks.h"
-#include "protocol/query_report.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "support/fake_host.h"
+#include "tasks/query_report.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "protocol/report_printer.h"
-
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -9,6 +7,7 @@
 
 #include "report/qt_print_canvas.h"
 #include "support/recording_canvas.h"
+#include "tasks/report_layout.h"
 
 namespace {
 

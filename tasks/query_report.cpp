@@ -1,4 +1,4 @@
-#include "protocol/query_report.h"
+#include "tasks/query_report.h"
 
 #include <cstdio>
 #include <string_view>
