@@ -26,11 +26,15 @@
 #include "links/usb_discovery.h"
 #include "links/usb_selection.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "seams/file_save.h"
 #include "seams/text_scan.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
+#include "tasks/counters.h"
+#include "tasks/firmware.h"
+#include "tasks/identity.h"
+#include "tasks/magstripe.h"
+#include "tasks/network.h"
 #include "tasks/query_report.h"
 
 using Json = nlohmann::ordered_json;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pages/page_base.h"
-#include "protocol/printer_tasks.h"
+#include "tasks/network.h"
 
 class CIpAddressEdit;
 class QButtonGroup;

@@ -11,9 +11,9 @@
 #include "pages/firmware_path_store.h"
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
+#include "tasks/firmware.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "pages/page_base.h"
-#include "protocol/printer_tasks.h"
+#include "tasks/firmware.h"
 
 class CSourceFile;
 class QGroupBox;

@@ -14,8 +14,8 @@
 
 #include "links/program_state.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
+#include "tasks/identity.h"
 
 namespace {
 

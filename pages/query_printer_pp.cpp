@@ -9,7 +9,6 @@
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "seams/file_save.h"
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "support/fake_host.h"
+#include "tasks/network.h"
 #include "tasks/query_report.h"
 
 namespace {

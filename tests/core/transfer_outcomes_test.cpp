@@ -11,10 +11,11 @@
 #include <system_error>
 
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "support/fake_host.h"
+#include "tasks/firmware.h"
+#include "tasks/magstripe.h"
 
 namespace {
 
