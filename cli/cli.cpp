@@ -424,19 +424,18 @@ Result RunCommand(const Options& options, const Target& target, CCommandWatch& w
                 break;
         }
     } else if (command == "upgrade" || command == "upgrade-laminator") {
-        std::string path = options.file;
-        firmware::UpgradeReport upgraded;
+        firmware::UpgradeOutcome upgraded;
         std::optional<std::string> versionBefore;
         if (command == "upgrade") {
             versionBefore = msg.RequestStatus(cmd::VRS);
             const std::string extension = firmware::ExtensionForVersion(versionBefore);
-            upgraded = firmware::UpgradePrinter(msg, host, path, extension);
+            upgraded = firmware::UpgradePrinter(msg, host, options.file, extension);
         } else if (msg.GetPrinterFamily() != family::kH) {
             host.Message("Laminator firmware: Not applicable", MsgButtons::Ok);
             upgraded.result = firmware::UpgradeResult::SendFailed;
             result.json["applicable"] = false;
         } else {
-            upgraded = firmware::UpgradeLaminator(msg, host, path);
+            upgraded = firmware::UpgradeLaminator(msg, host, options.file);
         }
         static constexpr const char* kNames[] = {"declined",  "open failed", "bad extension",
                                                  "failed",    "upgraded",    "empty file",

@@ -110,13 +110,13 @@ void CFirmwarePP::OnChoosePrinterFile() {
 }
 
 void CFirmwarePP::OnUpgradePrinter() {
-    const firmware::UpgradeResult result =
+    const firmware::UpgradeOutcome outcome =
         firmware::UpgradePrinter(Msg(), Host(), m_printerPath, m_extension,
-                                 [](const std::string& path) { CFirmwarePathStore::Store(path); })
-            .result;
+                                 [](const std::string& path) { CFirmwarePathStore::Store(path); });
+    m_printerPath = outcome.path;
     // Either way the printer is no longer what the pages read: after an
     // upgrade it restarts, after a broken transfer it holds a partial image.
-    if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
+    if (firmware::EndsRun(outcome.result)) Sheet().EndDialog(kEndResultOk);
 }
 
 void CFirmwarePP::OnChooseLaminatorFile() {
@@ -128,7 +128,8 @@ void CFirmwarePP::OnChooseLaminatorFile() {
 }
 
 void CFirmwarePP::OnUpgradeLaminator() {
-    const firmware::UpgradeResult result =
-        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath).result;
-    if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
+    const firmware::UpgradeOutcome outcome =
+        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath);
+    m_laminatorPath = outcome.path;
+    if (firmware::EndsRun(outcome.result)) Sheet().EndDialog(kEndResultOk);
 }

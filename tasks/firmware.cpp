@@ -92,6 +92,37 @@ std::optional<UpgradeResult> RefuseUnfitImage(IHostServices& host, int64_t lengt
     return std::nullopt;
 }
 
+// What the operator is told of a file that cannot be an image.
+struct ImageRefusals {
+    const char* openError;
+    const char* badExtension;
+};
+
+// Opens the image and checks its name and its length; no file when one
+// check failed, the operator told why and `outcome` holding the result.
+// `outcome.path` becomes the path as the program keeps it.
+std::unique_ptr<CSourceFile> OpenImage(IHostServices& host, const FileOpener& open,
+                                       const std::string& extension, const ImageRefusals& refusals,
+                                       UpgradeOutcome& outcome) {
+    std::unique_ptr<CSourceFile> file = open(outcome.path, outcome.fileError);
+    if (!file) {
+        host.Message(refusals.openError, MsgButtons::Ok);
+        outcome.result = UpgradeResult::OpenFailed;
+        return nullptr;
+    }
+    outcome.path = PathAsKept(outcome.path);
+    if (LowerAscii(outcome.path).find(extension) == std::string::npos) {
+        host.Message(refusals.badExtension, MsgButtons::Ok);
+        outcome.result = UpgradeResult::BadExtension;
+        return nullptr;
+    }
+    if (const std::optional<UpgradeResult> unfit = RefuseUnfitImage(host, file->Length())) {
+        outcome.result = *unfit;
+        return nullptr;
+    }
+    return file;
+}
+
 std::string SecondsLeftText(int seconds) {
     return "The printer is installing its new firmware.\n" + std::to_string(seconds) +
            (seconds == 1 ? " second left" : " seconds left");
@@ -143,38 +174,25 @@ std::unique_ptr<CSourceFile> OpenDiskFile(const std::string& path, std::string& 
     return CDiskFile::Open(path, &whyNot);
 }
 
-UpgradeReport UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
-                             const std::string& extension,
-                             const std::function<void(const std::string&)>& onUpgradeSent,
-                             const FileOpener& open) {
-    UpgradeReport report;
-    if (host.Message(kConfirmPrinterText, MsgButtons::YesNo) != MsgResult::Yes) return report;
+UpgradeOutcome UpgradePrinter(CMessageIF& msg, IHostServices& host, const std::string& path,
+                              const std::string& extension,
+                              const std::function<void(const std::string&)>& onUpgradeSent,
+                              const FileOpener& open) {
+    UpgradeOutcome outcome;
+    outcome.path = path;
+    if (host.Message(kConfirmPrinterText, MsgButtons::YesNo) != MsgResult::Yes) return outcome;
     std::unique_ptr<CSourceFile> file;
-    report.result = UpgradeResult::SendFailed;
     {
         WaitCursor wait(host);
-        file = open(path, report.fileError);
-        if (!file) {
-            host.Message(kOpenErrorText, MsgButtons::Ok);
-            report.result = UpgradeResult::OpenFailed;
-            return report;
-        }
-        path = PathAsKept(path);
-        if (LowerAscii(path).find(extension) == std::string::npos) {
-            host.Message(kBadExtensionText, MsgButtons::Ok);
-            report.result = UpgradeResult::BadExtension;
-            return report;
-        }
-        if (const std::optional<UpgradeResult> unfit = RefuseUnfitImage(host, file->Length())) {
-            report.result = *unfit;
-            return report;
-        }
+        file = OpenImage(host, open, extension, {kOpenErrorText, kBadExtensionText}, outcome);
+        if (!file) return outcome;
+        outcome.result = UpgradeResult::SendFailed;
 
         const ByteSum sum = SumBytes(*file);
         if (sum.readFailed) {
             // The transfer still goes on, but the outcome cannot be a success.
             host.Message(kReadErrorText, MsgButtons::Ok);
-            report.fileError = sum.readError;
+            outcome.fileError = sum.readError;
         }
 
         // The printer states its sum as a signed decimal, so an image whose
@@ -185,53 +203,41 @@ UpgradeReport UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& 
         // success box.
         const bool matched = reported && static_cast<uint32_t>(*reported) == sum.sum;
         if (matched && msg.SendCommand(cmd::UPG)) {
-            if (onUpgradeSent) onUpgradeSent(path);
+            if (onUpgradeSent) onUpgradeSent(outcome.path);
             WaitForPrinterRestart(host);
             host.Message(kSuccessText, MsgButtons::Ok);
-            report.result = UpgradeResult::Upgraded;
+            outcome.result = UpgradeResult::Upgraded;
         } else {
             host.Message(kSendErrorText, MsgButtons::Ok);
         }
-        if (sum.readFailed) report.result = UpgradeResult::ReadFailed;
+        if (sum.readFailed) outcome.result = UpgradeResult::ReadFailed;
     }
     if (!file->Close()) host.Message(kCloseErrorText, MsgButtons::Ok);
-    return report;
+    return outcome;
 }
 
-UpgradeReport UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path,
-                               const FileOpener& open) {
-    UpgradeReport report;
+UpgradeOutcome UpgradeLaminator(CMessageIF& msg, IHostServices& host, const std::string& path,
+                                const FileOpener& open) {
+    UpgradeOutcome outcome;
+    outcome.path = path;
     std::unique_ptr<CSourceFile> file;
     bool sent = false;
     {
         WaitCursor wait(host);
-        file = open(path, report.fileError);
-        if (!file) {
-            host.Message(kLaminatorOpenErrorText, MsgButtons::Ok);
-            report.result = UpgradeResult::OpenFailed;
-            return report;
-        }
-        path = PathAsKept(path);
-        if (LowerAscii(path).find(kLaminatorExtension) == std::string::npos) {
-            host.Message(kLaminatorBadExtensionText, MsgButtons::Ok);
-            report.result = UpgradeResult::BadExtension;
-            return report;
-        }
-        if (const std::optional<UpgradeResult> unfit = RefuseUnfitImage(host, file->Length())) {
-            report.result = *unfit;
-            return report;
-        }
+        file = OpenImage(host, open, kLaminatorExtension,
+                         {kLaminatorOpenErrorText, kLaminatorBadExtensionText}, outcome);
+        if (!file) return outcome;
         if (host.Message(kConfirmLaminatorText, MsgButtons::YesNo) != MsgResult::Yes) {
-            report.result = UpgradeResult::Declined;
-            return report;
+            outcome.result = UpgradeResult::Declined;
+            return outcome;
         }
         // The laminator acknowledges nothing: it resets once it has the file.
         sent = msg.SendLaminatorFirmware(*file);
     }
     if (!file->Close()) host.Message(kCloseErrorText, MsgButtons::Ok);
     host.Message(sent ? kLaminatorStartedText : kSendErrorText, MsgButtons::Ok);
-    report.result = sent ? UpgradeResult::Upgraded : UpgradeResult::SendFailed;
-    return report;
+    outcome.result = sent ? UpgradeResult::Upgraded : UpgradeResult::SendFailed;
+    return outcome;
 }
 
 std::optional<std::string> VersionAfterRestart(CMessageIF& msg) {

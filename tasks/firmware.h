@@ -46,8 +46,11 @@ inline bool EndsRun(UpgradeResult result) {
     return result == UpgradeResult::SendFailed || result == UpgradeResult::Upgraded ||
            result == UpgradeResult::ReadFailed;
 }
-struct UpgradeReport {
+struct UpgradeOutcome {
     UpgradeResult result = UpgradeResult::Declined;
+    // The path as the program keeps it once the file opened (lowered where
+    // file names are case-blind); as given before that.
+    std::string path;
     // Why the file could not be opened, or what the failed read met.
     std::string fileError;
 };
@@ -58,15 +61,15 @@ using FileOpener =
 std::unique_ptr<CSourceFile> OpenDiskFile(const std::string& path, std::string& whyNot);
 
 // Asks, checks the file, sends it, compares the printer's checksum, sends
-// "UPG" and waits for the printer's restart. `path` becomes the path as the
-// program keeps it; `onUpgradeSent` runs right after "UPG" went out.
-UpgradeReport UpgradePrinter(CMessageIF& msg, IHostServices& host, std::string& path,
-                             const std::string& extension,
-                             const std::function<void(const std::string&)>& onUpgradeSent = {},
-                             const FileOpener& open = OpenDiskFile);
+// "UPG" and waits for the printer's restart. `onUpgradeSent` runs right
+// after "UPG" went out, with the path as the program keeps it.
+UpgradeOutcome UpgradePrinter(CMessageIF& msg, IHostServices& host, const std::string& path,
+                              const std::string& extension,
+                              const std::function<void(const std::string&)>& onUpgradeSent = {},
+                              const FileOpener& open = OpenDiskFile);
 // Checks the file, asks, and sends it to the laminator.
-UpgradeReport UpgradeLaminator(CMessageIF& msg, IHostServices& host, std::string& path,
-                               const FileOpener& open = OpenDiskFile);
+UpgradeOutcome UpgradeLaminator(CMessageIF& msg, IHostServices& host, const std::string& path,
+                                const FileOpener& open = OpenDiskFile);
 // The firmware version of a printer back from its restart after "UPG":
 // asked on the link as it is and, when the printer dropped the connection
 // in its restart, once more after reconnecting. No value when it did not
