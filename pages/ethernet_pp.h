@@ -46,14 +46,6 @@ public:
         kModeStatic = network::kModeStatic
     };
 
-    static bool IsEthernetProduct(int32_t productId);
-    // Addresses travel as the signed decimal of the 32-bit value whose most
-    // significant byte is the first dotted field (192.168.102.0 is
-    // -1062705664).
-    static std::string AddressToWire(uint32_t address);
-    // No value when the text holds no number at all.
-    static std::optional<uint32_t> AddressFromWire(const std::string& text);
-
     explicit CEthernetPP(const PageContext& context, QWidget* parent = nullptr);
 
     int AddressMode() const { return m_addressMode; }

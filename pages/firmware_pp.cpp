@@ -74,17 +74,11 @@ CFirmwarePP::CFirmwarePP(const PageContext& context, QWidget* parent)
     connect(m_laminatorUpgrade, &QPushButton::clicked, this, &CFirmwarePP::OnUpgradeLaminator);
 }
 
-CFirmwarePP::ByteSum CFirmwarePP::SumBytes(CSourceFile& file) { return firmware::SumBytes(file); }
-
-std::string CFirmwarePP::ExtensionForVersion(const std::optional<std::string>& version) {
-    return firmware::ExtensionForVersion(version);
-}
-
 void CFirmwarePP::OnInitDialog() {
     m_printerPath = CFirmwarePathStore::Load();
     m_printerPathEdit->setText(DisplayPath(m_printerPath));
 
-    m_extension = ExtensionForVersion(Msg().RequestStatus(cmd::VRS));
+    m_extension = firmware::ExtensionForVersion(Msg().RequestStatus(cmd::VRS));
 
     if (Msg().GetPrinterFamily() != family::kH) {
         for (QWidget* control : std::initializer_list<QWidget*>{

@@ -138,10 +138,6 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
     SetDefaultButton(m_refresh);
 }
 
-QString CPrinterIdentityPP::ModelLabel(int32_t code, const std::string& oemName) {
-    return FromLatin1(identity::ModelLabel(code, oemName));
-}
-
 void CPrinterIdentityPP::OnInitDialog() { Refresh(); }
 
 void CPrinterIdentityPP::OnSetActive() { Refresh(); }

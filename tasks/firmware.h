@@ -12,6 +12,8 @@ class IHostServices;
 
 namespace firmware {
 
+// After "UPG" the printer reprograms itself and restarts; the program
+// waits this long before it says the upgrade went through.
 inline constexpr int kUpgradeSettleMs = 10000;
 inline constexpr int kCountdownStepMs = 1000;
 inline constexpr const char* kLaminatorExtension = ".hex";

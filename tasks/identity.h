@@ -33,7 +33,8 @@ struct View {
 // What a setting's field holds; a longer value is cut to it.
 inline constexpr size_t kSettingTextLimit = 63;
 
-// The Model field for a model code; `oemName` stands for code 10.
+// The Model field for a model code. Code 10 is a printer sold under another
+// maker's name; `oemName` is the name the USB selection recorded for it.
 std::string ModelLabel(int32_t code, const std::string& oemName);
 // The Product ID field for the text the "PID" request left in it.
 std::string ProductIdText(const std::string& reported);

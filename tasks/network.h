@@ -17,7 +17,9 @@ enum AddressMode : int { kModeUnknown = -1, kModeDynamic = 0, kModeStatic = 1 };
 inline constexpr int kAddressCount = 3;
 
 bool IsEthernetProduct(int32_t productId);
-// An address as the printer's settings carry it: signed decimal.
+// An address as the printer's settings carry it: the signed decimal of the
+// 32-bit value whose most significant byte is the first dotted field
+// (192.168.102.0 is -1062705664).
 std::string AddressToWire(uint32_t address);
 // No value for a reply that carries no number.
 std::optional<uint32_t> AddressFromWire(const std::string& text);

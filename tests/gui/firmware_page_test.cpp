@@ -22,6 +22,7 @@
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
 #include "sim_page_rig.h"
+#include "tasks/firmware.h"
 
 using ::testing::ElementsAre;
 
@@ -360,7 +361,7 @@ TEST_F(FirmwarePage, AnUpgradeCommandThatDoesNotGoOutIsAFailure) {
     Choose(Id::kPrinterSelect, WriteFile("fw.cfe", image));
     const std::optional<QString> stored = StoredPath();
     CMemoryFile content(image);
-    link->QueueReply("CHK" + std::to_string(CFirmwarePP::SumBytes(content).sum) + ",");
+    link->QueueReply("CHK" + std::to_string(firmware::SumBytes(content).sum) + ",");
     // Header, image and ETX go out; "UPG" is refused.
     link->writeResults = {-1, -1, -1, 0};
     link->QueueReply("VRSE3.05,");
@@ -501,11 +502,11 @@ private:
 
 TEST(FirmwareChecksum, SumsUnsignedBytesAndStopsAtAReadError) {
     CMemoryFile bytes(std::string("\x01\x80\xFF\x00", 4));
-    EXPECT_EQ(CFirmwarePP::SumBytes(bytes).sum, 1u + 128u + 255u);
-    EXPECT_FALSE(CFirmwarePP::SumBytes(bytes).readFailed);  // rewinds first
+    EXPECT_EQ(firmware::SumBytes(bytes).sum, 1u + 128u + 255u);
+    EXPECT_FALSE(firmware::SumBytes(bytes).readFailed);  // rewinds first
 
     FailingFile failing(std::string(10000, '\x02'), 5000);
-    const CFirmwarePP::ByteSum partial = CFirmwarePP::SumBytes(failing);
+    const firmware::ByteSum partial = firmware::SumBytes(failing);
     EXPECT_TRUE(partial.readFailed);
     EXPECT_EQ(partial.sum, 10000u);
 }
