@@ -11,8 +11,8 @@
 #include <string>
 
 #include "bench/bench.h"
-#include "protocol/report_printer.h"
 #include "report/qt_print_canvas.h"
+#include "tasks/report_layout.h"
 
 namespace bench {
 namespace {

@@ -20,7 +20,6 @@
 #include "bench/bench.h"
 #include "links/ethernet_if.h"
 #include "links/program_state.h"
-#include "pages/firmware_pp.h"
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
 #include "sim/sim_link.h"
@@ -28,6 +27,7 @@
 #include "sim/sim_tcp_server.h"
 #include "support/frames.h"
 #include "support/sim_tcp_printer.h"
+#include "tasks/firmware.h"
 
 extern char** environ;
 
@@ -385,7 +385,7 @@ void FirmwareChecksum(const Options& options, const ImageFile& file, std::vector
     bool faulty = false;
     auto sumFile = [&] {
         std::unique_ptr<CDiskFile> disk = CDiskFile::Open(file.path);
-        const CFirmwarePP::ByteSum sum = CFirmwarePP::SumBytes(*disk);
+        const firmware::ByteSum sum = firmware::SumBytes(*disk);
         if (sum.readFailed || sum.sum != file.sum) faulty = true;
     };
     // The same file read in blocks and summed by a plain loop: the row

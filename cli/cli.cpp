@@ -26,12 +26,16 @@
 #include "links/usb_discovery.h"
 #include "links/usb_selection.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
-#include "protocol/query_report.h"
 #include "seams/file_save.h"
 #include "seams/text_scan.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_printer_ports.h"
+#include "tasks/counters.h"
+#include "tasks/firmware.h"
+#include "tasks/identity.h"
+#include "tasks/magstripe.h"
+#include "tasks/network.h"
+#include "tasks/query_report.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -420,19 +424,18 @@ Result RunCommand(const Options& options, const Target& target, CCommandWatch& w
                 break;
         }
     } else if (command == "upgrade" || command == "upgrade-laminator") {
-        std::string path = options.file;
-        firmware::UpgradeReport upgraded;
+        firmware::UpgradeOutcome upgraded;
         std::optional<std::string> versionBefore;
         if (command == "upgrade") {
             versionBefore = msg.RequestStatus(cmd::VRS);
             const std::string extension = firmware::ExtensionForVersion(versionBefore);
-            upgraded = firmware::UpgradePrinter(msg, host, path, extension);
+            upgraded = firmware::UpgradePrinter(msg, host, options.file, extension);
         } else if (msg.GetPrinterFamily() != family::kH) {
             host.Message("Laminator firmware: Not applicable", MsgButtons::Ok);
             upgraded.result = firmware::UpgradeResult::SendFailed;
             result.json["applicable"] = false;
         } else {
-            upgraded = firmware::UpgradeLaminator(msg, host, path);
+            upgraded = firmware::UpgradeLaminator(msg, host, options.file);
         }
         static constexpr const char* kNames[] = {"declined",  "open failed", "bad extension",
                                                  "failed",    "upgraded",    "empty file",

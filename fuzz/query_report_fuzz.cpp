@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "fuzz/fuzz_support.h"
-#include "protocol/query_report.h"
+#include "tasks/query_report.h"
 
 namespace {
 

@@ -25,16 +25,6 @@ constexpr int kHeight = 146;
 
 }  // namespace
 
-bool CEthernetPP::IsEthernetProduct(int32_t productId) {
-    return network::IsEthernetProduct(productId);
-}
-
-std::string CEthernetPP::AddressToWire(uint32_t address) { return network::AddressToWire(address); }
-
-std::optional<uint32_t> CEthernetPP::AddressFromWire(const std::string& text) {
-    return network::AddressFromWire(text);
-}
-
 CEthernetPP::CEthernetPP(const PageContext& context, QWidget* parent)
     : CPageBase(context, tr("Ethernet"), parent) {
     SetTemplateSize(kWidth, kHeight);
@@ -163,7 +153,7 @@ void CEthernetPP::ShowAddressMode() {
 }
 
 void CEthernetPP::SaveToFlash() {
-    if (!IsEthernetProduct(State().ethernetPageProductId)) return;
+    if (!network::IsEthernetProduct(State().ethernetPageProductId)) return;
     const WaitCursor wait(Host());
     // Only a field the printer reported nothing for and nobody has touched
     // since holds no value, and is not sent. One the operator emptied is

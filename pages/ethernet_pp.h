@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pages/page_base.h"
-#include "protocol/printer_tasks.h"
+#include "tasks/network.h"
 
 class CIpAddressEdit;
 class QButtonGroup;
@@ -45,14 +45,6 @@ public:
         kModeDynamic = network::kModeDynamic,
         kModeStatic = network::kModeStatic
     };
-
-    static bool IsEthernetProduct(int32_t productId);
-    // Addresses travel as the signed decimal of the 32-bit value whose most
-    // significant byte is the first dotted field (192.168.102.0 is
-    // -1062705664).
-    static std::string AddressToWire(uint32_t address);
-    // No value when the text holds no number at all.
-    static std::optional<uint32_t> AddressFromWire(const std::string& text);
 
     explicit CEthernetPP(const PageContext& context, QWidget* parent = nullptr);
 

@@ -11,9 +11,9 @@
 #include "pages/firmware_path_store.h"
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
+#include "tasks/firmware.h"
 
 namespace {
 
@@ -74,17 +74,11 @@ CFirmwarePP::CFirmwarePP(const PageContext& context, QWidget* parent)
     connect(m_laminatorUpgrade, &QPushButton::clicked, this, &CFirmwarePP::OnUpgradeLaminator);
 }
 
-CFirmwarePP::ByteSum CFirmwarePP::SumBytes(CSourceFile& file) { return firmware::SumBytes(file); }
-
-std::string CFirmwarePP::ExtensionForVersion(const std::optional<std::string>& version) {
-    return firmware::ExtensionForVersion(version);
-}
-
 void CFirmwarePP::OnInitDialog() {
     m_printerPath = CFirmwarePathStore::Load();
     m_printerPathEdit->setText(DisplayPath(m_printerPath));
 
-    m_extension = ExtensionForVersion(Msg().RequestStatus(cmd::VRS));
+    m_extension = firmware::ExtensionForVersion(Msg().RequestStatus(cmd::VRS));
 
     if (Msg().GetPrinterFamily() != family::kH) {
         for (QWidget* control : std::initializer_list<QWidget*>{
@@ -110,13 +104,13 @@ void CFirmwarePP::OnChoosePrinterFile() {
 }
 
 void CFirmwarePP::OnUpgradePrinter() {
-    const firmware::UpgradeResult result =
+    const firmware::UpgradeOutcome outcome =
         firmware::UpgradePrinter(Msg(), Host(), m_printerPath, m_extension,
-                                 [](const std::string& path) { CFirmwarePathStore::Store(path); })
-            .result;
+                                 [](const std::string& path) { CFirmwarePathStore::Store(path); });
+    m_printerPath = outcome.path;
     // Either way the printer is no longer what the pages read: after an
     // upgrade it restarts, after a broken transfer it holds a partial image.
-    if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
+    if (firmware::EndsRun(outcome.result)) Sheet().EndDialog(kEndResultOk);
 }
 
 void CFirmwarePP::OnChooseLaminatorFile() {
@@ -128,7 +122,8 @@ void CFirmwarePP::OnChooseLaminatorFile() {
 }
 
 void CFirmwarePP::OnUpgradeLaminator() {
-    const firmware::UpgradeResult result =
-        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath).result;
-    if (firmware::EndsRun(result)) Sheet().EndDialog(kEndResultOk);
+    const firmware::UpgradeOutcome outcome =
+        firmware::UpgradeLaminator(Msg(), Host(), m_laminatorPath);
+    m_laminatorPath = outcome.path;
+    if (firmware::EndsRun(outcome.result)) Sheet().EndDialog(kEndResultOk);
 }

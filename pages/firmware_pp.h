@@ -1,13 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 
 #include "pages/page_base.h"
-#include "protocol/printer_tasks.h"
 
-class CSourceFile;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -21,11 +17,6 @@ class CFirmwarePP : public CPageBase {
     Q_OBJECT
 
 public:
-    // After "UPG" the printer reprograms itself and restarts; the program
-    // waits this long before it says the upgrade went through.
-    static constexpr int kUpgradeSettleMs = firmware::kUpgradeSettleMs;
-    static constexpr int kCountdownStepMs = firmware::kCountdownStepMs;
-
     // The controls' ids: their object names, by which tests and the
     // accessibility tree find them.
     struct Id {
@@ -40,16 +31,6 @@ public:
     };
 
     explicit CFirmwarePP(const PageContext& context, QWidget* parent = nullptr);
-
-    using ByteSum = firmware::ByteSum;
-    // The sum of every byte of the file from its start, each taken 0 to 255,
-    // modulo 2^32: the number the printer reports after "CHK".
-    static ByteSum SumBytes(CSourceFile& file);
-
-    // The printer firmware extension chosen from the firmware version: ".bin"
-    // for a "V" version, ".cf" and the version's first letter in lower case
-    // otherwise, ".cf" alone for an empty version, ".cfa" without one.
-    static std::string ExtensionForVersion(const std::optional<std::string>& version);
 
     const std::string& PrinterPath() const { return m_printerPath; }
     const std::string& LaminatorPath() const { return m_laminatorPath; }

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "pages/page_base.h"
-#include "protocol/printer_tasks.h"
+#include "tasks/magstripe.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -10,8 +10,8 @@
 
 #include "controls/led_button.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
+#include "tasks/magstripe.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 
 #include "links/program_state.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "seams/wait_cursor.h"
+#include "tasks/identity.h"
 
 namespace {
 
@@ -136,10 +136,6 @@ CPrinterIdentityPP::CPrinterIdentityPP(const PageContext& context, QWidget* pare
     connect(m_reset, &QPushButton::clicked, this, &CPrinterIdentityPP::OnReset);
 
     SetDefaultButton(m_refresh);
-}
-
-QString CPrinterIdentityPP::ModelLabel(int32_t code, const std::string& oemName) {
-    return FromLatin1(identity::ModelLabel(code, oemName));
 }
 
 void CPrinterIdentityPP::OnInitDialog() { Refresh(); }

@@ -34,11 +34,6 @@ public:
 
     explicit CPrinterIdentityPP(const PageContext& context, QWidget* parent = nullptr);
 
-    // The Model field's text for a model code. Code 10 is a printer sold
-    // under another maker's name; `oemName` is the name the USB selection
-    // recorded for it.
-    static QString ModelLabel(int32_t code, const std::string& oemName);
-
     // The button Enter presses on this page: "Refresh", or "Save" once a
     // setting has changed.
     QPushButton* DefaultButton() const { return m_defaultButton; }

@@ -9,12 +9,11 @@
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
-#include "protocol/query_report.h"
-#include "protocol/report_printer.h"
 #include "seams/file_save.h"
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"
+#include "tasks/query_report.h"
+#include "tasks/report_layout.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "protocol/source_file.h"
 #include "seams/wait_cursor.h"
+#include "tasks/counters.h"
 
 namespace {
 

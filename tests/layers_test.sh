@@ -2,7 +2,7 @@
 # Fails on an include against the folder order. Each folder may include its
 # own headers and those of the folders before it in the line:
 #
-#   seams -> links -> protocol -> sim -> controls, report, cli -> pages -> app
+#   seams -> links -> protocol -> tasks -> sim -> controls, report, cli -> pages -> app
 #
 # (resources sits with controls: data for the front end.) cli, the
 # command-line front end, stands beside the window's folders: it includes
@@ -13,8 +13,8 @@ root="${1:-$(dirname "$0")/..}"
 cd "$root"
 
 declare -A rank=(
-  [seams]=0 [links]=1 [protocol]=2 [sim]=3
-  [controls]=4 [report]=4 [resources]=4 [cli]=4 [pages]=5 [app]=6
+  [seams]=0 [links]=1 [protocol]=2 [tasks]=3 [sim]=4
+  [controls]=5 [report]=5 [resources]=5 [cli]=5 [pages]=6 [app]=7
 )
 
 status=0
@@ -33,7 +33,7 @@ for folder in "${!rank[@]}"; do
       echo "$file:$line: $folder may not include cli, the command-line front end" >&2
       status=1
     elif [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
-      echo "$file:$line: $folder may not include $target (order: seams, links, protocol, sim, controls/report/cli, pages, app)" >&2
+      echo "$file:$line: $folder may not include $target (order: seams, links, protocol, tasks, sim, controls/report/cli, pages, app)" >&2
       status=1
     fi
   done < <(grep -Hn '^[[:space:]]*#[[:space:]]*include "[^"]*/' "$folder"/*.h "$folder"/*.cpp 2>/dev/null || true)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "protocol/command_table.h"
-#include "protocol/printer_tasks.h"
+#include "tasks/magstripe.h"
 
 namespace {
 

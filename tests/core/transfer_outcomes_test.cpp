@@ -11,10 +11,11 @@
 #include <system_error>
 
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "support/fake_host.h"
+#include "tasks/firmware.h"
+#include "tasks/magstripe.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ TEST_F(TransferOutcomes, UpgradeEndsInSuccessOnlyWhenTheWholeImageWasTaken) {
         SCOPED_TRACE(row.what);
         ASSERT_NO_FATAL_FAILURE(
             Connect([](SimPrinterState& s) { s.checksumReply = SimChecksumReply::Unsigned; }));
-        std::string path = File("fw.cfe", "");
+        const std::string path = File("fw.cfe", "");
         if (row.result == UpgradeResult::TooLarge) fs::resize_file(path, uintmax_t{1} << 31);
         const firmware::FileOpener memory = [&](const std::string& name, std::string& why) {
             if (row.result == UpgradeResult::TooLarge) return firmware::OpenDiskFile(name, why);
@@ -86,9 +87,10 @@ TEST_F(TransferOutcomes, UpgradeEndsInSuccessOnlyWhenTheWholeImageWasTaken) {
             file->SetReadLimit(row.failAt, true);
             return std::unique_ptr<CSourceFile>(std::move(file));
         };
-        const firmware::UpgradeReport report =
+        const firmware::UpgradeOutcome report =
             firmware::UpgradePrinter(msg, host, path, ".cfe", {}, memory);
         EXPECT_EQ(report.result, row.result);
+        EXPECT_EQ(report.path, path);
         EXPECT_EQ(printer->Frames().size(), row.sent ? 2u : 0u);
         EXPECT_THAT(host.BoxTexts(), Contains(HasSubstr(row.box)));
         if (row.failAt >= 0) {

@@ -1,7 +1,5 @@
 // The report printed through Qt, to a PDF file: the layout itself is
 // checked on a recording canvas in the core suite.
-#include "protocol/report_printer.h"
-
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -10,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "report/qt_print_canvas.h"
+#include "tasks/report_layout.h"
 
 namespace {
 

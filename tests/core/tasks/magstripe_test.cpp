@@ -1,6 +1,8 @@
 // The magnetic stripe tasks against the in-process simulated printer: what
 // an encode sends and the card then holds, the encoding self test, and what
 // a card read makes of the printer's record, its faults and old firmware.
+#include "tasks/magstripe.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "protocol/printer_tasks.h"
 #include "support/frames.h"
 #include "task_rig.h"
 

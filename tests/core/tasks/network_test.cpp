@@ -1,6 +1,8 @@
 // The network settings task against the in-process simulated printer: which
 // printers it serves, what it makes of their replies, what a save writes and
 // what it says of a save cut short.
+#include "tasks/network.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "protocol/command_table.h"
-#include "protocol/printer_tasks.h"
 #include "task_rig.h"
 
 namespace {

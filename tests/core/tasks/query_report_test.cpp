@@ -1,7 +1,7 @@
 // The query and sensor report: its text rules line by line, and whole runs
 // against the simulated printer, its faults and scripted replies. A run cut
 // short must never pass for a whole one.
-#include "protocol/query_report.h"
+#include "tasks/query_report.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,6 @@
 
 #include "links/character_interface.h"
 #include "protocol/command_table.h"
-#include "protocol/printer_tasks.h"
 #include "support/frames.h"
 #include "task_rig.h"
 

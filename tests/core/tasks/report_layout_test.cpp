@@ -1,10 +1,11 @@
 // The printed report's page layout on a canvas that records every call.
+#include "tasks/report_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "protocol/report_printer.h"
 #include "support/recording_canvas.h"
 
 namespace {

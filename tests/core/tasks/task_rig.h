@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "protocol/message_if.h"
-#include "protocol/printer_tasks.h"
 #include "protocol/source_file.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "support/counting_sheet.h"
 #include "support/fake_host.h"
 #include "support/scripted_link.h"
+#include "tasks/counters.h"
+#include "tasks/firmware.h"
+#include "tasks/identity.h"
 
 // The protocol object connected to a simulated printer set up by `setUp`,
 // the connect's own traffic forgotten: the world a task runs in, without
@@ -128,13 +130,12 @@ inline UpgradeRun RunUpgrade(CMessageIF& msg, IHostServices& host, Board board,
         return std::unique_ptr<CSourceFile>(std::move(file));
     };
     UpgradeRun run;
-    run.keptPath = path;
     const auto hook = [&run](const std::string& kept) { run.upgradeSentFor.push_back(kept); };
-    const firmware::UpgradeReport report =
-        board == Board::Printer
-            ? firmware::UpgradePrinter(msg, host, run.keptPath, extension, hook, memory)
-            : firmware::UpgradeLaminator(msg, host, run.keptPath, memory);
-    run.result = report.result;
-    run.fileError = report.fileError;
+    const firmware::UpgradeOutcome outcome =
+        board == Board::Printer ? firmware::UpgradePrinter(msg, host, path, extension, hook, memory)
+                                : firmware::UpgradeLaminator(msg, host, path, memory);
+    run.result = outcome.result;
+    run.keptPath = outcome.path;
+    run.fileError = outcome.fileError;
     return run;
 }

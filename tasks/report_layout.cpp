@@ -1,4 +1,4 @@
-#include "protocol/report_printer.h"
+#include "tasks/report_layout.h"
 
 #include "seams/print_canvas.h"
 
