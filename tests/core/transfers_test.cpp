@@ -225,6 +225,15 @@ TEST_F(Transfers, LaminatorFrameIsCutAtTheFirstZeroByte) {
     CMemoryFile file(":00\r\n");
     EXPECT_FALSE(msg.SendLaminatorFirmware(file));
     EXPECT_EQ(link->writes.size(), 1u);
+    // Half a firmware is none: a file that shrank or failed while it was
+    // read sends nothing.
+    for (const bool fails : {false, true}) {
+        link->writes.clear();
+        CMemoryFile cut(":1000\r\n");
+        cut.SetReadLimit(3, fails);
+        EXPECT_FALSE(msg.SendLaminatorFirmware(cut));
+        EXPECT_TRUE(link->writes.empty());
+    }
 }
 
 TEST_F(Transfers, PrintFileGoesOutUnchangedInOneWriteOrSaysHowFarItGot) {
