@@ -149,7 +149,7 @@ private:
     bool WriteAll(const uint8_t* data, int length);
     // Sizes a transfer's area; the operator is told when the memory is not
     // there.
-    bool Reserve(std::vector<uint8_t>& area, size_t size);
+    std::unique_ptr<uint8_t[]> Reserve(size_t size);
 
     IHostServices& m_host;
     // Paces the idle calls of the transfers, whose chunks may each go out at

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "protocol/frame_format.h"
 #include "protocol/message_if.h"
@@ -101,17 +101,19 @@ bool CMessageIF::SendLaminatorFirmware(CSourceFile& file) {
         m_host.Message(kNoMemoryText, MsgButtons::Ok);
         return false;
     }
-    std::vector<uint8_t> text;
-    if (!Reserve(text, head.size() + static_cast<size_t>(length) + 1)) return false;
-    std::memcpy(text.data(), head.data(), head.size());
-    bool failed = false;
-    file.SeekToStart();
-    fileread::Fill(file, text.data() + head.size(), length, failed);
+    const size_t size = head.size() + static_cast<size_t>(length) + 1;
+    const std::unique_ptr<uint8_t[]> text = Reserve(size);
+    if (!text) return false;
+    std::memcpy(text.get(), head.data(), head.size());
+    // Half a firmware is no firmware: a file that cannot be read whole (it
+    // failed, or shrank since its length was taken) is not sent at all.
+    const fileread::Whole read = fileread::Into(file, text.get() + head.size(), length);
+    if (read.failed || read.bytes != length) return false;
     // The frame is text: it ends at the first zero byte, where the ETX goes.
-    const size_t end = strnlen(reinterpret_cast<const char*>(text.data()), text.size() - 1);
+    const size_t end = strnlen(reinterpret_cast<const char*>(text.get()), size - 1);
     text[end] = frame::kETX;
     const int total = static_cast<int>(end + 1);
-    return m_link->Write(text.data(), total) == total && m_link->ConfirmWritten(kConfirmGraceMs);
+    return m_link->Write(text.get(), total) == total && m_link->ConfirmWritten(kConfirmGraceMs);
 }
 
 CMessageIF::FileSendResult CMessageIF::SendFile(CSourceFile& file) {
@@ -123,16 +125,15 @@ CMessageIF::FileSendResult CMessageIF::SendFile(CSourceFile& file) {
         result.outcome = FileSend::TooLarge;
         return result;
     }
-    std::vector<uint8_t> content;
-    if (!Reserve(content, static_cast<size_t>(result.length))) {
+    const std::unique_ptr<uint8_t[]> content = Reserve(static_cast<size_t>(result.length));
+    if (!content) {
         result.outcome = FileSend::NoMemory;
         return result;
     }
-    bool failed = false;
-    file.SeekToStart();
     // Part of a print job prints a spoilt card: a file that cannot be read
     // whole is not sent at all.
-    if (fileread::Fill(file, content.data(), result.length, failed) != result.length) {
+    const fileread::Whole read = fileread::Into(file, content.get(), result.length);
+    if (read.failed || read.bytes != result.length) {
         result.outcome = FileSend::ReadFailed;
         return result;
     }
@@ -140,21 +141,18 @@ CMessageIF::FileSendResult CMessageIF::SendFile(CSourceFile& file) {
         result.outcome = FileSend::Sent;
         return result;
     }
-    const int written = m_link ? m_link->Write(content.data(), static_cast<int>(result.length)) : 0;
+    const int written = m_link ? m_link->Write(content.get(), static_cast<int>(result.length)) : 0;
     result.sent = std::max(written, 0);
     const bool taken = result.sent == result.length && m_link->ConfirmWritten(kConfirmGraceMs);
     result.outcome = taken ? FileSend::Sent : FileSend::Cut;
     return result;
 }
 
-bool CMessageIF::Reserve(std::vector<uint8_t>& area, size_t size) {
-    try {
-        area.assign(size, 0);
-        return true;
-    } catch (const std::bad_alloc&) {
-        m_host.Message(kNoMemoryText, MsgButtons::Ok);
-        return false;
-    }
+std::unique_ptr<uint8_t[]> CMessageIF::Reserve(size_t size) {
+    // A size the memory cannot hold is an outcome, not an exception.
+    std::unique_ptr<uint8_t[]> area(new (std::nothrow) uint8_t[std::max<size_t>(size, 1)]);
+    if (!area) m_host.Message(kNoMemoryText, MsgButtons::Ok);
+    return area;
 }
 
 CMessageIF::EncodeSend CMessageIF::SendMagneticEncode(const std::string& track1,

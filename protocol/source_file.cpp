@@ -137,6 +137,11 @@ std::string CMemoryFile::ErrorText() const { return m_failed ? ErrorName(EIO) : 
 
 namespace fileread {
 
+namespace {
+
+// Reads up to `count` bytes into `buffer`, reading on through short reads:
+// less than `count` only at the end of the file or at a read error, which
+// sets `failed`.
 int64_t Fill(CSourceFile& file, uint8_t* buffer, int64_t count, bool& failed) {
     int64_t filled = 0;
     while (filled < count) {
@@ -148,22 +153,37 @@ int64_t Fill(CSourceFile& file, uint8_t* buffer, int64_t count, bool& failed) {
     return filled;
 }
 
-Whole InBlocks(CSourceFile& file, int64_t limit,
-               const std::function<bool(const uint8_t* block, int64_t count)>& take) {
+// Each block lands in `area` at its place when there is one, else in one
+// block reused throughout.
+Whole Blocks(CSourceFile& file, int64_t limit, uint8_t* area,
+             const std::function<bool(const uint8_t* block, int64_t count)>& take) {
     Whole whole;
     if (!file.SeekToStart()) {
         whole.failed = true;
         return whole;
     }
-    const std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
+    std::unique_ptr<uint8_t[]> reused;
+    if (!area) reused.reset(new uint8_t[kBlockSize]);
     while (limit < 0 || whole.bytes < limit) {
         const int64_t want = limit < 0 ? kBlockSize : std::min(kBlockSize, limit - whole.bytes);
-        const int64_t got = Fill(file, block.get(), want, whole.failed);
-        if (got > 0 && !take(block.get(), got)) break;
+        uint8_t* block = area ? area + whole.bytes : reused.get();
+        const int64_t got = Fill(file, block, want, whole.failed);
+        if (got > 0 && take && !take(block, got)) break;
         whole.bytes += got;
         if (got < want) break;
     }
     return whole;
+}
+
+}  // namespace
+
+Whole InBlocks(CSourceFile& file, int64_t limit,
+               const std::function<bool(const uint8_t* block, int64_t count)>& take) {
+    return Blocks(file, limit, nullptr, take);
+}
+
+Whole Into(CSourceFile& file, uint8_t* area, int64_t length) {
+    return Blocks(file, std::max<int64_t>(length, 0), area, {});
 }
 
 }  // namespace fileread

@@ -78,19 +78,19 @@ namespace fileread {
 // system calls, small enough to stay in the cache while it is used.
 inline constexpr int64_t kBlockSize = 64 * 1024;
 
-// Reads up to `count` bytes from the file's current place into `buffer`,
-// reading on through short reads. Returns the count read: less than `count`
-// at the end of the file or at a read error, which sets `failed`.
-int64_t Fill(CSourceFile& file, uint8_t* buffer, int64_t count, bool& failed);
-
 struct Whole {
     int64_t bytes = 0;    // read and handed on
     bool failed = false;  // a read failed after `bytes`
 };
 // Reads the file from its start in kBlockSize blocks and hands each block on
 // (only the last may be shorter); stops after `limit` bytes (-1: at the end
-// of the file), at a read error, or when `take` returns false.
+// of the file), at a read error, or when `take` returns false. A file that
+// shrank or grew since its length was taken ends the reads where it ends or
+// at `limit`: never beyond either.
 Whole InBlocks(CSourceFile& file, int64_t limit,
                const std::function<bool(const uint8_t* block, int64_t count)>& take);
+// The same reads straight into `area`, which holds `length` bytes: the whole
+// file in memory without a copy from a block.
+Whole Into(CSourceFile& file, uint8_t* area, int64_t length);
 
 }  // namespace fileread

@@ -225,6 +225,15 @@ TEST_F(Transfers, LaminatorFrameIsCutAtTheFirstZeroByte) {
     CMemoryFile file(":00\r\n");
     EXPECT_FALSE(msg.SendLaminatorFirmware(file));
     EXPECT_EQ(link->writes.size(), 1u);
+    // Half a firmware is none: a file that shrank or failed while it was
+    // read sends nothing.
+    for (const bool fails : {false, true}) {
+        link->writes.clear();
+        CMemoryFile cut(":1000\r\n");
+        cut.SetReadLimit(3, fails);
+        EXPECT_FALSE(msg.SendLaminatorFirmware(cut));
+        EXPECT_TRUE(link->writes.empty());
+    }
 }
 
 TEST_F(Transfers, PrintFileGoesOutUnchangedInOneWriteOrSaysHowFarItGot) {
@@ -338,6 +347,24 @@ TEST_F(Transfers, MagneticEncodeTracksAndTheEmptyQuestion) {
 }
 
 namespace {
+
+// A file read whole into an area of its length: one that shrank ends early,
+// one that grew is read no further than the area.
+TEST(FileRead, EndsWhereTheFileEndsAndNeverBeyondItsLength) {
+    struct Row {
+        int64_t length;  // as taken before the reads
+        int64_t yields;  // what the file has by the time it is read
+        int64_t read;
+    };
+    for (const Row& row : {Row{3000, 1000, 1000}, Row{1000, 3000, 1000},
+                           Row{200000, 200000, 200000}, Row{0, 10, 0}}) {
+        ShrunkFile file(row.length, row.yields);
+        std::vector<uint8_t> area(static_cast<size_t>(row.length));
+        const fileread::Whole whole = fileread::Into(file, area.data(), row.length);
+        EXPECT_EQ(whole.bytes, row.read) << row.length << " " << row.yields;
+        EXPECT_FALSE(whole.failed);
+    }
+}
 
 TEST(DiskFile, OpensFilesButNotFoldersOrMissingPaths) {
     namespace fs = std::filesystem;
