@@ -28,6 +28,7 @@
 #include "gui_helpers.h"
 #include "pages/printer_identity_pp.h"
 #include "protocol/message_if.h"
+#include "sheet_rig.h"
 #include "sim/sim_link.h"
 #include "sim/sim_printer.h"
 #include "sim_page_rig.h"
@@ -62,29 +63,14 @@ public:
 };
 
 // The main sheet as the program wires it, over whatever link `makeLink`
-// gives.
-struct IdleRig {
-    tessaly::ProgramState state;
-    IdleHost host;
-    CMessageIF msg{host};
-    std::unique_ptr<CMainSheet> sheet;
-
+// gives, connected.
+struct IdleRig : BasicSheetRig<IdleHost> {
     explicit IdleRig(std::function<std::unique_ptr<CCharacterInterface>()> makeLink) {
         msg.SetLinkFactory([makeLink](int, const std::string&) { return makeLink(); });
-        sheet = std::make_unique<CMainSheet>(msg, host, state);
-        msg.SetMainSheet(sheet.get());
-        sheet->show();
         EXPECT_EQ(msg.SelectPort("LPT1:"), 1);
     }
-    ~IdleRig() {
-        msg.SetMainSheet(nullptr);
-        sheet.reset();
-        gui::FlushDeferredDeletes();
-    }
-
     QPushButton* IdentityButton(const char* id) const {
-        return sheet->PageAt(CMainSheet::kFirstFeatureIndex)
-            ->findChild<QPushButton*>(QString::fromLatin1(id));
+        return gui::Control<QPushButton>(*sheet->PageAt(CMainSheet::kFirstFeatureIndex), id);
     }
 };
 
@@ -256,6 +242,9 @@ TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
     EXPECT_EQ(idlesWithPageGone, 0);
     EXPECT_TRUE(page);
     EXPECT_NE(rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex), page.data());
+    EXPECT_EQ(link->opens, 2);  // the reconnect
+    EXPECT_EQ(rig.sheet->PageCount(), 8);
+    EXPECT_EQ(rig.sheet->CurrentIndex(), CMainSheet::kFirstFeatureIndex);
 
     gui::FlushDeferredDeletes();
     EXPECT_FALSE(page);

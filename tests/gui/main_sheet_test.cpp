@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
+#include <functional>
+#include <utility>
 
 #include "app/app.h"
 #include "gui_helpers.h"
@@ -80,21 +81,22 @@ TEST(MainSheet, StartsWithCommsAloneAndOneExitButton) {
 }
 
 TEST(MainSheet, ExitAndEndDialogEndTheRun) {
-    {
+    const std::pair<std::function<void(CMainSheet&)>, int> ends[] = {
+        {[](CMainSheet& sheet) { gui::Click(sheet.ExitButton()); }, QDialog::Accepted},
+        {[](CMainSheet& sheet) { sheet.EndDialog(1); }, 1},
+    };
+    for (const auto& [end, result] : ends) {
         SheetRig rig;
-        gui::Click(rig.sheet->ExitButton());
+        end(*rig.sheet);
         EXPECT_FALSE(rig.sheet->isVisible());
-        EXPECT_EQ(rig.sheet->result(), QDialog::Accepted);
-    }
-    {
-        SheetRig rig;
-        rig.sheet->EndDialog(1);
-        EXPECT_FALSE(rig.sheet->isVisible());
-        EXPECT_EQ(rig.sheet->result(), 1);
+        EXPECT_EQ(rig.sheet->result(), result);
+        // Never connected: no socket to close.
+        EXPECT_FALSE(CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet));
+        EXPECT_EQ(rig.sheet, nullptr);
     }
 }
 
-TEST(MainSheet, ConnectAddsTheSevenPagesInOrderWithPrinterIdentityActive) {
+TEST(MainSheet, ConnectAddsTheSevenPagesAndEachVisitActivatesItsPage) {
     SheetRig rig(CountingPages);
     ASSERT_TRUE(rig.Choose("USB"));
 
@@ -110,6 +112,17 @@ TEST(MainSheet, ConnectAddsTheSevenPagesInOrderWithPrinterIdentityActive) {
     for (int i = 2; i < rig.sheet->PageCount(); ++i) {
         EXPECT_EQ(Counting(*rig.sheet, i)->activations, 0) << i;
     }
+
+    // A page's first visit runs its set-up, then every visit activates it.
+    rig.ClickTab(3);
+    EXPECT_EQ(rig.sheet->CurrentIndex(), 3);
+    rig.ClickTab(1);
+    rig.ClickTab(3);
+    EXPECT_EQ(Counting(*rig.sheet, 1)->inits, 1);
+    EXPECT_EQ(Counting(*rig.sheet, 1)->activations, 2);
+    EXPECT_EQ(Counting(*rig.sheet, 3)->inits, 1);
+    EXPECT_EQ(Counting(*rig.sheet, 3)->activations, 2);
+    EXPECT_EQ(Counting(*rig.sheet, 3)->activationsBeforeInit, 0);
 }
 
 TEST(MainSheet, DefaultPagesCarryTheirTitles) {
@@ -145,122 +158,35 @@ TEST(MainSheet, SecondConnectReplacesThePagesWithNewOnes) {
     for (size_t i = 0; i < second.size(); ++i) EXPECT_FALSE(second[i].isNull()) << i;
 }
 
-TEST(MainSheet, ActivationRunsInitOnceThenEveryTime) {
-    SheetRig rig(CountingPages);
-    ASSERT_TRUE(rig.Choose("USB"));
-
-    rig.ClickTab(3);
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 3);
-    EXPECT_EQ(Counting(*rig.sheet, 3)->inits, 1);
-    EXPECT_EQ(Counting(*rig.sheet, 3)->activations, 1);
-
-    rig.ClickTab(1);
-    rig.ClickTab(3);
-    EXPECT_EQ(Counting(*rig.sheet, 1)->inits, 1);
-    EXPECT_EQ(Counting(*rig.sheet, 1)->activations, 2);
-    EXPECT_EQ(Counting(*rig.sheet, 3)->inits, 1);
-    EXPECT_EQ(Counting(*rig.sheet, 3)->activations, 2);
-}
-
+// The Comms tab clicked, or a page making Comms active: the feature pages
+// leave the sheet but live until the next rebuild, the link stays open.
 TEST(MainSheet, ReturningToCommsTakesTheFeaturePagesOutButKeepsLinkAndPages) {
-    SheetRig rig;
-    ASSERT_TRUE(rig.Choose("USB"));
-    ScriptedLink* link = rig.link;
-    const std::vector<QPointer<CPageBase>> removed = FeaturePagesOf(*rig.sheet);
+    const std::pair<const char*, std::function<void(SheetRig&)>> ways[] = {
+        {"Comms tab", [](SheetRig& rig) { rig.ClickTab(0); }},
+        {"a page's request", [](SheetRig& rig) { rig.sheet->SetActivePage(0); }},
+    };
+    for (const auto& [way, goBack] : ways) {
+        SCOPED_TRACE(way);
+        SheetRig rig;
+        ASSERT_TRUE(rig.Choose("LPT2:"));
+        ScriptedLink* link = rig.link;
+        const std::vector<QPointer<CPageBase>> removed = FeaturePagesOf(*rig.sheet);
 
-    rig.ClickTab(0);
+        goBack(rig);
 
-    EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 0);
-    EXPECT_EQ(rig.Combo()->currentText(), "");
-    EXPECT_EQ(rig.msg.CurrentLinkKind(), kLinkUsb);
-    EXPECT_EQ(link->closes, 0);
-    // Out of the sheet, but alive until the next rebuild.
-    gui::FlushDeferredDeletes();
-    for (const auto& page : removed) EXPECT_FALSE(page.isNull());
+        EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
+        EXPECT_EQ(rig.sheet->CurrentIndex(), 0);
+        EXPECT_EQ(rig.Combo()->currentText(), "");
+        EXPECT_EQ(rig.msg.CurrentLinkKind(), kLinkParallel);
+        EXPECT_EQ(link->closes, 0);
+        gui::FlushDeferredDeletes();
+        for (const auto& page : removed) EXPECT_FALSE(page.isNull());
 
-    ASSERT_TRUE(rig.Choose("USB"));
-    EXPECT_EQ(rig.TabTitles(), kAllTitles);
-    gui::FlushDeferredDeletes();
-    for (const auto& page : removed) EXPECT_TRUE(page.isNull());
-}
-
-TEST(MainSheet, PageCanMakeCommsActive) {
-    SheetRig rig;
-    ASSERT_TRUE(rig.Choose("LPT2:"));
-    rig.Combo()->setEditText("LPT2:");
-
-    rig.sheet->SetActivePage(0);
-
-    EXPECT_EQ(rig.TabTitles(), QStringList{"Comms"});
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 0);
-    EXPECT_EQ(rig.Combo()->currentText(), "");
-    EXPECT_EQ(rig.link->closes, 0);
-}
-
-// A page whose button sends a command; the write fails, so the protocol
-// object reconnects and the sheet replaces this very page while its handler
-// is still running. The outcome is kept outside the page, so a page deleted
-// too early shows as a failure, not as a crash.
-struct HandlerOutcome {
-    bool finished = false;
-    bool aliveAfterRequest = false;
-};
-
-class ReconnectingPage : public CPageBase {
-public:
-    ReconnectingPage(const PageContext& context, std::shared_ptr<HandlerOutcome> outcome)
-        : CPageBase(context, QStringLiteral("Printer Identity")) {
-        button = new QPushButton(QStringLiteral("Reset"), this);
-        note = new QLineEdit(this);
-        QObject::connect(button, &QPushButton::clicked, this, [this, outcome] {
-            const QPointer<CPageBase> self(this);
-            Msg().SendCommand(cmd::DEF_RST);
-            // What a handler may still do after its request returned: pause
-            // (which lets paint events through) and touch its own controls.
-            QCoreApplication::processEvents();
-            outcome->aliveAfterRequest = !self.isNull();
-            if (!self) return;
-            note->setText(QStringLiteral("done"));
-            outcome->finished = true;
-        });
+        ASSERT_TRUE(rig.Choose("USB"));
+        EXPECT_EQ(rig.TabTitles(), kAllTitles);
+        gui::FlushDeferredDeletes();
+        for (const auto& page : removed) EXPECT_TRUE(page.isNull());
     }
-    QPushButton* button = nullptr;
-    QLineEdit* note = nullptr;
-};
-
-TEST(MainSheet, ReconnectFromInsideAPageHandlerKeepsThatPageAliveUntilItReturns) {
-    auto outcome = std::make_shared<HandlerOutcome>();
-    SheetRig rig([outcome](const PageContext& context) {
-        FeaturePages pages = CountingPages(context);
-        pages[0] = std::make_unique<ReconnectingPage>(context, outcome);
-        return pages;
-    });
-    ASSERT_TRUE(rig.Choose("USB"));
-    auto* page = dynamic_cast<ReconnectingPage*>(rig.sheet->PageAt(1));
-    ASSERT_NE(page, nullptr);
-    const QPointer<CPageBase> old(page);
-    rig.link->writeResults = {0};  // the command's write fails
-
-    gui::Click(page->button);
-
-    EXPECT_EQ(rig.link->opens, 2);
-    EXPECT_TRUE(outcome->aliveAfterRequest);
-    ASSERT_TRUE(outcome->finished);
-    EXPECT_EQ(page->note->text(), "done");
-    EXPECT_EQ(rig.TabTitles(), kAllTitles);
-    EXPECT_NE(rig.sheet->PageAt(1), old.data());
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
-
-    gui::FlushDeferredDeletes();
-    EXPECT_TRUE(old.isNull());
-}
-
-TEST(MainSheet, ExitWithoutConnectClosesNoSocket) {
-    SheetRig rig;
-    gui::Click(rig.sheet->ExitButton());
-    EXPECT_FALSE(CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet));
-    EXPECT_EQ(rig.sheet, nullptr);
 }
 
 // Connecting does not make the window jump, and a font large enough that

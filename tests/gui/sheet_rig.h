@@ -20,22 +20,23 @@
 #include "support/sim_tcp_printer.h"
 
 // The main sheet as the program wires it, shown on the offscreen screen,
-// with a scripted host and scripted links.
-struct SheetRig : ScriptedLinks {
+// with a scripted host (or the `Host` given) and scripted links.
+template <typename Host>
+struct BasicSheetRig : ScriptedLinks {
     // First in, last out: the links made for msg reach into it.
     tessaly::ProgramState state;
-    FakeHost host;
+    Host host;
     CMessageIF msg{host};
     std::unique_ptr<CMainSheet> sheet;
 
-    explicit SheetRig(FeaturePageFactory factory = CreateFeaturePages) {
+    explicit BasicSheetRig(FeaturePageFactory factory = CreateFeaturePages) {
         msg.SetLinkFactory(Factory());
         sheet = std::make_unique<CMainSheet>(msg, host, state, std::move(factory));
         msg.SetMainSheet(sheet.get());
         sheet->show();
     }
 
-    ~SheetRig() {
+    ~BasicSheetRig() {
         msg.SetMainSheet(nullptr);
         sheet.reset();
         gui::FlushDeferredDeletes();
@@ -56,6 +57,7 @@ struct SheetRig : ScriptedLinks {
         gui::Click(bar, bar->tabRect(index).center());
     }
 };
+using SheetRig = BasicSheetRig<FakeHost>;
 
 // The sheet on the simulated printer, reached by an in-process link.
 struct SimSheetRig : SheetRig {
