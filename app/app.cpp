@@ -171,7 +171,7 @@ int CKTUtilityApp::Run() {
                      m_startProblem.c_str(), kSimulatedPrinterOption, kSimPrinterOptionsHelp);
         return 2;
     }
-    m_sheet = std::make_unique<CMainSheet>(m_msg, m_host, m_state);
+    m_sheet = std::make_unique<CMainSheet>(m_msg, m_host, m_host, m_state);
     if (m_simulated) m_sheet->setWindowTitle(m_sheet->windowTitle() + kSimulatedTitleSuffix);
     m_msg.SetMainSheet(m_sheet.get());
     m_sheet->exec();

@@ -71,7 +71,7 @@ struct IdleRig {
 
     explicit IdleRig(std::function<std::unique_ptr<CCharacterInterface>()> makeLink) {
         msg.SetLinkFactory([makeLink](int, const std::string&) { return makeLink(); });
-        sheet = std::make_unique<CMainSheet>(msg, host, state);
+        sheet = std::make_unique<CMainSheet>(msg, host, host, state);
         msg.SetMainSheet(sheet.get());
         sheet->show();
         EXPECT_EQ(msg.SelectPort("LPT1:"), 1);

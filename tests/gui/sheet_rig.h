@@ -30,7 +30,7 @@ struct SheetRig : ScriptedLinks {
 
     explicit SheetRig(FeaturePageFactory factory = CreateFeaturePages) {
         msg.SetLinkFactory(Factory());
-        sheet = std::make_unique<CMainSheet>(msg, host, state, std::move(factory));
+        sheet = std::make_unique<CMainSheet>(msg, host, host, state, std::move(factory));
         msg.SetMainSheet(sheet.get());
         sheet->show();
     }
