@@ -84,7 +84,10 @@ CLI::Option* Each(CLI::App& app, const std::string& name,
             },
             help)
         ->type_name(typeName)
+        // One value per occurrence: the words after it are the next
+        // option's, or the front end's.
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
