@@ -38,25 +38,19 @@ CKTUtilityApp::CKTUtilityApp(int& argc, char** argv)
         });
         return;
     }
-    if (args.front() != kSimulatedPrinterOption) {
+    SimPrinterState state;
+    bool asked = false;
+    if (args.front() == kSimulatedPrinterOption) {
+        if (std::optional<std::string> problem = TakeSimulatedPrinterOptions(args, asked, state)) {
+            m_startProblem = std::move(*problem);
+            return;
+        }
+    }
+    // Every word after the simulated printer's is one of its options.
+    if (!args.empty()) {
         m_startProblem = "unknown option " + args.front();
         return;
     }
-    SimPrinterState state;
-    for (size_t i = 1; i < args.size() && m_startProblem.empty(); ++i) {
-        std::string problem;
-        switch (ParseSimPrinterOption(args, i, state, problem)) {
-            case SimOptionResult::Taken:
-                break;
-            case SimOptionResult::Bad:
-                m_startProblem = problem;
-                break;
-            case SimOptionResult::NotAnOption:
-                m_startProblem = "unknown option " + args[i];
-                break;
-        }
-    }
-    if (!m_startProblem.empty()) return;
     m_simulated = std::make_unique<CSimulatedPrinterPorts>(std::move(state));
     std::string error;
     if (!m_simulated->Start(&error)) {
@@ -153,7 +147,7 @@ std::optional<int> CKTUtilityApp::AnswerInformationOptions(int argc, char** argv
     if (parser.isSet(help)) {
         std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
         std::printf("\nSimulator options, after %s:\n%s", kSimulatedPrinterOption,
-                    kSimPrinterOptionsHelp);
+                    SimPrinterOptionsHelp().c_str());
     } else {
         std::printf("%s %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
                     QCoreApplication::applicationVersion().toLocal8Bit().constData());
@@ -168,10 +162,11 @@ int CKTUtilityApp::Run() {
     }
     if (!m_startProblem.empty()) {
         std::fprintf(stderr, "tessaly: %s\nusage: tessaly [%s [simulator options]]\n%s",
-                     m_startProblem.c_str(), kSimulatedPrinterOption, kSimPrinterOptionsHelp);
+                     m_startProblem.c_str(), kSimulatedPrinterOption,
+                     SimPrinterOptionsHelp().c_str());
         return 2;
     }
-    m_sheet = std::make_unique<CMainSheet>(m_msg, m_host, m_state);
+    m_sheet = std::make_unique<CMainSheet>(m_msg, m_host, m_host, m_state);
     if (m_simulated) m_sheet->setWindowTitle(m_sheet->windowTitle() + kSimulatedTitleSuffix);
     m_msg.SetMainSheet(m_sheet.get());
     m_sheet->exec();

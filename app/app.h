@@ -9,6 +9,7 @@
 #include "app/qt_host_services.h"
 #include "app/usb_selection_dialog.h"
 #include "protocol/message_if.h"
+#include "sim/sim_options.h"
 
 class CMainSheet;
 class CTraceFile;
@@ -34,7 +35,7 @@ public:
 
     // The program's own command-line option: the real program with one
     // simulated printer behind all three port kinds; simulator options follow.
-    static constexpr const char* kSimulatedPrinterOption = "--simulated-printer";
+    static constexpr const char* kSimulatedPrinterOption = ::kSimulatedPrinterOption;
     static constexpr const char* kSimulatedTitleSuffix = " - simulated printer";
     // The protocol trace: --trace FILE, before any simulator options.
     static constexpr const char* kTraceOption = "--trace";

@@ -28,9 +28,9 @@ private:
 
 }  // namespace
 
-CMainSheet::CMainSheet(CMessageIF& msg, IHostServices& host, tessaly::ProgramState& state,
-                       FeaturePageFactory factory, QWidget* parent)
-    : QDialog(parent), m_context{msg, host, *this, state}, m_factory(std::move(factory)) {
+CMainSheet::CMainSheet(CMessageIF& msg, IHostServices& host, IPageServices& pages,
+                       tessaly::ProgramState& state, FeaturePageFactory factory, QWidget* parent)
+    : QDialog(parent), m_context{msg, host, pages, *this, state}, m_factory(std::move(factory)) {
     setWindowTitle(QString::fromLatin1(strings::kSheetCaption));
     // The sheet is the program's main window, not a passing dialog, so it
     // can be minimized and maximized like one.

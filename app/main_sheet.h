@@ -24,8 +24,9 @@ public:
     static constexpr int kCommsIndex = 0;
     static constexpr int kFirstFeatureIndex = 1;
 
-    CMainSheet(CMessageIF& msg, IHostServices& host, tessaly::ProgramState& state,
-               FeaturePageFactory factory = CreateFeaturePages, QWidget* parent = nullptr);
+    CMainSheet(CMessageIF& msg, IHostServices& host, IPageServices& pages,
+               tessaly::ProgramState& state, FeaturePageFactory factory = CreateFeaturePages,
+               QWidget* parent = nullptr);
     ~CMainSheet() override;
 
     // IMainSheet: after every successful connect.

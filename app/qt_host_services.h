@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "seams/host_services.h"
+#include "seams/page_services.h"
 
 class CIdleEventGate;
 class CTransferProgress;
@@ -14,7 +15,7 @@ class QWidget;
 // The desktop as the pages and the protocol object see it: message boxes,
 // the wait cursor, blocking pauses, file dialogs, the progress window and
 // detached commands, all on the user-interface thread.
-class QtHostServices : public IHostServices {
+class QtHostServices : public IHostServices, public IPageServices {
 public:
     QtHostServices();
     ~QtHostServices() override;

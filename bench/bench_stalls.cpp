@@ -67,7 +67,7 @@ struct StallWorld {
     ScriptedSelection selection;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
+    PageContext context{msg, host, host, sheet, state};
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimTcpServer server{printer};
     std::shared_ptr<CSimUsbBackend> usb = std::make_shared<CSimUsbBackend>();

@@ -806,24 +806,6 @@ int ListPorts(const Options& options, const Shared& shared) {
     return cli_exit::kDone;
 }
 
-// Takes the simulated printer's options, which follow --simulated-printer
-// as they do for the window.
-bool TakeSimulatorOptions(std::vector<std::string>& args, Options& options, std::string& problem) {
-    const auto at = std::find(args.begin(), args.end(), kSimulatedOption);
-    if (at == args.end()) return true;
-    options.simulated = true;
-    size_t i = static_cast<size_t>(at - args.begin()) + 1;
-    const size_t first = i;
-    for (; i < args.size(); ++i) {
-        const SimOptionResult taken = ParseSimPrinterOption(args, i, options.simState, problem);
-        if (taken == SimOptionResult::Bad) return false;
-        if (taken == SimOptionResult::NotAnOption) break;
-    }
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(first - 1),
-               args.begin() + static_cast<std::ptrdiff_t>(i));
-    return true;
-}
-
 std::optional<std::string> CheckOptions(Options& options, std::vector<Target>& targets) {
     if (options.command == "send" && options.text.empty()) return "send: the command is empty";
     if (options.command == "send" && !Latin1(options.text)) {
@@ -930,12 +912,14 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
            const CliEnvironment& environment) {
     Options options;
     std::vector<std::string> args = arguments;
-    std::string problem;
     const auto usage = [&](const std::string& why) {
         err << kProgram << ": " << why << "\nRun " << kProgram << " --help for more.\n";
         return cli_exit::kUsage;
     };
-    if (!TakeSimulatorOptions(args, options, problem)) return usage(problem);
+    if (const std::optional<std::string> simulator =
+            TakeSimulatedPrinterOptions(args, options.simulated, options.simState)) {
+        return usage(*simulator);
+    }
 
     CLI::App app(
         "Maintenance of ID-card printers from a shell: one printer, or a fleet on "
@@ -1081,7 +1065,7 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
                          std::string(kProgram) + " [connection] COMMAND [options]");
         }
         out << help << "\nSimulator options, after " << kSimulatedOption << ":\n"
-            << kSimPrinterOptionsHelp;
+            << SimPrinterOptionsHelp();
         return cli_exit::kDone;
     } catch (const CLI::CallForVersion&) {
         out << kProgram << " " << TESSALY_VERSION << "\n";

@@ -93,12 +93,6 @@ void CCliHost::Pause(int milliseconds) {
     }
 }
 
-std::optional<std::string> CCliHost::GetOpenFileName(const std::string&) { return openFileAnswer; }
-
-std::optional<std::string> CCliHost::GetSaveFileName() { return saveFileAnswer; }
-
-std::unique_ptr<CPrintCanvas> CCliHost::RunPrintDialog() { return nullptr; }
-
 void CCliHost::ShowProgress(const std::string& text, int64_t done, int64_t total) {
     if (!m_options.progressBar) return;
     const int64_t shown = total > 0 ? std::min(std::max<int64_t>(done, 0), total) : 0;
@@ -118,5 +112,3 @@ void CCliHost::EndProgress() {
     m_err.Write("\n");
     m_barShown = false;
 }
-
-bool CCliHost::StartDetached(const std::string&, const std::vector<std::string>&) { return false; }

@@ -50,13 +50,8 @@ public:
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     void SetWaitCursor(bool) override {}
     void Pause(int milliseconds) override;
-    std::optional<std::string> GetOpenFileName(const std::string& filter) override;
-    std::optional<std::string> GetSaveFileName() override;
-    std::unique_ptr<CPrintCanvas> RunPrintDialog() override;
     void ShowProgress(const std::string& text, int64_t done, int64_t total) override;
     void EndProgress() override;
-    bool StartDetached(const std::string& program,
-                       const std::vector<std::string>& arguments) override;
 
     // A question was answered No because --yes was not given.
     bool Declined() const { return m_declined; }
@@ -65,10 +60,6 @@ public:
     void Tell(const std::string& text);
     // Every message shown, as its line reads (without the prefix).
     const std::vector<std::string>& Messages() const { return m_messages; }
-
-    // The answers the file dialogs give: paths from the command line.
-    std::optional<std::string> openFileAnswer;
-    std::optional<std::string> saveFileAnswer;
 
     // A box's text on one line: line breaks become blanks, trailing blanks go.
     static std::string OneLine(const std::string& text);

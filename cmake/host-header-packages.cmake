@@ -2,7 +2,8 @@
 # their folder is the build machine's /usr/include, which the target
 # compiler must not see whole. Each one's headers are staged in a folder of
 # their own, and find_package finds a small package file that points there.
-# (Used by the command-line tool: CLI11 and nlohmann-json.)
+# (CLI11 for the simulator's options and the command-line tool,
+# nlohmann-json for the command-line tool.)
 set(stage ${CMAKE_BINARY_DIR}/host-headers)
 foreach(entry IN ITEMS "CLI11|CLI|CLI11::CLI11"
                        "nlohmann_json|nlohmann|nlohmann_json::nlohmann_json")

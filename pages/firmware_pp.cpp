@@ -12,6 +12,7 @@
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
+#include "seams/page_services.h"
 #include "seams/wait_cursor.h"
 #include "tasks/firmware.h"
 
@@ -97,7 +98,7 @@ void CFirmwarePP::OnSetActive() {
 
 void CFirmwarePP::OnChoosePrinterFile() {
     const std::optional<std::string> path =
-        Host().GetOpenFileName(FilterFor(kPrinterFilterName, m_extension));
+        Pages().GetOpenFileName(FilterFor(kPrinterFilterName, m_extension));
     if (!path) return;
     m_printerPath = *path;
     m_printerPathEdit->setText(DisplayPath(m_printerPath));
@@ -115,7 +116,7 @@ void CFirmwarePP::OnUpgradePrinter() {
 
 void CFirmwarePP::OnChooseLaminatorFile() {
     const std::optional<std::string> path =
-        Host().GetOpenFileName(FilterFor(kLaminatorFilterName, kLaminatorExtension));
+        Pages().GetOpenFileName(FilterFor(kLaminatorFilterName, kLaminatorExtension));
     if (!path) return;
     m_laminatorPath = *path;
     m_laminatorPathEdit->setText(DisplayPath(m_laminatorPath));

@@ -13,6 +13,7 @@
 
 class CMessageIF;
 class IHostServices;
+class IPageServices;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,6 +41,8 @@ public:
 struct PageContext {
     CMessageIF& msg;
     IHostServices& host;
+    // The dialogs and programs only pages ask for.
+    IPageServices& pages;
     IPageSheet& sheet;
     // The program-wide values the pages read and the Set IP dialog writes.
     tessaly::ProgramState& state;
@@ -71,6 +74,7 @@ protected:
 
     CMessageIF& Msg() const { return m_context.msg; }
     IHostServices& Host() const { return m_context.host; }
+    IPageServices& Pages() const { return m_context.pages; }
     tessaly::ProgramState& State() const { return m_context.state; }
     IPageSheet& Sheet() const { return m_context.sheet; }
     const PageContext& Context() const { return m_context; }

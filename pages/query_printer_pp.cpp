@@ -10,6 +10,7 @@
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
 #include "seams/file_save.h"
+#include "seams/page_services.h"
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"
 #include "tasks/query_report.h"
@@ -117,7 +118,7 @@ void CQueryPrinterPP::RunReport(const char* title, int command, bool sensors) {
 }
 
 void CQueryPrinterPP::OnPrint() {
-    std::unique_ptr<CPrintCanvas> canvas = Host().RunPrintDialog();
+    std::unique_ptr<CPrintCanvas> canvas = Pages().RunPrintDialog();
     if (!canvas) return;
     WaitCursor wait(Host());
     CPrinter printer(*canvas);
@@ -129,7 +130,7 @@ void CQueryPrinterPP::OnPrint() {
 }
 
 void CQueryPrinterPP::OnSave() {
-    const std::optional<std::string> path = Host().GetSaveFileName();
+    const std::optional<std::string> path = Pages().GetSaveFileName();
     if (!path) return;
 
     std::vector<std::string> lines;
@@ -148,10 +149,10 @@ void CQueryPrinterPP::StartHelper(bool enable) {
     // Fire and forget: the scripts belong to the workstation, and whatever
     // they do or fail to do is not the page's to report.
 #ifdef _WIN32
-    Host().StartDetached(kShell, {"/c", enable ? kEnableCommand : kDisableCommand});
+    Pages().StartDetached(kShell, {"/c", enable ? kEnableCommand : kDisableCommand});
 #else
     const std::string script =
         std::string(kHelperFolder) + "/" + (enable ? kEnableScript : kDisableScript);
-    Host().StartDetached("/bin/sh", {script});
+    Pages().StartDetached("/bin/sh", {script});
 #endif
 }

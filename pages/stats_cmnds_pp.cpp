@@ -11,6 +11,7 @@
 #include "pages/local_path.h"
 #include "protocol/message_if.h"
 #include "protocol/source_file.h"
+#include "seams/page_services.h"
 #include "seams/wait_cursor.h"
 #include "tasks/counters.h"
 
@@ -123,7 +124,7 @@ void CStats_CmndsPP::OnSendCommand() {
 void CStats_CmndsPP::OnBrowse() {
     const std::string filter = std::string(".PRN Files (*") + kPrintFileExtension + ")";
     // Cancelling forgets an earlier choice too.
-    m_printFilePath = Host().GetOpenFileName(filter).value_or(std::string());
+    m_printFilePath = Pages().GetOpenFileName(filter).value_or(std::string());
     m_path->setText(DisplayPath(m_printFilePath));
 }
 

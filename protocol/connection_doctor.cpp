@@ -86,14 +86,8 @@ public:
     void Idle() override {
         if (m_idle) m_idle->Idle();
     }
-    std::optional<std::string> GetOpenFileName(const std::string&) override { return {}; }
-    std::optional<std::string> GetSaveFileName() override { return {}; }
-    std::unique_ptr<CPrintCanvas> RunPrintDialog() override { return nullptr; }
     void ShowProgress(const std::string&, int64_t, int64_t) override {}
     void EndProgress() override {}
-    bool StartDetached(const std::string&, const std::vector<std::string>&) override {
-        return false;
-    }
 
 private:
     IHostServices* m_idle;

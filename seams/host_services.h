@@ -1,21 +1,18 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string>
-#include <vector>
-
-class CPrintCanvas;
 
 enum class MsgButtons { Ok, OkCancel, YesNo, RetryCancel };
 enum class MsgIcon { Auto, None, Exclamation, Question, Information };
 enum class MsgResult { Ok, Cancel, Yes, No, Retry };
 
-// Everything the program takes from the desktop that a test must control:
-// message boxes, the wait cursor, blocking pauses, file and print dialogs,
-// progress for long transfers, and starting a detached command. The Qt
-// implementation lives in app/; tests use a scripted double.
+// What the tasks and the protocol object take from the front end that a
+// test must control: message boxes, the wait cursor, blocking pauses, idle
+// calls, the operator's cancel and progress for long transfers. What only
+// the window's pages ask for is in seams/page_services.h. The Qt
+// implementation lives in app/, the command line's in cli/; tests use a
+// scripted double.
 //
 // Texts are 8-bit (Latin-1) strings, exactly as the printer and the operator
 // see them.
@@ -65,21 +62,8 @@ public:
     // request lasts until the operation has returned to the front end.
     virtual bool CancelRequested() const { return false; }
 
-    // `filter` in Qt's form, e.g. "Velmora Firmware Files (*.cfe)". No value
-    // when the operator cancels.
-    virtual std::optional<std::string> GetOpenFileName(const std::string& filter) = 0;
-    // Asks before overwriting; no filter, no default extension.
-    virtual std::optional<std::string> GetSaveFileName() = 0;
-
-    // Runs the system print dialog; no canvas when the operator cancels.
-    virtual std::unique_ptr<CPrintCanvas> RunPrintDialog() = 0;
-
     // Progress of a long transfer in a small modal window without Cancel.
     // The first call opens it; EndProgress closes it.
     virtual void ShowProgress(const std::string& text, int64_t done, int64_t total) = 0;
     virtual void EndProgress() = 0;
-
-    // Starts a program detached, hidden, output discarded, never waited for.
-    virtual bool StartDetached(const std::string& program,
-                               const std::vector<std::string>& arguments) = 0;
 };

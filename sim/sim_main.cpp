@@ -2,13 +2,12 @@
 // for trying the program without a printer. Connect to it by choosing
 // "Ethernet" and entering 127.0.0.1 (the port must be 9100 for the program).
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "seams/text_scan.h"
 #include "sim/sim_gadget_server.h"
@@ -23,21 +22,7 @@ constexpr uint16_t kDefaultPort = 9100;
 // Longer frames (firmware images, print files) are cut in the log.
 constexpr size_t kMaxDumpBytes = 512;
 
-constexpr const char* kUsageHead =
-    "usage: tessaly-printer-sim [options]\n"
-    "  --port N               TCP port on 127.0.0.1 (default 9100, 0 = any free port)\n"
-    "  --log-frames           print every frame received, with a hex dump\n"
-    "  --gadget DEVICE        serve a Linux USB printer gadget (/dev/g_printer0) instead of TCP\n";
-
-void PrintUsage(std::FILE* to) {
-    std::fputs(kUsageHead, to);
-    std::fputs(kSimPrinterOptionsHelp, to);
-}
-
-bool ParsePort(const std::string& text, long long& value) {
-    value = textscan::WholeNumber(text).value_or(-1);
-    return value >= 0 && value <= 65535;
-}
+constexpr const char* kProgram = "tessaly-printer-sim";
 
 void PrintFrame(const SimFrame& frame) {
     std::string summary = frame.prefix + frame.mnemonic + frame.parameter;
@@ -71,9 +56,8 @@ void PrintFrame(const SimFrame& frame) {
     std::fflush(stdout);
 }
 
-int Usage(const std::string& problem) {
-    std::fprintf(stderr, "tessaly-printer-sim: %s\n", problem.c_str());
-    PrintUsage(stderr);
+int Usage(const std::string& problem, const CLI::App& app) {
+    std::fprintf(stderr, "%s: %s\n%s", kProgram, problem.c_str(), app.help().c_str());
     return 2;
 }
 
@@ -85,31 +69,38 @@ int main(int argc, char** argv) {
     bool logFrames = false;
     std::string gadget;
 
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& option = args[i];
-        std::string problem;
-        switch (ParseSimPrinterOption(args, i, state, problem)) {
-            case SimOptionResult::Taken:
-                continue;
-            case SimOptionResult::Bad:
-                return Usage(problem);
-            case SimOptionResult::NotAnOption:
-                break;
-        }
-        if (option == "--help" || option == "-h") {
-            PrintUsage(stdout);
-            return 0;
-        } else if (option == "--log-frames") {
-            logFrames = true;
-        } else if (option == "--gadget") {
-            if (i + 1 >= args.size() || args[i + 1].empty()) return Usage("bad --gadget");
-            gadget = args[++i];
-        } else if (option == "--port") {
-            if (i + 1 >= args.size() || !ParsePort(args[++i], port)) return Usage("bad --port");
-        } else {
-            return Usage("unknown option " + option);
-        }
+    CLI::App app("The simulated card printer on a TCP port of 127.0.0.1.", kProgram);
+    app.set_version_flag("--version", std::string(kProgram) + " " + TESSALY_VERSION);
+    app.add_option_function<std::string>(
+           "--port", [&port](const std::string& text) { port = *textscan::WholeNumber(text); },
+           "TCP port on 127.0.0.1 (0 = any free port)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const long long value = textscan::WholeNumber(text).value_or(-1);
+                return value >= 0 && value <= 65535 ? std::string()
+                                                    : std::string("expected a port (0 to 65535)");
+            },
+            ""))
+        ->type_name("N")
+        ->default_str(std::to_string(kDefaultPort));
+    app.add_flag("--log-frames", logFrames, "print every frame received, with a hex dump");
+    app.add_option("--gadget", gadget,
+                   "serve a Linux USB printer gadget (/dev/g_printer0) instead of TCP")
+        ->type_name("DEVICE")
+        ->check(CLI::Validator(
+            [](std::string& text) { return text.empty() ? "expected a device" : std::string(); },
+            ""));
+    AddSimPrinterOptions(app, state);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::printf("%s %s\n", kProgram, TESSALY_VERSION);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return Usage(e.what(), app);
     }
 
     // Before the serving thread exists, so that only the wait below sees a

@@ -1,21 +1,33 @@
 #pragma once
 
-#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/sim_printer.h"
 
-// The options that describe a simulated printer, shared by
-// tessaly-printer-sim and the program's built-in simulated printer, so both
-// are set the same way.
-extern const char* const kSimPrinterOptionsHelp;
+namespace CLI {
+class App;
+}
 
-enum class SimOptionResult {
-    Taken,        // args[i] (and its value) applied; i is on the last one used
-    NotAnOption,  // not a printer option: the caller's own, or unknown
-    Bad,          // a printer option with a missing or bad value; see `problem`
-};
+// The options that describe a simulated printer, declared once for
+// tessaly-printer-sim and for the built-in simulated printer of the window
+// and the command-line tool, so all three take them, check them and
+// describe them the same way.
 
-SimOptionResult ParseSimPrinterOption(const std::vector<std::string>& args, size_t& i,
-                                      SimPrinterState& state, std::string& problem);
+// The word after which the window and the command-line tool take them.
+inline constexpr const char* kSimulatedPrinterOption = "--simulated-printer";
+
+// Declares the options on `app`; parsing sets them in `state`, which must
+// outlive the parse.
+void AddSimPrinterOptions(CLI::App& app, SimPrinterState& state);
+
+// The options' help, generated from their declaration.
+std::string SimPrinterOptionsHelp();
+
+// Takes kSimulatedPrinterOption and the simulator options that follow it
+// out of `args`, up to the first word that is none of them; `asked` tells
+// whether the word was there. The problem with a missing or bad value, if
+// any.
+std::optional<std::string> TakeSimulatedPrinterOptions(std::vector<std::string>& args, bool& asked,
+                                                       SimPrinterState& state);

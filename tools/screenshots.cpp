@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     msg.SetLinkFactory([&state, port](int, const std::string&) {
         return std::make_unique<CEthernetIF>(state, static_cast<uint16_t>(port));
     });
-    CMainSheet sheet(msg, host, state);
+    CMainSheet sheet(msg, host, host, state);
     msg.SetMainSheet(&sheet);
     sheet.show();
     Save(sheet, dir, "comms");

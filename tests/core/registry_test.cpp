@@ -1,19 +1,14 @@
-// What the Windows build keeps in and reads from the registry, against a
-// scripted registry: the print queue installed on a USB device, and the
-// saved firmware path. Also the settings file that holds that path on Linux.
+// What the Windows build reads from the registry, against a scripted
+// registry: the print queue installed on a USB device.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "links/registry_print_queues.h"
 #include "links/usb_backend.h"
 #include "links/usb_discovery.h"
-#include "seams/firmware_path.h"
 #include "support/fake_registry.h"
 
 namespace {
@@ -124,86 +119,6 @@ TEST(UsbInterfacePath, TheSystemsPathBecomesTheProgramsForm) {
                                     tessaly::GetInstanceSegment(*row.path)),
                   *row.path);
     }
-}
-
-// --- the saved firmware path ---------------------------------------------------------
-
-TEST(FirmwarePathStore, RegistryFirstRunSeedsTheDefault) {
-    auto registry = std::make_shared<FakeRegistry>();
-    CRegistryFirmwarePathStore store(registry);
-    EXPECT_EQ(firmware_path::LoadOrSeed(store, "C:\\coldfire.cfa"), "");
-    EXPECT_EQ(registry->ReadText("SOFTWARE\\Corvane Ltd\\Tessaly", "Path", 1024),
-              "C:\\coldfire.cfa");
-    EXPECT_EQ(firmware_path::LoadOrSeed(store, "C:\\coldfire.cfa"), "C:\\coldfire.cfa");
-
-    EXPECT_TRUE(store.Write("d:\\fw\\new.cfe"));
-    EXPECT_EQ(store.Read(), "d:\\fw\\new.cfe");
-
-    // A key that cannot be created: nothing stored, the empty path.
-    auto locked = std::make_shared<FakeRegistry>();
-    locked->Lock("SOFTWARE\\Corvane Ltd\\Tessaly");
-    CRegistryFirmwarePathStore lockedStore(locked);
-    EXPECT_FALSE(lockedStore.Write("x.cfa"));
-    EXPECT_EQ(firmware_path::LoadOrSeed(lockedStore, "C:\\coldfire.cfa"), "");
-}
-
-// The settings file as the window's settings write it.
-TEST(FirmwarePathStore, IniValuesRoundTripInTheSettingsForm) {
-    struct Row {
-        std::string path;
-        std::string stored;
-    };
-    const Row rows[] = {
-        {"/home/ann/coldfire.cfa", "/home/ann/coldfire.cfa"},
-        {"C:\\fw\\A.cfa", "C:\\\\fw\\\\A.cfa"},
-        {"/fw/a,b;c=d.cfa", "\"/fw/a,b;c=d.cfa\""},
-        {" lead.cfa", "\" lead.cfa\""},
-        {"/fw/\"q\".cfa", "/fw/\\\"q\\\".cfa"},
-        {"/fw/tab\there", "/fw/tab\\there"},
-        {"/fw/\x01"
-         "1.cfa",
-         "/fw/\\x1\\x31.cfa"},
-        {"@home/x.cfa", "@@home/x.cfa"},
-        {"/fw/gr\xc3\xbc\xc3\x9f.cfa", "/fw/gr\xc3\xbc\xc3\x9f.cfa"},
-        {"", ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.path);
-        EXPECT_EQ(EscapeIniText(row.path), row.stored);
-        EXPECT_EQ(UnescapeIniText(row.stored), row.path);
-    }
-    // Written by hand or by other settings: lists and typed values are no
-    // path; blanks outside quotes go.
-    EXPECT_EQ(UnescapeIniText("a.cfa, b.cfa"), std::nullopt);
-    EXPECT_EQ(UnescapeIniText("@ByteArray(x.cfa)"), std::nullopt);
-    EXPECT_EQ(UnescapeIniText("@Invalid()"), std::nullopt);
-    EXPECT_EQ(UnescapeIniText("  /fw/x.cfa  "), "/fw/x.cfa");
-    EXPECT_EQ(UnescapeIniText("\\x41\\102.cfa"), "AB.cfa");
-}
-
-TEST(FirmwarePathStore, IniFileKeepsTheRestOfTheSettings) {
-    namespace fs = std::filesystem;
-    const fs::path folder = fs::temp_directory_path() / "tessaly-ini-store";
-    fs::remove_all(folder);
-    const fs::path file = folder / "Corvane Ltd" / "Tessaly.conf";
-    CIniFirmwarePathStore store(file.string());
-
-    // First run: no file yet.
-    EXPECT_EQ(firmware_path::LoadOrSeed(store, "/home/ann/coldfire.cfa"), "");
-    EXPECT_EQ(store.Read(), "/home/ann/coldfire.cfa");
-
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << "[Window]\ngeometry=@ByteArray(x)\n\n[General]\nOther=1\nPath=/old.cfa\n";
-    }
-    EXPECT_EQ(store.Read(), "/old.cfa");
-    EXPECT_TRUE(store.Write("/fw/new,1.cfa"));
-    EXPECT_EQ(store.Read(), "/fw/new,1.cfa");
-    std::stringstream text;
-    text << std::ifstream(file, std::ios::binary).rdbuf();
-    EXPECT_EQ(text.str(),
-              "[Window]\ngeometry=@ByteArray(x)\n\n[General]\nOther=1\nPath=\"/fw/new,1.cfa\"\n");
-    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The Windows build's own platform code, run under wine: the registry (the
-// print-queue walk and the saved firmware path) on the machine's real
-// registry.
+// The Windows build's own platform code, run under wine: the registry's
+// print-queue walk on the machine's real registry.
 
 #include <gtest/gtest.h>
 
@@ -8,12 +7,11 @@
 
 #include "links/registry_print_queues.h"
 #include "links/usb_backend.h"
-#include "seams/firmware_path.h"
 #include "seams/registry.h"
 
 namespace {
 
-TEST(WindowsRegistry, TheWalkAndTheFirmwarePathOnTheMachinesRegistry) {
+TEST(WindowsRegistry, TheWalkOnTheMachinesRegistry) {
     std::shared_ptr<IRegistry> registry = MakeSystemRegistry();
     const std::string path = MakeUsbDevicePath(kMakerUsbVendorId, 0x8801, "TESSALYTEST1");
     ASSERT_TRUE(
@@ -31,13 +29,6 @@ TEST(WindowsRegistry, TheWalkAndTheFirmwarePathOnTheMachinesRegistry) {
     EXPECT_EQ(registry->ReadText(key, "Long", 1024), std::string(300, 'x'));
     EXPECT_EQ(registry->ReadText(key, "Missing", 256), std::nullopt);
     EXPECT_EQ(registry->SubkeyNames(key + "\\Missing", 256), std::nullopt);
-
-    std::unique_ptr<IFirmwarePathStore> store = MakeSystemFirmwarePathStore();
-    ASSERT_TRUE(store->Write("c:\\firmware\\coldfire.cfe"));
-    EXPECT_EQ(store->Read(), "c:\\firmware\\coldfire.cfe");
-    EXPECT_EQ(registry->ReadText(firmware_path::kRegistryKey, "Path", 1024),
-              "c:\\firmware\\coldfire.cfe");
-    EXPECT_EQ(DefaultFirmwarePath(), "C:\\coldfire.cfa");
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ struct PageWorld {
     FakeHost host;
     CMessageIF msg{host};
     RecordingSheet sheet;
-    PageContext context{msg, host, sheet, state};
+    PageContext context{msg, host, host, sheet, state};
 
     explicit PageWorld(MsgResult retryAnswer = MsgResult::Retry) : host(retryAnswer) {
         msg.SetMainSheet(&sheet);

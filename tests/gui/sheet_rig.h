@@ -31,7 +31,7 @@ struct BasicSheetRig : ScriptedLinks {
 
     explicit BasicSheetRig(FeaturePageFactory factory = CreateFeaturePages) {
         msg.SetLinkFactory(Factory());
-        sheet = std::make_unique<CMainSheet>(msg, host, state, std::move(factory));
+        sheet = std::make_unique<CMainSheet>(msg, host, host, state, std::move(factory));
         msg.SetMainSheet(sheet.get());
         sheet->show();
     }

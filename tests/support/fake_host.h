@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "seams/host_services.h"
+#include "seams/page_services.h"
 #include "seams/print_canvas.h"
 
 // Host services for tests, benchmarks and fuzz targets: answers from a
 // script, records every call, and never waits. Unscripted message boxes
 // answer with their first button (OK, Yes or Retry); unscripted dialogs
 // answer "cancelled".
-class FakeHost : public IHostServices {
+class FakeHost : public IHostServices, public IPageServices {
 public:
     // A run that must end on a printer that never answers (a benchmark, a
     // fuzz input) answers unscripted Retry/Cancel boxes with Cancel.
