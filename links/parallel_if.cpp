@@ -15,7 +15,7 @@ constexpr uint8_t kNibbleModeRequest = 0x00;
 }  // namespace
 
 CParallelIF::CParallelIF(std::string portName)
-    : CParallelIF(std::move(portName), PortOpener(&OpenSystemParallelPort)) {}
+    : CParallelIF(portName, PortOpener([portName] { return OpenSystemParallelPort(portName); })) {}
 
 CParallelIF::CParallelIF(std::string portName, std::shared_ptr<IPortRegisters> registers,
                          WaitLimits limits)

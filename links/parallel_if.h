@@ -31,8 +31,8 @@ struct ParallelWaitLimits {
 // A printer on the PC's parallel port, driven register by register: bytes go
 // out with the compatibility-mode strobe handshake, the reply comes back
 // through the IEEE 1284 nibble-mode reverse channel, four status lines at a
-// time. Every port name reaches the same registers (0x378 to 0x37A); the
-// name is only kept.
+// time. The name chooses the port (OpenSystemParallelPort); the registers
+// are 0x378 to 0x37A on every one.
 //
 // Open claims the port (and fails when it cannot), then puts the control
 // lines at rest: nStrobe and nAutoFd high, nSelectIn low (compatibility

@@ -3,6 +3,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "seams/text_scan.h"
+
+std::optional<std::string> ParallelDevicePath(std::string_view portName) {
+    constexpr std::string_view kPrefix = "LPT";
+    constexpr int kPorts = 4;
+    if (!textscan::StartsWithNoCase(portName, kPrefix)) return std::nullopt;
+    std::string_view number = portName.substr(kPrefix.size());
+    if (!number.empty() && number.back() == ':') number.remove_suffix(1);
+    const std::optional<long long> n = textscan::WholeNumber(number);
+    if (number.size() != 1 || !n || *n < 1 || *n > kPorts) return std::nullopt;
+    return "/dev/parport" + std::to_string(*n - 1);
+}
+
 std::optional<std::string> ParallelPortHolder(const std::string& device,
                                               const std::string& portsFolder) {
     // /dev/parport0 is the port the parport layer calls parport0.
@@ -89,8 +102,9 @@ void CPpdevPort::WriteRegister(uint16_t address, uint8_t value) {
     }
 }
 
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort() {
-    return CPpdevPort::Open(CPpdevPort::kDefaultDevice);
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName) {
+    const std::optional<std::string> device = ParallelDevicePath(portName);
+    return device ? CPpdevPort::Open(*device) : nullptr;
 }
 
 #elif !defined(_WIN32)
@@ -102,6 +116,6 @@ std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&, const std::stri
 CPpdevPort::~CPpdevPort() = default;
 uint8_t CPpdevPort::ReadRegister(uint16_t) { return 0xFF; }
 void CPpdevPort::WriteRegister(uint16_t, uint8_t) {}
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort() { return nullptr; }
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string&) { return nullptr; }
 
 #endif

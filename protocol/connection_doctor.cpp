@@ -370,7 +370,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
                 return;
         }
     } else {
-        const std::string node = probes.ParallelNode();
+        const std::string node = probes.ParallelNode(portName);
         const NodeAccess access = probes.Node(node);
         if (access == NodeAccess::Missing) {
             const auto loaded = [&](const char* module) {
@@ -386,7 +386,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
                                                     : Make(Finding::PortAccessOk, {node}))) {
             return;
         }
-        const std::string lpNode = probes.LinePrinterNode();
+        const std::string lpNode = probes.LinePrinterNode(portName);
         const std::vector<NodeHolder> holders = probes.Holders(lpNode);
         // While the line printer driver prints, claiming the port would wait
         // for it: the chain ends here.
@@ -401,7 +401,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
                             : "no other driver has the port"}));
     }
 
-    std::shared_ptr<IPortRegisters> port = probes.OpenParallelPort();
+    std::shared_ptr<IPortRegisters> port = probes.OpenParallelPort(portName);
     if (!port) {
         chain.Add(Make(Finding::PortClaimFailed));
         return;
