@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "links/character_interface.h"
 #include "links/port_registers.h"
@@ -49,6 +51,10 @@ struct ParallelWaitLimits {
 // waits are always full ones: a printer that holds Busy while its buffer is
 // full or its flash is erased takes seconds, and a byte must not be dropped
 // for that.
+// The number of a parallel port's name: 1 to 4 for "LPT1:" to "LPT4:",
+// regardless of case and of the colon; no value for any other name.
+std::optional<int> ParallelPortNumber(std::string_view portName);
+
 class CParallelIF : public CCharacterInterface {
 public:
     using WaitLimits = ParallelWaitLimits;

@@ -3,17 +3,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "seams/text_scan.h"
+#include "links/parallel_if.h"
 
 std::optional<std::string> ParallelDevicePath(std::string_view portName) {
-    constexpr std::string_view kPrefix = "LPT";
-    constexpr int kPorts = 4;
-    if (!textscan::StartsWithNoCase(portName, kPrefix)) return std::nullopt;
-    std::string_view number = portName.substr(kPrefix.size());
-    if (!number.empty() && number.back() == ':') number.remove_suffix(1);
-    const std::optional<long long> n = textscan::WholeNumber(number);
-    if (number.size() != 1 || !n || *n < 1 || *n > kPorts) return std::nullopt;
-    return "/dev/parport" + std::to_string(*n - 1);
+    const std::optional<int> number = ParallelPortNumber(portName);
+    if (!number) return std::nullopt;
+    return "/dev/parport" + std::to_string(*number - 1);
 }
 
 std::optional<std::string> ParallelPortHolder(const std::string& device,

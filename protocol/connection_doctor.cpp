@@ -222,9 +222,9 @@ void EthernetChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
     }
 
     tessaly::ProgramState state;
-    auto link =
-        std::make_unique<CEthernetIF>(state, target->port, rig.limits.replyMs, rig.limits.connectMs,
-                                      rig.limits.replyMs, [address] { return address; });
+    auto link = std::make_unique<CEthernetIF>(
+        state, CEthernetIF::Settings{target->port, rig.limits.replyMs, rig.limits.connectMs,
+                                     rig.limits.replyMs, target->address});
     const CheckResult answer = AskPrinter(rig, std::move(link), "Ethernet", rig.limits.replyMs);
     diagnosis.answered = answer.status == Status::Ok;
     chain.Add(answer);
