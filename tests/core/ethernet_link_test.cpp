@@ -76,7 +76,7 @@ TEST_F(EthernetLink, AssembledLinkReachesTheAddressItWasGiven) {
         LinkParts parts{state};
         parts.receiveWaitMs = kShortReceiveMs;
         if (row.peer) parts.ethernetPeer = LinkParts::Peer{kLoopback, server.Port()};
-        EXPECT_EQ(MakeLink(endpoint, parts)->Open(), row.opens) << row.what;
+        EXPECT_EQ(::MakeLink(endpoint, parts)->Open(), row.opens) << row.what;
     }
 }
 
