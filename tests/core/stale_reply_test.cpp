@@ -30,7 +30,8 @@ TEST(StaleReply, DropEndsWhenNothingWaitsTheLinkFailsOrABoundIsReached) {
         int calls = 0;
         const stale_reply::Dropped dropped = stale_reply::Drop(
             [&](uint8_t*, int capacity) {
-                const size_t at = std::min<size_t>(static_cast<size_t>(calls), row.reads.size() - 1);
+                const size_t at =
+                    std::min<size_t>(static_cast<size_t>(calls), row.reads.size() - 1);
                 ++calls;
                 return std::min(row.reads[at], capacity);
             },
