@@ -87,8 +87,9 @@ struct StallWorld {
                 switch (kind) {
                     case kLinkEthernet:
                         return std::make_unique<CEthernetIF>(
-                            state, server.Port(), receiveWaitMs, CEthernetIF::kConnectTimeoutMs,
-                            CEthernetIF::kSendTimeoutMs, [] { return std::string("127.0.0.1"); });
+                            state, CEthernetIF::Settings{
+                                       server.Port(), receiveWaitMs, CEthernetIF::kConnectTimeoutMs,
+                                       CEthernetIF::kSendTimeoutMs, net::kLoopbackAddress});
                     case kLinkUsb:
                         return std::make_unique<CUSBDevice>(
                             UsbLinkParts{usb, usb, selection, host, state});

@@ -211,7 +211,7 @@ std::optional<EthernetAddress> ParseEthernetAddress(const std::string& text, uin
         result.port = static_cast<uint16_t>(*port);
         host = text.substr(0, colon);
     }
-    const std::optional<uint32_t> address = net::ParseIpv4(host);
+    const std::optional<uint32_t> address = textscan::DottedAddress(host);
     // 0.0.0.0 is what stands before any address was entered; Linux would
     // connect it to this machine.
     if (!address || *address == 0) return std::nullopt;

@@ -151,12 +151,13 @@ public:
     // A print queue's state; no value when it cannot be read.
     virtual std::optional<QueueState> Queue(const std::string& name) = 0;
     virtual bool ModuleLoaded(const std::string& name) = 0;
-    // The parallel port's node and the line printer driver's node on it.
-    virtual std::string ParallelNode() = 0;
-    virtual std::string LinePrinterNode() = 0;
+    // The node of the parallel port `portName` ("LPT1:") and the line
+    // printer driver's node on it.
+    virtual std::string ParallelNode(const std::string& portName) = 0;
+    virtual std::string LinePrinterNode(const std::string& portName) = 0;
     virtual PortLibrary ParallelLibrary() = 0;
     // Claims the parallel port; none when it cannot be claimed.
-    virtual std::shared_ptr<IPortRegisters> OpenParallelPort() = 0;
+    virtual std::shared_ptr<IPortRegisters> OpenParallelPort(const std::string& portName) = 0;
 };
 
 // This machine: /proc, /sys, /dev, CUPS and sockets on Linux; the IP helper,

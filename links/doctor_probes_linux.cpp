@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "links/doctor.h"
 #include "links/ethernet_if.h"
@@ -32,7 +33,10 @@ namespace fs = std::filesystem;
 constexpr const char* kRouteTable = "/proc/net/route";
 constexpr const char* kUsbDevices = "/sys/bus/usb/devices";
 constexpr const char* kUsbNodeFolder = "/dev/usb/";
-constexpr const char* kLinePrinterNode = "/dev/lp0";
+// The line printer driver numbers its nodes as the parport layer numbers
+// the ports: /dev/lp1 prints through /dev/parport1.
+constexpr std::string_view kPortNodePrefix = "/dev/parport";
+constexpr std::string_view kLinePrinterNodePrefix = "/dev/lp";
 // CUPS's printer-state values.
 constexpr const char* kStateStopped = "5";
 
@@ -221,10 +225,18 @@ public:
         return fs::exists(fs::path("/sys/module") / name, error);
     }
 
-    std::string ParallelNode() override { return CPpdevPort::kDefaultDevice; }
-    std::string LinePrinterNode() override { return kLinePrinterNode; }
+    std::string ParallelNode(const std::string& portName) override {
+        return ParallelDevicePath(portName).value_or(std::string());
+    }
+    std::string LinePrinterNode(const std::string& portName) override {
+        const std::string node = ParallelNode(portName);
+        if (node.size() <= kPortNodePrefix.size()) return {};
+        return std::string(kLinePrinterNodePrefix) + node.substr(kPortNodePrefix.size());
+    }
     PortLibrary ParallelLibrary() override { return PortLibrary::Loaded; }
-    std::shared_ptr<IPortRegisters> OpenParallelPort() override { return OpenSystemParallelPort(); }
+    std::shared_ptr<IPortRegisters> OpenParallelPort(const std::string& portName) override {
+        return OpenSystemParallelPort(portName);
+    }
 };
 
 }  // namespace

@@ -83,8 +83,8 @@ public:
     std::vector<std::string> PrinterDriverNodes(const UsbDeviceInfo&) override { return {}; }
     std::optional<QueueState> Queue(const std::string&) override { return std::nullopt; }
     bool ModuleLoaded(const std::string&) override { return false; }
-    std::string ParallelNode() override { return {}; }
-    std::string LinePrinterNode() override { return {}; }
+    std::string ParallelNode(const std::string&) override { return {}; }
+    std::string LinePrinterNode(const std::string&) override { return {}; }
 
     PortLibrary ParallelLibrary() override {
         HMODULE library = ::LoadLibraryA(kPortLibrary);
@@ -98,7 +98,9 @@ public:
         return PortLibrary::Loaded;
     }
 
-    std::shared_ptr<IPortRegisters> OpenParallelPort() override { return OpenSystemParallelPort(); }
+    std::shared_ptr<IPortRegisters> OpenParallelPort(const std::string& portName) override {
+        return OpenSystemParallelPort(portName);
+    }
 };
 
 }  // namespace

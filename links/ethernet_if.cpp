@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "links/socket_ops.h"
+#include "links/stale_reply.h"
 
 std::optional<int> FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& idle) {
     using Clock = std::chrono::steady_clock;
@@ -22,14 +23,11 @@ std::optional<int> FinishConnect(net::Socket socket, int timeoutMs, CIdlePacer& 
     }
 }
 
-CEthernetIF::CEthernetIF(tessaly::ProgramState& state, uint16_t port, int receiveTimeoutMs,
-                         int connectTimeoutMs, int sendTimeoutMs, AddressSource address)
-    : m_state(state),
-      m_port(port),
-      m_receiveTimeoutMs(receiveTimeoutMs),
-      m_connectTimeoutMs(connectTimeoutMs),
-      m_sendTimeoutMs(sendTimeoutMs),
-      m_address(std::move(address)) {}
+CEthernetIF::CEthernetIF(tessaly::ProgramState& state, const Settings& settings)
+    : m_state(state), m_settings(settings) {}
+
+CEthernetIF::CEthernetIF(tessaly::ProgramState& state, uint16_t port, int receiveTimeoutMs)
+    : CEthernetIF(state, Settings(port, receiveTimeoutMs)) {}
 
 CEthernetIF::~CEthernetIF() {
     if (m_state.activeEthernetLink == this) m_state.activeEthernetLink = nullptr;
@@ -42,22 +40,20 @@ int CEthernetIF::Open() {
     Close();
 
     if (!net::Start()) return 0;
-    const std::string text = m_address ? m_address() : m_state.PrinterAddressText();
-    const std::optional<uint32_t> address = net::ParseIpv4(text);
-    if (!address) return 0;
+    const uint32_t address = m_settings.address.value_or(m_state.printerIpAddress);
     // Linux would take 0.0.0.0 to mean this machine; no address has been
     // entered yet, so there is no printer to reach.
-    if (*address == 0) return 0;
+    if (address == 0) return 0;
 
     m_socket = net::OpenTcp(true);
     if (m_socket == net::kNoSocket) return 0;
 
     // Connect without blocking so an unreachable address gives up after the
     // link's own time-out instead of the system's.
-    const net::ConnectStart start = net::Connect(m_socket, *address, m_port);
+    const net::ConnectStart start = net::Connect(m_socket, address, m_settings.port);
     bool connected = start == net::ConnectStart::Connected;
     if (start == net::ConnectStart::Pending)
-        connected = FinishConnect(m_socket, m_connectTimeoutMs, IdlePacer()) == 0;
+        connected = FinishConnect(m_socket, m_settings.connectTimeoutMs, IdlePacer()) == 0;
     if (!connected) {
         Close();
         return 0;
@@ -84,18 +80,14 @@ void CEthernetIF::NoteReceiveResult(long result, net::Failure failure) {
     }
 }
 
-void CEthernetIF::DropStaleReply() {
-    uint8_t scratch[4096];
-    for (int dropped = 0; dropped < kMaxStaleBytes;) {
-        const long result = net::ReceiveNow(m_socket, scratch, sizeof scratch);
-        if (result > 0) {
-            dropped += static_cast<int>(result);
-            continue;
-        }
+int CEthernetIF::ReceiveNow(uint8_t* buffer, int capacity) {
+    for (;;) {
+        const long result = net::ReceiveNow(m_socket, buffer, capacity);
+        if (result > 0) return static_cast<int>(result);
         const net::Failure failure = net::LastFailure();
         if (result < 0 && failure == net::Failure::Interrupted) continue;
         NoteReceiveResult(result, failure);
-        return;
+        return m_hungUp ? -1 : 0;
     }
 }
 
@@ -105,7 +97,8 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
     // follow each other without one.
     if (m_replyMayTrail) {
         m_replyMayTrail = false;
-        DropStaleReply();
+        stale_reply::Drop(
+            [this](uint8_t* buffer, int capacity) { return ReceiveNow(buffer, capacity); });
     }
     if (m_hungUp) return 0;
     using Clock = std::chrono::steady_clock;
@@ -144,7 +137,7 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             if (sent > 0) m_hungUp = true;
             break;
         }
-        if (now - lastProgress >= std::chrono::milliseconds(m_sendTimeoutMs)) {
+        if (now - lastProgress >= std::chrono::milliseconds(m_settings.sendTimeoutMs)) {
             // The printer took nothing for the whole send time-out: the frame
             // is cut and the link is done.
             m_hungUp = true;
@@ -159,7 +152,7 @@ bool CEthernetIF::ConfirmWritten(int graceMs) {
     using Clock = std::chrono::steady_clock;
     // Every byte acknowledged by the printer's side, within the send
     // time-out as a busy printer's data is.
-    const auto drainLimit = Clock::now() + std::chrono::milliseconds(m_sendTimeoutMs);
+    const auto drainLimit = Clock::now() + std::chrono::milliseconds(m_settings.sendTimeoutMs);
     for (;;) {
         const std::optional<int> unsent = net::UnsentBytes(m_socket);
         if (!unsent || *unsent == 0) break;
@@ -197,7 +190,7 @@ int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (m_socket == net::kNoSocket || buffer == nullptr || capacity <= 0) return -1;
     m_replyMayTrail = true;
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_receiveTimeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_settings.receiveTimeoutMs);
     for (;;) {
         // The socket does not block: the receive is tried first, and only an
         // empty socket is waited on, a slice at a time, so a reply that is

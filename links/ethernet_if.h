@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,47 +29,55 @@ public:
     // reading. A busy printer takes its data again well within it.
     static constexpr int kSendTimeoutMs = 10000;
 
-    // Where the printer is: the address text, by default the one the operator
-    // entered. The built-in simulated printer answers at its own address
-    // whatever was typed.
-    using AddressSource = std::function<std::string()>;
+    // Where the printer is and how long the link waits. The program uses the
+    // defaults; tests shorten the waits and need no fixed port.
+    struct Settings {
+        // Leading values given, the rest the program's (an aggregate would
+        // make every caller spell out all five).
+        explicit Settings(uint16_t port_ = kPrinterPort, int receiveMs = kReceiveTimeoutMs,
+                          int connectMs = kConnectTimeoutMs, int sendMs = kSendTimeoutMs,
+                          std::optional<uint32_t> address_ = std::nullopt)
+            : port(port_),
+              receiveTimeoutMs(receiveMs),
+              connectTimeoutMs(connectMs),
+              sendTimeoutMs(sendMs),
+              address(address_) {}
 
-    // The port and time-outs are parameters so tests need no fixed port and
-    // no ten-second waits; the program uses the defaults. `state` gives the
-    // address and records the link as the one whose socket is closed at
-    // exit; it must outlive the link.
+        uint16_t port = kPrinterPort;
+        int receiveTimeoutMs = kReceiveTimeoutMs;
+        int connectTimeoutMs = kConnectTimeoutMs;
+        int sendTimeoutMs = kSendTimeoutMs;
+        // In place of the address the operator entered, read at every Open:
+        // the built-in simulated printer answers at its own address whatever
+        // was typed, and the doctor probes the address it was given.
+        std::optional<uint32_t> address = std::nullopt;
+    };
+
+    // `state` gives the address and records the link as the one whose
+    // socket is closed at exit; it must outlive the link.
+    CEthernetIF(tessaly::ProgramState& state, const Settings& settings);
     explicit CEthernetIF(tessaly::ProgramState& state, uint16_t port = kPrinterPort,
-                         int receiveTimeoutMs = kReceiveTimeoutMs,
-                         int connectTimeoutMs = kConnectTimeoutMs,
-                         int sendTimeoutMs = kSendTimeoutMs, AddressSource address = {});
+                         int receiveTimeoutMs = kReceiveTimeoutMs);
     ~CEthernetIF() override;
 
     int Open() override;
     void Close() override;
     int Read(uint8_t* buffer, int capacity, int paced) override;
     int Write(const uint8_t* data, int length) override;
-    int ReceiveWaitMs() const override { return m_receiveTimeoutMs; }
+    int ReceiveWaitMs() const override { return m_settings.receiveTimeoutMs; }
     bool HasFailed() const override { return m_hungUp; }
     bool ConfirmWritten(int graceMs) override;
 
     bool HasSocket() const { return m_socket != net::kNoSocket; }
 
-    // Bytes a printer may send after the part of a reply that was read (a
-    // reply longer than the reply area, one that came in pieces) are dropped
-    // before the next request goes out, at most this many.
-    static constexpr int kMaxStaleBytes = 1 << 20;
-
 private:
-    // Drops whatever already arrived; notices a printer that hung up.
-    void DropStaleReply();
+    // What already arrived without waiting (stale_reply::ReadNow); notices
+    // a printer that hung up.
+    int ReceiveNow(uint8_t* buffer, int capacity);
     void NoteReceiveResult(long result, net::Failure failure);
 
     tessaly::ProgramState& m_state;
-    uint16_t m_port;
-    int m_receiveTimeoutMs;
-    int m_connectTimeoutMs;
-    int m_sendTimeoutMs;
-    AddressSource m_address;
+    Settings m_settings;
     net::Socket m_socket = net::kNoSocket;
     // A Read happened since the last Write: the rest of that reply may have
     // arrived meanwhile, and it is not the answer to the next request.

@@ -47,7 +47,7 @@ private:
 
 }  // namespace
 
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort() {
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& /*portName*/) {
     HMODULE library = ::LoadLibraryA(kPortLibrary);
     if (library == nullptr) return nullptr;
     auto read = Lookup<PortReadFunction>(library, kReadOrdinal);

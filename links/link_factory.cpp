@@ -1,6 +1,5 @@
 #include "links/link_factory.h"
 
-#include "links/ethernet_if.h"
 #include "links/parallel_if.h"
 #include "links/print_queues.h"
 #include "links/trace_link.h"
@@ -21,32 +20,85 @@ public:
     int Write(const uint8_t*, int) override { return 0; }
 };
 
+// A USB link that owns the selection it chooses by.
+class CSelfChoosingUsbLink : public CUSBDevice {
+public:
+    CSelfChoosingUsbLink(std::unique_ptr<IUsbSelectionRunner> selection, UsbLinkParts parts)
+        : CUSBDevice(std::move(parts)), m_selection(std::move(selection)) {}
+
+private:
+    std::unique_ptr<IUsbSelectionRunner> m_selection;
+};
+
+std::unique_ptr<CCharacterInterface> MakeUsbLink(const LinkEndpoint& endpoint,
+                                                 const LinkParts& parts) {
+    if (parts.host == nullptr || !parts.usbBackend) return std::make_unique<CUnwiredUsbLink>();
+    const auto usbParts = [&](IUsbSelectionRunner& selection) {
+        UsbLinkParts usb{parts.usbBackend, parts.queues, selection, *parts.host, parts.state};
+        usb.diagnostics = parts.usbDiagnostics;
+        return usb;
+    };
+    if (parts.selection != nullptr) return std::make_unique<CUSBDevice>(usbParts(*parts.selection));
+    auto selection = std::make_unique<CSerialUsbSelection>(endpoint.serial);
+    UsbLinkParts usb = usbParts(*selection);
+    return std::make_unique<CSelfChoosingUsbLink>(std::move(selection), std::move(usb));
+}
+
+std::string ParallelPortName(int lpt) { return "LPT" + std::to_string(lpt) + ":"; }
+
 }  // namespace
 
-LinkFactory DefaultLinkFactory(tessaly::ProgramState& state) {
-    return [&state](int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
-        switch (kind) {
-            case kLinkUsb:
-                return std::make_unique<CUnwiredUsbLink>();
-            case kLinkEthernet:
-                return std::make_unique<CEthernetIF>(state);
-            default:
-                return std::make_unique<CParallelIF>(portName);
+LinkEndpoint EndpointFor(int kind, const std::string& portName) {
+    LinkEndpoint endpoint;
+    endpoint.kind = kind;
+    if (kind == kLinkParallel) endpoint.lpt = ParallelPortNumber(portName).value_or(1);
+    return endpoint;
+}
+
+std::unique_ptr<CCharacterInterface> MakeLink(const LinkEndpoint& endpoint,
+                                              const LinkParts& parts) {
+    switch (endpoint.kind) {
+        case kLinkUsb:
+            return MakeUsbLink(endpoint, parts);
+        case kLinkEthernet: {
+            CEthernetIF::Settings settings(endpoint.port, parts.receiveWaitMs);
+            settings.address = endpoint.address;
+            if (parts.ethernetPeer) {
+                settings.address = parts.ethernetPeer->address;
+                settings.port = parts.ethernetPeer->port;
+            }
+            return std::make_unique<CEthernetIF>(parts.state, settings);
         }
+        default:
+            if (parts.parallelPort)
+                return std::make_unique<CParallelIF>(ParallelPortName(endpoint.lpt),
+                                                     parts.parallelPort);
+            return std::make_unique<CParallelIF>(ParallelPortName(endpoint.lpt));
+    }
+}
+
+LinkFactory PortLinkFactory(LinkParts parts) {
+    return [parts](int kind, const std::string& portName) {
+        return MakeLink(EndpointFor(kind, portName), parts);
     };
+}
+
+LinkFactory DefaultLinkFactory(tessaly::ProgramState& state) {
+    return PortLinkFactory(LinkParts{state});
+}
+
+void AddSystemUsb(LinkParts& parts) {
+    parts.usbBackend = MakeSystemUsbBackend();
+    parts.queues = MakeSystemPrintQueues();
 }
 
 LinkFactory DefaultLinkFactory(tessaly::ProgramState& state, IHostServices& host,
                                IUsbSelectionRunner& selection) {
-    // One USB session and one print-queue source for the whole run.
-    std::shared_ptr<IUsbBackend> backend = MakeSystemUsbBackend();
-    std::shared_ptr<IPrintQueueSource> queues = MakeSystemPrintQueues();
-    LinkFactory others = DefaultLinkFactory(state);
-    return [backend, queues, others, &state, &host, &selection](
-               int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
-        if (kind != kLinkUsb) return others(kind, portName);
-        return std::make_unique<CUSBDevice>(UsbLinkParts{backend, queues, selection, host, state});
-    };
+    LinkParts parts{state};
+    parts.host = &host;
+    parts.selection = &selection;
+    AddSystemUsb(parts);
+    return PortLinkFactory(std::move(parts));
 }
 
 LinkFactory TracedLinkFactory(LinkFactory inner, std::shared_ptr<CTraceFile> trace,

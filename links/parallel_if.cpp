@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "seams/text_scan.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -14,8 +16,19 @@ constexpr uint8_t kNibbleModeRequest = 0x00;
 
 }  // namespace
 
+std::optional<int> ParallelPortNumber(std::string_view portName) {
+    constexpr std::string_view kPrefix = "LPT";
+    constexpr int kPorts = 4;
+    if (!textscan::StartsWithNoCase(portName, kPrefix)) return std::nullopt;
+    std::string_view number = portName.substr(kPrefix.size());
+    if (!number.empty() && number.back() == ':') number.remove_suffix(1);
+    const std::optional<long long> n = textscan::WholeNumber(number);
+    if (number.size() != 1 || !n || *n < 1 || *n > kPorts) return std::nullopt;
+    return static_cast<int>(*n);
+}
+
 CParallelIF::CParallelIF(std::string portName)
-    : CParallelIF(std::move(portName), PortOpener(&OpenSystemParallelPort)) {}
+    : CParallelIF(portName, PortOpener([portName] { return OpenSystemParallelPort(portName); })) {}
 
 CParallelIF::CParallelIF(std::string portName, std::shared_ptr<IPortRegisters> registers,
                          WaitLimits limits)

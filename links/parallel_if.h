@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "links/character_interface.h"
 #include "links/port_registers.h"
@@ -31,8 +33,8 @@ struct ParallelWaitLimits {
 // A printer on the PC's parallel port, driven register by register: bytes go
 // out with the compatibility-mode strobe handshake, the reply comes back
 // through the IEEE 1284 nibble-mode reverse channel, four status lines at a
-// time. Every port name reaches the same registers (0x378 to 0x37A); the
-// name is only kept.
+// time. The name chooses the port (OpenSystemParallelPort); the registers
+// are 0x378 to 0x37A on every one.
 //
 // Open claims the port (and fails when it cannot), then puts the control
 // lines at rest: nStrobe and nAutoFd high, nSelectIn low (compatibility
@@ -49,6 +51,10 @@ struct ParallelWaitLimits {
 // waits are always full ones: a printer that holds Busy while its buffer is
 // full or its flash is erased takes seconds, and a byte must not be dropped
 // for that.
+// The number of a parallel port's name: 1 to 4 for "LPT1:" to "LPT4:",
+// regardless of case and of the colon; no value for any other name.
+std::optional<int> ParallelPortNumber(std::string_view portName);
+
 class CParallelIF : public CCharacterInterface {
 public:
     using WaitLimits = ParallelWaitLimits;

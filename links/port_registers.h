@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
-// The PC parallel port as three byte registers at fixed I/O addresses. Every
-// port name ("LPT1:" to "LPT4:") reaches the same three.
+// The PC parallel port as three byte registers at fixed I/O addresses, the
+// same three whichever port they belong to.
 namespace lpt {
 
 constexpr uint16_t kDataRegister = 0x378;
@@ -40,8 +41,9 @@ public:
     virtual void WriteRegister(uint16_t address, uint8_t value) = 0;
 };
 
-// The machine's own parallel port: /dev/parport0 through ppdev on Linux, the
-// port I/O library on Windows. No object when the port cannot be reached
-// (no such device, no permission, library missing); dropping the last
-// reference releases the port.
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort();
+// The machine's parallel port `portName` ("LPT1:" to "LPT4:"): on Linux the
+// ppdev node of that port (/dev/parport0 to /dev/parport3); on Windows the
+// port I/O library, whose registers are the same for every name. No object
+// when the port cannot be reached (no such device, no permission, library
+// missing); dropping the last reference releases the port.
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName);

@@ -3,6 +3,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "links/parallel_if.h"
+
+std::optional<std::string> ParallelDevicePath(std::string_view portName) {
+    const std::optional<int> number = ParallelPortNumber(portName);
+    if (!number) return std::nullopt;
+    return "/dev/parport" + std::to_string(*number - 1);
+}
+
 std::optional<std::string> ParallelPortHolder(const std::string& device,
                                               const std::string& portsFolder) {
     // /dev/parport0 is the port the parport layer calls parport0.
@@ -89,8 +97,9 @@ void CPpdevPort::WriteRegister(uint16_t address, uint8_t value) {
     }
 }
 
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort() {
-    return CPpdevPort::Open(CPpdevPort::kDefaultDevice);
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName) {
+    const std::optional<std::string> device = ParallelDevicePath(portName);
+    return device ? CPpdevPort::Open(*device) : nullptr;
 }
 
 #elif !defined(_WIN32)
@@ -102,6 +111,6 @@ std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&, const std::stri
 CPpdevPort::~CPpdevPort() = default;
 uint8_t CPpdevPort::ReadRegister(uint16_t) { return 0xFF; }
 void CPpdevPort::WriteRegister(uint16_t, uint8_t) {}
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort() { return nullptr; }
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string&) { return nullptr; }
 
 #endif

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "links/port_registers.h"
 
@@ -14,7 +15,6 @@
 // low), so anything the link wants on them goes on after the claim.
 class CPpdevPort : public IPortRegisters {
 public:
-    static constexpr const char* kDefaultDevice = "/dev/parport0";
     static constexpr const char* kPortsFolder = "/proc/sys/dev/parport";
 
     // Opens and claims the device; no object when either fails (no device,
@@ -37,6 +37,12 @@ private:
     explicit CPpdevPort(int fd) : m_fd(fd) {}
     int m_fd;
 };
+
+// The ppdev node a port name opens: "LPT1:" to "LPT4:" are /dev/parport0 to
+// /dev/parport3, so a machine with several ports reaches each by its own
+// name. Case and the colon do not matter ("lpt2" is LPT2:); any other name
+// has no node.
+std::optional<std::string> ParallelDevicePath(std::string_view portName);
 
 // The name of the driver that holds the device's port now ("lp0",
 // "ppdev0"), as the parport layer lists it under `portsFolder`; no value

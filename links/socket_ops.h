@@ -27,10 +27,6 @@ std::string LastFailureText();
 // how that went.
 bool Start();
 
-// "a.b.c.d" as an IPv4 address in host byte order; no value for any other
-// text.
-std::optional<uint32_t> ParseIpv4(const std::string& text);
-
 // A TCP socket that child processes do not inherit; kNoSocket on failure.
 Socket OpenTcp(bool nonBlocking);
 // Closes the socket if there is one and forgets it.
@@ -74,6 +70,8 @@ long Send(Socket socket, const uint8_t* data, int length);
 
 // Another socket may take the port at once after this one closes.
 bool SetReuseAddress(Socket socket);
+// 127.0.0.1 in host byte order.
+inline constexpr uint32_t kLoopbackAddress = 0x7F000001;
 bool BindLoopback(Socket socket, uint16_t port);
 bool Listen(Socket socket, int backlog);
 // The port the socket is bound to.

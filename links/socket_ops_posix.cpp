@@ -47,12 +47,6 @@ std::string LastFailureText() { return std::strerror(errno); }
 
 bool Start() { return true; }
 
-std::optional<uint32_t> ParseIpv4(const std::string& text) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return std::nullopt;
-    return ntohl(parsed.s_addr);
-}
-
 Socket OpenTcp(bool nonBlocking) {
     const int type = SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
     const int fd = ::socket(AF_INET, type, IPPROTO_TCP);

@@ -73,12 +73,6 @@ bool Start() {
     return started;
 }
 
-std::optional<uint32_t> ParseIpv4(const std::string& text) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return std::nullopt;
-    return ntohl(parsed.s_addr);
-}
-
 Socket OpenTcp(bool nonBlocking) {
     if (!Start()) return kNoSocket;
     const SOCKET socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,

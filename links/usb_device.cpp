@@ -4,6 +4,7 @@
 #include <chrono>
 #include <iostream>
 
+#include "links/stale_reply.h"
 #include "links/usb_discovery.h"
 
 uint32_t LinuxPlatformId() { return kPlatformWin32Nt; }
@@ -76,15 +77,12 @@ void CUSBDevice::ReportInvalidHandle() {
     out << kInvalidHandleText << std::flush;
 }
 
-void CUSBDevice::DropStaleInput() {
-    uint8_t scratch[4096];
-    for (int dropped = 0; dropped < kMaxStaleBytes;) {
-        int received = 0;
-        // The shortest time-out there is: only what has already arrived.
-        const UsbIoResult result = m_readPipe->BulkRead(scratch, sizeof scratch, 1, received);
-        if (received <= 0 || result == UsbIoResult::Failed) return;
-        dropped += received;
-    }
+int CUSBDevice::ReadNow(uint8_t* buffer, int capacity) {
+    int received = 0;
+    // The shortest time-out there is: only what has already arrived.
+    const UsbIoResult result = m_readPipe->BulkRead(buffer, capacity, 1, received);
+    if (result == UsbIoResult::Failed) return -1;
+    return received;
 }
 
 int CUSBDevice::Write(const uint8_t* data, int length) {
@@ -101,7 +99,8 @@ int CUSBDevice::Write(const uint8_t* data, int length) {
     // follow each other without one.
     if (m_replyMayTrail && m_readPipe) {
         m_replyMayTrail = false;
-        DropStaleInput();
+        stale_reply::Drop(
+            [this](uint8_t* buffer, int capacity) { return ReadNow(buffer, capacity); });
     }
     using Clock = std::chrono::steady_clock;
     const auto stall = std::chrono::milliseconds(m_parts.times.writeStallMs);

@@ -57,10 +57,6 @@ public:
     static constexpr int kLargestPipeWrite = 50000;
     static constexpr int kReadAttempts = 100;
     static constexpr int kPacedReadPauseMs = 100;
-    // Input the printer may still send after the part of a reply that was
-    // read (a late reply, the rest of an overlong one) is dropped before the
-    // next request goes out, at most this many bytes.
-    static constexpr int kMaxStaleBytes = 1 << 20;
 
     static constexpr const char* kOnlyDeviceText =
         "Please ensure the printer is the only USB device connected";
@@ -87,8 +83,9 @@ public:
 
 private:
     void ReportInvalidHandle();
-    // Reads and drops whatever the read pipe holds now.
-    void DropStaleInput();
+    // What the read pipe already holds, without waiting
+    // (stale_reply::ReadNow).
+    int ReadNow(uint8_t* buffer, int capacity);
 
     UsbLinkParts m_parts;
     std::unique_ptr<IUsbPipe> m_writePipe;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "links/program_state.h"
+#include "seams/text_scan.h"
 
 namespace {
 
@@ -92,4 +93,31 @@ void ConfirmUsbSelection(tessaly::ProgramState& state, int index) {
         return;
     }
     state.selectedUsbDevicePath = state.usbPrinterTable[static_cast<size_t>(index)].devicePath;
+}
+
+void CSerialUsbSelection::RunSelection(CUsbDiscovery& discovery, IHostServices& host) {
+    // A path that names no device keeps the link closed.
+    static constexpr const char* kNoDevicePath = "(no printer chosen)";
+    const UsbSelectionLines lines = PrepareUsbSelection(discovery, host);
+    tessaly::ProgramState& state = discovery.State();
+    std::vector<int> candidates;
+    std::string listed;
+    for (int i = 0; i < static_cast<int>(lines.lines.size()); ++i) {
+        const tessaly::UsbPrinterEntry& entry = state.usbPrinterTable[static_cast<size_t>(i)];
+        if (entry.devicePath.empty()) continue;
+        if (m_serial.empty() || textscan::EqualNoCase(entry.instanceSegment, m_serial)) {
+            candidates.push_back(i);
+        }
+        listed += "\n  " + entry.instanceSegment + "  " + lines.lines[static_cast<size_t>(i)];
+    }
+    if (candidates.size() == 1) {
+        ConfirmUsbSelection(state, candidates.front());
+        return;
+    }
+    state.selectedUsbDevicePath = kNoDevicePath;
+    if (!m_serial.empty() && candidates.empty()) {
+        host.Message("No USB printer with the serial " + m_serial + ":" + listed, MsgButtons::Ok);
+    } else if (candidates.size() > 1) {
+        host.Message("Several USB printers: name one with --usb SERIAL:" + listed, MsgButtons::Ok);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "links/usb_discovery.h"
@@ -52,4 +53,19 @@ class IUsbSelectionRunner {
 public:
     virtual ~IUsbSelectionRunner() = default;
     virtual void RunSelection(CUsbDiscovery& discovery, IHostServices& host) = 0;
+};
+
+// The selection without an operator, for scripts: the printer with the
+// serial asked for, or the only one when none is asked for. Otherwise no
+// printer: the host is told which there are, and the link stays closed
+// rather than fall back to the first printer it finds, as the window does
+// after a cancelled dialog; a script that named a printer, or could not,
+// must not reach another.
+class CSerialUsbSelection : public IUsbSelectionRunner {
+public:
+    explicit CSerialUsbSelection(std::string serial) : m_serial(std::move(serial)) {}
+    void RunSelection(CUsbDiscovery& discovery, IHostServices& host) override;
+
+private:
+    std::string m_serial;
 };

@@ -216,9 +216,9 @@ void EthernetChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
     }
 
     tessaly::ProgramState state;
-    auto link =
-        std::make_unique<CEthernetIF>(state, target->port, rig.limits.replyMs, rig.limits.connectMs,
-                                      rig.limits.replyMs, [address] { return address; });
+    auto link = std::make_unique<CEthernetIF>(
+        state, CEthernetIF::Settings{target->port, rig.limits.replyMs, rig.limits.connectMs,
+                                     rig.limits.replyMs, target->address});
     const CheckResult answer = AskPrinter(rig, std::move(link), "Ethernet", rig.limits.replyMs);
     diagnosis.answered = answer.status == Status::Ok;
     chain.Add(answer);
@@ -364,7 +364,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
                 return;
         }
     } else {
-        const std::string node = probes.ParallelNode();
+        const std::string node = probes.ParallelNode(portName);
         const NodeAccess access = probes.Node(node);
         if (access == NodeAccess::Missing) {
             const auto loaded = [&](const char* module) {
@@ -380,7 +380,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
                                                     : Make(Finding::PortAccessOk, {node}))) {
             return;
         }
-        const std::string lpNode = probes.LinePrinterNode();
+        const std::string lpNode = probes.LinePrinterNode(portName);
         const std::vector<NodeHolder> holders = probes.Holders(lpNode);
         // While the line printer driver prints, claiming the port would wait
         // for it: the chain ends here.
@@ -395,7 +395,7 @@ void ParallelChecks(Rig& rig, CChain& chain, Diagnosis& diagnosis, const std::st
                             : "no other driver has the port"}));
     }
 
-    std::shared_ptr<IPortRegisters> port = probes.OpenParallelPort();
+    std::shared_ptr<IPortRegisters> port = probes.OpenParallelPort(portName);
     if (!port) {
         chain.Add(Make(Finding::PortClaimFailed));
         return;

@@ -95,6 +95,7 @@ std::optional<uint32_t> DottedAddress(std::string_view text) {
         // Digits only: no sign, no blank.
         const std::string_view digits = text.substr(0, end);
         if (!std::all_of(digits.begin(), digits.end(), IsDigit)) return std::nullopt;
+        if (digits.size() > 1 && digits.front() == '0') return std::nullopt;
         const std::optional<long long> value = WholeNumber(digits);
         if (!value || *value > kLargestField) return std::nullopt;
         address = (address << 8) | static_cast<uint32_t>(*value);

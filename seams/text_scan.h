@@ -45,7 +45,10 @@ std::optional<long long> WholeNumber(std::string_view text);
 
 // A dotted IPv4 address: four fields of one to three decimal digits, each 0
 // to 255, and nothing around them; the first field is the most significant
-// byte.
+// byte. A field does not start with 0 unless it is 0: some stacks read
+// "010" as octal 8 and others as 10, so such text names no one address and
+// is refused rather than guessed at. Every reader of an address (the
+// command line, the Ethernet link, the doctor) uses this one rule.
 std::optional<uint32_t> DottedAddress(std::string_view text);
 struct AddressAndPort {
     uint32_t address = 0;

@@ -2,9 +2,7 @@
 
 #include <cstdio>
 
-#include "links/ethernet_if.h"
-#include "links/parallel_if.h"
-#include "links/usb_device.h"
+#include "links/socket_ops.h"
 #include "seams/text_scan.h"
 
 namespace {
@@ -45,21 +43,18 @@ CSimulatedPrinterPorts::~CSimulatedPrinterPorts() { m_server.Stop(); }
 
 bool CSimulatedPrinterPorts::Start(std::string* error) { return m_server.Start(0, error); }
 
+void CSimulatedPrinterPorts::Supply(LinkParts& parts) {
+    parts.usbBackend = m_usb;
+    parts.queues = m_usb;
+    parts.parallelPort = m_parallel;
+    parts.ethernetPeer = LinkParts::Peer{net::kLoopbackAddress, m_server.Port()};
+}
+
 LinkFactory CSimulatedPrinterPorts::Factory(tessaly::ProgramState& state, IHostServices& host,
                                             IUsbSelectionRunner& selection) {
-    return [this, &state, &host, &selection](
-               int kind, const std::string& portName) -> std::unique_ptr<CCharacterInterface> {
-        switch (kind) {
-            case kLinkUsb:
-                return std::make_unique<CUSBDevice>(
-                    UsbLinkParts{m_usb, m_usb, selection, host, state});
-            case kLinkEthernet:
-                return std::make_unique<CEthernetIF>(
-                    state, m_server.Port(), CEthernetIF::kReceiveTimeoutMs,
-                    CEthernetIF::kConnectTimeoutMs, CEthernetIF::kSendTimeoutMs,
-                    [] { return std::string("127.0.0.1"); });
-            default:
-                return std::make_unique<CParallelIF>(portName, m_parallel);
-        }
-    };
+    LinkParts parts{state};
+    parts.host = &host;
+    parts.selection = &selection;
+    Supply(parts);
+    return PortLinkFactory(std::move(parts));
 }

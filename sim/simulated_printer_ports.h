@@ -32,6 +32,9 @@ public:
 
     // Starts the printer's TCP side on a free loopback port.
     bool Start(std::string* error);
+    // Makes every link built from `parts` reach the simulated printer; this
+    // object must outlive them.
+    void Supply(LinkParts& parts);
     // Links to the simulated printer. This object, `state`, `host` and
     // `selection` must outlive every link the factory makes.
     LinkFactory Factory(tessaly::ProgramState& state, IHostServices& host,

@@ -75,10 +75,10 @@ struct ScriptedProbes : doctor::IDoctorProbes {
     bool ModuleLoaded(const std::string& name) override {
         return std::find(modules.begin(), modules.end(), name) != modules.end();
     }
-    std::string ParallelNode() override { return "/dev/parport0"; }
-    std::string LinePrinterNode() override { return "/dev/lp0"; }
+    std::string ParallelNode(const std::string&) override { return "/dev/parport0"; }
+    std::string LinePrinterNode(const std::string&) override { return "/dev/lp0"; }
     doctor::PortLibrary ParallelLibrary() override { return doctor::PortLibrary::Loaded; }
-    std::shared_ptr<IPortRegisters> OpenParallelPort() override { return port; }
+    std::shared_ptr<IPortRegisters> OpenParallelPort(const std::string&) override { return port; }
 };
 
 doctor::Limits ShortLimits() {

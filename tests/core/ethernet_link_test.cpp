@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "links/ethernet_if.h"
+#include "links/link_factory.h"
 #include "links/program_state.h"
 #include "links/socket_ops.h"
 #include "sim/sim_printer.h"
@@ -33,8 +35,8 @@ protected:
     }
 
     std::unique_ptr<CEthernetIF> MakeLink() {
-        return std::make_unique<CEthernetIF>(state, server.Port(), kShortReceiveMs,
-                                             kShortConnectMs);
+        return std::make_unique<CEthernetIF>(
+            state, CEthernetIF::Settings{server.Port(), kShortReceiveMs, kShortConnectMs});
     }
 
     // One Read into a zeroed 1024-byte area, as the protocol object reads.
@@ -48,6 +50,35 @@ protected:
     std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
     CSimTcpServer server{printer};
 };
+
+// An assembled link connects to the endpoint's own address, else to the
+// program-wide one; a peer in the parts (the simulated printer) wins over
+// both.
+TEST_F(EthernetLink, AssembledLinkReachesTheAddressItWasGiven) {
+    struct Row {
+        const char* what;
+        uint32_t programWide;
+        std::optional<uint32_t> endpoint;
+        bool peer;
+        int opens;
+    };
+    const Row rows[] = {
+        {"program-wide", kLoopback, std::nullopt, false, 1},
+        {"the endpoint's", 0, kLoopback, false, 1},
+        {"none at all", 0, std::nullopt, false, 0},
+        {"the peer's", 0, std::nullopt, true, 1},
+    };
+    for (const Row& row : rows) {
+        state.printerIpAddress = row.programWide;
+        LinkEndpoint endpoint;
+        endpoint.address = row.endpoint;
+        endpoint.port = row.peer ? 0 : server.Port();
+        LinkParts parts{state};
+        parts.receiveWaitMs = kShortReceiveMs;
+        if (row.peer) parts.ethernetPeer = LinkParts::Peer{kLoopback, server.Port()};
+        EXPECT_EQ(::MakeLink(endpoint, parts)->Open(), row.opens) << row.what;
+    }
+}
 
 TEST_F(EthernetLink, ExchangesAStatusRequest) {
     auto link = MakeLink();
@@ -100,7 +131,7 @@ TEST_F(EthernetLink, UnansweredConnectIdlesEverySliceAndEndsOnTheOperatorsCancel
     ASSERT_GT(net::WaitWritable(queued, kShortConnectMs), 0);
 
     FakeHost host;
-    CEthernetIF link(state, port, kShortReceiveMs, kShortConnectMs);
+    CEthernetIF link(state, CEthernetIF::Settings{port, kShortReceiveMs, kShortConnectMs});
     link.SetIdleHost(&host);
     auto start = Clock::now();
     // Halfway between a slice and the whole connect wait.
@@ -135,8 +166,8 @@ TEST_F(EthernetLink, AWriteCountsAsTakenOnlyWhenThePrinterReadItAll) {
         SCOPED_TRACE(row.what);
         net::Socket listening = net::OpenTcp(false);
         ASSERT_TRUE(net::BindLoopback(listening, 0) && net::Listen(listening, 1));
-        CEthernetIF link(state, net::LocalPort(listening).value_or(0), kShortReceiveMs,
-                         kShortConnectMs);
+        CEthernetIF link(state, CEthernetIF::Settings{net::LocalPort(listening).value_or(0),
+                                                      kShortReceiveMs, kShortConnectMs});
         ASSERT_EQ(link.Open(), 1);
         net::Socket peer = net::Accept(listening);
         net::SetBlocking(peer, true);

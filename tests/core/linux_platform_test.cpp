@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "links/ppdev_port.h"
@@ -76,6 +78,15 @@ TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPort) {
     EXPECT_EQ(CPpdevPort::Open("/nonexistent/parport0"), nullptr);
     // Opens, but is no parallel port: the claim fails and nothing is left open.
     EXPECT_EQ(CPpdevPort::Open("/dev/null"), nullptr);
+}
+
+// Each port name opens its own port's node, not the first port's.
+TEST(PpdevPort, PortNameChoosesTheNode) {
+    const std::pair<const char*, std::optional<std::string>> rows[] = {
+        {"LPT1:", "/dev/parport0"}, {"LPT2:", "/dev/parport1"}, {"LPT3:", "/dev/parport2"},
+        {"LPT4:", "/dev/parport3"}, {"USB", std::nullopt},
+    };
+    for (const auto& [name, node] : rows) EXPECT_EQ(ParallelDevicePath(name), node) << name;
 }
 
 // Files the transfers are handed: a FIFO nobody writes to would hold the

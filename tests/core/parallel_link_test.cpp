@@ -8,9 +8,12 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "links/link_factory.h"
 #include "links/parallel_if.h"
 #include "sim/sim_parallel_port.h"
 #include "sim/sim_printer.h"
@@ -445,6 +448,25 @@ TEST_F(ParallelLink, EndlessReplyIsDroppedOnlyUpToABound) {
     EXPECT_EQ(ReadText(), "MSR" + std::string(1021, '9'));
     EXPECT_EQ(printer->PendingReplyBytes(), offered - 1024 - CParallelIF::kMaxDroppedBytes);
     ExpectAtRest();
+}
+
+TEST(ParallelPortName, NumberFromTheName) {
+    const std::pair<const char*, std::optional<int>> rows[] = {
+        {"LPT1:", 1},
+        {"LPT4:", 4},
+        {"lpt2", 2},
+        {"LPT5:", std::nullopt},
+        {"LPT0:", std::nullopt},
+        {"LPT12:", std::nullopt},
+        {"LPT:", std::nullopt},
+        {"LPT+1:", std::nullopt},
+        {"USB", std::nullopt},
+    };
+    for (const auto& [name, number] : rows) EXPECT_EQ(ParallelPortNumber(name), number) << name;
+    // A link assembled for the name's endpoint carries that name.
+    tessaly::ProgramState state;
+    const auto link = MakeLink(EndpointFor(kLinkParallel, "LPT3:"), LinkParts{state});
+    EXPECT_EQ(dynamic_cast<CParallelIF&>(*link).PortName(), "LPT3:");
 }
 
 }  // namespace

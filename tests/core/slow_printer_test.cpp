@@ -82,8 +82,9 @@ struct SlowRig {
                 case Kind::InProcess:
                     return std::make_unique<CSimLink>(printer, CSimLink::Waits{w, 5 * w});
                 case Kind::Ethernet:
-                    return std::make_unique<CEthernetIF>(state, server.Port(), w, 2000, w,
-                                                         [] { return std::string("127.0.0.1"); });
+                    return std::make_unique<CEthernetIF>(
+                        state,
+                        CEthernetIF::Settings{server.Port(), w, 2000, w, net::kLoopbackAddress});
                 case Kind::Parallel:
                     return std::make_unique<CParallelIF>(
                         "LPT1:", port, CParallelIF::WaitLimits{w / 6, 0, 5 * w, w / 4});

@@ -59,6 +59,9 @@ TEST(TextScan, AddressesAndPortsAsTheCommandLineTakesThem) {
         {"10.0.0.5: 91", std::nullopt, 0},
         {"10.0.0.256", std::nullopt, 0},
         {"10.0.0.0005", std::nullopt, 0},
+        {"10.0.0.05", std::nullopt, 0},  // octal to some readers
+        {"010.0.0.5", std::nullopt, 0},
+        {"10.0.0.0", 0x0A000000, 9100},
         {"10.0.-0.5", std::nullopt, 0},
         {"10.0.0", std::nullopt, 0},
         {"10.0.0.5.6", std::nullopt, 0},

@@ -31,7 +31,8 @@ struct SimTcpPrinter {
         return [this, &state, receiveMs, connectMs](
                    int kind, const std::string&) -> std::unique_ptr<CCharacterInterface> {
             if (kind != kLinkEthernet) return nullptr;
-            return std::make_unique<CEthernetIF>(state, server.Port(), receiveMs, connectMs);
+            return std::make_unique<CEthernetIF>(
+                state, CEthernetIF::Settings{server.Port(), receiveMs, connectMs});
         };
     }
 };
