@@ -44,7 +44,9 @@ public:
         // refused write: it is told the link is there, and every request
         // on it then fails at once, without a question or a wait.
         if (m_watch.Stopped()) return 1;
-        return m_inner->Open();
+        const int opened = m_inner->Open();
+        m_watch.AfterOpen(opened != 0, m_inner->Endpoint(), m_inner->OpenFailure());
+        return opened;
     }
     void Close() override { m_inner->Close(); }
     int Write(const uint8_t* data, int length) override {
@@ -64,6 +66,8 @@ public:
     }
     int ReceiveWaitMs() const override { return m_watch.Stopped() ? 0 : m_inner->ReceiveWaitMs(); }
     bool HasFailed() const override { return m_watch.Stopped() || m_inner->HasFailed(); }
+    std::string Endpoint() const override { return m_inner->Endpoint(); }
+    std::string OpenFailure() const override { return m_inner->OpenFailure(); }
     bool ConfirmWritten(int graceMs) override {
         return !m_watch.Stopped() && m_inner->ConfirmWritten(graceMs);
     }
@@ -152,6 +156,14 @@ void CCommandWatch::CheckTrace() {
 }
 
 void CCommandWatch::BeforeOpen() { CheckDeadline(); }
+
+void CCommandWatch::AfterOpen(bool opened, const std::string& endpoint,
+                              const std::string& failure) {
+    m_openFailure.reset();
+    if (opened || failure.empty()) return;
+    m_openFailure =
+        "cannot connect" + (endpoint.empty() ? std::string() : " to " + endpoint) + ": " + failure;
+}
 
 void CCommandWatch::BeforeWrite(const uint8_t* data, int length) {
     RequestOver();

@@ -66,6 +66,10 @@ public:
 
     // The link side.
     void BeforeOpen();
+    void AfterOpen(bool opened, const std::string& endpoint, const std::string& failure);
+    // Why the last connect failed, where the link could tell: "cannot
+    // connect to 10.0.0.5:9100: refused (...)".
+    const std::optional<std::string>& OpenFailure() const { return m_openFailure; }
     void BeforeWrite(const uint8_t* data, int length);
     void AfterWrite(int written);
     void AfterRead(int received, int receiveWaitMs, bool linkFailed);
@@ -92,6 +96,7 @@ private:
         long long sent = 0;
     };
     std::optional<Transfer> m_transfer;
+    std::optional<std::string> m_openFailure;
     std::atomic<bool> m_interrupted{false};
 
     std::optional<Clock::time_point> m_deadline;

@@ -53,6 +53,9 @@ public:
     bool HasFailed() const override { return m_hungUp; }
     bool ConfirmWritten(int graceMs) override;
 
+    std::string Endpoint() const override;
+    std::string OpenFailure() const override { return m_openFailure; }
+
     bool HasSocket() const { return m_socket != net::kNoSocket; }
 
     // Bytes a printer may send after the part of a reply that was read (a
@@ -81,4 +84,5 @@ private:
     // without a word; every Write fails instead, so the sending forms
     // reconnect.
     bool m_hungUp = false;
+    std::string m_openFailure;
 };
