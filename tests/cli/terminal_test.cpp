@@ -1,10 +1,7 @@
-// The command line as a terminal sees it: the progress line, Ctrl+C, and
-// what a stopped command says of the printer.
+// The command line as a terminal sees it: the progress line's width, and
+// what a command stopped by Ctrl+C says of the printer.
 
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "cli/cli.h"
 #include "cli/cli_host.h"
@@ -16,69 +13,49 @@ namespace {
 
 TEST(ProgressLine, NeverWiderThanTheTerminal) {
     const std::string label = "The printer is installing its new firmware, please wait";
-    struct Row {
-        int columns;
-        std::string shownLabel;
-    };
-    const std::vector<Row> rows = {
+    // Columns (0: unknown, as an ordinary terminal), and the label shown.
+    const std::vector<std::pair<int, std::string>> rows = {
         {120, label},
         {80, label},
         {60, "The printer is installing its new firm..."},
         {20, ""},
-        // Unknown width: as wide as an ordinary terminal.
-        {0, label},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.columns);
-        const std::string line = CCliHost::BarLine(label, 1, 2, row.columns);
-        EXPECT_LT(line.size(), static_cast<size_t>(row.columns > 0 ? row.columns : 80));
-        EXPECT_EQ(line.substr(0, row.shownLabel.size() + 2), row.shownLabel + " [");
+        {0, label}};
+    for (const auto& [columns, shown] : rows) {
+        const std::string line = CCliHost::BarLine(label, 1, 2, columns);
+        EXPECT_LT(line.size(), static_cast<size_t>(columns > 0 ? columns : 80)) << line;
+        EXPECT_EQ(line.substr(0, shown.size() + 2), shown + " [");
         EXPECT_EQ(line.substr(line.size() - 5), "] 50%");
     }
 }
 
-// Ctrl+C at three points of an upgrade: the reason says what the printer
-// was left with, and nothing more goes out.
+// Ctrl+C at each stage of an upgrade; after it nothing more goes out.
 TEST(CommandWatch, InterruptSaysWhatThePrinterHas) {
     const std::string header = frame::Preamble() + "REQ,FRM1000,\x1c";
     const std::string status = frame::Preamble() + "REQ,STA,VRS,\x1c\x03";
-    struct Row {
-        std::vector<std::string> writes;
-        std::string reason;
-    };
-    const std::vector<Row> rows = {
-        {{status}, "interrupted (Ctrl+C) before the command finished"},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{status}, "before the command finished"},
         {{header, std::string(400, 'x')},
-         "interrupted (Ctrl+C) during the firmware transfer, after 400 of 1000 bytes: the "
-         "printer did not get the whole image"},
+         "during the firmware transfer, after 400 of 1000 bytes: the printer did not get"},
         {{header, std::string(1000, 'x'), "\x03", status},
-         "interrupted (Ctrl+C) after the whole firmware image was sent: the printer may be "
-         "installing it."},
-        {{"\x01,REQ,LAM_FRM10,\x1c,0123456789\x03"},
-         "interrupted (Ctrl+C) after the whole laminator firmware image was sent"},
+         "after the whole firmware image was sent: the printer may be installing it."},
+        {{"\x01,REQ,LAM_FRM10,\x1c,0123456789\x03"}, "after the whole laminator firmware image"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.reason);
+    for (const auto& [writes, reason] : rows) {
         CCommandWatch watch(std::nullopt, 0, nullptr, false);
-        ScriptedLink* inner = nullptr;
-        LinkFactory factory = CCommandWatch::Watched(
-            [&inner](int, const std::string&) {
-                auto link = std::make_unique<ScriptedLink>();
-                inner = link.get();
-                return link;
-            },
-            watch);
-        std::unique_ptr<CCharacterInterface> link = factory(kLinkEthernet, "Ethernet");
-        ASSERT_EQ(link->Open(), 1);
-        for (const std::string& bytes : row.writes) {
+        auto* inner = new ScriptedLink;
+        auto link = CCommandWatch::Watched(
+            [inner](int, const std::string&) { return std::unique_ptr<ScriptedLink>(inner); },
+            watch)(kLinkEthernet, "Ethernet");
+        for (const std::string& bytes : writes) {
             link->Write(frame::Bytes(bytes), static_cast<int>(bytes.size()));
         }
         watch.Interrupt();
         ASSERT_TRUE(watch.Stopped());
         EXPECT_EQ(watch.Stopped()->exitCode, cli_exit::kInterrupted);
-        EXPECT_EQ(watch.Stopped()->reason.substr(0, row.reason.size()), row.reason);
+        const std::string said = "interrupted (Ctrl+C) " + reason;
+        EXPECT_EQ(watch.Stopped()->reason.substr(0, said.size()), said);
         EXPECT_EQ(link->Write(frame::Bytes(status), static_cast<int>(status.size())), 0);
-        EXPECT_EQ(inner->writes.size(), row.writes.size());
+        EXPECT_EQ(inner->writes.size(), writes.size());
     }
 }
 

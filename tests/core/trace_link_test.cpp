@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,17 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Each record's first line without its time.
-std::vector<std::string> Headings(const std::string& trace) {
+// Each record's first line without its time (hex lines start with blanks).
+std::vector<std::string> Headings(const std::filesystem::path& path) {
     std::vector<std::string> headings;
-    size_t at = 0;
-    while (at < trace.size()) {
-        const size_t end = trace.find('\n', at);
-        const std::string line = trace.substr(at, end - at);
-        // A heading starts with its time; hex lines with blanks.
-        if (!line.empty() && line[0] != ' ') headings.push_back(line.substr(line.find(' ', 11) + 1));
-        if (end == std::string::npos) break;
-        at = end + 1;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line[0] != ' ') headings.push_back(line.substr(24));
     }
     return headings;
 }
@@ -37,13 +31,12 @@ TEST(TraceLink, RecordsEachEventOnDiskAsItHappens) {
     const std::string frame = "REQ,STA,VRS";
     const auto write = [](std::string bytes) {
         return [bytes](CCharacterInterface& link) {
-            link.Write(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
+            link.Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                       static_cast<int>(bytes.size()));
         };
     };
-    const auto read = [](CCharacterInterface& link) {
-        uint8_t buffer[64];
-        link.Read(buffer, sizeof buffer, 0);
-    };
+    uint8_t buffer[64];
+    const auto read = [&buffer](CCharacterInterface& link) { link.Read(buffer, 64, 0); };
     const auto open = [](CCharacterInterface& link) { link.Open(); };
     struct Row {
         std::string what;
@@ -61,7 +54,9 @@ TEST(TraceLink, RecordsEachEventOnDiskAsItHappens) {
          {write("A"), write("B"), write("C"), read},
          {"write Parallel 3 bytes [P] (3 one-byte writes)", "read Parallel 2 bytes [P]"}},
         {"a failed connect, then a reconnect",
-         [](ScriptedLink& link) { link.openResults = {0, 1}; },
+         [](ScriptedLink& link) {
+             link.openResults = {0, 1};
+         },
          {open, open},
          {"connect Parallel [P]: failed", "reconnect Parallel [P]: connected"}},
         {"a request left without a reply",
@@ -87,8 +82,7 @@ TEST(TraceLink, RecordsEachEventOnDiskAsItHappens) {
         for (const auto& step : row.steps) step(link);
         // Read while the trace is still open: a run stopped by Ctrl+C or
         // a crash leaves only what is on disk.
-        std::ifstream file(path, std::ios::binary);
-        EXPECT_EQ(Headings(std::string(std::istreambuf_iterator<char>(file), {})), row.headings);
+        EXPECT_EQ(Headings(path), row.headings);
     }
     fs::remove(path);
 }
