@@ -181,7 +181,10 @@ void CCommandWatch::BeforeWrite(const uint8_t* data, int length) {
             Transfer{"firmware", std::atoll(name.c_str() + 3), -static_cast<long long>(size)};
     } else if (size > laminator.size() && std::equal(laminator.begin(), laminator.end(), data)) {
         // Header, file and end go out in one write.
-        const long long file = std::atoll(reinterpret_cast<const char*>(data) + laminator.size());
+        const long long file =
+            std::atoll(std::string(reinterpret_cast<const char*>(data) + laminator.size(),
+                                   reinterpret_cast<const char*>(data) + size)
+                           .c_str());
         m_transfer = Transfer{"laminator firmware", file, file - static_cast<long long>(size)};
     }
     m_sentAt = Clock::now();
