@@ -656,6 +656,7 @@ Result RunAttempt(const Options& options, const Target& target, const Shared& sh
 
     CMessageIF msg(host, std::move(factory));
     if (!msg.SelectPort(target.portName)) {
+        if (const std::optional<std::string>& why = watch.OpenFailure()) host.Tell(*why);
         result.code = cli_exit::kNoConnection;
         return result;
     }

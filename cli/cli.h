@@ -14,7 +14,8 @@ inline constexpr int kDone = 0;
 inline constexpr int kRefused = 1;  // the printer refused, or a check failed
 inline constexpr int kUsage = 2;
 inline constexpr int kNoConnection = 3;
-inline constexpr int kFileError = 4;  // a file could not be read or written
+inline constexpr int kFileError = 4;      // a file could not be read or written
+inline constexpr int kInterrupted = 130;  // Ctrl+C, as shells report SIGINT
 }  // namespace cli_exit
 
 // What the program takes from the process around it, so a test can run it

@@ -30,6 +30,9 @@ struct CliHostOptions {
     // Draw the firmware progress as a bar (standard error is a terminal and
     // only one printer is at work).
     bool progressBar = false;
+    // The terminal's width now, asked at every redraw (0: unknown); empty:
+    // standard error's own.
+    std::function<int()> columns;
     // Put before every line: the printer's address in a fleet.
     std::string prefix;
     std::function<void(int)> sleep;
@@ -46,9 +49,13 @@ struct CliHostOptions {
 class CCliHost : public IHostServices {
 public:
     CCliHost(CSharedStream& err, CliHostOptions options);
+    // A bar still drawn gets its line ended, whichever way the command ends.
+    ~CCliHost() override;
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override;
     void SetWaitCursor(bool) override {}
+    // A stopped command's waits end at once.
+    bool CancelRequested() const override { return m_options.muted && m_options.muted(); }
     void Pause(int milliseconds) override;
     void ShowProgress(const std::string& text, int64_t done, int64_t total) override;
     void EndProgress() override;
@@ -63,6 +70,10 @@ public:
 
     // A box's text on one line: line breaks become blanks, trailing blanks go.
     static std::string OneLine(const std::string& text);
+    // The bar's line, without its redraw codes, at most `columns` - 1 wide
+    // so the terminal never wraps it (a wrapped line is redrawn below itself
+    // on every step); 0 columns: as wide as an ordinary terminal.
+    static std::string BarLine(const std::string& label, int64_t done, int64_t total, int columns);
 
 private:
     void Line(const std::string& text);

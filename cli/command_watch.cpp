@@ -1,6 +1,9 @@
 #include "cli/command_watch.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include "cli/cli.h"
 #include "links/trace_link.h"
@@ -10,6 +13,21 @@ namespace {
 
 constexpr int kTenthsPerSecond = 10;
 constexpr long long kMsPerTenth = 100;
+
+// A Ctrl+C reaches every command of the run, and those started after it.
+struct Running {
+    std::mutex mutex;
+    std::set<CCommandWatch*> watches;
+    bool interrupted = false;
+};
+
+Running& RunningWatches() {
+    static Running running;
+    return running;
+}
+
+// The laminator's frame has no preamble of its own.
+constexpr const char* kLaminatorStart = "\x01,REQ,LAM_FRM";
 
 // The protocol object's links, passed through; once the watch has stopped
 // the command, nothing more goes out or comes in.
@@ -26,13 +44,16 @@ public:
         // refused write: it is told the link is there, and every request
         // on it then fails at once, without a question or a wait.
         if (m_watch.Stopped()) return 1;
-        return m_inner->Open();
+        const int opened = m_inner->Open();
+        m_watch.AfterOpen(opened != 0, m_inner->Endpoint(), m_inner->OpenFailure());
+        return opened;
     }
     void Close() override { m_inner->Close(); }
     int Write(const uint8_t* data, int length) override {
         m_watch.BeforeWrite(data, length);
         if (m_watch.Stopped()) return 0;
         const int written = m_inner->Write(data, length);
+        m_watch.AfterWrite(written);
         m_watch.CheckTrace();
         return written;
     }
@@ -45,6 +66,8 @@ public:
     }
     int ReceiveWaitMs() const override { return m_watch.Stopped() ? 0 : m_inner->ReceiveWaitMs(); }
     bool HasFailed() const override { return m_watch.Stopped() || m_inner->HasFailed(); }
+    std::string Endpoint() const override { return m_inner->Endpoint(); }
+    std::string OpenFailure() const override { return m_inner->OpenFailure(); }
     bool ConfirmWritten(int graceMs) override {
         return !m_watch.Stopped() && m_inner->ConfirmWritten(graceMs);
     }
@@ -62,7 +85,47 @@ CCommandWatch::CCommandWatch(std::optional<Clock::time_point> deadline, int limi
     : m_deadline(deadline),
       m_limitSeconds(limitSeconds),
       m_trace(std::move(trace)),
-      m_toleratesGaps(toleratesGaps) {}
+      m_toleratesGaps(toleratesGaps) {
+    Running& running = RunningWatches();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    running.watches.insert(this);
+    if (running.interrupted) m_interrupted = true;
+}
+
+CCommandWatch::~CCommandWatch() {
+    Running& running = RunningWatches();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    running.watches.erase(this);
+}
+
+void CCommandWatch::InterruptAll() {
+    Running& running = RunningWatches();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    running.interrupted = true;
+    for (CCommandWatch* watch : running.watches) watch->Interrupt();
+}
+
+const std::optional<CCommandWatch::Stop>& CCommandWatch::Stopped() {
+    if (m_interrupted && !m_stop) StopWith(cli_exit::kInterrupted, InterruptedReason());
+    return m_stop;
+}
+
+std::string CCommandWatch::InterruptedReason() const {
+    const std::string stopped = "interrupted (Ctrl+C)";
+    if (!m_transfer) return stopped + " before the command finished";
+    const Transfer& transfer = *m_transfer;
+    if (transfer.sent < transfer.size) {
+        return stopped + " during the " + transfer.what + " transfer, after " +
+               std::to_string(transfer.sent) + " of " + std::to_string(transfer.size) +
+               " bytes: the printer did not get the whole image and has not installed it, but "
+               "it may wait for the rest or show an error. Switch the printer off and on, then "
+               "run the upgrade again with the same file.";
+    }
+    return stopped + " after the whole " + transfer.what +
+           " image was sent: the printer may be installing it. Leave it switched on for a "
+           "minute or two, then check its firmware version (tessaly-cli identity) and run the "
+           "upgrade again if it has not changed.";
+}
 
 LinkFactory CCommandWatch::Watched(LinkFactory inner, CCommandWatch& watch) {
     return [inner = std::move(inner), &watch](
@@ -78,6 +141,7 @@ void CCommandWatch::StopWith(int exitCode, std::string reason) {
 }
 
 void CCommandWatch::CheckDeadline() {
+    if (Stopped()) return;
     if (m_deadline && Clock::now() >= *m_deadline) {
         StopWith(cli_exit::kRefused, "the command did not finish within " +
                                          std::to_string(m_limitSeconds) + " s (--timeout)");
@@ -93,6 +157,14 @@ void CCommandWatch::CheckTrace() {
 
 void CCommandWatch::BeforeOpen() { CheckDeadline(); }
 
+void CCommandWatch::AfterOpen(bool opened, const std::string& endpoint,
+                              const std::string& failure) {
+    m_openFailure.reset();
+    if (opened || failure.empty()) return;
+    m_openFailure =
+        "cannot connect" + (endpoint.empty() ? std::string() : " to " + endpoint) + ": " + failure;
+}
+
 void CCommandWatch::BeforeWrite(const uint8_t* data, int length) {
     RequestOver();
     CheckDeadline();
@@ -101,10 +173,28 @@ void CCommandWatch::BeforeWrite(const uint8_t* data, int length) {
     // answers the whole transfer, and its wait starts after the last piece.
     const std::string name = RequestName(data, length);
     if (!name.empty()) m_request = name;
+    const auto size = static_cast<size_t>(std::max(length, 0));
+    const std::string laminator = kLaminatorStart;
+    if (name.rfind("FRM", 0) == 0) {
+        // The header carries no image bytes: it is counted off again below.
+        m_transfer =
+            Transfer{"firmware", std::atoll(name.c_str() + 3), -static_cast<long long>(size)};
+    } else if (size > laminator.size() && std::equal(laminator.begin(), laminator.end(), data)) {
+        // Header, file and end go out in one write.
+        const long long file =
+            std::atoll(std::string(reinterpret_cast<const char*>(data) + laminator.size(),
+                                   reinterpret_cast<const char*>(data) + size)
+                           .c_str());
+        m_transfer = Transfer{"laminator firmware", file, file - static_cast<long long>(size)};
+    }
     m_sentAt = Clock::now();
     m_reads = 0;
     m_answered = false;
     m_linkFailed = false;
+}
+
+void CCommandWatch::AfterWrite(int written) {
+    if (m_transfer && written > 0) m_transfer->sent += written;
 }
 
 void CCommandWatch::AfterRead(int received, int receiveWaitMs, bool linkFailed) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -34,8 +35,21 @@ public:
     // nothing, by its own rule).
     CCommandWatch(std::optional<Clock::time_point> deadline, int limitSeconds,
                   std::shared_ptr<CTraceFile> trace, bool toleratesGaps);
+    ~CCommandWatch();
 
-    const std::optional<Stop>& Stopped() const { return m_stop; }
+    CCommandWatch(const CCommandWatch&) = delete;
+    CCommandWatch& operator=(const CCommandWatch&) = delete;
+
+    // Also true, from any thread's point of view, once the operator pressed
+    // Ctrl+C; the stop itself is taken on the command's own thread.
+    const std::optional<Stop>& Stopped();
+
+    // The operator pressed Ctrl+C: this command stops at its next step (a
+    // wait in progress ends within one slice). Any thread may call it.
+    void Interrupt() { m_interrupted = true; }
+    // The same for every command of the run, those still to start included:
+    // a Ctrl+C ends the whole run.
+    static void InterruptAll();
 
     // From here on the command itself deals with requests that get nothing:
     // a printer restarting after an upgrade drops its connection, and the
@@ -52,7 +66,12 @@ public:
 
     // The link side.
     void BeforeOpen();
+    void AfterOpen(bool opened, const std::string& endpoint, const std::string& failure);
+    // Why the last connect failed, where the link could tell: "cannot
+    // connect to 10.0.0.5:9100: refused (...)".
+    const std::optional<std::string>& OpenFailure() const { return m_openFailure; }
     void BeforeWrite(const uint8_t* data, int length);
+    void AfterWrite(int written);
     void AfterRead(int received, int receiveWaitMs, bool linkFailed);
     // The last request's reads are over: the command ends, or another
     // request goes out.
@@ -68,6 +87,17 @@ public:
 private:
     void StopWith(int exitCode, std::string reason);
     void CheckDeadline();
+    std::string InterruptedReason() const;
+
+    // A firmware image on its way: what a stop leaves the printer with.
+    struct Transfer {
+        std::string what;
+        long long size = 0;
+        long long sent = 0;
+    };
+    std::optional<Transfer> m_transfer;
+    std::optional<std::string> m_openFailure;
+    std::atomic<bool> m_interrupted{false};
 
     std::optional<Clock::time_point> m_deadline;
     int m_limitSeconds;

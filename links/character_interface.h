@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "seams/idle_pacer.h"
 
@@ -53,6 +54,13 @@ public:
     // that can learn more (TCP: acknowledged, and no reset for bytes left
     // unread) waits up to `graceMs` for a reset to come back.
     virtual bool ConfirmWritten(int /*graceMs*/) { return !HasFailed(); }
+    // Where the link goes ("10.0.0.5:9100", "/dev/parport0"), for messages
+    // and the trace; empty when it cannot say.
+    virtual std::string Endpoint() const { return {}; }
+    // Why the last Open failed, in the operator's words ("refused", "no
+    // answer within 5 s"); empty when it did not fail or the link cannot
+    // tell.
+    virtual std::string OpenFailure() const { return {}; }
 
     int GetLinkKind() const { return m_linkKind; }
     void SetLinkKind(int kind) { m_linkKind = kind; }

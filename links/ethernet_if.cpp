@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,27 +35,52 @@ CEthernetIF::~CEthernetIF() {
     Close();
 }
 
+std::string CEthernetIF::Endpoint() const {
+    return tessaly::FormatIpAddress(m_settings.address.value_or(m_state.printerIpAddress)) + ":" +
+           std::to_string(m_settings.port);
+}
+
 int CEthernetIF::Open() {
     m_state.activeEthernetLink = this;
     // Every attempt starts from a new socket.
     Close();
+    m_openFailure.clear();
 
-    if (!net::Start()) return 0;
+    if (!net::Start()) {
+        m_openFailure = "the network cannot be used: " + net::LastFailureText();
+        return 0;
+    }
     const uint32_t address = m_settings.address.value_or(m_state.printerIpAddress);
     // Linux would take 0.0.0.0 to mean this machine; no address has been
     // entered yet, so there is no printer to reach.
-    if (address == 0) return 0;
+    if (address == 0) {
+        m_openFailure = "no printer address";
+        return 0;
+    }
 
     m_socket = net::OpenTcp(true);
-    if (m_socket == net::kNoSocket) return 0;
+    if (m_socket == net::kNoSocket) {
+        m_openFailure = net::LastFailureText();
+        return 0;
+    }
 
     // Connect without blocking so an unreachable address gives up after the
     // link's own time-out instead of the system's.
     const net::ConnectStart start = net::Connect(m_socket, address, m_settings.port);
-    bool connected = start == net::ConnectStart::Connected;
-    if (start == net::ConnectStart::Pending)
-        connected = FinishConnect(m_socket, m_settings.connectTimeoutMs, IdlePacer()) == 0;
-    if (!connected) {
+    std::optional<int> error = 0;
+    if (start == net::ConnectStart::Failed) error = -1;
+    if (start == net::ConnectStart::Pending) {
+        error = FinishConnect(m_socket, m_settings.connectTimeoutMs, IdlePacer());
+    }
+    if (error != 0) {
+        if (!error) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%g s", m_settings.connectTimeoutMs / 1000.0);
+            m_openFailure = std::string("no answer within ") + seconds +
+                            " (switched off, or a firewall drops the connection)";
+        } else {
+            m_openFailure = *error > 0 ? net::ConnectErrorText(*error) : net::LastFailureText();
+        }
         Close();
         return 0;
     }

@@ -68,6 +68,9 @@ public:
     bool HasFailed() const override { return m_hungUp; }
     bool ConfirmWritten(int graceMs) override;
 
+    std::string Endpoint() const override;
+    std::string OpenFailure() const override { return m_openFailure; }
+
     bool HasSocket() const { return m_socket != net::kNoSocket; }
 
 private:
@@ -88,4 +91,5 @@ private:
     // without a word; every Write fails instead, so the sending forms
     // reconnect.
     bool m_hungUp = false;
+    std::string m_openFailure;
 };

@@ -47,6 +47,9 @@ int WaitReadable(Socket socket, int timeoutMs);
 // The error a finished connect left on the socket: 0 none, -1 when it cannot
 // be read.
 int PendingError(Socket socket);
+// A connect's error in the operator's words: refused and no route told
+// apart, since each has its own remedy.
+std::string ConnectErrorText(int error);
 // Bytes sent but not yet acknowledged by the peer; no value where the
 // platform does not say.
 std::optional<int> UnsentBytes(Socket socket);

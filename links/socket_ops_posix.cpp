@@ -45,6 +45,18 @@ Failure LastFailure() {
 
 std::string LastFailureText() { return std::strerror(errno); }
 
+std::string ConnectErrorText(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+            return "refused (the address answered, but nothing takes connections on the port)";
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return "no route to the printer (check the address and this machine's network)";
+        default:
+            return std::strerror(error);
+    }
+}
+
 bool Start() { return true; }
 
 Socket OpenTcp(bool nonBlocking) {

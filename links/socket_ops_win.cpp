@@ -61,6 +61,18 @@ std::string LastFailureText() {
     return result.empty() ? "Winsock error " + std::to_string(code) : result;
 }
 
+std::string ConnectErrorText(int error) {
+    switch (error) {
+        case WSAECONNREFUSED:
+            return "refused (the address answered, but nothing takes connections on the port)";
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+            return "no route to the printer (check the address and this machine's network)";
+        default:
+            return "Winsock error " + std::to_string(error);
+    }
+}
+
 bool Start() {
     // Winsock counts its start-ups; one for the whole run is enough, and it
     // stays up until the process ends.

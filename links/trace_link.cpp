@@ -94,9 +94,16 @@ std::string CTraceFile::TimeNow() {
     return text;
 }
 
+std::string CTraceFile::FormatEvent(const std::string& time, const std::string& event, int linkKind,
+                                    const std::string& printer, const std::string& detail) {
+    std::string record = time + " " + event + " " + KindName(linkKind);
+    if (!printer.empty()) record += " [" + printer + "]";
+    return record + ": " + detail + "\n";
+}
+
 std::string CTraceFile::FormatRecord(const std::string& time, Direction direction, int linkKind,
                                      const std::string& printer, const uint8_t* bytes, int length,
-                                     int accepted) {
+                                     int accepted, int writes) {
     std::string record = time;
     record += direction == Direction::Write ? " write " : " read ";
     record += KindName(linkKind);
@@ -108,6 +115,7 @@ std::string CTraceFile::FormatRecord(const std::string& time, Direction directio
         record += accepted <= 0 ? " (the link took none)"
                                 : " (the link took " + std::to_string(accepted) + ")";
     }
+    if (writes > 1) record += " (" + std::to_string(writes) + " one-byte writes)";
     record += '\n';
     char cell[16];
     for (int line = 0; line < length; line += kBytesPerLine) {
@@ -131,9 +139,16 @@ std::string CTraceFile::FormatRecord(const std::string& time, Direction directio
 }
 
 void CTraceFile::Record(Direction direction, int linkKind, const std::string& printer,
-                        const uint8_t* bytes, int length, int accepted) {
-    const std::string record =
-        FormatRecord(TimeNow(), direction, linkKind, printer, bytes, length, accepted);
+                        const uint8_t* bytes, int length, int accepted, int writes) {
+    Append(FormatRecord(TimeNow(), direction, linkKind, printer, bytes, length, accepted, writes));
+}
+
+void CTraceFile::RecordEvent(const std::string& event, int linkKind, const std::string& printer,
+                             const std::string& detail) {
+    Append(FormatEvent(TimeNow(), event, linkKind, printer, detail));
+}
+
+void CTraceFile::Append(const std::string& record) {
     std::lock_guard<std::mutex> lock(m_mutex);
     errno = 0;
     const bool whole = std::fwrite(record.data(), 1, record.size(), m_file) == record.size();
@@ -158,20 +173,74 @@ CTraceLink::CTraceLink(std::unique_ptr<CCharacterInterface> inner,
     m_inner->SetLinkKind(linkKind);
 }
 
+CTraceLink::~CTraceLink() { EndRun(); }
+
+void CTraceLink::EndRun() {
+    if (m_run.empty()) return;
+    const int length = static_cast<int>(m_run.size());
+    m_trace->Record(CTraceFile::Direction::Write, m_linkKind, m_printer,
+                    reinterpret_cast<const uint8_t*>(m_run.data()), length, length, length);
+    m_run.clear();
+}
+
+int CTraceLink::Open() {
+    EndRun();
+    const int opened = m_inner->Open();
+    std::string detail = opened ? "connected" : "failed";
+    if (!opened && !m_inner->OpenFailure().empty()) detail += ": " + m_inner->OpenFailure();
+    if (!m_inner->Endpoint().empty()) detail += " (" + m_inner->Endpoint() + ")";
+    m_trace->RecordEvent(m_opened ? "reconnect" : "connect", m_linkKind, m_printer, detail);
+    m_opened = true;
+    m_awaiting.reset();
+    return opened;
+}
+
+void CTraceLink::Close() {
+    EndRun();
+    m_inner->Close();
+}
+
 int CTraceLink::Write(const uint8_t* data, int length) {
     const int accepted = m_inner->Write(data, length);
-    if (length > 0) {
-        m_trace->Record(CTraceFile::Direction::Write, m_linkKind, m_printer, data, length,
-                        accepted);
+    if (length <= 0) return accepted;
+    m_awaiting = std::chrono::steady_clock::now();
+    // A per-byte record would make the trace of a parallel-port upgrade a
+    // hundred times the image and slow the transfer down several times.
+    if (length == 1 && accepted == 1) {
+        m_run.push_back(static_cast<char>(data[0]));
+        if (m_run.size() >= kLongestRun) EndRun();
+        return accepted;
     }
+    EndRun();
+    m_trace->Record(CTraceFile::Direction::Write, m_linkKind, m_printer, data, length, accepted);
     return accepted;
 }
 
 int CTraceLink::Read(uint8_t* buffer, int capacity, int paced) {
+    EndRun();
     const int received = m_inner->Read(buffer, capacity, paced);
     if (received > 0) {
+        m_awaiting.reset();
         m_trace->Record(CTraceFile::Direction::Read, m_linkKind, m_printer, buffer,
                         std::min(received, capacity), received);
+        return received;
+    }
+    if (!m_awaiting) return received;
+    if (m_inner->HasFailed()) {
+        m_awaiting.reset();
+        m_trace->RecordEvent("hang-up", m_linkKind, m_printer,
+                             "the link failed or the printer closed the connection");
+        return received;
+    }
+    const int waitMs = m_inner->ReceiveWaitMs();
+    if (std::chrono::steady_clock::now() - *m_awaiting >= std::chrono::milliseconds(waitMs)) {
+        // Once a request: the caller may read on.
+        m_awaiting.reset();
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, waitMs % 1000 == 0 ? "%.0f s" : "%.1f s",
+                      waitMs / 1000.0);
+        m_trace->RecordEvent("time-out", m_linkKind, m_printer,
+                             std::string("no reply within ") + seconds);
     }
     return received;
 }

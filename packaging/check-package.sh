@@ -38,7 +38,7 @@ for file in usr/bin/tessaly usr/bin/tessaly-printer-sim usr/bin/tessaly-cli \
   "usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
   "usr/share/icons/hicolor/256x256/apps/$app_id.png" \
   usr/share/man/man1/tessaly.1.gz usr/share/man/man1/tessaly-printer-sim.1.gz \
-  usr/share/man/man1/tessaly-cli.1.gz \
+  usr/share/man/man1/tessaly-cli.1.gz usr/share/bash-completion/completions/tessaly-cli \
   usr/share/doc/tessaly/copyright usr/share/doc/tessaly/changelog.Debian.gz; do
   check "/$file is in the package" test -f "$scratch/root/$file"
 done

@@ -65,6 +65,10 @@ foreach(page IN LISTS TESSALY_MAN_PAGES)
   install(FILES ${TESSALY_PACKAGING_OUT}/${page}.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
 endforeach()
+# Where bash-completion looks for a command's completion when it is first
+# completed.
+install(FILES ${TESSALY_PACKAGING_DIR}/completions/tessaly-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${TESSALY_PACKAGING_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${TESSALY_PACKAGING_OUT}/changelog.Debian.gz

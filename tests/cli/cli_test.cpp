@@ -569,6 +569,7 @@ TEST(Cli, UsageFileAndConnectionErrorsStopBeforeAnythingIsSent) {
     EXPECT_EQ(dead.Run({"--ethernet", address, "--retries", "2", "identity"}), 3);
     EXPECT_EQ(dead.paused.load(), 2 * 2000);
     EXPECT_THAT(dead.err.str(), HasSubstr("switched on. Retry 2 of 2\n"));
+    EXPECT_THAT(dead.err.str(), HasSubstr("cannot connect to " + address + ": refused"));
 
     // A USB serial that names no printer reaches none, not the first one
     // found.
@@ -708,18 +709,20 @@ TEST(Cli, TraceRecordsEveryFrameAndReply) {
     std::ifstream file(rig.folder / "t.log");
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
-    ASSERT_GE(lines.size(), 6u);
+    ASSERT_GE(lines.size(), 7u);
     EXPECT_EQ(lines[0], "an earlier run");
     const std::string label = " [" + rig.Address() + "]";
+    EXPECT_THAT(lines[1], ::testing::EndsWith("connect Ethernet" + label + ": connected (" +
+                                              rig.Address() + ")"));
     // std::regex: GoogleTest's own matcher takes only simple patterns on
     // Windows.
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} "
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} "
                                                       "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} "
                                                       "write Ethernet 24 bytes.*")))
-        << lines[1];
-    EXPECT_THAT(lines[1], ::testing::EndsWith(label));
-    EXPECT_THAT(lines[4], ::testing::EndsWith("read Ethernet 9 bytes" + label));
-    EXPECT_EQ(lines[5], "  0000  56 52 53 45 33 2e 30 35 2c                       VRSE3.05,");
+        << lines[2];
+    EXPECT_THAT(lines[2], ::testing::EndsWith(label));
+    EXPECT_THAT(lines[5], ::testing::EndsWith("read Ethernet 9 bytes" + label));
+    EXPECT_EQ(lines[6], "  0000  56 52 53 45 33 2e 30 35 2c                       VRSE3.05,");
     // Five requests, five replies.
     int writes = 0, reads = 0;
     for (const std::string& line : lines) {

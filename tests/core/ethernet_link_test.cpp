@@ -113,6 +113,7 @@ TEST_F(EthernetLink, OpenFailsWithoutListenerAndSucceedsOnceItIsThere) {
     EXPECT_EQ(link->Open(), 0);
     EXPECT_LT(MsSince(start), kShortConnectMs);
     EXPECT_FALSE(link->HasSocket());
+    EXPECT_EQ(link->OpenFailure().substr(0, 7), "refused");
 
     ASSERT_TRUE(server.Start(port));
     ASSERT_EQ(link->Open(), 1);
@@ -138,6 +139,7 @@ TEST_F(EthernetLink, UnansweredConnectIdlesEverySliceAndEndsOnTheOperatorsCancel
     EXPECT_LE(LongestWithoutIdle(host, [&] { EXPECT_EQ(link.Open(), 0); }),
               std::chrono::milliseconds(kShortConnectMs / 2));
     EXPECT_GE(MsSince(start), kShortConnectMs - 50);
+    EXPECT_EQ(link.OpenFailure().substr(0, 16), "no answer within");
 
     host.cancelAtIdle = host.idles + 3;
     start = Clock::now();
