@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -158,10 +159,43 @@ std::optional<LinkFactory> AssembleLinks(const CommonOptions& options, const Tar
     return factory;
 }
 
+// Keeps each message's level beside the host's own record of its text: a
+// box the window would show, a question and its answer, or the command
+// line's own word on why the command did not succeed.
+class CLevelledHost : public CCliHost {
+public:
+    using CCliHost::CCliHost;
+
+    MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override {
+        const size_t before = Messages().size();
+        const MsgResult answer = CCliHost::ShowMessageBox(text, buttons, icon);
+        if (Messages().size() > before) {
+            m_levels[before] = buttons == MsgButtons::Ok            ? kLevelNotice
+                               : buttons == MsgButtons::RetryCancel ? kLevelError
+                                                                    : kLevelQuestion;
+        }
+        return answer;
+    }
+
+    // What Tell says is the command line's own conclusion.
+    Json MessagesJson() const {
+        Json messages = Json::array();
+        for (size_t i = 0; i < Messages().size(); ++i) {
+            const auto level = m_levels.find(i);
+            messages.push_back(
+                MessageJson(level == m_levels.end() ? kLevelError : level->second, Messages()[i]));
+        }
+        return messages;
+    }
+
+private:
+    std::map<size_t, const char*> m_levels;
+};
+
 // One attempt at the command on one printer: connect, then run it, unless
 // the printer let the connection's first request pass in silence.
 Result RunAttempt(const Command& command, const CommonOptions& options, const Target& target,
-                  const Shared& shared, CCliHost& host, CCommandWatch& watch,
+                  const Shared& shared, CLevelledHost& host, CCommandWatch& watch,
                   std::ostream& usbDiagnostics) {
     tessaly::ProgramState state;
     state.printerIpAddress = target.address;
@@ -206,7 +240,7 @@ Result RunOnPrinter(const Command& command, const CommonOptions& options, const 
     hostOptions.prefix = shared.fleet ? target.label + ": " : std::string();
     hostOptions.sleep = shared.environment.sleep;
     hostOptions.muted = [&winding] { return winding && winding->Stopped(); };
-    CCliHost host(*shared.err, hostOptions);
+    CLevelledHost host(*shared.err, hostOptions);
     std::ostringstream usbDiagnostics;
 
     using Clock = CCommandWatch::Clock;
@@ -227,7 +261,6 @@ Result RunOnPrinter(const Command& command, const CommonOptions& options, const 
         // declined by the command line: the stop's code says what happened.
         result.code =
             result.code == cli_exit::kUsage ? stop.exitCode : std::max(result.code, stop.exitCode);
-        result.data["stopped"] = stop.reason;
         // A printer that said nothing at all is tried again like one that
         // could not be reached; one that stopped half-way is not, since
         // part of the command may have taken effect.
@@ -238,23 +271,20 @@ Result RunOnPrinter(const Command& command, const CommonOptions& options, const 
                 continue;
             }
         } else {
-            host.Message(stop.reason, MsgButtons::Ok);
+            host.Tell(stop.reason);
         }
         break;
     }
     // A question answered No for want of --yes is a command line that asked
     // for something it did not allow.
     if (host.Declined()) result.code = cli_exit::kUsage;
-    if (!usbDiagnostics.str().empty()) host.Message(usbDiagnostics.str(), MsgButtons::Ok);
+    if (!usbDiagnostics.str().empty()) host.Tell(usbDiagnostics.str());
     if (result.code != cli_exit::kDone && host.Messages().empty()) {
         // Every failure says something: a script's log must show why.
-        host.Message(
-            command.name + " did not succeed (exit status " + std::to_string(result.code) + ")",
-            MsgButtons::Ok);
+        host.Tell(command.name + " did not succeed (exit status " + std::to_string(result.code) +
+                  ")");
     }
-    Json messages = Json::array();
-    for (const std::string& line : host.Messages()) messages.push_back(Utf8(line));
-    result.data["messages"] = messages;
+    result.messages = host.MessagesJson();
     return result;
 }
 
@@ -263,9 +293,8 @@ Result RunOnPrinter(const Command& command, const CommonOptions& options, const 
 void Print(const Command& command, const CommonOptions& options, const Target& target,
            Result& result, const Shared& shared) {
     if (options.json) {
-        Json document = {
-            {"printer", target.label}, {"command", command.name}, {"exit_code", result.code}};
-        document.update(result.data);
+        const Json document = Envelope(target.label, command.name, result.code,
+                                       std::move(result.messages), std::move(result.data));
         // Paths from the command line need not be UTF-8; a stray byte must
         // not cost the printer's result.
         shared.out->Write(

@@ -56,35 +56,38 @@ std::optional<std::string> CheckEncode(const EncodeOptions& options) {
 Result RunEncode(const EncodeOptions& options, Session& session) {
     Result result;
     CCliHost& host = session.host;
+    result.data["self_test"] = options.selfTest;
+    result.data["hi_co"] = options.hiCo;
+    result.data["encoded"] = false;
+    result.data["tracks"] = Json::array();
     if (options.selfTest) {
         const bool sent = magstripe::SelfTest(session.msg, host);
-        result.data["self_test"] = sent;
+        result.data["encoded"] = sent;
         result.lines.push_back(sent ? "Self test started" : "Self test not sent");
         if (!sent) result.code = cli_exit::kRefused;
         return result;
     }
     magstripe::EncodeRequest request;
-    Json tracks = Json::object();
+    Json tracks = Json::array();
     for (size_t i = 0; i < request.text.size(); ++i) {
-        if (!options.tracks[i]) continue;
-        request.selected[i] = true;
-        request.text[i] = *Latin1(*options.tracks[i]);
+        request.selected[i] = options.tracks[i].has_value();
+        if (request.selected[i]) request.text[i] = *Latin1(*options.tracks[i]);
         if (i == 0) request.text[i] = Latin1Upper(request.text[i]);
-        tracks[std::to_string(i + 1)] = Utf8(request.text[i]);
+        tracks.push_back(
+            TrackJson(static_cast<int>(i) + 1, request.selected[i], nullptr,
+                      request.selected[i] ? std::optional(request.text[i]) : std::nullopt));
     }
+    result.data["tracks"] = tracks;
     request.highCoercivity = options.hiCo;
     const magstripe::EncodeResult encoded = magstripe::Encode(session.msg, host, request);
     if (host.Declined()) {
         result.code = cli_exit::kUsage;
     } else if (encoded != magstripe::EncodeResult::Sent) {
         result.code = cli_exit::kRefused;
-        result.data["encoded"] = nullptr;
         result.lines.push_back("Not encoded");
     } else {
-        result.data["encoded"] = tracks;
-        result.data["hi_co"] = options.hiCo;
-        result.lines.push_back(std::string("Encoded") +
-                               (options.hiCo ? " (high coercivity)" : ""));
+        result.data["encoded"] = true;
+        result.lines.push_back(std::string("Encoded") + (options.hiCo ? " (high coercivity)" : ""));
     }
     return result;
 }
@@ -106,9 +109,11 @@ Result RunRead(const ReadOptions& options, Session& session) {
         if (c >= '1' && c <= '3') selection |= cardread::TrackBit(c - '0');
     }
     const magstripe::ReadResult read = magstripe::ReadCard(session.msg, session.host, selection);
+    result.data["read"] = read.outcome == magstripe::ReadOutcome::Read;
+    result.data["verdict"] = nullptr;
+    result.data["tracks"] = Json::array();
     if (read.outcome != magstripe::ReadOutcome::Read) {
         result.code = cli_exit::kRefused;
-        result.data["read"] = false;
         return result;
     }
     static constexpr const char* kVerdicts[] = {"decoded", "invalid data",
@@ -119,10 +124,7 @@ Result RunRead(const ReadOptions& options, Session& session) {
     for (int i = 0; i < cardread::kTrackCount; ++i) {
         const cardread::TrackView& track = read.view.tracks[static_cast<size_t>(i)];
         const bool selected = (selection & cardread::TrackBit(i + 1)) != 0;
-        tracks.push_back({{"track", i + 1},
-                          {"selected", selected},
-                          {"result", LedName(track.led)},
-                          {"text", Utf8(track.text)}});
+        tracks.push_back(TrackJson(i + 1, selected, LedName(track.led), track.text));
         result.lines.push_back("Track" + std::to_string(i + 1) + " " + LedName(track.led) +
                                (track.text.empty() ? "" : ": " + Utf8(track.text)));
         if (selected && track.led != cardread::TrackLed::Pass) result.code = cli_exit::kRefused;

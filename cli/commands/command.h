@@ -61,6 +61,7 @@ struct Result {
     int code = cli_exit::kDone;
     Json data = Json::object();
     std::vector<std::string> lines;
+    Json messages = Json::array();
 };
 
 // A connected printer and what goes with it while a command runs on it.
@@ -121,10 +122,34 @@ void AddDoctorCommand(CommandLine& line);
 
 // --- what the commands share ---
 
+// The one JSON shape every command prints: `printer` null for a command that
+// works on none, `messages` as MessageJson makes them, `data` the command's
+// own keys.
+Json Envelope(const std::optional<std::string>& printer, const std::string& command, int exitCode,
+              Json messages, Json data);
+// A message of the envelope; `level` is one of the kLevel texts.
+Json MessageJson(const char* level, const std::string& text);
+inline constexpr const char* kLevelNotice = "notice";      // what the window shows in a box
+inline constexpr const char* kLevelQuestion = "question";  // and the answer given
+inline constexpr const char* kLevelError = "error";        // why the command did not succeed
+// A value the printer reported as a whole decimal number; null otherwise.
+Json NumberJson(const std::optional<std::string>& text);
+// A product ID as a number; null for 0, which no product has: the printer
+// reported none, or none that reads as one.
+Json ProductIdJson(int64_t productId);
+// Tracks in one shape for encoding and reading: which were asked for, what
+// came of each, and its text.
+Json TrackJson(int track, bool selected, const char* result,
+               const std::optional<std::string>& text);
+// A text the printer reported; null when it reported none or nothing.
+
 Json OptionalJson(const std::optional<std::string>& value);
 // A labelled value: a line of text and a JSON key.
 void AddField(Result& result, const char* label, const char* key,
               const std::optional<std::string>& value);
+// The same for a value that is a number.
+void AddNumberField(Result& result, const char* label, const char* key,
+                    const std::optional<std::string>& value);
 // The counters as the counters command shows them; refused when the
 // printer reported none.
 void ShowCounters(Result& result, CMessageIF& msg, CCliHost& host);

@@ -77,7 +77,7 @@ void ShowCounters(Result& result, CMessageIF& msg, CCliHost& host) {
     const auto values = counters::Read(msg);
     bool any = false;
     for (size_t i = 0; i < values.size(); ++i) {
-        AddField(result, counters::kCounters[i].label, counters::kCounters[i].key, values[i]);
+        AddNumberField(result, counters::kCounters[i].label, counters::kCounters[i].key, values[i]);
         any = any || values[i].has_value();
     }
     if (!any) {

@@ -1,6 +1,7 @@
 // doctor: why a printer cannot be reached.
 
 #include <CLI/CLI.hpp>
+
 #include "cli/commands/command.h"
 #include "cli/doctor_command.h"
 

@@ -3,13 +3,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 
 #include "cli/cli_host.h"
 #include "cli/cli_text.h"
 #include "cli/commands/command.h"
+#include "links/program_state.h"
 #include "protocol/message_if.h"
 #include "protocol/printer_tasks.h"
-#include "links/program_state.h"
 
 namespace {
 
@@ -22,10 +23,13 @@ void ShowIdentity(Result& result, const identity::View& view) {
     AddField(result, "Model", "model", view.model);
     AddField(result, "Firmware Version", "firmware_version", view.version);
     AddField(result, "Product ID", "product_id", view.productId);
-    AddField(result, "Image Start", "image_start", view.settings.imageStart);
-    AddField(result, "Image End", "image_end", view.settings.imageEnd);
-    AddField(result, "Printhead Density", "printhead_density", view.settings.density);
-    AddField(result, "Printhead Position", "printhead_position", view.settings.position);
+    // The field's text is hexadecimal, and 0x0000 when the printer reported
+    // nothing that reads as a number.
+    result.data["product_id"] = ProductIdJson(std::strtoll(view.productId.c_str(), nullptr, 16));
+    AddNumberField(result, "Image Start", "image_start", view.settings.imageStart);
+    AddNumberField(result, "Image End", "image_end", view.settings.imageEnd);
+    AddNumberField(result, "Printhead Density", "printhead_density", view.settings.density);
+    AddNumberField(result, "Printhead Position", "printhead_position", view.settings.position);
 }
 
 std::optional<std::string> CheckSettings(const IdentityOptions& options) {
@@ -54,6 +58,7 @@ std::optional<std::string> CheckSettings(const IdentityOptions& options) {
 
 Result RunIdentity(const IdentityOptions& options, Session& session) {
     Result result;
+    result.data["saved"] = nullptr;
     CMessageIF& msg = session.msg;
     CCliHost& host = session.host;
     identity::View view = identity::Read(msg, session.state.oemModelName);

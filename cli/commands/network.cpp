@@ -26,9 +26,13 @@ std::string AddressText(const std::optional<uint32_t>& address) {
 }
 
 void ShowNetwork(Result& result, const network::Settings& settings) {
-    result.data["product_id"] = settings.productId;
+    result.data["product_id"] = ProductIdJson(settings.productId);
     result.data["applicable"] = settings.applicable;
     if (!settings.applicable) {
+        for (const char* key :
+             {"mac_address", "ip_address_mode", "ip_address", "subnet_mask", "default_gateway"}) {
+            result.data[key] = nullptr;
+        }
         result.lines.push_back(std::string("MAC address (HEX): ") + network::kNotApplicableText);
         return;
     }
@@ -106,6 +110,9 @@ std::optional<std::string> CheckNetwork(const NetworkOptions& options) {
 
 Result RunNetwork(const NetworkOptions& options, Session& session) {
     Result result;
+    result.data["saved"] = nullptr;
+    result.data["writes"] = Json::array();
+    result.data["read_back"] = nullptr;
     CMessageIF& msg = session.msg;
     network::Settings settings = network::Read(msg);
     if (!settings.applicable) {
@@ -128,7 +135,8 @@ Result RunNetwork(const NetworkOptions& options, Session& session) {
             session.host.Tell("The settings could not be read back after the save.");
             result.code = cli_exit::kRefused;
             result.data["read_back"] = false;
-            return result;
+        } else {
+            result.data["read_back"] = true;
         }
     }
     ShowNetwork(result, settings);

@@ -1,6 +1,7 @@
 // ports: the USB printers and parallel ports this machine offers.
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli/cli_host.h"
@@ -37,10 +38,15 @@ int ListPorts(const CommonOptions& options, const Surroundings& around) {
         const tessaly::UsbPrinterEntry& entry = state.usbPrinterTable[static_cast<size_t>(i)];
         if (entry.devicePath.empty()) continue;
         const std::string line = BuildUsbPrinterLabel(entry, state);
-        usb.push_back({{"serial", Utf8(entry.instanceSegment)},
-                       {"product_id", entry.pidText},
-                       {"queue", Utf8(entry.printerName)},
-                       {"line", Utf8(line)}});
+        // The path names the product ID in hexadecimal.
+        char* end = nullptr;
+        const long productId = std::strtol(entry.pidText.c_str(), &end, 16);
+        usb.push_back(
+            {{"serial", Utf8(entry.instanceSegment)},
+             {"product_id",
+              entry.pidText.empty() || *end != '\0' ? Json(nullptr) : ProductIdJson(productId)},
+             {"queue", Utf8(entry.printerName)},
+             {"line", Utf8(line)}});
         lines.push_back("USB " + Utf8(entry.instanceSegment) + ": " + Utf8(line));
     }
     if (usb.empty()) lines.push_back("USB: no printers");
@@ -55,8 +61,9 @@ int ListPorts(const CommonOptions& options, const Surroundings& around) {
                                                   : "Parallel: LPT1: to LPT4: (/dev/parport0)")
                              : "Parallel: none");
     if (options.json) {
-        around.out.Write(Json{{"usb", usb}, {"parallel", lpt}}.dump(
-                             2, ' ', false, Json::error_handler_t::replace) +
+        around.out.Write(Envelope(std::nullopt, "ports", cli_exit::kDone, Json::array(),
+                                  Json{{"usb", usb}, {"parallel", lpt}})
+                             .dump(2, ' ', false, Json::error_handler_t::replace) +
                          "\n");
     } else {
         std::string text;

@@ -61,7 +61,6 @@ std::optional<std::string> CheckSave(const ReportOptions& options,
 void SaveReport(const ReportOptions& options, const query_report::RunResult& report,
                 const Target& target, CCliHost& host, Result& result) {
     const std::string path = SavePath(options.save, target.label);
-    result.data["saved"] = nullptr;
     if (!report.Complete() && !options.saveIncomplete) {
         host.Message(
             "The incomplete report was not saved to\n" + path + "\n(--save-incomplete saves it)",
@@ -80,16 +79,17 @@ void SaveReport(const ReportOptions& options, const query_report::RunResult& rep
 
 Result RunReport(const ReportOptions& options, Session& session, bool sensors) {
     Result result;
+    result.data["saved"] = nullptr;
     const query_report::RunResult report = query_report::Run(
         session.msg, sensors ? query_report::kSensorTitle : query_report::kQueryTitle,
         sensors ? cmd::SNR : cmd::QPR, query_report::LocalTimeNow());
     Json list = Json::array();
     for (const std::string& line : report.lines) {
-        list.push_back(Utf8(line));
-        // On screen a line break inside a report line would split it; the
-        // saved file and the JSON keep the printer's bytes.
+        // A line break inside a report line would split it on screen and in
+        // a reader of the JSON; the saved file keeps the printer's bytes.
         std::string shown = Utf8(line);
         std::erase_if(shown, [](char c) { return c == '\r' || c == '\n'; });
+        list.push_back(shown);
         result.lines.push_back(shown);
     }
     result.data["lines"] = list;

@@ -22,6 +22,8 @@ Result RunUpgrade(const UpgradeOptions& options, Session& session, bool laminato
     std::string path = options.file;
     firmware::UpgradeReport upgraded;
     std::optional<std::string> versionBefore;
+    std::optional<std::string> versionAfter;
+    if (laminator) result.data["applicable"] = true;
     if (!laminator) {
         versionBefore = msg.RequestStatus(cmd::VRS);
         const std::string extension = firmware::ExtensionForVersion(versionBefore);
@@ -36,9 +38,9 @@ Result RunUpgrade(const UpgradeOptions& options, Session& session, bool laminato
     static constexpr const char* kNames[] = {"declined",  "open failed", "bad extension",
                                              "failed",    "upgraded",    "empty file",
                                              "too large", "read failed"};
-    static constexpr int kCodes[] = {
-        cli_exit::kUsage, cli_exit::kFileError, cli_exit::kRefused, cli_exit::kRefused,
-        cli_exit::kDone,  cli_exit::kRefused,   cli_exit::kRefused, cli_exit::kFileError};
+    static constexpr int kCodes[] = {cli_exit::kUsage,   cli_exit::kFileError, cli_exit::kRefused,
+                                     cli_exit::kRefused, cli_exit::kDone,      cli_exit::kRefused,
+                                     cli_exit::kRefused, cli_exit::kFileError};
     const size_t index = static_cast<size_t>(upgraded.result);
     result.code = kCodes[index];
     result.data["result"] = kNames[index];
@@ -51,9 +53,7 @@ Result RunUpgrade(const UpgradeOptions& options, Session& session, bool laminato
     }
     if (!laminator && upgraded.result == firmware::UpgradeResult::Upgraded) {
         session.watch.ExpectRestart();
-        const std::optional<std::string> versionAfter = firmware::VersionAfterRestart(msg);
-        result.data["version_before"] = OptionalJson(versionBefore);
-        result.data["version_after"] = OptionalJson(versionAfter);
+        versionAfter = firmware::VersionAfterRestart(msg);
         result.lines.push_back("Firmware version before: " +
                                Utf8(versionBefore.value_or(std::string())));
         result.lines.push_back("Firmware version after: " +
@@ -62,6 +62,10 @@ Result RunUpgrade(const UpgradeOptions& options, Session& session, bool laminato
             host.Message("The printer did not answer VRS after its restart", MsgButtons::Ok);
             result.code = cli_exit::kRefused;
         }
+    }
+    if (!laminator) {
+        result.data["version_before"] = OptionalJson(versionBefore);
+        result.data["version_after"] = OptionalJson(versionAfter);
     }
     return result;
 }

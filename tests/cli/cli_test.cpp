@@ -440,7 +440,7 @@ TEST(Cli, AnIncompleteReportExitsOneAndReplacesASavedFileOnlyWhenAsked) {
                                          "query",      "--save",      "{dir}/q.txt"};
         if (anyway) args.push_back("--save-incomplete");
         EXPECT_EQ(rig.Run(args), 1);
-        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false,\n  \"stopped_at_item\": 3"));
+        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false,\n    \"stopped_at_item\": 3"));
         EXPECT_THAT(
             rig.err.str(),
             HasSubstr("The printer stopped answering at item 3: the report is incomplete."));
@@ -464,7 +464,7 @@ TEST(Cli, ANetworkSaveThatDidNotGoOutSaysWhichSettingsWentOut) {
         rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip", "10.0.0.1"}),
         1);
     EXPECT_THAT(rig.out.str(), HasSubstr("\"saved\": false"));
-    EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n      \"sent\": false"));
+    EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n        \"sent\": false"));
     EXPECT_THAT(rig.err.str(),
                 HasSubstr("The save did not go out: the printer may still hold its earlier IP "
                           "address mode, IP address, Subnet mask."));
@@ -525,7 +525,7 @@ TEST(Cli, FleetGoesOnPastADeadPrinter) {
     EXPECT_THAT(byPrinter[deadAddress], HasSubstr("\"exit_code\":3"));
     for (const std::string& live : {addresses[0], addresses[2], addresses[3]}) {
         EXPECT_THAT(byPrinter[live], HasSubstr("\"exit_code\":0"));
-        EXPECT_THAT(byPrinter[live], HasSubstr("\"total_cards_printed\":\"904\""));
+        EXPECT_THAT(byPrinter[live], HasSubstr("\"total_cards_printed\":904"));
     }
     EXPECT_THAT(first.err.str(),
                 HasSubstr(deadAddress + ": Could not connect to the Printer.  Ensure cable"));
@@ -607,7 +607,9 @@ TEST(Cli, ASilentPrinterEndsTheCommandAfterOneWait) {
     EXPECT_EQ(
         stopping.Run({"--ethernet", stopping.Address(), "--retries", "1", "--json", "identity"}),
         1);
-    EXPECT_THAT(stopping.out.str(), HasSubstr("\"stopped\": \"the printer did not answer VRS"));
+    EXPECT_THAT(
+        stopping.out.str(),
+        HasSubstr("\"level\": \"error\",\n      \"text\": \"the printer did not answer VRS"));
     EXPECT_THAT(stopping.err.str(), Not(HasSubstr("Retry")));
     EXPECT_EQ(stopping.paused.load(), 0);
 
