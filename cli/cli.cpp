@@ -351,6 +351,47 @@ std::optional<std::string> CollectTargets(const CommonOptions& options,
     return std::nullopt;
 }
 
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// What to say of a command line whose command is misspelt: the word that
+// stands where a command should, and the nearest command's name. No value
+// when no word is near one.
+std::optional<std::string> Misspelt(const CLI::App& app, const std::vector<std::string>& args) {
+    // Further off, a guess would mislead more than it helps.
+    constexpr size_t kFarthest = 2;
+    std::optional<std::string> said;
+    size_t nearest = kFarthest + 1;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i].rfind('-', 0) == 0) {
+            // The value of an option that must have one is no command.
+            const CLI::Option* option = app.get_option_no_throw(args[i]);
+            if (option && option->get_expected_min() > 0) ++i;
+            continue;
+        }
+        for (const CLI::App* command : app.get_subcommands({})) {
+            const size_t distance = EditDistance(args[i], command->get_name());
+            if (distance < nearest) {
+                nearest = distance;
+                said = "unknown command " + args[i] + ": did you mean " + command->get_name() + "?";
+            }
+        }
+    }
+    return said;
+}
+
 // The options every command takes, before the command's name.
 void DeclareCommonOptions(CLI::App& app, CommonOptions& options) {
     app.footer(std::string("\n") + kExitCodesText);
@@ -450,6 +491,9 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         out << kProgram << " " << TESSALY_VERSION << "\n";
         return cli_exit::kDone;
     } catch (const CLI::ParseError& e) {
+        if (app.get_subcommands().empty()) {
+            if (const std::optional<std::string> why = Misspelt(app, args)) return usage(*why);
+        }
         return usage(e.what());
     }
 

@@ -9,6 +9,7 @@
 #include "protocol/query_report.h"
 #include "protocol/source_file.h"
 #include "seams/host_services.h"
+#include "seams/text_scan.h"
 #include "seams/wait_cursor.h"
 
 // --- identity ----------------------------------------------------------------
@@ -47,6 +48,11 @@ std::string ModelLabel(int32_t code, const std::string& oemName) {
         std::snprintf(text, sizeof text, "Unassigned - %d", code);
     }
     return text;
+}
+
+bool IsSettingText(std::string_view text) {
+    return text.size() <= kSettingTextLimit &&
+           std::all_of(text.begin(), text.end(), textscan::IsDigit);
 }
 
 std::string ProductIdText(const std::string& reported) {

@@ -45,6 +45,8 @@ struct View {
 
 // What a setting's field holds; a longer value is cut to it.
 inline constexpr size_t kSettingTextLimit = 63;
+// A value a setting's field takes: digits only, at most kSettingTextLimit.
+bool IsSettingText(std::string_view text);
 
 // The Model field for a model code; `oemName` stands for code 10.
 std::string ModelLabel(int32_t code, const std::string& oemName);

@@ -2,7 +2,6 @@
 // factory configuration.
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdlib>
 
 #include "cli/cli_host.h"
@@ -39,18 +38,12 @@ std::optional<std::string> CheckSettings(const IdentityOptions& options) {
             (name != "FDC" && name != "FSP" && name != "FEP" && name != "FPP")) {
             return "--set takes FDC=, FSP=, FEP= or FPP= and a value, not " + set;
         }
-        const std::optional<std::string> value = Latin1(set.substr(set.find('=') + 1));
-        if (!value) return "the setting holds characters beyond Latin-1: " + set;
-        // The value goes into its request as it stands: a control
-        // character (0x1C 0x03 ends a frame) would make the rest a request
-        // of its own, and a longer value would be cut.
-        if (std::any_of(value->begin(), value->end(),
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-            return "the setting holds a control character: " + name;
-        }
-        if (value->size() > identity::kSettingTextLimit) {
-            return "the setting " + name + " takes at most " +
-                   std::to_string(identity::kSettingTextLimit) + " characters";
+        // The value goes into its request as it stands, so it takes what the
+        // page's field takes: anything else could end the frame early or be
+        // cut.
+        if (!identity::IsSettingText(set.substr(set.find('=') + 1))) {
+            return "the setting " + name + " takes digits only, at most " +
+                   std::to_string(identity::kSettingTextLimit) + ": " + set;
         }
     }
     return std::nullopt;
@@ -73,7 +66,7 @@ Result RunIdentity(const IdentityOptions& options, Session& session) {
             bool given = false;
             for (const std::string& set : options.settings) {
                 if (set.substr(0, set.find('=')) != name) continue;
-                *field = *Latin1(set.substr(set.find('=') + 1));
+                *field = set.substr(set.find('=') + 1);
                 given = true;
             }
             // The save writes all four: one the printer did not report
@@ -139,7 +132,7 @@ void AddIdentityCommands(CommandLine& line) {
                std::move(identityCommand))
         ->add_option("--set", options->settings,
                      "save a setting first: FDC (density), FSP (image start), FEP (image end), "
-                     "FPP (position); at most 63 characters, no control characters; repeatable")
+                     "FPP (position); digits only, at most 63; repeatable")
         ->type_name("MN=VALUE");
 
     Command reset{"reset"};

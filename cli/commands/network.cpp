@@ -99,11 +99,21 @@ void ShowSaveWrites(Result& result, const network::SaveResult& saved, CCliHost& 
                         " with its earlier " + lostNames + ".");
 }
 
-std::optional<std::string> CheckNetwork(const NetworkOptions& options) {
+std::optional<std::string> CheckNetwork(const NetworkOptions& options, const CommonOptions& common,
+                                        const std::vector<Target>& targets) {
     for (const std::string* address : {&options.ip, &options.mask, &options.gateway}) {
         if (!address->empty() && !textscan::DottedAddress(*address)) {
             return "not an IPv4 address: " + *address;
         }
+    }
+    // Two printers with one fixed address lose each other on the network.
+    if (!options.ip.empty() && targets.size() > 1) {
+        return "--ip gives one printer its fixed address: name one printer, not " +
+               std::to_string(targets.size());
+    }
+    // A printer with the wrong settings may not be reachable to put right.
+    if (options.Change() && !common.yes) {
+        return "network changes the printer's settings only with --yes";
     }
     return std::nullopt;
 }
@@ -148,12 +158,12 @@ Result RunNetwork(const NetworkOptions& options, Session& session) {
 void AddNetworkCommand(CommandLine& line) {
     auto options = std::make_shared<NetworkOptions>();
     Command network{"network"};
-    network.check = [options](const CommonOptions&, const std::vector<Target>&) {
-        return CheckNetwork(*options);
+    network.check = [options](const CommonOptions& common, const std::vector<Target>& targets) {
+        return CheckNetwork(*options, common, targets);
     };
     network.run = [options](Session& session) { return RunNetwork(*options, session); };
-    CLI::App* networkCmd =
-        AddCommand(line, "read, or save, the printer's network settings", std::move(network));
+    CLI::App* networkCmd = AddCommand(
+        line, "read, or save (needs --yes), the printer's network settings", std::move(network));
     networkCmd->add_option("--ip", options->ip, "the fixed IP address")->type_name("A.B.C.D");
     networkCmd->add_option("--mask", options->mask, "the subnet mask")->type_name("A.B.C.D");
     networkCmd->add_option("--gateway", options->gateway, "the default gateway")

@@ -272,7 +272,7 @@ const Case kCases[] = {
      std::string(kVrs) + " " + kNetworkFrames,
      0},
     {"network_save",
-     {"network", "--dhcp", "--ip", "10.0.0.1"},
+     {"network", "--dhcp", "--ip", "10.0.0.1", "--yes"},
      {},
      0,
      {"IP address mode: Dynamic\n", "IP address: 10.0.0.1\n"},
@@ -282,7 +282,7 @@ const Case kCases[] = {
          kNetworkFrames,
      4 * 2200},
     {"network_not_applicable",
-     {"network", "--static"},
+     {"network", "--static", "--yes"},
      [](SimPrinterState& s) { s.values["PID"] = "6143"; },
      1,
      {"MAC address (HEX): Not Applicable"},
@@ -327,8 +327,27 @@ const Case kCases[] = {
      {},
      2,
      {},
-     "control character",
+     "takes digits only",
      ""},
+    // What the page's fields take, and no more.
+    {"setting_not_digits", {"identity", "--set", "FSP=4O"}, {}, 2, {}, "takes digits only", ""},
+    {"setting_too_long",
+     {"identity", "--set", "FSP=" + std::string(64, '1')},
+     {},
+     2,
+     {},
+     "at most 63",
+     ""},
+    // Writes that could lose the printer on the network are asked for.
+    {"network_save_needs_yes", {"network", "--dhcp"}, {}, 2, {}, "only with --yes", ""},
+    {"one_fixed_address_for_two_printers",
+     {"--ethernet", "127.0.0.2", "network", "--static", "--ip", "10.0.0.1", "--yes"},
+     {},
+     2,
+     {},
+     "name one printer",
+     ""},
+    {"misspelt_command", {"identiy"}, {}, 2, {}, "did you mean identity?", ""},
     {"track_with_frame_end",
      {"encode", "--track2", "12\x1c\x03REQ,UPG,"},
      {},
@@ -460,9 +479,9 @@ TEST(Cli, AnIncompleteReportExitsOneAndReplacesASavedFileOnlyWhenAsked) {
 TEST(Cli, ANetworkSaveThatDidNotGoOutSaysWhichSettingsWentOut) {
     CliRig rig;
     DropAfter(rig, "SNM");
-    EXPECT_EQ(
-        rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip", "10.0.0.1"}),
-        1);
+    EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip",
+                       "10.0.0.1", "--yes"}),
+              1);
     EXPECT_THAT(rig.out.str(), HasSubstr("\"saved\": false"));
     EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n        \"sent\": false"));
     EXPECT_THAT(rig.err.str(),
