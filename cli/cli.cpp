@@ -5,6 +5,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -335,7 +336,11 @@ std::optional<std::string> CollectTargets(const CommonOptions& options,
     for (const std::string& text : options.ethernet) {
         std::optional<Target> target = ParseEthernetTarget(text);
         if (!target) return "not an IPv4 address with an optional :PORT: " + text;
-        targets.push_back(*target);
+        // One printer named twice is worked on once.
+        const bool named = std::any_of(targets.begin(), targets.end(), [&](const Target& t) {
+            return t.address == target->address && t.port == target->port;
+        });
+        if (!named) targets.push_back(*target);
     }
     const int kinds = (targets.empty() ? 0 : 1) + (options.usb ? 1 : 0) + (options.lpt ? 1 : 0);
     if (kinds > 1) return "name USB, a parallel port, or Ethernet printers, not several kinds";
@@ -446,6 +451,65 @@ void DeclareCommonOptions(CLI::App& app, CommonOptions& options) {
     app.option_defaults()->group("Options");
 }
 
+// Runs the command on every printer, `--jobs` at a time, and prints each
+// printer's output in the order the printers were given, whatever order
+// they finish in. The result is the highest exit code.
+int RunFleet(const Command& command, const CommonOptions& options,
+             const std::vector<Target>& targets, const Shared& shared) {
+    std::vector<std::optional<Result>> results(targets.size());
+    std::mutex mutex;
+    size_t printed = 0;
+    size_t done = 0;
+    const bool progress = shared.fleet && shared.environment.stderrIsTerminal;
+    const auto finished = [&](size_t i, Result result) {
+        std::lock_guard lock(mutex);
+        results[i] = std::move(result);
+        ++done;
+        for (; printed < targets.size() && results[printed]; ++printed) {
+            Print(command, options, targets[printed], *results[printed], shared);
+        }
+        if (progress) {
+            shared.err->Write("\rPrinters done: " + std::to_string(done) + " of " +
+                              std::to_string(targets.size()) +
+                              (done == targets.size() ? "\n" : ""));
+        }
+    };
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t i = next++; i < targets.size(); i = next++) {
+            finished(i, RunOnPrinter(command, options, targets[i], shared));
+        }
+    };
+    const size_t workers = std::min(targets.size(), static_cast<size_t>(options.jobs));
+    if (workers <= 1) {
+        work();
+    } else {
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < workers; ++i) threads.emplace_back(work);
+        for (std::thread& thread : threads) thread.join();
+    }
+    int highest = cli_exit::kDone;
+    std::map<int, int> failedByCode;
+    for (const std::optional<Result>& result : results) {
+        highest = std::max(highest, result->code);
+        if (result->code != cli_exit::kDone) ++failedByCode[result->code];
+    }
+    if (shared.fleet) {
+        int failed = 0;
+        std::string byCode;
+        for (const auto& [code, count] : failedByCode) {
+            failed += count;
+            byCode += (byCode.empty() ? " (" : ", ") + std::string("exit ") + std::to_string(code) +
+                      ": " + std::to_string(count);
+        }
+        shared.err->Write(
+            std::to_string(targets.size()) +
+            " printers: " + std::to_string(static_cast<int>(targets.size()) - failed) + " ok, " +
+            std::to_string(failed) + " failed" + (byCode.empty() ? "" : byCode + ")") + "\n");
+    }
+    return highest;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -543,24 +607,9 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
             return cli_exit::kFileError;
         }
     }
-    shared.fleet = targets.size() > 1;
-
-    std::vector<int> codes(targets.size(), cli_exit::kDone);
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t i = next++; i < targets.size(); i = next++) {
-            Result result = RunOnPrinter(command, options, targets[i], shared);
-            codes[i] = result.code;
-            Print(command, options, targets[i], result, shared);
-        }
-    };
-    const size_t workers = std::min(targets.size(), static_cast<size_t>(options.jobs));
-    if (workers <= 1) {
-        work();
-    } else {
-        std::vector<std::thread> threads;
-        for (size_t i = 0; i < workers; ++i) threads.emplace_back(work);
-        for (std::thread& thread : threads) thread.join();
-    }
-    return *std::max_element(codes.begin(), codes.end());
+    // Printers from a file are a fleet even when it holds one: a script
+    // appending its lines must get one line a printer.
+    shared.fleet =
+        targets.size() > 1 || options.ethernet.size() > 1 || !options.ethernetFile.empty();
+    return RunFleet(command, options, targets, shared);
 }

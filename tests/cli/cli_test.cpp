@@ -109,6 +109,7 @@ public:
         CliEnvironment environment;
         environment.sleep = [this](int ms) { paused += ms; };
         environment.receiveWaitMs = kReceiveWaitMs;
+        environment.stderrIsTerminal = terminal;
         out.str({});
         err.str({});
         return RunCli(args, out, err, environment);
@@ -120,6 +121,7 @@ public:
     std::ostringstream out;
     std::ostringstream err;
     std::atomic<int> paused{0};
+    bool terminal = false;  // standard error as a terminal
     static inline int counter = 0;
     // A printer that says nothing costs this per request left unanswered.
     static inline const int kReceiveWaitMs = 500 * TestTimeScale();
@@ -499,8 +501,8 @@ TEST(Cli, FleetSavesNeedAFilePerPrinter) {
     };
     EXPECT_EQ(run(second.Address(), "{dir}/s.txt"), 2);
     EXPECT_THAT(first.err.str(), HasSubstr("--save in a fleet takes a pattern with {addr}"));
-    EXPECT_EQ(run(first.Address(), "{dir}/s-{addr}.txt"), 2);
-    EXPECT_TRUE(first.printer->Frames().empty());
+    // One printer named twice is one printer with one file.
+    EXPECT_EQ(run(first.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
 
     EXPECT_EQ(run(second.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
     for (const CliRig* rig : {&first, &second}) {
@@ -516,6 +518,33 @@ TEST(Cli, FleetSavesNeedAFilePerPrinter) {
 
 // One dead printer among live ones: the others are served, each printer's
 // line is whole, and the exit code is the worst.
+TEST(Cli, FleetPrintsInTheOrderGivenOneLineAPrinterAndSumsUp) {
+    // The first printer named is the last to finish.
+    CliRig slow([](SimPrinterState& s) { s.timing.replyDelayMs = 100; });
+    CliRig fast;
+    std::ofstream(slow.folder / "one-printer") << fast.Address() << "\n";
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "on a terminal" : "redirected");
+        slow.terminal = terminal;
+        // Named twice, the slow printer is still asked once.
+        EXPECT_EQ(slow.Run({"--ethernet", slow.Address(), "--ethernet", fast.Address(),
+                            "--ethernet", slow.Address(), "counters"}),
+                  0);
+        const std::string out = slow.out.str();
+        EXPECT_LT(out.find(slow.Address() + ": Total Cards Printed"),
+                  out.find(fast.Address() + ": Total Cards Printed"))
+            << out;
+        EXPECT_THAT(slow.err.str(), ::testing::EndsWith("2 printers: 2 ok, 0 failed\n"));
+        EXPECT_EQ(slow.err.str().find("\rPrinters done: 2 of 2\n") != std::string::npos, terminal)
+            << slow.err.str();
+    }
+    EXPECT_EQ(Describe(slow.printer->Frames()),
+              std::string(kVrs) + " " + kCounterFrames + " " + kVrs + " " + kCounterFrames);
+    // A fleet file of one printer still gives a line a printer.
+    EXPECT_EQ(slow.Run({"--ethernet-file", "{dir}/one-printer", "--json", "counters"}), 0);
+    EXPECT_THAT(slow.out.str(), ::testing::MatchesRegex("\\{[^\n]*\\}\n"));
+}
+
 TEST(Cli, FleetGoesOnPastADeadPrinter) {
     CliRig first, second, third;
     CliRig dead;
