@@ -20,6 +20,7 @@
 #include "links/link_factory.h"
 #include "links/parallel_if.h"
 #include "links/program_state.h"
+#include "links/socket_ops.h"
 #include "links/trace_link.h"
 #include "links/usb_device.h"
 #include "links/usb_discovery.h"
@@ -303,7 +304,7 @@ void Print(const Command& command, const CommonOptions& options, const Target& t
             "\n");
         return;
     }
-    std::string text;
+    std::string text = target.named && !shared.fleet ? "Printer: " + target.label + "\n" : "";
     for (const std::string& line : result.lines) {
         text += (shared.fleet ? target.label + ": " : std::string()) + line + "\n";
     }
@@ -329,13 +330,40 @@ bool TakeSimulatorOptions(std::vector<std::string>& args, CommonOptions& options
     return true;
 }
 
+bool IsHostNameChar(char c) {
+    return textscan::IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+           c == '-';
+}
+
 // The printers named on the command line; a text saying what is wrong with
 // them when they cannot be worked on.
 std::optional<std::string> CollectTargets(const CommonOptions& options,
+                                          const CliEnvironment& environment,
                                           std::vector<Target>& targets) {
+    // Each name is looked up once, before any printer is at work, so every
+    // printer of the run and every retry goes to the same address.
+    std::map<std::string, uint32_t> resolved;
     for (const std::string& text : options.ethernet) {
         std::optional<Target> target = ParseEthernetTarget(text);
-        if (!target) return "not an IPv4 address with an optional :PORT: " + text;
+        if (!target) {
+            const size_t colon = text.rfind(':');
+            const std::string name = text.substr(0, colon);
+            const std::optional<textscan::AddressAndPort> port = textscan::DottedAddressAndPort(
+                "0.0.0.0" + text.substr(name.size()), CEthernetIF::kPrinterPort);
+            if (name.empty() || !port || !std::all_of(name.begin(), name.end(), IsHostNameChar)) {
+                return "not an IPv4 address or host name with an optional :PORT: " + text;
+            }
+            if (!resolved.count(name)) {
+                std::string error;
+                const std::optional<uint32_t> address = environment.resolve
+                                                            ? environment.resolve(name, error)
+                                                            : net::ResolveIpv4(name, error);
+                if (!address) return "cannot find the printer " + name + ": " + error;
+                resolved[name] = *address;
+            }
+            target = Target{text + " (" + tessaly::FormatIpAddress(resolved[name]) + ")",
+                            "Ethernet", resolved[name], port->port, true};
+        }
         // One printer named twice is worked on once.
         const bool named = std::any_of(targets.begin(), targets.end(), [&](const Target& t) {
             return t.address == target->address && t.port == target->port;
@@ -405,7 +433,8 @@ void DeclareCommonOptions(CLI::App& app, CommonOptions& options) {
     app.require_subcommand(1);
     app.option_defaults()->group("Connection");
     app.add_option("--ethernet", options.ethernet,
-                   "a printer on the network, IPv4 address and optional :PORT (default 9100); "
+                   "a printer on the network, IPv4 address or host name (looked up once a run) "
+                   "and optional :PORT (default 9100); "
                    "repeat for a fleet")
         ->type_name("ADDR[:PORT]");
     app.add_option("--ethernet-file", options.ethernetFile,
@@ -590,7 +619,7 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     }
 
     std::vector<Target> targets;
-    if (const std::optional<std::string> why = CollectTargets(options, targets)) {
+    if (const std::optional<std::string> why = CollectTargets(options, environment, targets)) {
         return usage(*why);
     }
     if (command.check) {

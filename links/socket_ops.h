@@ -30,6 +30,10 @@ bool Start();
 // "a.b.c.d" as an IPv4 address in host byte order; no value for any other
 // text.
 std::optional<uint32_t> ParseIpv4(const std::string& text);
+// The first IPv4 address the system's resolver gives for a host name, in
+// host byte order; no value, and the resolver's reason in `error`, when it
+// gives none.
+std::optional<uint32_t> ResolveIpv4(const std::string& name, std::string& error);
 
 // A TCP socket that child processes do not inherit; kNoSocket on failure.
 Socket OpenTcp(bool nonBlocking);

@@ -1,6 +1,7 @@
 // The socket calls on Linux: Berkeley sockets.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -51,6 +52,26 @@ std::optional<uint32_t> ParseIpv4(const std::string& text) {
     in_addr parsed{};
     if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return std::nullopt;
     return ntohl(parsed.s_addr);
+}
+
+std::optional<uint32_t> ResolveIpv4(const std::string& name, std::string& error) {
+    if (!Start()) {
+        error = "the socket library did not start";
+        return std::nullopt;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int code = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (code != 0 || !found) {
+        error = code != 0 ? ::gai_strerror(code) : "no IPv4 address";
+        return std::nullopt;
+    }
+    const uint32_t address =
+        ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(found);
+    return address;
 }
 
 Socket OpenTcp(bool nonBlocking) {

@@ -53,6 +53,7 @@ struct Target {
     std::string portName;  // "Ethernet", "USB", "LPTn:"
     uint32_t address = 0;
     uint16_t port = CEthernetIF::kPrinterPort;
+    bool named = false;  // by a host name: the label shows the address used
 };
 
 // What a command made of one printer: the exit code, the values for the

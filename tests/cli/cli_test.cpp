@@ -110,6 +110,12 @@ public:
         environment.sleep = [this](int ms) { paused += ms; };
         environment.receiveWaitMs = kReceiveWaitMs;
         environment.stderrIsTerminal = terminal;
+        environment.resolve = [this](const std::string& name, std::string& error) {
+            lookups.push_back(name);
+            if (name == "printer.test") return std::optional<uint32_t>(0x7F000001);
+            error = "no such host";
+            return std::optional<uint32_t>();
+        };
         out.str({});
         err.str({});
         return RunCli(args, out, err, environment);
@@ -121,7 +127,8 @@ public:
     std::ostringstream out;
     std::ostringstream err;
     std::atomic<int> paused{0};
-    bool terminal = false;  // standard error as a terminal
+    bool terminal = false;             // standard error as a terminal
+    std::vector<std::string> lookups;  // host names looked up, in order
     static inline int counter = 0;
     // A printer that says nothing costs this per request left unanswered.
     static inline const int kReceiveWaitMs = 500 * TestTimeScale();
@@ -543,6 +550,20 @@ TEST(Cli, FleetPrintsInTheOrderGivenOneLineAPrinterAndSumsUp) {
     // A fleet file of one printer still gives a line a printer.
     EXPECT_EQ(slow.Run({"--ethernet-file", "{dir}/one-printer", "--json", "counters"}), 0);
     EXPECT_THAT(slow.out.str(), ::testing::MatchesRegex("\\{[^\n]*\\}\n"));
+}
+
+TEST(Cli, PrintersByNameAreLookedUpOnceAndShowTheAddressUsed) {
+    CliRig rig;
+    const std::string named = "printer.test:" + std::to_string(rig.server->Port());
+    EXPECT_EQ(rig.Run({"--ethernet", named, "eject"}), 0) << rig.err.str();
+    EXPECT_THAT(rig.out.str(), HasSubstr("Printer: " + named + " (127.0.0.1)\n"));
+    EXPECT_EQ(rig.Run({"--ethernet", named, "--ethernet", named, "--json", "eject"}), 0);
+    EXPECT_THAT(rig.out.str(), HasSubstr("{\"printer\":\"" + named + " (127.0.0.1)\""));
+    EXPECT_EQ(rig.lookups, std::vector<std::string>(2, "printer.test"));
+    // One name that is not found stops the run before anything is sent.
+    EXPECT_EQ(rig.Run({"--ethernet", named, "--ethernet", "nowhere.test", "eject"}), 2);
+    EXPECT_THAT(rig.err.str(), HasSubstr("cannot find the printer nowhere.test: no such host"));
+    EXPECT_EQ(Describe(rig.printer->Frames()), std::string(kVrs) + " REQ,EJT " + kVrs + " REQ,EJT");
 }
 
 TEST(Cli, FleetGoesOnPastADeadPrinter) {
