@@ -295,8 +295,10 @@ Result RunOnPrinter(const Command& command, const CommonOptions& options, const 
 void Print(const Command& command, const CommonOptions& options, const Target& target,
            Result& result, const Shared& shared) {
     if (options.json) {
-        const Json document = Envelope(target.label, command.name, result.code,
-                                       std::move(result.messages), std::move(result.data));
+        // A command that did not get to run has no values to give.
+        const Json document =
+            Envelope(target.label, command.name, result.code, std::move(result.messages),
+                     result.data.empty() ? Json(nullptr) : std::move(result.data));
         // Paths from the command line need not be UTF-8; a stray byte must
         // not cost the printer's result.
         shared.out->Write(

@@ -71,6 +71,8 @@ try:
     for args in (["identity"], ["counters"], ["network"], ["read-card"]):
         check(["--ethernet", garbled] + args, args[0])
     check(one + ["--ethernet", garbled, "counters"], "counters", documents=2)
+    # A printer that cannot be reached has no values, and says why.
+    check(one + ["--ethernet", "127.0.0.1:1", "counters"], "counters", documents=2)
 finally:
     for process in (printer, garbage):
         process.terminate()
