@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ struct CliEnvironment {
     std::function<void(int milliseconds)> sleep;
     // How long an Ethernet link waits for a reply; 0: the link's own wait.
     int receiveWaitMs = 0;
+    // A printer's host name as an IPv4 address, or why there is none;
+    // empty: the system's resolver.
+    std::function<std::optional<uint32_t>(const std::string& name, std::string& error)> resolve;
 };
 
 // Runs the program on `args` (without the program's name); the result is

@@ -5,10 +5,9 @@
 
 #include "cli/cli.h"
 #include "cli/cli_text.h"
+#include "cli/commands/command.h"
 #include "links/ethernet_if.h"
 #include "protocol/connection_doctor.h"
-
-using Json = nlohmann::ordered_json;
 
 int RunDoctorCommand(const DoctorRequest& request, doctor::Rig& rig, std::ostream& out) {
     std::vector<doctor::Diagnosis> diagnoses;
@@ -46,7 +45,8 @@ int RunDoctorCommand(const DoctorRequest& request, doctor::Rig& rig, std::ostrea
                                 {"answered", diagnosis.answered},
                                 {"checks", checks}});
         }
-        const Json document = {{"command", "doctor"}, {"exit_code", code}, {"printers", printers}};
+        const Json document =
+            Envelope(std::nullopt, "doctor", code, Json::array(), Json{{"printers", printers}});
         out << document.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
         return code;
     }

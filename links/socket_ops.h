@@ -27,6 +27,11 @@ std::string LastFailureText();
 // how that went.
 bool Start();
 
+// The first IPv4 address the system's resolver gives for a host name, in
+// host byte order; no value, and the resolver's reason in `error`, when it
+// gives none.
+std::optional<uint32_t> ResolveIpv4(const std::string& name, std::string& error);
+
 // A TCP socket that child processes do not inherit; kNoSocket on failure.
 Socket OpenTcp(bool nonBlocking);
 // Closes the socket if there is one and forgets it.

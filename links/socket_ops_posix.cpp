@@ -1,6 +1,7 @@
 // The socket calls on Linux: Berkeley sockets.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>

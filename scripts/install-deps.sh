@@ -24,7 +24,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libusb-1.0-0-dev libcups2-dev
   libcli11-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev python3-jsonschema
   clang libclang-rt-14-dev clang-format valgrind
   xvfb xauth fonts-dejavu-core
   "${extra[@]}" "$@"

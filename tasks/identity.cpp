@@ -1,11 +1,13 @@
 #include "tasks/identity.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <utility>
 
 #include "protocol/message_if.h"
 #include "seams/host_services.h"
+#include "seams/text_scan.h"
 #include "seams/wait_cursor.h"
 
 namespace identity {
@@ -42,6 +44,11 @@ std::string ModelLabel(int32_t code, const std::string& oemName) {
         std::snprintf(text, sizeof text, "Unassigned - %d", code);
     }
     return text;
+}
+
+bool IsSettingText(std::string_view text) {
+    return text.size() <= kSettingTextLimit &&
+           std::all_of(text.begin(), text.end(), textscan::IsDigit);
 }
 
 std::string ProductIdText(const std::string& reported) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class CMessageIF;
 class IHostServices;
@@ -32,6 +33,8 @@ struct View {
 
 // What a setting's field holds; a longer value is cut to it.
 inline constexpr size_t kSettingTextLimit = 63;
+// A value a setting's field takes: digits only, at most kSettingTextLimit.
+bool IsSettingText(std::string_view text);
 
 // The Model field for a model code. Code 10 is a printer sold under another
 // maker's name; `oemName` is the name the USB selection recorded for it.

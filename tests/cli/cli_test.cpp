@@ -109,6 +109,13 @@ public:
         CliEnvironment environment;
         environment.sleep = [this](int ms) { paused += ms; };
         environment.receiveWaitMs = kReceiveWaitMs;
+        environment.stderrIsTerminal = terminal;
+        environment.resolve = [this](const std::string& name, std::string& error) {
+            lookups.push_back(name);
+            if (name == "printer.test") return std::optional<uint32_t>(0x7F000001);
+            error = "no such host";
+            return std::optional<uint32_t>();
+        };
         out.str({});
         err.str({});
         return RunCli(args, out, err, environment);
@@ -120,6 +127,8 @@ public:
     std::ostringstream out;
     std::ostringstream err;
     std::atomic<int> paused{0};
+    bool terminal = false;             // standard error as a terminal
+    std::vector<std::string> lookups;  // host names looked up, in order
     static inline int counter = 0;
     // A printer that says nothing costs this per request left unanswered.
     static inline const int kReceiveWaitMs = 500 * TestTimeScale();
@@ -272,7 +281,7 @@ const Case kCases[] = {
      std::string(kVrs) + " " + kNetworkFrames,
      0},
     {"network_save",
-     {"network", "--dhcp", "--ip", "10.0.0.1"},
+     {"network", "--dhcp", "--ip", "10.0.0.1", "--yes"},
      {},
      0,
      {"IP address mode: Dynamic\n", "IP address: 10.0.0.1\n"},
@@ -282,7 +291,7 @@ const Case kCases[] = {
          kNetworkFrames,
      4 * 2200},
     {"network_not_applicable",
-     {"network", "--static"},
+     {"network", "--static", "--yes"},
      [](SimPrinterState& s) { s.values["PID"] = "6143"; },
      1,
      {"MAC address (HEX): Not Applicable"},
@@ -327,8 +336,27 @@ const Case kCases[] = {
      {},
      2,
      {},
-     "control character",
+     "takes digits only",
      ""},
+    // What the page's fields take, and no more.
+    {"setting_not_digits", {"identity", "--set", "FSP=4O"}, {}, 2, {}, "takes digits only", ""},
+    {"setting_too_long",
+     {"identity", "--set", "FSP=" + std::string(64, '1')},
+     {},
+     2,
+     {},
+     "at most 63",
+     ""},
+    // Writes that could lose the printer on the network are asked for.
+    {"network_save_needs_yes", {"network", "--dhcp"}, {}, 2, {}, "only with --yes", ""},
+    {"one_fixed_address_for_two_printers",
+     {"--ethernet", "127.0.0.2", "network", "--static", "--ip", "10.0.0.1", "--yes"},
+     {},
+     2,
+     {},
+     "name one printer",
+     ""},
+    {"misspelt_command", {"identiy"}, {}, 2, {}, "did you mean identity?", ""},
     {"track_with_frame_end",
      {"encode", "--track2", "12\x1c\x03REQ,UPG,"},
      {},
@@ -440,7 +468,7 @@ TEST(Cli, AnIncompleteReportExitsOneAndReplacesASavedFileOnlyWhenAsked) {
                                          "query",      "--save",      "{dir}/q.txt"};
         if (anyway) args.push_back("--save-incomplete");
         EXPECT_EQ(rig.Run(args), 1);
-        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false,\n  \"stopped_at_item\": 3"));
+        EXPECT_THAT(rig.out.str(), HasSubstr("\"complete\": false,\n    \"stopped_at_item\": 3"));
         EXPECT_THAT(
             rig.err.str(),
             HasSubstr("The printer stopped answering at item 3: the report is incomplete."));
@@ -460,11 +488,11 @@ TEST(Cli, AnIncompleteReportExitsOneAndReplacesASavedFileOnlyWhenAsked) {
 TEST(Cli, ANetworkSaveThatDidNotGoOutSaysWhichSettingsWentOut) {
     CliRig rig;
     DropAfter(rig, "SNM");
-    EXPECT_EQ(
-        rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip", "10.0.0.1"}),
-        1);
+    EXPECT_EQ(rig.Run({"--ethernet", rig.Address(), "--json", "network", "--dhcp", "--ip",
+                       "10.0.0.1", "--yes"}),
+              1);
     EXPECT_THAT(rig.out.str(), HasSubstr("\"saved\": false"));
-    EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n      \"sent\": false"));
+    EXPECT_THAT(rig.out.str(), HasSubstr("\"value\": \"10.0.0.1\",\n        \"sent\": false"));
     EXPECT_THAT(rig.err.str(),
                 HasSubstr("The save did not go out: the printer may still hold its earlier IP "
                           "address mode, IP address, Subnet mask."));
@@ -480,8 +508,8 @@ TEST(Cli, FleetSavesNeedAFilePerPrinter) {
     };
     EXPECT_EQ(run(second.Address(), "{dir}/s.txt"), 2);
     EXPECT_THAT(first.err.str(), HasSubstr("--save in a fleet takes a pattern with {addr}"));
-    EXPECT_EQ(run(first.Address(), "{dir}/s-{addr}.txt"), 2);
-    EXPECT_TRUE(first.printer->Frames().empty());
+    // One printer named twice is one printer with one file.
+    EXPECT_EQ(run(first.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
 
     EXPECT_EQ(run(second.Address(), "{dir}/s-{addr}.txt"), 0) << first.err.str();
     for (const CliRig* rig : {&first, &second}) {
@@ -497,6 +525,47 @@ TEST(Cli, FleetSavesNeedAFilePerPrinter) {
 
 // One dead printer among live ones: the others are served, each printer's
 // line is whole, and the exit code is the worst.
+TEST(Cli, FleetPrintsInTheOrderGivenOneLineAPrinterAndSumsUp) {
+    // The first printer named is the last to finish.
+    CliRig slow([](SimPrinterState& s) { s.timing.replyDelayMs = 100; });
+    CliRig fast;
+    std::ofstream(slow.folder / "one-printer") << fast.Address() << "\n";
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "on a terminal" : "redirected");
+        slow.terminal = terminal;
+        // Named twice, the slow printer is still asked once.
+        EXPECT_EQ(slow.Run({"--ethernet", slow.Address(), "--ethernet", fast.Address(),
+                            "--ethernet", slow.Address(), "counters"}),
+                  0);
+        const std::string out = slow.out.str();
+        EXPECT_LT(out.find(slow.Address() + ": Total Cards Printed"),
+                  out.find(fast.Address() + ": Total Cards Printed"))
+            << out;
+        EXPECT_THAT(slow.err.str(), ::testing::EndsWith("2 printers: 2 ok, 0 failed\n"));
+        EXPECT_EQ(slow.err.str().find("\rPrinters done: 2 of 2\n") != std::string::npos, terminal)
+            << slow.err.str();
+    }
+    EXPECT_EQ(Describe(slow.printer->Frames()),
+              std::string(kVrs) + " " + kCounterFrames + " " + kVrs + " " + kCounterFrames);
+    // A fleet file of one printer still gives a line a printer.
+    EXPECT_EQ(slow.Run({"--ethernet-file", "{dir}/one-printer", "--json", "counters"}), 0);
+    EXPECT_THAT(slow.out.str(), ::testing::MatchesRegex("\\{[^\n]*\\}\n"));
+}
+
+TEST(Cli, PrintersByNameAreLookedUpOnceAndShowTheAddressUsed) {
+    CliRig rig;
+    const std::string named = "printer.test:" + std::to_string(rig.server->Port());
+    EXPECT_EQ(rig.Run({"--ethernet", named, "eject"}), 0) << rig.err.str();
+    EXPECT_THAT(rig.out.str(), HasSubstr("Printer: " + named + " (127.0.0.1)\n"));
+    EXPECT_EQ(rig.Run({"--ethernet", named, "--ethernet", named, "--json", "eject"}), 0);
+    EXPECT_THAT(rig.out.str(), HasSubstr("{\"printer\":\"" + named + " (127.0.0.1)\""));
+    EXPECT_EQ(rig.lookups, std::vector<std::string>(2, "printer.test"));
+    // One name that is not found stops the run before anything is sent.
+    EXPECT_EQ(rig.Run({"--ethernet", named, "--ethernet", "nowhere.test", "eject"}), 2);
+    EXPECT_THAT(rig.err.str(), HasSubstr("cannot find the printer nowhere.test: no such host"));
+    EXPECT_EQ(Describe(rig.printer->Frames()), std::string(kVrs) + " REQ,EJT " + kVrs + " REQ,EJT");
+}
+
 TEST(Cli, FleetGoesOnPastADeadPrinter) {
     CliRig first, second, third;
     CliRig dead;
@@ -525,7 +594,7 @@ TEST(Cli, FleetGoesOnPastADeadPrinter) {
     EXPECT_THAT(byPrinter[deadAddress], HasSubstr("\"exit_code\":3"));
     for (const std::string& live : {addresses[0], addresses[2], addresses[3]}) {
         EXPECT_THAT(byPrinter[live], HasSubstr("\"exit_code\":0"));
-        EXPECT_THAT(byPrinter[live], HasSubstr("\"total_cards_printed\":\"904\""));
+        EXPECT_THAT(byPrinter[live], HasSubstr("\"total_cards_printed\":904"));
     }
     EXPECT_THAT(first.err.str(),
                 HasSubstr(deadAddress + ": Could not connect to the Printer.  Ensure cable"));
@@ -608,7 +677,9 @@ TEST(Cli, ASilentPrinterEndsTheCommandAfterOneWait) {
     EXPECT_EQ(
         stopping.Run({"--ethernet", stopping.Address(), "--retries", "1", "--json", "identity"}),
         1);
-    EXPECT_THAT(stopping.out.str(), HasSubstr("\"stopped\": \"the printer did not answer VRS"));
+    EXPECT_THAT(
+        stopping.out.str(),
+        HasSubstr("\"level\": \"error\",\n      \"text\": \"the printer did not answer VRS"));
     EXPECT_THAT(stopping.err.str(), Not(HasSubstr("Retry")));
     EXPECT_EQ(stopping.paused.load(), 0);
 

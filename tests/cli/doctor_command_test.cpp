@@ -34,7 +34,7 @@ TEST(CliDoctor, NamesEachPrinterCauseAndExitsByWhetherOneAnswered) {
               std::string::npos);
     out.str({});
     ASSERT_EQ(RunCli({"--ethernet", closed, "--json", "doctor"}, out, err), 3);
-    const nlohmann::json checks = nlohmann::json::parse(out.str())["printers"][0]["checks"];
+    const nlohmann::json checks = nlohmann::json::parse(out.str())["data"]["printers"][0]["checks"];
     ASSERT_EQ(checks.size(), 4u);
     EXPECT_EQ(checks[2]["check"], "tcp-connect");
     EXPECT_EQ(checks[2]["status"], "fail");
