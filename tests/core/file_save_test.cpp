@@ -20,8 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kOld = "earlier report, longer than the new one would be if it were cut short\r\n";
-const std::string kNew = "QUERY PRINTER RESULTS\r\n\r\nTEMP: 25\xB0" "C\r\n";
+const std::string kOld =
+    "earlier report, longer than the new one would be if it were cut short\r\n";
+const std::string kNew =
+    "QUERY PRINTER RESULTS\r\n\r\nTEMP: 25\xB0"
+    "C\r\n";
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -49,8 +52,7 @@ struct Folder {
         fs::create_directories(root);
     }
     ~Folder() {
-        fs::permissions(root / "locked", fs::perms::owner_all, fs::perm_options::add,
-                        ec);
+        fs::permissions(root / "locked", fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(root, ec);
     }
     std::error_code ec;
