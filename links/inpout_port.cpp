@@ -3,6 +3,8 @@
 // unreachable port instead of a program that does not start.
 #include <windows.h>
 
+#include <string>
+
 #include "links/port_registers.h"
 
 namespace {
@@ -47,9 +49,14 @@ private:
 
 }  // namespace
 
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& /*portName*/) {
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& /*portName*/,
+                                                       std::string* whyNot) {
     HMODULE library = ::LoadLibraryA(kPortLibrary);
-    if (library == nullptr) return nullptr;
+    if (library == nullptr) {
+        if (whyNot)
+            *whyNot = std::string("the port I/O library ") + kPortLibrary + " cannot be loaded";
+        return nullptr;
+    }
     auto read = Lookup<PortReadFunction>(library, kReadOrdinal);
     auto write = Lookup<PortWriteFunction>(library, kWriteOrdinal);
     if (read == nullptr || write == nullptr) {

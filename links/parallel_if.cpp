@@ -28,7 +28,9 @@ std::optional<int> ParallelPortNumber(std::string_view portName) {
 }
 
 CParallelIF::CParallelIF(std::string portName)
-    : CParallelIF(portName, PortOpener([portName] { return OpenSystemParallelPort(portName); })) {}
+    : CParallelIF(portName, PortOpener([this, portName] {
+                      return OpenSystemParallelPort(portName, &m_openFailure);
+                  })) {}
 
 CParallelIF::CParallelIF(std::string portName, std::shared_ptr<IPortRegisters> registers,
                          WaitLimits limits)
@@ -43,6 +45,7 @@ int CParallelIF::Open() {
     // Release first: a second claim by this process would wait for ever on
     // the first.
     m_registers.reset();
+    m_openFailure.clear();
     m_registers = m_opener ? m_opener() : nullptr;
     if (!m_registers) return 0;
     // A printer taken for gone stays so across the reconnect a failed write

@@ -85,6 +85,8 @@ public:
     int Read(uint8_t* buffer, int capacity, int paced) override;
     int Write(const uint8_t* data, int length) override;
 
+    std::string OpenFailure() const override { return m_openFailure; }
+
     const std::string& PortName() const { return m_portName; }
     bool IsOpen() const { return m_registers != nullptr; }
 
@@ -115,6 +117,8 @@ private:
     void Terminate();
 
     std::string m_portName;
+    // Why the last open found no port, where the system said.
+    std::string m_openFailure;
     PortOpener m_opener;
     WaitLimits m_limits;
     std::shared_ptr<IPortRegisters> m_registers;

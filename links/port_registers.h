@@ -45,5 +45,7 @@ public:
 // ppdev node of that port (/dev/parport0 to /dev/parport3); on Windows the
 // port I/O library, whose registers are the same for every name. No object
 // when the port cannot be reached (no such device, no permission, library
-// missing); dropping the last reference releases the port.
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName);
+// missing); dropping the last reference releases the port. `whyNot`, when
+// given, receives why not and what fixes it, where the system tells.
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName,
+                                                       std::string* whyNot = nullptr);

@@ -30,6 +30,7 @@ std::optional<std::string> ParallelPortHolder(const std::string& device,
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -50,13 +51,35 @@ int Ioctl(int fd, unsigned long request, void* argument) {
 }  // namespace
 
 std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string& device,
-                                             const std::string& portsFolder) {
-    if (ParallelPortHolder(device, portsFolder)) return nullptr;
-    const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    if (Ioctl(fd, PPCLAIM, nullptr) != 0) {
-        ::close(fd);
+                                             const std::string& portsFolder, std::string* whyNot) {
+    const auto fail = [whyNot](const std::string& why) {
+        if (whyNot) *whyNot = why;
         return nullptr;
+    };
+    if (const std::optional<std::string> holder = ParallelPortHolder(device, portsFolder)) {
+        return fail(device + " is held by " + *holder +
+                    " (the line printer driver or another program); free the port and try "
+                    "again");
+    }
+    const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) {
+            return fail("no permission to open " + device +
+                        ": add the user to the lp group (sudo usermod -aG lp USER) and log in "
+                        "again");
+        }
+        if (error == ENOENT) {
+            return fail("no " + device +
+                        ": the machine has no such port, or the parport_pc and ppdev modules "
+                        "are not loaded (sudo modprobe -a parport_pc ppdev)");
+        }
+        return fail("cannot open " + device + ": " + std::strerror(error));
+    }
+    if (Ioctl(fd, PPCLAIM, nullptr) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(device + " could not be claimed as a parallel port: " + std::strerror(error));
     }
     return std::shared_ptr<CPpdevPort>(new CPpdevPort(fd));
 }
@@ -97,20 +120,28 @@ void CPpdevPort::WriteRegister(uint16_t address, uint8_t value) {
     }
 }
 
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName) {
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string& portName,
+                                                       std::string* whyNot) {
     const std::optional<std::string> device = ParallelDevicePath(portName);
-    return device ? CPpdevPort::Open(*device) : nullptr;
+    if (!device) {
+        if (whyNot) *whyNot = portName + " is no parallel port (LPT1: to LPT4:)";
+        return nullptr;
+    }
+    return CPpdevPort::Open(*device, CPpdevPort::kPortsFolder, whyNot);
 }
 
 #elif !defined(_WIN32)
 
 // No port access on this platform: the link reports the port as unreachable.
-std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&, const std::string&) {
+std::shared_ptr<CPpdevPort> CPpdevPort::Open(const std::string&, const std::string&, std::string*) {
     return nullptr;
 }
 CPpdevPort::~CPpdevPort() = default;
 uint8_t CPpdevPort::ReadRegister(uint16_t) { return 0xFF; }
 void CPpdevPort::WriteRegister(uint16_t, uint8_t) {}
-std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string&) { return nullptr; }
+std::shared_ptr<IPortRegisters> OpenSystemParallelPort(const std::string&, std::string* whyNot) {
+    if (whyNot) *whyNot = "this system has no parallel port access";
+    return nullptr;
+}
 
 #endif

@@ -21,8 +21,10 @@ public:
     // no permission, not a parallel port), or when another driver holds the
     // port (the line printer driver, another program through ppdev): the
     // claim would wait for as long as that one prints, beyond any bound.
+    // `whyNot`, when given, receives what stood in the way and what fixes it.
     static std::shared_ptr<CPpdevPort> Open(const std::string& device,
-                                            const std::string& portsFolder = kPortsFolder);
+                                            const std::string& portsFolder = kPortsFolder,
+                                            std::string* whyNot = nullptr);
     ~CPpdevPort() override;
 
     CPpdevPort(const CPpdevPort&) = delete;

@@ -74,10 +74,18 @@ TEST(UsblpNode, ProbeReadsTheNodesOpenFailure) {
 }
 
 // The machine's parallel port.
-TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPort) {
-    EXPECT_EQ(CPpdevPort::Open("/nonexistent/parport0"), nullptr);
-    // Opens, but is no parallel port: the claim fails and nothing is left open.
-    EXPECT_EQ(CPpdevPort::Open("/dev/null"), nullptr);
+TEST(PpdevPort, OpenFailsWithoutAClaimableParallelPortAndSaysWhy) {
+    // The second: opens, but is no parallel port; the claim fails and nothing
+    // is left open.
+    const std::pair<const char*, const char*> rows[] = {
+        {"/nonexistent/parport0", "modprobe -a parport_pc ppdev"},
+        {"/dev/null", "could not be claimed"},
+    };
+    for (const auto& [device, why] : rows) {
+        std::string said;
+        EXPECT_EQ(CPpdevPort::Open(device, CPpdevPort::kPortsFolder, &said), nullptr) << device;
+        EXPECT_NE(said.find(why), std::string::npos) << said;
+    }
 }
 
 // Each port name opens its own port's node, not the first port's.
