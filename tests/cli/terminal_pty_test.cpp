@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "cli/cli.h"
 #include "support/time_scale.h"
@@ -43,6 +44,11 @@ TEST(TerminalRun, CtrlCDuringUpgrade) {
         std::string shown;
         const auto until =
             std::chrono::steady_clock::now() + std::chrono::seconds(30 * TestTimeScale());
+        // Without a terminal no bar shows the transfer under way; it starts
+        // right after the answered question and takes seconds, so a moment
+        // after the question the press lands inside it.
+        std::optional<std::chrono::steady_clock::time_point> asked;
+        const auto settle = std::chrono::milliseconds(300 * TestTimeScale());
         for (bool pressed = false; std::chrono::steady_clock::now() < until;) {
             pollfd ready{terminal, POLLIN, 0};
             char buffer[4096];
@@ -51,10 +57,12 @@ TEST(TerminalRun, CtrlCDuringUpgrade) {
             if (got < 0) break;
             shown.append(buffer, static_cast<size_t>(got));
             // Under way: the question answered, on the terminal or in the file.
-            if (!pressed && (toFile ? fs::exists(log) && fs::file_size(log) > 0
-                                    : shown.find('%') != std::string::npos)) {
-                pressed = ::kill(child, SIGINT) == 0;
-            }
+            if (toFile && !asked && fs::exists(log) && fs::file_size(log) > 0)
+                asked = std::chrono::steady_clock::now();
+            const bool underWay = toFile
+                                      ? asked && std::chrono::steady_clock::now() > *asked + settle
+                                      : shown.find('%') != std::string::npos;
+            if (!pressed && underWay) pressed = ::kill(child, SIGINT) == 0;
         }
         int status = 0;
         ::waitpid(child, &status, 0);
