@@ -30,6 +30,7 @@ struct PrinterInterface {
     uint8_t outEndpoint = 0;
     uint8_t inEndpoint = 0;
     int inMaxPacket = kDefaultMaxPacket;
+    int outMaxPacket = kDefaultMaxPacket;
 };
 
 // The first alternate setting of a bidirectional printer interface that has
@@ -66,6 +67,8 @@ bool FindPrinterInterface(libusb_device* device, PrinterInterface& found) {
                     }
                 } else if (candidate.outEndpoint == 0) {
                     candidate.outEndpoint = endpoint.bEndpointAddress;
+                    const int packet = endpoint.wMaxPacketSize & 0x7FF;
+                    candidate.outMaxPacket = packet > 0 ? packet : kDefaultMaxPacket;
                 }
             }
             if (candidate.inEndpoint != 0 && candidate.outEndpoint != 0) {
@@ -216,6 +219,20 @@ public:
                 status = LIBUSB_ERROR_TIMEOUT;
                 break;
             }
+        }
+        // A write that ends on a packet boundary ends with a zero-length
+        // packet: a device that gathers packets into larger buffers hands
+        // the data on at a short packet, and without one the tail of the
+        // write waits there for whatever comes next (seen on a real kernel:
+        // the last kilobytes of a print held back until the next request).
+        // The data is counted already; a printer too busy to take the end
+        // marker at once still has every byte.
+        if (status == LIBUSB_SUCCESS && transferred == length &&
+            length % m_claim->interface.outMaxPacket == 0) {
+            uint8_t none = 0;
+            int moved = 0;
+            libusb_bulk_transfer(m_claim->handle, m_claim->interface.outEndpoint, &none, 0, &moved,
+                                 Timeout(timeoutMs));
         }
         return Finish(status, m_claim->interface.outEndpoint);
     }
