@@ -22,6 +22,7 @@
 #include "pages/set_ip.h"
 #include "sheet_rig.h"
 #include "sim_page_rig.h"
+#include "support/firmware_texts.h"
 
 using ::testing::ElementsAre;
 
@@ -29,17 +30,7 @@ namespace {
 
 using Id = CFirmwarePP::Id;
 
-constexpr const char* kConfirm =
-    "This command will upgrade the firmware, then close the Tessaly.   \nDo you wish to continue?";
-constexpr const char* kSuccess = "Successfully sent firmware to the printer.";
-constexpr const char* kSendError = "An error occurred sending the file!";
-constexpr const char* kBadExtension =
-    "Invalid file extension for a firmware upgrade.\nMust be a .bin (29k) or .cf? (coldfile) file.";
-constexpr const char* kLaminatorConfirm =
-    "This command will upgrade the laminator firmware,   \nthen close the Tessaly.\n"
-    "Do you wish to continue?";
-constexpr const char* kLaminatorStarted =
-    "Firmware upgrade in progress....  \nPlease wait for laminator to reset";
+using namespace firmware_texts;
 
 // The stored path, or no value.
 std::optional<QString> StoredPath() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/firmware_texts.h"
 #include "support/scripted_link.h"
 #include "task_rig.h"
 
@@ -14,19 +15,7 @@ namespace {
 
 using firmware::UpgradeResult;
 
-constexpr const char* kConfirm =
-    "This command will upgrade the firmware, then close the Tessaly.   \nDo you wish to continue?";
-constexpr const char* kSuccess = "Successfully sent firmware to the printer.";
-constexpr const char* kSendError = "An error occurred sending the file!";
-constexpr const char* kBadExtension =
-    "Invalid file extension for a firmware upgrade.\nMust be a .bin (29k) or .cf? (coldfile) file.";
-constexpr const char* kLaminatorConfirm =
-    "This command will upgrade the laminator firmware,   \nthen close the Tessaly.\n"
-    "Do you wish to continue?";
-constexpr const char* kLaminatorStarted =
-    "Firmware upgrade in progress....  \nPlease wait for laminator to reset";
-constexpr const char* kLaminatorBadExtension =
-    "Invalid file extension for a laminator  \nfirmware upgrade. Must be a .hex file.  ";
+using namespace firmware_texts;
 
 std::string Image(size_t length) {
     std::string bytes(length, '\0');
