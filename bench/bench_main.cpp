@@ -1,7 +1,7 @@
 // tessaly_bench: the program's figures beside baselines measured in the same
 // run on the same machine. Prints one table; --json FILE writes it as JSON.
 //
-//   tessaly_bench [--json FILE] [--quick] [--pairs N]
+//   tessaly_bench [--json FILE] [--quick] [--pairs N] [--only GROUP]
 //
 // `make bench` builds the Release preset and runs it (BENCH_FLAGS passes
 // options, e.g. BENCH_FLAGS="--quick --pairs 5" on a busy machine).
@@ -249,6 +249,7 @@ int main(int argc, char** argv) {
     bench::Options options;
     options.executable = argv[0];
     std::string jsonPath;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0 && i + 1 < argc) {
             jsonPath = argv[++i];
@@ -257,10 +258,26 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--pairs") == 0 && i + 1 < argc &&
                    std::atoi(argv[i + 1]) > 0) {
             options.pairs = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: tessaly_bench [--json FILE] [--quick] [--pairs N]\n");
+            std::fprintf(stderr,
+                         "usage: tessaly_bench [--json FILE] [--quick] [--pairs N] [--only "
+                         "transfers|pages|report|start|cli|stalls]\n");
             return 2;
         }
+    }
+
+    // One group alone, while working on it; the table's figures come from
+    // a whole run.
+    const std::pair<const char*, void (*)(const bench::Options&, std::vector<bench::Row>&)>
+        groups[] = {{"transfers", bench::RunTransfers}, {"pages", bench::RunPageActions},
+                    {"report", bench::RunReport},       {"start", bench::RunColdStart},
+                    {"cli", bench::RunCommandLine},     {"stalls", bench::RunStalls}};
+    if (!only.empty() && std::none_of(std::begin(groups), std::end(groups),
+                                      [&only](const auto& group) { return only == group.first; })) {
+        std::fprintf(stderr, "tessaly_bench: no group %s\n", only.c_str());
+        return 2;
     }
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -273,12 +290,9 @@ int main(int argc, char** argv) {
     std::printf("tessaly_bench on %s%s, %d pairs per ratio row, load average %s\n", machine.c_str(),
                 options.quick ? " (quick)" : "", bench::RatioPairs(options), loadBefore.c_str());
     std::vector<bench::Row> rows;
-    bench::RunTransfers(options, rows);
-    bench::RunPageActions(options, rows);
-    bench::RunReport(options, rows);
-    bench::RunColdStart(options, rows);
-    bench::RunCommandLine(options, rows);
-    bench::RunStalls(options, rows);
+    for (const auto& [name, run] : groups) {
+        if (only.empty() || only == name) run(options, rows);
+    }
     const std::string loadAfter = LoadAverage();
     PrintTable(rows);
     std::printf("load average %s at the start, %s at the end\n", loadBefore.c_str(),
