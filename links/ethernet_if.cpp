@@ -96,6 +96,7 @@ int CEthernetIF::Open() {
 void CEthernetIF::Close() {
     net::CloseSocket(m_socket);
     m_replyMayTrail = false;
+    m_writesSinceRead = 0;
     m_hungUp = false;
 }
 
@@ -129,19 +130,20 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
     if (m_hungUp) return 0;
     using Clock = std::chrono::steady_clock;
     // The send time-out counts from the last progress: a busy printer takes
-    // its data again well within it.
-    Clock::time_point lastProgress = Clock::now();
+    // its data again well within it. The clock is read only once the socket
+    // is full, so a transfer's writes cost one call each.
+    std::optional<Clock::time_point> stalledSince;
     int sent = 0;
     while (sent < length) {
         // The socket does not block: the send is tried first, and only a
-        // full socket is waited on, a slice at a time. A socket with room
-        // (nearly always) thus costs one call per write, not two.
+        // full socket is waited on, a slice at a time.
         // A printer that hung up shows as a failed send, never as a signal
         // that ends the program.
         const long result = net::Send(m_socket, data + sent, length - sent);
         if (result > 0) {
             sent += static_cast<int>(result);
-            lastProgress = Clock::now();
+            stalledSince.reset();
+            if (sent == static_cast<int>(result)) ++m_writesSinceRead;
             continue;
         }
         const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
@@ -149,6 +151,7 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             m_hungUp = true;
             break;
         }
+        if (!stalledSince) stalledSince = Clock::now();
         if (failure == net::Failure::WouldBlock && net::WaitWritable(m_socket, kIdleSliceMs) < 0 &&
             net::LastFailure() != net::Failure::Interrupted) {
             m_hungUp = true;
@@ -163,7 +166,7 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             if (sent > 0) m_hungUp = true;
             break;
         }
-        if (now - lastProgress >= std::chrono::milliseconds(m_settings.sendTimeoutMs)) {
+        if (now - *stalledSince >= std::chrono::milliseconds(m_settings.sendTimeoutMs)) {
             // The printer took nothing for the whole send time-out: the frame
             // is cut and the link is done.
             m_hungUp = true;
@@ -175,6 +178,8 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
 
 bool CEthernetIF::ConfirmWritten(int graceMs) {
     if (m_socket == net::kNoSocket || m_hungUp) return false;
+    if (m_writesSinceRead > 0) net::PushPending(m_socket);
+    m_writesSinceRead = 0;
     using Clock = std::chrono::steady_clock;
     // Every byte acknowledged by the printer's side, within the send
     // time-out as a busy printer's data is.
@@ -215,6 +220,8 @@ bool CEthernetIF::ConfirmWritten(int graceMs) {
 int CEthernetIF::Read(uint8_t* buffer, int capacity, int /*paced*/) {
     if (m_socket == net::kNoSocket || buffer == nullptr || capacity <= 0) return -1;
     m_replyMayTrail = true;
+    if (m_writesSinceRead > 1) net::PushPending(m_socket);
+    m_writesSinceRead = 0;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_settings.receiveTimeoutMs);
     for (;;) {

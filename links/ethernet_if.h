@@ -85,6 +85,12 @@ private:
     // A Read happened since the last Write: the rest of that reply may have
     // arrived meanwhile, and it is not the answer to the next request.
     bool m_replyMayTrail = false;
+    // Writes since the last Read. The socket gathers a frame written in
+    // pieces into full segments and may hold its small tail until the data
+    // before it is acknowledged, which a receiver can delay by tens of
+    // milliseconds: before a reply is waited for, that tail is pushed out.
+    // A frame written at once after a reply goes out whole without it.
+    int m_writesSinceRead = 0;
     // The printer closed or reset the connection, or stopped taking data in
     // the middle of a frame. A write into it would still "succeed" once (or
     // finish the frame in the wrong place), and the request would be lost

@@ -37,6 +37,9 @@ Socket OpenTcp(bool nonBlocking);
 // Closes the socket if there is one and forgets it.
 void CloseSocket(Socket& socket);
 bool SetBlocking(Socket socket, bool blocking);
+// Sends at once what the socket holds back to gather into a full segment
+// (a small tail waiting for the acknowledgement of the data before it).
+void PushPending(Socket socket);
 
 enum class ConnectStart { Connected, Pending, Failed };
 // Starts connecting to `address`:`port` (host byte order). A non-blocking

@@ -78,6 +78,15 @@ bool SetBlocking(Socket socket, bool blocking) {
     return ::fcntl(Fd(socket), F_SETFL, wanted) == 0;
 }
 
+void PushPending(Socket socket) {
+    // Turning the delay off sends what it held; turning it back on keeps a
+    // transfer's 1 KiB writes gathered into full segments.
+    int on = 1;
+    int off = 0;
+    ::setsockopt(Fd(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(Fd(socket), IPPROTO_TCP, TCP_NODELAY, &off, sizeof off);
+}
+
 ConnectStart Connect(Socket socket, uint32_t address, uint16_t port) {
     const sockaddr_in target = Ipv4(address, port);
     if (::connect(Fd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {

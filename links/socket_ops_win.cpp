@@ -105,6 +105,17 @@ bool SetBlocking(Socket socket, bool blocking) {
     return ::ioctlsocket(Raw(socket), FIONBIO, &nonBlocking) == 0;
 }
 
+void PushPending(Socket socket) {
+    // Turning the delay off sends what it held; turning it back on keeps a
+    // transfer's 1 KiB writes gathered into full segments.
+    BOOL on = TRUE;
+    BOOL off = FALSE;
+    ::setsockopt(Raw(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+    ::setsockopt(Raw(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&off),
+                 sizeof off);
+}
+
 ConnectStart Connect(Socket socket, uint32_t address, uint16_t port) {
     const sockaddr_in target = Ipv4(address, port);
     if (::connect(Raw(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
