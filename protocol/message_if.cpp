@@ -103,7 +103,6 @@ bool CMessageIF::SendStatusFrame(int command) {
         return frames;
     }();
     if ((kCommandTable[command].familyMask & m_family) == 0) return false;
-    if (m_host.CancelRequested()) return false;
     const std::string& frame = kStatusFrames[static_cast<size_t>(command)];
     return WriteAll(frame::Bytes(frame), static_cast<int>(frame.size()));
 }
@@ -164,9 +163,11 @@ std::string CMessageIF::RequestNumbered(int command, int8_t number, bool& answer
 std::optional<std::string> CMessageIF::RequestStatus(int command) {
     if (command < 0 || command >= cmd::COUNT) return std::nullopt;
     if (!SendStatusFrame(command)) return std::nullopt;
-    std::optional<std::string> value =
-        ParseReplyText(command, ReadReplyText(static_cast<int>(m_family & family::kV)));
-    if (value && command == cmd::TCQ) {
+    const std::string_view reply = ReadReplyText(static_cast<int>(m_family & family::kV));
+    // Returned as made, without a move: a polling page asks for thousands.
+    if (command != cmd::TCQ) return ParseReplyText(command, reply);
+    std::optional<std::string> value = ParseReplyText(command, reply);
+    if (value) {
         // The printer's total counter is reported modulo 4096.
         const uint32_t reduced = ToUnsigned32(*value) & 0xFFF;
         value = std::to_string(reduced);

@@ -25,12 +25,15 @@ std::optional<std::string> CMessageIF::ParseReplyText(int command, std::string_v
         const std::string_view name = command == cmd::ERR ? "STA" : kCommandTable[command].mnemonic;
         // A printer answers with the name first: the search is for the
         // replies that carry something before it.
-        const size_t at = reply.starts_with(name) ? 0 : reply.find(name);
+        const bool first =
+            reply.size() >= name.size() && std::equal(name.begin(), name.end(), reply.begin());
+        const size_t at = first ? 0 : reply.find(name);
         if (at == std::string_view::npos) return std::nullopt;
         const size_t start = at + name.size();
         const size_t comma = reply.find(',', start);
-        return std::string(reply.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+        const size_t end = comma == std::string_view::npos ? reply.size() : comma;
+        // Built in place: a polling page asks for thousands of these.
+        return std::optional<std::string>(std::in_place, reply.data() + start, end - start);
     } catch (const std::exception&) {
         m_host.Message(kSoftwareErrorText, MsgButtons::Ok, MsgIcon::Exclamation);
         return std::nullopt;
