@@ -233,7 +233,10 @@ std::string CCommandWatch::Seconds(Clock::duration wait) {
     const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
     const long long tenths = std::max(0LL, (ms + kMsPerTenth / 2) / kMsPerTenth);
     std::string text = std::to_string(tenths / kTenthsPerSecond);
-    if (tenths % kTenthsPerSecond != 0) text += "." + std::to_string(tenths % kTenthsPerSecond);
+    if (tenths % kTenthsPerSecond != 0) {
+        text += '.';
+        text += std::to_string(tenths % kTenthsPerSecond);
+    }
     return text + " s";
 }
 
