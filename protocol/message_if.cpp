@@ -108,11 +108,9 @@ bool CMessageIF::SendStatusFrame(int command) {
 }
 
 std::string_view CMessageIF::ReadReplyText(int paced) {
-    // The area is all zero before a read: it starts so, and the bytes of the
-    // reply before are cleared here, which costs that reply's length rather
-    // than the whole area. The spare byte keeps a full area's text ending in
-    // zero.
-    std::memset(m_replyArea.data(), 0, m_replyUsed);
+    // The text is bounded by the bytes this read took, so nothing left from
+    // an earlier reply needs clearing first; it ends at a zero byte within
+    // them, as a printer may pad a reply.
     m_replyUsed = 0;
     if (!m_link) return {};
     const int n = m_link->Read(m_replyArea.data(), kAreaSize, paced);

@@ -162,9 +162,9 @@ private:
     bool m_connecting = false;
     ConnectDiagnosis m_diagnosis;
     std::string m_portName;
-    // The reply area of the reading forms; zero beyond its first
-    // m_replyUsed bytes, which hold the last reply.
-    std::array<uint8_t, kAreaSize + 1> m_replyArea{};
+    // The reply area of the reading forms; its first m_replyUsed bytes hold
+    // the last reply, what lies beyond them is never read.
+    std::array<uint8_t, kAreaSize> m_replyArea{};
     size_t m_replyUsed = 0;
 
 public:
