@@ -9,18 +9,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
-#include <chrono>
 #include <memory>
 
-#include "app/app.h"
-#include "app/main_sheet.h"
-#include "controls/ip_address_edit.h"
 #include "gui_helpers.h"
 #include "pages/firmware_path_store.h"
 #include "pages/firmware_pp.h"
-#include "pages/set_ip.h"
-#include "sheet_rig.h"
 #include "sim_page_rig.h"
 #include "support/firmware_texts.h"
 
@@ -294,63 +287,4 @@ TEST_F(FirmwarePage, LaminatorUpgradeSendsTheChosenFileAndCloses) {
     EXPECT_EQ(frames[0].data, hex);
     EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kLaminatorConfirm, kLaminatorStarted));
     EXPECT_THAT(rig.sheet.endResults, ElementsAre(1));
-}
-
-// The whole upgrade over TCP: the sheet connects to the simulator's port,
-// the operator opens the page, picks the file and upgrades; the program ends.
-TEST(FirmwareUpgradeOverTcp, EndToEnd) {
-    SetStoredPath({});
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Coldfire.cfe");
-    const std::string image = Image(5000);
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(image.data(), static_cast<qint64>(image.size()));
-    }
-
-    TcpSheetRig rig;
-    CSimPrinter* printer = rig.printer.get();
-    // The operator picks Ethernet and types the simulator's address; should
-    // the connect fail, the Retry/Cancel box is cancelled rather than retried
-    // for ever.
-    gui::ModalWatch setIp([](QWidget* modal) {
-        auto* dialog = qobject_cast<CSetIP*>(modal);
-        if (!dialog) {
-            modal->close();
-            return;
-        }
-        dialog->AddressField()->SetAddress(0x7F000001);
-        gui::Click(dialog->OkButton());
-    });
-    rig.host.boxAnswers = {MsgResult::Cancel};
-    ASSERT_TRUE(rig.Choose("Ethernet"));
-    ASSERT_TRUE(rig.host.boxes.empty());
-    ASSERT_EQ(rig.sheet->PageCount(), 8);
-    rig.host.boxAnswers.clear();
-    ASSERT_EQ(rig.sheet->PageAt(3)->Title(), "Upgrade Firmware");
-    rig.ClickTab(3);
-    auto* page = qobject_cast<CFirmwarePP*>(rig.sheet->PageAt(3));
-    ASSERT_NE(page, nullptr);
-
-    rig.host.openFileAnswers.push_back(QFile::encodeName(path).toStdString());
-    page->findChild<QPushButton*>(Id::kPrinterSelect)->click();
-    printer->ClearFrames();
-    page->findChild<QPushButton*>(Id::kPrinterUpgrade)->click();
-
-    // "UPG" expects no answer: give the server a moment to take it in.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (printer->Frames().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        QThread::msleep(5);
-    }
-    const auto frames = printer->Frames();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].kind, SimFrameKind::Firmware);
-    EXPECT_EQ(frames[0].data, image);
-    EXPECT_EQ(frames[1].mnemonic, "UPG");
-    EXPECT_THAT(rig.host.BoxTexts(), ElementsAre(kConfirm, kSuccess));
-    EXPECT_EQ(StoredPath(), path);
-    EXPECT_FALSE(rig.sheet->isVisible());
-    EXPECT_EQ(rig.sheet->result(), 1);
-    CKTUtilityApp::CloseDown(rig.state, rig.msg, rig.sheet);
 }

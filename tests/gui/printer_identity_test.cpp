@@ -100,6 +100,11 @@ TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion
     EXPECT_EQ(rig.host.waitCursorDepth, 0);
     EXPECT_EQ(rig.host.waitCursorShows, 2);
     EXPECT_TRUE(rig.host.boxes.empty());
+
+    // A value that no longer comes back leaves an empty field, not the last.
+    rig.Remove("MSR");
+    page.Activate();
+    EXPECT_EQ(Text(page, Id::kSerialNumber), "");
 }
 
 // The label is the task's; the page passes the recorded OEM name and keeps
