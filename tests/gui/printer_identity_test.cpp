@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <memory>
 #include <optional>
@@ -205,35 +204,6 @@ TEST(PrinterIdentityPage, ResetReturnsToCommsOnlyWhenItWentOut) {
     }
 }
 
-TEST(PrinterIdentityPage, DefaultButtonFollowsChangesAndRefresh) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CPrinterIdentityPP page(rig.context);
-    QPushButton* save = Button(page, Id::kSave);
-    QPushButton* refresh = Button(page, Id::kRefresh);
-    page.show();
-    EXPECT_EQ(page.DefaultButton(), refresh);
-    EXPECT_TRUE(refresh->isDefault());
-
-    // The refresh writes the settings: Save becomes the default.
-    page.Activate();
-    EXPECT_EQ(page.DefaultButton(), save);
-    EXPECT_TRUE(save->isDefault());
-    EXPECT_FALSE(refresh->isDefault());
-
-    // A click on Refresh makes it the default once its reading is done.
-    gui::Click(refresh);
-    EXPECT_EQ(page.DefaultButton(), refresh);
-    EXPECT_TRUE(refresh->isDefault());
-    EXPECT_FALSE(save->isDefault());
-
-    // Typing into a setting.
-    gui::KeyClick(Edit(page, Id::kPosition), Qt::Key_5, QStringLiteral("5"));
-    EXPECT_EQ(Text(page, Id::kPosition), "05");
-    EXPECT_EQ(page.DefaultButton(), save);
-    EXPECT_TRUE(save->isDefault());
-}
-
 TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
     UnconnectedRig rig;
     ASSERT_NO_FATAL_FAILURE(rig.Connect());
@@ -323,75 +293,4 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0], "REQ,MOD,FDC50");
     EXPECT_EQ(rig.printer->Value("FSP"), "409");
-}
-
-// The printer goes away during a Save and the operator reconnects from the
-// Retry box: the pages are rebuilt while the old page's handler still runs.
-TEST(PrinterIdentityPage, ReconnectDuringSaveLeavesTheOldPageUsableUntilItsHandlerEnds) {
-    IdentitySheetRig rig;
-    ASSERT_TRUE(rig.Choose("USB"));
-    QPointer<CPrinterIdentityPP> old = rig.Identity();
-    ASSERT_FALSE(old.isNull());
-    Edit(*old, Id::kImageStart)->setText("41");
-    Edit(*old, Id::kImageEnd)->setText("999");
-    rig.host.boxes.clear();
-    rig.printer->ClearFrames();
-    bool switchedOff = false;
-    rig.host.onPause = [&](int ms) {
-        // Switched off after the first setting, on again before the retry.
-        if (ms == 2200 && !switchedOff) {
-            switchedOff = true;
-            rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-        }
-        if (ms == 2000) rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
-    };
-
-    gui::Click(Button(*old, Id::kSave));
-    rig.host.onPause = nullptr;
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
-    CPrinterIdentityPP* fresh = rig.Identity();
-    ASSERT_NE(fresh, nullptr);
-    EXPECT_NE(fresh, old.data());
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
-    // The old handler carried on with the settings after the lost one.
-    EXPECT_EQ(rig.printer->Value("FSP"), "40");
-    EXPECT_EQ(rig.printer->Value("FEP"), "999");
-    EXPECT_EQ(Text(*old, Id::kImageStart), "40");
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
-    // The hidden old page's refresh takes nothing from the page on show.
-    ASSERT_NE(fresh->DefaultButton(), nullptr);
-    EXPECT_TRUE(fresh->DefaultButton()->isDefault());
-    EXPECT_FALSE(old.isNull());
-
-    gui::FlushDeferredDeletes();
-    EXPECT_TRUE(old.isNull());
-    EXPECT_EQ(rig.Identity(), fresh);
-}
-
-// The reset's write fails and the operator reconnects: the printer never
-// had the reset, so there is no notice and no return to the port choice;
-// the sheet shows the rebuilt pages.
-TEST(PrinterIdentityPage, AResetLostToAReconnectIsNotReported) {
-    IdentitySheetRig rig;
-    ASSERT_TRUE(rig.Choose("USB"));
-    QPointer<CPrinterIdentityPP> old = rig.Identity();
-    ASSERT_FALSE(old.isNull());
-    rig.host.boxes.clear();
-    rig.printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-    rig.host.boxAnswers = {MsgResult::Yes, MsgResult::Retry, MsgResult::Ok};
-    rig.host.onPause = [&](int ms) {
-        if (ms == 2000) rig.printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
-    };
-
-    gui::Click(Button(*old, Id::kReset));
-    rig.host.onPause = nullptr;
-
-    ASSERT_EQ(rig.host.boxes.size(), 2u);
-    EXPECT_EQ(rig.host.boxes[1].text, CMessageIF::kConnectFailedText);
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
-    EXPECT_EQ(rig.sheet->PageCount(), 8);
-    gui::FlushDeferredDeletes();
-    EXPECT_TRUE(old.isNull());
 }

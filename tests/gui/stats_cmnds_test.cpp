@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
@@ -13,7 +12,6 @@
 #include "links/program_state.h"
 #include "page_harness.h"
 #include "pages/stats_cmnds_pp.h"
-#include "sheet_rig.h"
 #include "sim/sim_printer.h"
 #include "sim_page_rig.h"
 
@@ -185,39 +183,4 @@ TEST(StatsCommandsPage, BrowseChoosesThePrintFileAndCancelForgetsIt) {
     gui::Click(Button(page, Id::kPrint));
     EXPECT_EQ(rig.host.BoxTexts(), std::vector<std::string>{"Error opening file:   \n''''   "});
     EXPECT_TRUE(link.writes.empty());
-}
-
-// The printer is lost while a command goes out; the operator reconnects from
-// the Retry box and the pages are rebuilt while the old page's handler runs.
-TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandlerEnds) {
-    SimSheetRig rig;
-    std::shared_ptr<CSimPrinter> printer = rig.printer;
-    ASSERT_TRUE(rig.Choose("USB"));
-    rig.ClickTab(2);
-    QPointer<CStats_CmndsPP> old = qobject_cast<CStats_CmndsPP*>(rig.sheet->PageAt(2));
-    ASSERT_FALSE(old.isNull());
-    Edit(*old, Id::kCommand)->setText(QStringLiteral("TST"));
-    printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-    rig.host.onPause = [&](int ms) {
-        if (ms == 2000) printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
-    };
-    printer->ClearFrames();
-    rig.host.pauses.clear();
-
-    gui::Click(Button(*old, Id::kSend));
-    rig.host.onPause = nullptr;
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
-    EXPECT_NE(rig.sheet->PageAt(2), old.data());
-    // The retry's pause, then the old page's own before it re-read its counters.
-    EXPECT_EQ(rig.host.pauses, (std::vector<int>{2000, 1000}));
-    const std::vector<std::string> requests = Requests(*printer);
-    ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(requests.end() - 4, requests.end()), kCounterReads);
-    EXPECT_FALSE(old.isNull());
-
-    gui::FlushDeferredDeletes();
-    EXPECT_TRUE(old.isNull());
 }
