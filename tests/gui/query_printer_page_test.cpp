@@ -54,7 +54,6 @@ std::string ReadFile(const QString& path) {
 TEST(QueryPrinterPage, ControlsIdsAndPlaces) {
     SimRig rig;
     CQueryPrinterPP& page = *rig.page;
-    EXPECT_EQ(page.Title(), "Query Printer");
     const std::pair<QPushButton*, std::pair<const char*, const char*>> buttons[] = {
         {page.QueryButton(), {Id::kQuery, "Query"}},
         {page.SensorsButton(), {Id::kSensors, "Sensors"}},
