@@ -132,8 +132,7 @@ TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
 }
 
 TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHolds) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    SimPageRig rig;
     CPrinterIdentityPP page(rig.context);
     page.Activate();
     Edit(page, Id::kDensity)->setText("55");
