@@ -19,14 +19,10 @@ namespace {
 
 using Id = CPrinterIdentityPP::Id;
 
-std::vector<std::string> StatusRefresh(bool withPidAndModel = true) {
-    std::vector<std::string> order = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS"};
-    if (withPidAndModel) order.push_back("REQ,STA,PID");
-    for (const char* name : {"FDC", "FSP", "FEP", "FPP"})
-        order.push_back(std::string("REQ,STA,") + name);
-    if (withPidAndModel) order.push_back("REQ,STA,MDL");
-    return order;
-}
+// What one refresh asks of an "E" printer.
+const std::vector<std::string> kRefresh = {"REQ,STA,VRS", "REQ,STA,MSR", "REQ,STA,VRS",
+                                           "REQ,STA,PID", "REQ,STA,FDC", "REQ,STA,FSP",
+                                           "REQ,STA,FEP", "REQ,STA,FPP", "REQ,STA,MDL"};
 
 using gui::Button;
 using gui::Edit;
@@ -80,10 +76,9 @@ TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion
 
     page.Activate();  // created, then shown
 
-    std::vector<std::string> expected = StatusRefresh();
-    const std::vector<std::string> once = expected;
-    expected.insert(expected.end(), once.begin(), once.end());
-    EXPECT_EQ(Requests(*rig.printer), expected);
+    std::vector<std::string> twice = kRefresh;
+    twice.insert(twice.end(), kRefresh.begin(), kRefresh.end());
+    EXPECT_EQ(Requests(*rig.printer), twice);
 
     EXPECT_EQ(Text(page, Id::kSerialNumber), "E1234567");
     EXPECT_EQ(Text(page, Id::kModel), "Sable");
@@ -97,21 +92,13 @@ TEST(PrinterIdentityPage, FirstDisplayReadsEverythingTwiceStartingWithTheVersion
     EXPECT_EQ(rig.host.waitCursorShows, 2);
     EXPECT_TRUE(rig.host.boxes.empty());
 
-    // A value that no longer comes back leaves an empty field, not the last.
+    // A value that no longer comes back leaves an empty field, not the last;
+    // only the model keeps what it showed (its label is the task's).
     rig.Remove("MSR");
+    rig.Remove("MDL");
     page.Activate();
     EXPECT_EQ(Text(page, Id::kSerialNumber), "");
-}
-
-// The label is the task's (the OEM name the page passes is checked below);
-// the page keeps its text when no model came back.
-TEST(PrinterIdentityPage, ModelKeepsItsTextWhenNoneCameBack) {
-    SimPageRig rig;
-    rig.Remove("MDL");
-    CPrinterIdentityPP page(rig.context);
-    Edit(page, Id::kModel)->setText(QStringLiteral("previous"));
-    page.Activate();
-    EXPECT_EQ(Text(page, Id::kModel), "previous");
+    EXPECT_EQ(Text(page, Id::kModel), "Sable");
 }
 
 TEST(PrinterIdentityPage, OemNameIsTakenAsTheRefreshBegins) {
@@ -151,7 +138,7 @@ TEST(PrinterIdentityPage, SaveWritesFourSettingsInOrderThenShowsWhatThePrinterHo
 
     std::vector<std::string> expected = {"REQ,MOD,FDC55", "REQ,MOD,FSP45", "REQ,MOD,FEP",
                                          "REQ,MOD,FPP3"};
-    for (const std::string& request : StatusRefresh()) expected.push_back(request);
+    for (const std::string& request : kRefresh) expected.push_back(request);
     EXPECT_EQ(Requests(*rig.printer), expected);
     EXPECT_EQ(Text(page, Id::kDensity), "55");
     EXPECT_EQ(Text(page, Id::kImageEnd), "1016");
@@ -205,25 +192,12 @@ TEST(PrinterIdentityPage, SettingsTakeDigitsOnly) {
     EXPECT_EQ(position->text(), "-");
 }
 
-// --- in the sheet -------------------------------------------------------------
-
-namespace {
-
-// The sheet as the program wires it, on the simulated printer.
-struct IdentitySheetRig : SimSheetRig {
-    CPrinterIdentityPP* Identity() const {
-        return qobject_cast<CPrinterIdentityPP*>(sheet->PageAt(1));
-    }
-};
-
-}  // namespace
-
 // The sheet's pages share one default button: each page's must hold when
 // the operator turns to it, whatever the pages before it took.
 TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
-    IdentitySheetRig rig;
+    SimSheetRig rig;
     ASSERT_TRUE(rig.Choose("USB"));
-    CPrinterIdentityPP* page = rig.Identity();
+    auto* page = qobject_cast<CPrinterIdentityPP*>(rig.sheet->PageAt(1));
     ASSERT_NE(page, nullptr);
     gui::Click(Button(*page, Id::kRefresh));
     ASSERT_TRUE(Button(*page, Id::kRefresh)->isDefault());
@@ -256,7 +230,7 @@ TEST(PrinterIdentityPage, EnterPressesTheDefaultButtonOfTheShownPage) {
     gui::Click(Button(*page, Id::kRefresh));
     rig.printer->ClearFrames();
     gui::KeyClick(Edit(*page, Id::kSerialNumber), Qt::Key_Return);
-    EXPECT_EQ(Requests(*rig.printer), StatusRefresh());
+    EXPECT_EQ(Requests(*rig.printer), kRefresh);
 
     Edit(*page, Id::kImageStart)->setFocus();
     gui::KeyClick(Edit(*page, Id::kImageStart), Qt::Key_9, QStringLiteral("9"));
