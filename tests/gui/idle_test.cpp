@@ -228,77 +228,70 @@ TEST(IdleWhileWaiting, EscapeOrCloseCancelsTheRestOfTheOperationAtOnce) {
 // hidden, until that handler returns, and the handler goes on with what is
 // left; the sheet shows the rebuilt Printer Identity page.
 TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
-    struct World {
-        IdleRig& rig;
-        CSimPrinter& printer;
-        int offAtPause = 0;  // the printer goes at the first pause this long
-        void SetAbsent(bool absent) {
-            printer.UpdateState([absent](SimPrinterState& s) { s.absent = absent; });
-        }
-    };
     using Stats = CStats_CmndsPP::Id;
     const struct {
         const char* what;
         int tab;
         const char* button;
+        int offAtPause;         // the printer goes at the first pause this long; 0: at once
         int idlesAfterRebuild;  // at least
-        std::function<void(World&, QWidget&page)> before, after;
+        std::function<void(FakeHost&, QWidget&)> before;
+        std::function<void(IdleRig&, CSimPrinter&, QWidget&)> after;
     } rows[] = {
-        {"a Save that lost its second setting", 1, Id::kSave, 2,
-         [](World& w, QWidget& page) {
+        {"a Save that lost its second setting", 1, Id::kSave, CMessageIF::kModifyPauseMs, 2,
+         [](FakeHost&, QWidget& page) {
              gui::Edit(page, Id::kImageStart)->setText("41");
              gui::Edit(page, Id::kImageEnd)->setText("999");
-             w.offAtPause = CMessageIF::kModifyPauseMs;
          },
-         [](World& w, QWidget& old) {
+         [](IdleRig& rig, CSimPrinter& printer, QWidget& old) {
              // The settings after the lost one went out, then the printer's
              // values were shown; the hidden page took no default button.
-             EXPECT_EQ(w.printer.Value("FSP"), "40");
-             EXPECT_EQ(w.printer.Value("FEP"), "999");
+             EXPECT_EQ(printer.Value("FSP"), "40");
+             EXPECT_EQ(printer.Value("FEP"), "999");
              EXPECT_EQ(gui::Edit(old, Id::kImageStart)->text(), "40");
-             auto* fresh = qobject_cast<CPrinterIdentityPP*>(w.rig.sheet->PageAt(1));
+             auto* fresh = qobject_cast<CPrinterIdentityPP*>(rig.sheet->PageAt(1));
              ASSERT_TRUE(fresh && fresh->DefaultButton());
              EXPECT_TRUE(fresh->DefaultButton()->isDefault());
          }},
         // The printer never had the reset: no notice, no return to the port
         // choice.
-        {"a lost reset", 1, Id::kReset, 0,
-         [](World& w, QWidget&) {
-             w.SetAbsent(true);
-             w.rig.host.record.boxAnswers = {MsgResult::Yes};
-         },
-         [](World& w, QWidget&) {
-             EXPECT_EQ(w.rig.host.record.boxes.size(), 2u);
-             EXPECT_EQ(w.rig.sheet->PageCount(), 8);
+        {"a lost reset", 1, Id::kReset, 0, 0,
+         [](FakeHost& host, QWidget&) { host.boxAnswers = {MsgResult::Yes}; },
+         [](IdleRig& rig, CSimPrinter&, QWidget&) {
+             EXPECT_EQ(rig.host.record.boxes.size(), 2u);
+             EXPECT_EQ(rig.sheet->PageCount(), 8);
          }},
-        {"a command sent", 2, Stats::kSend, 1,
-         [](World& w, QWidget& page) {
+        {"a command sent", 2, Stats::kSend, 0, 1,
+         [](FakeHost&, QWidget& page) {
              gui::Edit(page, Stats::kCommand)->setText(QStringLiteral("TST"));
-             w.SetAbsent(true);
          },
-         [](World& w, QWidget&) {
+         [](IdleRig& rig, CSimPrinter& printer, QWidget&) {
              // The retry's pause, then the old page's own before it re-read
              // its counters.
-             EXPECT_EQ(w.rig.host.record.pauses, (std::vector<int>{2000, 1000}));
-             EXPECT_EQ(Requests(w.printer).back(), "REQ,STA,CCQ");
+             EXPECT_EQ(rig.host.record.pauses, (std::vector<int>{2000, 1000}));
+             EXPECT_EQ(Requests(printer).back(), "REQ,STA,CCQ");
          }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         auto printer = std::make_shared<CSimPrinter>();
         IdleRig rig([printer] { return std::make_unique<CSimLink>(printer); });
-        World world{rig, *printer};
+        const auto setAbsent = [&printer](bool absent) {
+            printer->UpdateState([absent](SimPrinterState& s) { s.absent = absent; });
+        };
         rig.ClickTab(row.tab);
         QPointer<QWidget> old = rig.sheet->PageAt(row.tab);
         ASSERT_TRUE(old);
-        row.before(world, *old);
+        row.before(rig.host.record, *old);
         printer->ClearFrames();
+        int offAt = row.offAtPause;
+        if (offAt == 0) setAbsent(true);
         rig.host.record.onPause = [&](int ms) {
-            if (ms == world.offAtPause) {
-                world.offAtPause = 0;
-                world.SetAbsent(true);
+            if (ms == offAt) {
+                offAt = -1;  // once
+                setAbsent(true);
             }
-            if (ms == CMessageIF::kRetryPauseMs) world.SetAbsent(false);
+            if (ms == CMessageIF::kRetryPauseMs) setAbsent(false);
         };
         int idlesAfterRebuild = 0;
         int idlesWithPageGone = 0;
@@ -320,7 +313,7 @@ TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
         ASSERT_FALSE(rig.host.record.boxes.empty());
         EXPECT_EQ(rig.host.record.boxes.back().text, CMessageIF::kConnectFailedText);
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        row.after(world, *old);
+        row.after(rig, *printer, *old);
 
         gui::FlushDeferredDeletes();
         EXPECT_FALSE(old);
