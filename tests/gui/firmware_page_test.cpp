@@ -41,12 +41,6 @@ void SetStoredPath(const QVariant& value) {
     if (value.isValid()) store.setValue(CFirmwarePathStore::kValueName, value);
 }
 
-std::string Image(size_t length) {
-    std::string bytes(length, '\0');
-    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 13 + 5);
-    return bytes;
-}
-
 // The Upgrade Firmware page on an in-process simulated printer reached by
 // "USB", with the firmware files in a temporary folder and the path store
 // emptied.

@@ -241,11 +241,10 @@ TEST(QueryPrinterPage, OnAndOffStartTheHelperScriptsDetached) {
     SimRig rig;
     gui::Click(rig.page->OnButton());
     gui::Click(rig.page->OffButton());
-    ASSERT_EQ(rig.host.started.size(), 2u);
-    EXPECT_EQ(rig.host.started[0].first, "/bin/sh");
-    EXPECT_EQ(rig.host.started[0].second, Lines{"/usr/local/libexec/tessaly/enableomnikey.sh"});
-    EXPECT_EQ(rig.host.started[1].first, "/bin/sh");
-    EXPECT_EQ(rig.host.started[1].second, Lines{"/usr/local/libexec/tessaly/disableomnikey.sh"});
+    EXPECT_EQ(rig.host.started,
+              (decltype(rig.host.started){
+                  {"/bin/sh", {"/usr/local/libexec/tessaly/enableomnikey.sh"}},
+                  {"/bin/sh", {"/usr/local/libexec/tessaly/disableomnikey.sh"}}}));
     EXPECT_TRUE(rig.host.boxes.empty());
     EXPECT_TRUE(rig.printer->Frames().empty());
     EXPECT_EQ(rig.page->ReportList()->count(), 0);
