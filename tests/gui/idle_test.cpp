@@ -27,6 +27,7 @@
 #include "app/qt_host_services.h"
 #include "gui_helpers.h"
 #include "pages/printer_identity_pp.h"
+#include "pages/stats_cmnds_pp.h"
 #include "protocol/message_if.h"
 #include "sheet_rig.h"
 #include "sim/sim_link.h"
@@ -48,6 +49,10 @@ public:
 
     MsgResult ShowMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override {
         return record.ShowMessageBox(text, buttons, icon);
+    }
+    MsgResult ShowMessageBoxWithDetails(const std::string& text, const std::string& details,
+                                        MsgButtons buttons, MsgIcon icon) override {
+        return record.ShowMessageBoxWithDetails(text, details, buttons, icon);
     }
     void Pause(int milliseconds) override {
         record.Pause(milliseconds);
@@ -217,35 +222,100 @@ TEST(IdleWhileWaiting, EscapeOrCloseCancelsTheRestOfTheOperationAtOnce) {
     }
 }
 
+// The printer is lost in the middle of an action and the operator reconnects
+// from the Retry box: the pages are rebuilt while the old page's handler
+// still runs through its pauses, each an idle call. The old page lives,
+// hidden, until that handler returns, and the handler goes on with what is
+// left; the sheet shows the rebuilt Printer Identity page.
 TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
-    ScriptedLink* link = nullptr;
-    IdleRig rig([&link] {
-        auto made = std::make_unique<ScriptedLink>();
-        link = made.get();
-        return made;
-    });
-    QPointer<QWidget> page = rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex);
-    ASSERT_TRUE(page);
-    // The second setting's write fails: the link reconnects and the pages
-    // are rebuilt while Save goes on through its pauses, each an idle call.
-    link->writeResults = {-1, 0};
-    int idlesWithPageGone = 0;
-    int idlesAfterRebuild = 0;
-    rig.host.record.onIdle = [&] {
-        if (rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex) == page) return;
-        ++idlesAfterRebuild;
-        if (!page) ++idlesWithPageGone;
+    using Stats = CStats_CmndsPP::Id;
+    const struct {
+        const char* what;
+        int tab;
+        const char* button;
+        int offAtPause;         // the printer goes at the first pause this long; 0: at once
+        int idlesAfterRebuild;  // at least
+        std::function<void(FakeHost&, QWidget&)> before;
+        std::function<void(IdleRig&, CSimPrinter&, QWidget&)> after;
+    } rows[] = {
+        {"a Save that lost its second setting", 1, Id::kSave, CMessageIF::kModifyPauseMs, 2,
+         [](FakeHost&, QWidget& page) {
+             gui::Edit(page, Id::kImageStart)->setText("41");
+             gui::Edit(page, Id::kImageEnd)->setText("999");
+         },
+         [](IdleRig& rig, CSimPrinter& printer, QWidget& old) {
+             // The settings after the lost one went out, then the printer's
+             // values were shown; the hidden page took no default button.
+             EXPECT_EQ(printer.Value("FSP"), "40");
+             EXPECT_EQ(printer.Value("FEP"), "999");
+             EXPECT_EQ(gui::Edit(old, Id::kImageStart)->text(), "40");
+             auto* fresh = qobject_cast<CPrinterIdentityPP*>(rig.sheet->PageAt(1));
+             ASSERT_TRUE(fresh && fresh->DefaultButton());
+             EXPECT_TRUE(fresh->DefaultButton()->isDefault());
+         }},
+        // The printer never had the reset: no notice, no return to the port
+        // choice.
+        {"a lost reset", 1, Id::kReset, 0, 0,
+         [](FakeHost& host, QWidget&) { host.boxAnswers = {MsgResult::Yes}; },
+         [](IdleRig& rig, CSimPrinter&, QWidget&) {
+             EXPECT_EQ(rig.host.record.boxes.size(), 2u);
+             EXPECT_EQ(rig.sheet->PageCount(), 8);
+         }},
+        {"a command sent", 2, Stats::kSend, 0, 1,
+         [](FakeHost&, QWidget& page) {
+             gui::Edit(page, Stats::kCommand)->setText(QStringLiteral("TST"));
+         },
+         [](IdleRig& rig, CSimPrinter& printer, QWidget&) {
+             // The retry's pause, then the old page's own before it re-read
+             // its counters.
+             EXPECT_EQ(rig.host.record.pauses, (std::vector<int>{2000, 1000}));
+             EXPECT_EQ(Requests(printer).back(), "REQ,STA,CCQ");
+         }},
     };
-    gui::Click(rig.IdentityButton(Id::kSave));
-    rig.host.record.onIdle = nullptr;
-    EXPECT_GE(idlesAfterRebuild, 2);
-    EXPECT_EQ(idlesWithPageGone, 0);
-    EXPECT_TRUE(page);
-    EXPECT_NE(rig.sheet->PageAt(CMainSheet::kFirstFeatureIndex), page.data());
-    EXPECT_EQ(link->opens, 2);  // the reconnect
-    EXPECT_EQ(rig.sheet->PageCount(), 8);
-    EXPECT_EQ(rig.sheet->CurrentIndex(), CMainSheet::kFirstFeatureIndex);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto printer = std::make_shared<CSimPrinter>();
+        IdleRig rig([printer] { return std::make_unique<CSimLink>(printer); });
+        const auto setAbsent = [&printer](bool absent) {
+            printer->UpdateState([absent](SimPrinterState& s) { s.absent = absent; });
+        };
+        rig.ClickTab(row.tab);
+        QPointer<QWidget> old = rig.sheet->PageAt(row.tab);
+        ASSERT_TRUE(old);
+        row.before(rig.host.record, *old);
+        printer->ClearFrames();
+        int offAt = row.offAtPause;
+        if (offAt == 0) setAbsent(true);
+        rig.host.record.onPause = [&](int ms) {
+            if (ms == offAt) {
+                offAt = -1;  // once
+                setAbsent(true);
+            }
+            if (ms == CMessageIF::kRetryPauseMs) setAbsent(false);
+        };
+        int idlesAfterRebuild = 0;
+        int idlesWithPageGone = 0;
+        rig.host.record.onIdle = [&] {
+            if (rig.sheet->PageAt(row.tab) == old) return;
+            ++idlesAfterRebuild;
+            if (!old) ++idlesWithPageGone;
+        };
 
-    gui::FlushDeferredDeletes();
-    EXPECT_FALSE(page);
+        gui::Click(gui::Button(*old, row.button));
+        rig.host.record.onIdle = nullptr;
+        rig.host.record.onPause = nullptr;
+
+        EXPECT_GE(idlesAfterRebuild, row.idlesAfterRebuild);
+        EXPECT_EQ(idlesWithPageGone, 0);
+        ASSERT_TRUE(old);
+        EXPECT_NE(rig.sheet->PageAt(row.tab), old.data());
+        EXPECT_EQ(rig.sheet->CurrentIndex(), CMainSheet::kFirstFeatureIndex);
+        ASSERT_FALSE(rig.host.record.boxes.empty());
+        EXPECT_EQ(rig.host.record.boxes.back().text, CMessageIF::kConnectFailedText);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        row.after(rig, *printer, *old);
+
+        gui::FlushDeferredDeletes();
+        EXPECT_FALSE(old);
+    }
 }

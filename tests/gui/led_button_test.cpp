@@ -11,7 +11,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "gui_helpers.h"
@@ -143,16 +142,11 @@ TEST(LedButton, EachStatePaintsItsOwnIconAndBackground) {
     EXPECT_EQ(led.State(), 0u);
     ASSERT_NO_FATAL_FAILURE(SetUpTrackLed(led));
     led.resize(30, 16);
+    // A state's own background (the icons themselves are checked above).
     ASSERT_TRUE(led.SetStateColors(2, QColor(kInk), QColor(Qt::yellow)));
-    const std::vector<std::tuple<unsigned, QRgb, QRgb>> looks = {
-        {2, kGreen, QColor(Qt::yellow).rgb()}, {1, kBlack, kFace}, {3, kRed, kFace}};
-    for (const auto& [state, ledColour, background] : looks) {
-        led.SetState(state);
-        const QImage image = Render(led);
-        EXPECT_EQ(image.pixel(kLedInside), ledColour | 0xFF000000u) << "state " << state;
-        EXPECT_EQ(image.pixel(kLedCorner), background | 0xFF000000u) << "state " << state;
-        EXPECT_EQ(image.pixel(29, 15), background | 0xFF000000u) << "state " << state;
-    }
+    led.SetState(2);
+    EXPECT_EQ(Render(led).pixel(kLedCorner), QColor(Qt::yellow).rgb());
+    EXPECT_EQ(Render(led).pixel(29, 15), QColor(Qt::yellow).rgb());
     // State 0 never got an icon: the background alone.
     led.SetState(0);
     QImage image = Render(led);

@@ -61,21 +61,4 @@ TEST(ReportPrinter, PrintsA300LineReportToPdfOnAsManyPagesAsItNeeds) {
     EXPECT_EQ(PdfPageCount(path), (300 + perPage - 1) / perPage);
 }
 
-TEST(ReportPrinter, PrintsToPdfThroughQt) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("report.pdf");
-    CQtPrintCanvas canvas(PdfPrinter(path));
-    CPrinter printer(canvas);
-    printer.StartPrinting();
-    EXPECT_GT(printer.LineHeight(), 0);
-    EXPECT_GT(printer.TopMargin(), 0);
-    const int perPage = (canvas.VertRes() - 2 * printer.TopMargin()) / printer.LineHeight() + 1;
-    for (const auto& l : Lines(perPage + 1)) printer.PrintLine(l);
-    printer.EndPrinting();
-    EXPECT_EQ(printer.PageNumber(), 2);
-
-    EXPECT_EQ(PdfPageCount(path), 2);
-}
-
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "controls/ip_address_edit.h"
 #include "gui_helpers.h"
-#include "links/program_state.h"
 
 namespace {
 
@@ -98,13 +97,11 @@ TEST(SetIpDialog, OkStoresTheFieldValue) {
         const char* name;
         std::function<void(CSetIP&)> edit;
         uint32_t stored;
-        const char* text;
     };
     const Case cases[] = {
-        {"untouched", [](CSetIP&) {}, kDefault, "192.168.102.0"},
-        {"typed", [](CSetIP& d) { TypeAddress(d, "10.1.2.3"); }, 0x0A010203, "10.1.2.3"},
-        {"fourth field retyped", [](CSetIP& d) { gui::Type(&d, "77"); }, 0xC0A8664D,
-         "192.168.102.77"},
+        {"untouched", [](CSetIP&) {}, kDefault},
+        {"typed", [](CSetIP& d) { TypeAddress(d, "10.1.2.3"); }, 0x0A010203},
+        {"fourth field retyped", [](CSetIP& d) { gui::Type(&d, "77"); }, 0xC0A8664D},
     };
     for (const Case& c : cases) {
         uint32_t address = 0x01020304;
@@ -114,7 +111,6 @@ TEST(SetIpDialog, OkStoresTheFieldValue) {
         });
         EXPECT_EQ(result, QDialog::Accepted) << c.name;
         EXPECT_EQ(address, c.stored) << c.name;
-        EXPECT_EQ(tessaly::FormatIpAddress(address), c.text) << c.name;
     }
 }
 

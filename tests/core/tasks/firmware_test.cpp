@@ -17,12 +17,6 @@ using firmware::UpgradeResult;
 
 using namespace firmware_texts;
 
-std::string Image(size_t length) {
-    std::string bytes(length, '\0');
-    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 13 + 5);
-    return bytes;
-}
-
 // Windows file names are case-blind, so there the path is kept lowered; a
 // case-sensitive file system needs it as chosen.
 std::string Kept(const std::string& path) {
