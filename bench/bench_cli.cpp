@@ -63,7 +63,8 @@ double TimeFleet(const std::vector<std::string>& addresses, int jobs, bool& ok) 
     // A fleet ends with its one-line summary on stderr; anything else there
     // is a printer's complaint.
     const std::string summary = std::to_string(addresses.size()) +
-                                " printers: " + std::to_string(addresses.size()) + " ok, 0 failed\n";
+                                " printers: " + std::to_string(addresses.size()) +
+                                " ok, 0 failed\n";
     ok = ok && code == 0 && err.str() == summary;
     return seconds;
 }
