@@ -67,15 +67,31 @@ public:
     std::function<void()> onCancel;
 };
 
-// The main sheet as the program wires it, over whatever link `makeLink`
-// gives, connected.
+// The main sheet as the program wires it, connected to the simulated
+// printer by the in-process link. A printer that answers late is waited for
+// well beyond its delay.
 struct IdleRig : BasicSheetRig<IdleHost> {
-    explicit IdleRig(std::function<std::unique_ptr<CCharacterInterface>()> makeLink) {
-        msg.SetLinkFactory([makeLink](int, const std::string&) { return makeLink(); });
+    std::shared_ptr<CSimPrinter> printer = std::make_shared<CSimPrinter>();
+
+    explicit IdleRig(int replyDelayMs = 0) {
+        printer->UpdateState([=](SimPrinterState& s) { s.timing.replyDelayMs = replyDelayMs; });
+        const CSimLink::Waits waits =
+            replyDelayMs > 0 ? CSimLink::Waits{2000, 2000} : CSimLink::Waits{};
+        msg.SetLinkFactory([this, waits](int, const std::string&) {
+            return std::make_unique<CSimLink>(printer, waits);
+        });
         EXPECT_EQ(msg.SelectPort("LPT1:"), 1);
     }
     QPushButton* IdentityButton(const char* id) const {
         return gui::Control<QPushButton>(*sheet->PageAt(CMainSheet::kFirstFeatureIndex), id);
+    }
+    // The requests of a Refresh that nothing comes between.
+    std::vector<std::string> RefreshAlone() {
+        printer->ClearFrames();
+        gui::Click(IdentityButton(Id::kRefresh));
+        std::vector<std::string> requests = Requests(*printer);
+        EXPECT_GE(requests.size(), 5u);
+        return requests;
     }
 };
 
@@ -131,30 +147,21 @@ private:
 }  // namespace
 
 TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward) {
-    auto printer = std::make_shared<CSimPrinter>();
-    printer->UpdateState([](SimPrinterState& s) { s.timing.replyDelayMs = 40; });
-    IdleRig rig([printer] {
-        return std::make_unique<CSimLink>(printer, CSimLink::Waits{2000, 2000});
-    });
+    IdleRig rig(40);
     QPushButton* refresh = rig.IdentityButton(Id::kRefresh);
     QPushButton* save = rig.IdentityButton(Id::kSave);
     ASSERT_TRUE(refresh && save);
-
-    // What a refresh sends when nothing comes between.
-    printer->ClearFrames();
-    gui::Click(refresh);
-    const std::vector<std::string> alone = Requests(*printer);
-    ASSERT_GE(alone.size(), 5u);
+    const std::vector<std::string> alone = rig.RefreshAlone();
 
     // Once the refresh is waiting: an accessibility tool presses Save (a
     // button's animated click, fired by a timer), and the operator clicks
     // Save with the mouse.
-    printer->ClearFrames();
+    rig.printer->ClearFrames();
     bool pressedDuringWait = false;
     PlatformInput input;
     {
         gui::StallProbe probe([&] {
-            pressedDuringWait = !printer->Frames().empty();
+            pressedDuringWait = !rig.printer->Frames().empty();
             save->animateClick();
             input.Click(save);
         });
@@ -164,7 +171,7 @@ TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward
         // A frozen wait would show as one gap as long as the whole refresh.
         EXPECT_LE(probe.LongestMs(), 150 * TestTimeScale());
     }
-    EXPECT_EQ(Requests(*printer), alone);
+    EXPECT_EQ(Requests(*rig.printer), alone);
     EXPECT_TRUE(rig.host.record.pauses.empty());
     EXPECT_TRUE(rig.sheet->isVisible());
 
@@ -175,26 +182,19 @@ TEST(IdleWhileWaiting, TheWindowRunsButStartsNoOtherActionAndClosesOnlyAfterward
 }
 
 TEST(IdleWhileWaiting, EscapeOrCloseCancelsTheRestOfTheOperationAtOnce) {
-    auto printer = std::make_shared<CSimPrinter>();
-    printer->UpdateState([](SimPrinterState& s) { s.timing.replyDelayMs = 60; });
-    IdleRig rig([printer] {
-        return std::make_unique<CSimLink>(printer, CSimLink::Waits{2000, 2000});
-    });
+    IdleRig rig(60);
     QPushButton* refresh = rig.IdentityButton(Id::kRefresh);
     ASSERT_TRUE(refresh);
-    printer->ClearFrames();
-    gui::Click(refresh);
-    const size_t alone = Requests(*printer).size();
-    ASSERT_GE(alone, 5u);
+    const size_t alone = rig.RefreshAlone().size();
 
     using Clock = std::chrono::steady_clock;
     for (const bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox ? "the close box" : "Escape");
-        printer->ClearFrames();
+        rig.printer->ClearFrames();
         size_t framesAtCancel = 0;
         Clock::time_point cancelledAt{};
         rig.host.onCancel = [&] {
-            framesAtCancel = printer->Frames().size();
+            framesAtCancel = rig.printer->Frames().size();
             cancelledAt = Clock::now();
         };
         PlatformInput input;
@@ -207,7 +207,7 @@ TEST(IdleWhileWaiting, EscapeOrCloseCancelsTheRestOfTheOperationAtOnce) {
         }
         ASSERT_NE(cancelledAt, Clock::time_point{});
         EXPECT_LE(Clock::now() - cancelledAt, std::chrono::milliseconds(100 * TestTimeScale()));
-        EXPECT_EQ(printer->Frames().size(), framesAtCancel);
+        EXPECT_EQ(rig.printer->Frames().size(), framesAtCancel);
         EXPECT_LT(framesAtCancel, alone);
         EXPECT_TRUE(rig.sheet->isVisible());
 
@@ -216,9 +216,7 @@ TEST(IdleWhileWaiting, EscapeOrCloseCancelsTheRestOfTheOperationAtOnce) {
         QTest::qWait(50);
         EXPECT_EQ(rig.sheet->isVisible(), !closeBox);
         rig.sheet->show();
-        printer->ClearFrames();
-        gui::Click(refresh);
-        EXPECT_EQ(Requests(*printer).size(), alone);
+        EXPECT_EQ(rig.RefreshAlone().size(), alone);
     }
 }
 
@@ -236,18 +234,18 @@ TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
         int offAtPause;         // the printer goes at the first pause this long; 0: at once
         int idlesAfterRebuild;  // at least
         std::function<void(FakeHost&, QWidget&)> before;
-        std::function<void(IdleRig&, CSimPrinter&, QWidget&)> after;
+        std::function<void(IdleRig&, QWidget&)> after;
     } rows[] = {
         {"a Save that lost its second setting", 1, Id::kSave, CMessageIF::kModifyPauseMs, 2,
          [](FakeHost&, QWidget& page) {
              gui::Edit(page, Id::kImageStart)->setText("41");
              gui::Edit(page, Id::kImageEnd)->setText("999");
          },
-         [](IdleRig& rig, CSimPrinter& printer, QWidget& old) {
+         [](IdleRig& rig, QWidget& old) {
              // The settings after the lost one went out, then the printer's
              // values were shown; the hidden page took no default button.
-             EXPECT_EQ(printer.Value("FSP"), "40");
-             EXPECT_EQ(printer.Value("FEP"), "999");
+             EXPECT_EQ(rig.printer->Value("FSP"), "40");
+             EXPECT_EQ(rig.printer->Value("FEP"), "999");
              EXPECT_EQ(gui::Edit(old, Id::kImageStart)->text(), "40");
              auto* fresh = qobject_cast<CPrinterIdentityPP*>(rig.sheet->PageAt(1));
              ASSERT_TRUE(fresh && fresh->DefaultButton());
@@ -257,7 +255,7 @@ TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
         // choice.
         {"a lost reset", 1, Id::kReset, 0, 0,
          [](FakeHost& host, QWidget&) { host.boxAnswers = {MsgResult::Yes}; },
-         [](IdleRig& rig, CSimPrinter&, QWidget&) {
+         [](IdleRig& rig, QWidget&) {
              EXPECT_EQ(rig.host.record.boxes.size(), 2u);
              EXPECT_EQ(rig.sheet->PageCount(), 8);
          }},
@@ -265,25 +263,24 @@ TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
          [](FakeHost&, QWidget& page) {
              gui::Edit(page, Stats::kCommand)->setText(QStringLiteral("TST"));
          },
-         [](IdleRig& rig, CSimPrinter& printer, QWidget&) {
+         [](IdleRig& rig, QWidget&) {
              // The retry's pause, then the old page's own before it re-read
              // its counters.
              EXPECT_EQ(rig.host.record.pauses, (std::vector<int>{2000, 1000}));
-             EXPECT_EQ(Requests(printer).back(), "REQ,STA,CCQ");
+             EXPECT_EQ(Requests(*rig.printer).back(), "REQ,STA,CCQ");
          }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        auto printer = std::make_shared<CSimPrinter>();
-        IdleRig rig([printer] { return std::make_unique<CSimLink>(printer); });
-        const auto setAbsent = [&printer](bool absent) {
-            printer->UpdateState([absent](SimPrinterState& s) { s.absent = absent; });
+        IdleRig rig;
+        const auto setAbsent = [&rig](bool absent) {
+            rig.printer->UpdateState([absent](SimPrinterState& s) { s.absent = absent; });
         };
         rig.ClickTab(row.tab);
         QPointer<QWidget> old = rig.sheet->PageAt(row.tab);
         ASSERT_TRUE(old);
         row.before(rig.host.record, *old);
-        printer->ClearFrames();
+        rig.printer->ClearFrames();
         int offAt = row.offAtPause;
         if (offAt == 0) setAbsent(true);
         rig.host.record.onPause = [&](int ms) {
@@ -312,8 +309,7 @@ TEST(IdleWhileWaiting, APageReplacedByAReconnectLivesUntilItsHandlerReturns) {
         EXPECT_EQ(rig.sheet->CurrentIndex(), CMainSheet::kFirstFeatureIndex);
         ASSERT_FALSE(rig.host.record.boxes.empty());
         EXPECT_EQ(rig.host.record.boxes.back().text, CMessageIF::kConnectFailedText);
-        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        row.after(rig, *printer, *old);
+        row.after(rig, *old);
 
         gui::FlushDeferredDeletes();
         EXPECT_FALSE(old);

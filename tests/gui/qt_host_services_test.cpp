@@ -13,46 +13,6 @@
 #include "seams/print_canvas.h"
 #include "seams/wait_cursor.h"
 
-namespace {
-
-struct BoxSeen {
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QString details;
-};
-
-// Shows a box, with `details` under "Show Details" when there are any, and
-// presses `press` in it; returns what the box looked like.
-MsgResult ShowAndPress(QtHostServices& host, const std::string& text, MsgButtons buttons,
-                       MsgIcon icon, QMessageBox::StandardButton press, BoxSeen& seen,
-                       const std::string& details = {}) {
-    gui::ModalWatch watch([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box) {
-            ADD_FAILURE() << "not a message box";
-            modal->close();
-            return;
-        }
-        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                box->detailedText()};
-        if (QAbstractButton* button = box->button(press)) {
-            gui::Click(button);
-        } else {
-            ADD_FAILURE() << "no such button";
-            box->reject();
-        }
-    });
-    const MsgResult result = details.empty()
-                                 ? host.ShowMessageBox(text, buttons, icon)
-                                 : host.ShowMessageBoxWithDetails(text, details, buttons, icon);
-    EXPECT_TRUE(watch.Ran());
-    return result;
-}
-
-}  // namespace
-
 TEST(QtHostServices, MessageBoxesShowButtonsIconAndCaptionAndReturnThePress) {
     struct Case {
         MsgButtons buttons;
@@ -87,17 +47,32 @@ TEST(QtHostServices, MessageBoxesShowButtonsIconAndCaptionAndReturnThePress) {
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     int row = 0;
     for (const Case& c : cases) {
-        BoxSeen seen;
-        // Latin-1 text, line break and trailing blank kept.
-        EXPECT_EQ(ShowAndPress(host, "Caf\xE9 \nnext", c.buttons, c.icon, c.press, seen, c.details),
-                  c.result)
-            << row;
-        EXPECT_EQ(seen.details, QString::fromStdString(c.details)) << row;
-        EXPECT_EQ(seen.text, QString::fromUtf8("Caf\u00E9 \nnext")) << row;
-        EXPECT_EQ(seen.caption, program) << row;
-        EXPECT_EQ(seen.buttons, c.shown) << row;
-        EXPECT_EQ(seen.icon, c.shownIcon) << row;
-        ++row;
+        SCOPED_TRACE(row++);
+        gui::ModalWatch watch([&c, &program](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box) {
+                ADD_FAILURE() << "not a message box";
+                modal->close();
+                return;
+            }
+            // Latin-1 text, line break and trailing blank kept.
+            EXPECT_EQ(box->text(), QString::fromUtf8("Caf\u00E9 \nnext"));
+            EXPECT_EQ(box->windowTitle(), program);
+            EXPECT_EQ(box->standardButtons(), c.shown);
+            EXPECT_EQ(box->icon(), c.shownIcon);
+            EXPECT_EQ(box->detailedText(), QString::fromStdString(c.details));
+            if (QAbstractButton* button = box->button(c.press)) {
+                gui::Click(button);
+            } else {
+                box->reject();
+            }
+        });
+        const std::string text = "Caf\xE9 \nnext";
+        const MsgResult result =
+            c.details.empty() ? host.ShowMessageBox(text, c.buttons, c.icon)
+                              : host.ShowMessageBoxWithDetails(text, c.details, c.buttons, c.icon);
+        EXPECT_TRUE(watch.Ran());
+        EXPECT_EQ(result, c.result);
     }
 }
 
