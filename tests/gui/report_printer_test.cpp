@@ -12,20 +12,6 @@
 
 namespace {
 
-std::vector<std::string> Lines(int n) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < n; ++i) lines.push_back("line " + std::to_string(i));
-    return lines;
-}
-
-// A Qt printer writing a PDF file at `path`.
-std::unique_ptr<QPrinter> PdfPrinter(const QString& path) {
-    auto qprinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    qprinter->setOutputFormat(QPrinter::PdfFormat);
-    qprinter->setOutputFileName(path);
-    return qprinter;
-}
-
 // The pages of the PDF file at `path`; -1 when it is none.
 int PdfPageCount(const QString& path) {
     QFile pdf(path);
@@ -40,7 +26,9 @@ TEST(ReportPrinter, PrintsA300LineReportToPdfOnAsManyPagesAsItNeeds) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("report.pdf");
-    std::unique_ptr<QPrinter> qprinter = PdfPrinter(path);
+    auto qprinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    qprinter->setOutputFormat(QPrinter::PdfFormat);
+    qprinter->setOutputFileName(path);
     qprinter->setPageSize(QPageSize(QPageSize::A4));
     CQtPrintCanvas canvas(std::move(qprinter));
     int perPage = 0;
@@ -54,7 +42,7 @@ TEST(ReportPrinter, PrintsA300LineReportToPdfOnAsManyPagesAsItNeeds) {
         EXPECT_LT(printer.LineHeight(), dpi / 3);
         EXPECT_EQ(canvas.TextWidth("iiii"), canvas.TextWidth("WWWW"));
         perPage = (canvas.VertRes() - 2 * printer.TopMargin()) / printer.LineHeight() + 1;
-        for (const auto& l : Lines(300)) printer.PrintLine(l);
+        for (int i = 0; i < 300; ++i) printer.PrintLine("line " + std::to_string(i));
         EXPECT_EQ(printer.PageNumber(), (300 + perPage - 1) / perPage);
     }  // the job ends with the printer
     ASSERT_GT(perPage, 0);
