@@ -143,7 +143,6 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
         if (result > 0) {
             sent += static_cast<int>(result);
             stalledSince.reset();
-            if (sent == static_cast<int>(result)) ++m_writesSinceRead;
             continue;
         }
         const net::Failure failure = result < 0 ? net::LastFailure() : net::Failure::Other;
@@ -173,6 +172,7 @@ int CEthernetIF::Write(const uint8_t* data, int length) {
             break;
         }
     }
+    if (sent > 0) ++m_writesSinceRead;
     return sent;
 }
 
