@@ -187,31 +187,37 @@ bool CEthernetIF::ConfirmWritten(int graceMs) {
     for (;;) {
         const std::optional<int> unsent = net::UnsentBytes(m_socket);
         if (!unsent || *unsent == 0) break;
-        if (Clock::now() >= drainLimit) {
+        if (Clock::now() >= drainLimit || net::PeekPeer(m_socket) == net::PeerSign::Reset) {
             m_hungUp = true;
             return false;
         }
-        net::WaitReadable(m_socket, kIdleSliceMs / 4);
+        net::WaitHangUp(m_socket, kIdleSliceMs / 4);
         if (!IdlePacer().Tick()) return false;
     }
     // A printer that closes with our bytes unread answers with a reset, a
-    // moment after the acknowledgement; a reply or a clean close means it
-    // read them.
+    // moment after the acknowledgement, or after its own close when that
+    // crossed our bytes; a reply means it read them, and so does a close
+    // that no reset follows within the grace time.
     const auto graceEnd = Clock::now() + std::chrono::milliseconds(graceMs);
+    bool closed = false;
     for (;;) {
-        if (net::ResetByPeer(m_socket)) {
+        const net::PeerSign sign = net::PeekPeer(m_socket);
+        if (sign == net::PeerSign::Reset) {
             m_hungUp = true;
             return false;
         }
+        if (sign == net::PeerSign::Bytes) return true;
+        closed = closed || sign == net::PeerSign::Closed;
         const long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd - Clock::now()).count();
         if (left <= 0) return true;
-        if (net::WaitReadable(m_socket, CIdlePacer::SliceMs(left)) > 0) {
-            if (net::ResetByPeer(m_socket)) {
-                m_hungUp = true;
-                return false;
-            }
-            return true;
+        const int slice = CIdlePacer::SliceMs(left);
+        // The end of the stream stays readable: past it only a reset is
+        // waited for.
+        if (closed) {
+            net::WaitHangUp(m_socket, slice);
+        } else {
+            net::WaitReadable(m_socket, slice);
         }
         if (!IdlePacer().Tick()) return true;
     }

@@ -61,8 +61,16 @@ std::string ConnectErrorText(int error);
 // Bytes sent but not yet acknowledged by the peer; no value where the
 // platform does not say.
 std::optional<int> UnsentBytes(Socket socket);
-// The peer reset the connection: it closed with bytes of ours unread.
-bool ResetByPeer(Socket socket);
+// What the peer's side shows now, nothing taken: bytes to read, a clean
+// close, or a reset (it closed with bytes of ours unread). A reset that
+// follows the peer's close is still a reset: the close alone would read as
+// the end of the stream.
+enum class PeerSign { Nothing, Bytes, Closed, Reset };
+PeerSign PeekPeer(Socket socket);
+// Waits at most `timeoutMs` for the connection to end by a reset or error,
+// which a readable end of stream does not cut short. Same results as
+// WaitWritable.
+int WaitHangUp(Socket socket, int timeoutMs);
 
 // Nothing here sets a socket time-out: callers that wait do so with the two
 // waits above, in slices, on non-blocking sockets. (Winsock leaves a socket

@@ -118,10 +118,25 @@ std::optional<int> UnsentBytes(Socket socket) {
     return unsent;
 }
 
-bool ResetByPeer(Socket socket) {
+PeerSign PeekPeer(Socket socket) {
     uint8_t byte = 0;
     const long result = ::recv(Fd(socket), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return result < 0 && (errno == ECONNRESET || errno == EPIPE);
+    if (result > 0) return PeerSign::Bytes;
+    if (result < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return PeerSign::Nothing;
+        return PeerSign::Reset;
+    }
+    // Once the peer's close has arrived the receive reports the end of the
+    // stream ahead of a later reset, which is left on the socket as its
+    // error (EPIPE when it came after the close).
+    const int error = PendingError(socket);
+    return error == 0 ? PeerSign::Closed : PeerSign::Reset;
+}
+
+int WaitHangUp(Socket socket, int timeoutMs) {
+    // No events asked: poll still reports hang-up and error, and only those.
+    pollfd entry{Fd(socket), 0, 0};
+    return ::poll(&entry, 1, timeoutMs);
 }
 
 long Receive(Socket socket, uint8_t* buffer, int capacity) {

@@ -142,11 +142,25 @@ int WaitReadable(Socket socket, int timeoutMs) {
 
 std::optional<int> UnsentBytes(Socket) { return std::nullopt; }
 
-bool ResetByPeer(Socket socket) {
+PeerSign PeekPeer(Socket socket) {
     char byte = 0;
     const int result = ::recv(Raw(socket), &byte, 1, MSG_PEEK);
-    return result == SOCKET_ERROR &&
-           (::WSAGetLastError() == WSAECONNRESET || ::WSAGetLastError() == WSAECONNABORTED);
+    if (result > 0) return PeerSign::Bytes;
+    if (result == SOCKET_ERROR) {
+        const int error = ::WSAGetLastError();
+        if (error == WSAEWOULDBLOCK || error == WSAEINTR) return PeerSign::Nothing;
+        return PeerSign::Reset;
+    }
+    const int error = PendingError(socket);
+    return error == 0 ? PeerSign::Closed : PeerSign::Reset;
+}
+
+int WaitHangUp(Socket socket, int timeoutMs) {
+    // WSAPoll with no events asked is refused; after the peer's close the
+    // connection is looked at again after each slice instead.
+    (void)socket;
+    ::Sleep(static_cast<DWORD>(std::clamp(timeoutMs, 0, 10)));
+    return 0;
 }
 
 int PendingError(Socket socket) {

@@ -125,4 +125,4 @@ void CMagEncodingPP::OnEncode() {
     magstripe::Encode(Msg(), Host(), request);
 }
 
-void CMagEncodingPP::OnSelfTest() { magstripe::SelfTest(Msg(), Host()); }
+void CMagEncodingPP::OnSelfTest() { magstripe::SelfTest(Msg()); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 
 #include "protocol/frame_format.h"
@@ -128,9 +129,19 @@ bool CMessageIF::SendAndPause(Prefix prefix, int command, std::string_view param
         if (writeFailed) ConnectPrinter();
         return false;
     }
+    return PauseAndConfirm(pauseMs);
+}
+
+bool CMessageIF::PauseAndConfirm(int pauseMs) {
+    // The time the pause really took has already given a reset its time to
+    // come back; a pause cut short, or one that does not wait, gave less.
+    const auto pauseStart = std::chrono::steady_clock::now();
     if (pauseMs > 0) m_host.Pause(pauseMs);
-    // The pause has already given a reset its time to come back.
-    if (!m_link->ConfirmWritten(std::max(0, kConfirmGraceMs - pauseMs))) {
+    const auto paused = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - pauseStart)
+                            .count();
+    if (!m_link->ConfirmWritten(static_cast<int>(
+            std::clamp<long long>(kConfirmGraceMs - paused, 0, kConfirmGraceMs)))) {
         ConnectPrinter();
         return false;
     }
@@ -186,10 +197,10 @@ bool CMessageIF::SendCommand(int command, const std::optional<std::string>& text
     return SendAndPause(Prefix::Req, command, text.value_or(std::string()), 0);
 }
 
-bool CMessageIF::SendCommandText(const std::optional<std::string>& text) {
+bool CMessageIF::SendCommandText(const std::optional<std::string>& text, int pauseMs) {
     if (!text) return false;
     bool writeFailed = false;
-    if (SendFrame(Prefix::Req, *text, {}, false, 0, writeFailed)) return true;
+    if (SendFrame(Prefix::Req, *text, {}, false, 0, writeFailed)) return PauseAndConfirm(pauseMs);
     if (writeFailed) ConnectPrinter();
     return false;
 }

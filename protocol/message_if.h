@@ -81,7 +81,8 @@ public:
     // True when the frame went out. A caller that goes on to pause, read or
     // claim success must not do so for a command the printer never saw.
     bool SendCommand(int command, const std::optional<std::string>& text = std::nullopt);
-    bool SendCommandText(const std::optional<std::string>& text);
+    // The text as typed, then `pauseMs`; true as SendCommand.
+    bool SendCommandText(const std::optional<std::string>& text, int pauseMs = 0);
     void ShowStatus(int command, CTextWindow& window);
     void SendModifyFromControl(int command, const CTextWindow& window);
 
@@ -142,6 +143,9 @@ private:
     // The sending forms: on a failed write, reconnect; otherwise pause.
     // True when the frame went out.
     bool SendAndPause(Prefix prefix, int command, std::string_view parameter, int pauseMs);
+    // After a frame went out: the pause, then the link's word that the
+    // printer took it; a frame it did not take reconnects.
+    bool PauseAndConfirm(int pauseMs);
     // One read into a fresh reply area; the reply as text up to its first
     // zero, in the reply area itself, valid until the next read.
     std::string_view ReadReplyText(int paced);

@@ -46,6 +46,8 @@ bool SendQuickCommand(CMessageIF& msg, IHostServices& host, const std::string& t
     // Sent as typed, to any printer: the operator may add parameters and may
     // name commands this program does not know.
     const bool sent = msg.SendCommandText(command);
+    // The counters are read again after this pause, whether or not the
+    // command went out.
     host.Pause(kCommandPauseMs);
     return sent;
 }

@@ -44,12 +44,11 @@ EncodeResult Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& r
     return EncodeResult::Sent;
 }
 
-bool SelfTest(CMessageIF& msg, IHostServices& host) {
-    if (!msg.SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic))) return false;
+bool SelfTest(CMessageIF& msg) {
     // The printer starts moving the card; give it a moment before the next
     // request.
-    host.Pause(CMessageIF::kShortPauseMs);
-    return true;
+    return msg.SendCommandText(std::string(kCommandTable[cmd::ENC].mnemonic),
+                               CMessageIF::kShortPauseMs);
 }
 
 ReadResult ReadCard(CMessageIF& msg, IHostServices& host, uint8_t selection) {

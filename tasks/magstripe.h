@@ -37,7 +37,7 @@ enum class EncodeResult {
 };
 EncodeResult Encode(CMessageIF& msg, IHostServices& host, const EncodeRequest& request);
 // The printer's own encoding self test. False when the request did not leave.
-bool SelfTest(CMessageIF& msg, IHostServices& host);
+bool SelfTest(CMessageIF& msg);
 
 enum class ReadOutcome { NoTracks, Refused, NotSent, Read };
 struct ReadResult {

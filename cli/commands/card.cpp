@@ -61,7 +61,7 @@ Result RunEncode(const EncodeOptions& options, Session& session) {
     result.data["encoded"] = false;
     result.data["tracks"] = Json::array();
     if (options.selfTest) {
-        const bool sent = magstripe::SelfTest(session.msg, host);
+        const bool sent = magstripe::SelfTest(session.msg);
         result.data["encoded"] = sent;
         result.lines.push_back(sent ? "Self test started" : "Self test not sent");
         if (!sent) result.code = cli_exit::kRefused;

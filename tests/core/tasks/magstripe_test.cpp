@@ -176,14 +176,14 @@ TEST(MagEncode, SelfTestSendsEncThenWaitsOnlyWhenItLeft) {
     for (const char* version : {"E3.05", "V1.00"}) {
         SCOPED_TRACE(version);
         TaskRig rig({}, version);
-        EXPECT_TRUE(magstripe::SelfTest(rig.msg, rig.host));
+        EXPECT_TRUE(magstripe::SelfTest(rig.msg));
         EXPECT_EQ(rig.Requests(), Texts{"REQ,ENC"});
         EXPECT_EQ(rig.host.pauses, std::vector<int>{CMessageIF::kShortPauseMs});
     }
     // Never left: the reconnect is offered, no wait follows.
     TaskRig rig([](SimPrinterState& s) { s.absent = true; });
     rig.host.boxAnswers = {MsgResult::Cancel};
-    EXPECT_FALSE(magstripe::SelfTest(rig.msg, rig.host));
+    EXPECT_FALSE(magstripe::SelfTest(rig.msg));
     EXPECT_EQ(rig.host.BoxTexts(), Texts{CMessageIF::kConnectFailedText});
     EXPECT_TRUE(rig.host.pauses.empty());
 }
