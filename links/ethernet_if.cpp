@@ -199,7 +199,6 @@ bool CEthernetIF::ConfirmWritten(int graceMs) {
     // crossed our bytes; a reply means it read them, and so does a close
     // that no reset follows within the grace time.
     const auto graceEnd = Clock::now() + std::chrono::milliseconds(graceMs);
-    bool closed = false;
     for (;;) {
         const net::PeerSign sign = net::PeekPeer(m_socket);
         if (sign == net::PeerSign::Reset) {
@@ -207,14 +206,13 @@ bool CEthernetIF::ConfirmWritten(int graceMs) {
             return false;
         }
         if (sign == net::PeerSign::Bytes) return true;
-        closed = closed || sign == net::PeerSign::Closed;
         const long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd - Clock::now()).count();
         if (left <= 0) return true;
         const int slice = CIdlePacer::SliceMs(left);
         // The end of the stream stays readable: past it only a reset is
         // waited for.
-        if (closed) {
+        if (sign == net::PeerSign::Closed) {
             net::WaitHangUp(m_socket, slice);
         } else {
             net::WaitReadable(m_socket, slice);
